@@ -1,0 +1,68 @@
+// Blocking HTTP/1.0 GET client with proxy support, connection and progress
+// events, and an idle callback (the anti-freeze) that keeps a GUI responsive
+// while a request waits. No widget dependency.
+#pragma once
+
+#include "http/IdAntiFreeze.h"
+#include "http/IdExceptions.h"
+#include "http/MemoryStream.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class SocketConnection; // platform/net
+
+enum TWorkMode { wmRead = 0, wmWrite = 1 };
+
+struct TIdHTTPRequest {
+    std::string ProxyServer;  // empty: connect directly
+    int ProxyPort = 0;
+    std::string ContentType;
+    std::string Accept = "text/html, */*";
+    std::string UserAgent = "Mozilla/3.0 (compatible; Indy Library)";
+};
+
+class TIdHTTP {
+public:
+    TIdHTTP();
+    ~TIdHTTP();
+    TIdHTTP(const TIdHTTP&) = delete;
+    TIdHTTP& operator=(const TIdHTTP&) = delete;
+
+    // Settings
+    std::string ProtocolVersion = "1.1"; // the operations set "1.0"
+    bool InterceptEnabled = false;
+    bool HandleRedirects = false;
+    int RedirectMaximum = 15;
+    TIdHTTPRequest Request;
+    TIdAntiFreeze* AntiFreeze = nullptr; // served while a Get waits
+
+    // Fetches url into stream (written from its current position). Returns
+    // for a 2xx status without a Location header; throws an EIdException
+    // (see IdExceptions.h) otherwise. A Disconnect() issued from the idle
+    // callback while Get waits makes Get throw EIdSocketError.
+    void Get(const std::string& url, TMemoryStream& stream);
+
+    // Closes an open connection (fires OnDisconnected); otherwise nothing.
+    void Disconnect();
+    // Whether a connection is open; notices a close by the peer.
+    bool Connected();
+
+    // Response state of the last request
+    int ResponseCode = 0;
+    std::string ResponseText;
+
+    // Events; sender is this client.
+    std::function<void(TIdHTTP* sender)> OnConnected;
+    std::function<void(TIdHTTP* sender)> OnDisconnected;
+    std::function<void(TIdHTTP* sender, TWorkMode mode, int64_t countMax)> OnWorkBegin;
+    std::function<void(TIdHTTP* sender, TWorkMode mode, int64_t count)> OnWork;
+    std::function<void(TIdHTTP* sender, TWorkMode mode)> OnWorkEnd;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};

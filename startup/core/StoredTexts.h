@@ -1,0 +1,42 @@
+// Stored texts are kept in the binary only in scrambled form; the plain
+// bytes exist solely as constant-evaluation input, so `strings` on the
+// program does not reveal the update server's addresses.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+
+namespace halvorne {
+
+// A stored text is at most 255 characters long.
+inline constexpr std::size_t kMaxStoredTextLength = 255;
+
+// Key byte for position i. Depends on the position so that repeated
+// characters (".", "/") do not show up as repeated bytes.
+constexpr unsigned char ScrambleKey(std::size_t i) {
+    return static_cast<unsigned char>(0xA7u ^ ((i * 37u + 11u) & 0xFFu));
+}
+
+template <std::size_t N>
+consteval std::array<unsigned char, N> ScrambleText(std::array<unsigned char, N> plain) {
+    static_assert(N <= kMaxStoredTextLength, "a stored text is at most 255 characters long");
+    std::array<unsigned char, N> out{};
+    for (std::size_t i = 0; i < N; ++i)
+        out[i] = static_cast<unsigned char>(plain[i] ^ ScrambleKey(i));
+    return out;
+}
+
+// Character-by-character inverse of ScrambleText; keeps the length.
+template <std::size_t N>
+std::string UnscrambleText(const std::array<unsigned char, N>& stored) {
+    // Read through volatile so the optimiser cannot fold the result back
+    // into a plain literal in the binary.
+    const volatile unsigned char* src = stored.data();
+    std::string plain(N, '\0');
+    for (std::size_t i = 0; i < N; ++i)
+        plain[i] = static_cast<char>(src[i] ^ ScrambleKey(i));
+    return plain;
+}
+
+} // namespace halvorne

@@ -1,0 +1,58 @@
+// The hidden master object: owns the run parameters, the stored texts, the
+// message box and the way the program ends.
+#pragma once
+
+#include "startup/core/RunParameters.h"
+
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+enum class TMsgDlgType { mtWarning, mtError, mtInformation };
+
+class TForm_Master : public QWidget {
+    Q_OBJECT
+public:
+    // Master creation: parses the arguments (args[0] is the program file and
+    // is not examined) and reads the configuration file. programFile is the
+    // full path of the program file; IniFileName is derived from it.
+    TForm_Master(const std::vector<std::string>& args, const std::string& programFile,
+                 QWidget* parent = nullptr);
+
+    TRunParameters RunParameters;
+
+    // Stored texts, unscrambled afresh on every call.
+    std::string GetVersionDirAddress() const;
+    std::string GetVersionFileName() const;
+    std::string GetNewVersionFileName() const;
+    std::string GetDokumDirAddress() const;
+    std::string GetDokumFileName() const;
+    std::string GetChangesHtmlAddress() const;
+    std::string GetChangesPdfAddress() const;
+
+    bool ExtractParamValue(const std::string& word, const std::string& prefix, std::string& value) const;
+
+    // Modal message box with the kind's icon and caption and one "OK" button.
+    void ShowMessageDlg(TMsgDlgType kind, const QString& text);
+
+    // ExitCode != 0: the process ends at once with it. ExitCode == 0: the
+    // event loop is asked to stop (also when it has not started yet).
+    void EndProgram();
+
+    // Fills UseProxy, ProxyName, ProxyPort from the configuration file
+    // (creating it with defaults when missing); a failed write is reported
+    // in an error box "Unable to write to %s" and the values are kept.
+    void ReadProxySettings();
+
+    // Set by EndProgram with ExitCode 0; start-up honours it before it
+    // would enter the event loop.
+    bool QuitRequested = false;
+
+    // How EndProgram ends the process. Tests replace it to observe the code.
+    std::function<void(int)> TerminateProcess;
+};
+
+extern TForm_Master* Form_Master;

@@ -1,0 +1,6 @@
+// STUB: replaced by the start-up work.
+#include <QApplication>
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    return 0;
+}

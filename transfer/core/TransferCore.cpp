@@ -1,0 +1,1 @@
+// STUB: placeholder until the transfer logic lands.
