@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -35,4 +37,19 @@ TEST(ClassifyError, HintIsTheExactCzechText) {
     EXPECT_EQ(std::string(transfer::kConnectionHint),
               "Zkontrolujte nastavení připojení, firewallu a funkčnost zařízení pro připojení "
               "k internetu a akci zopakujte!");
+}
+
+TEST(DescribeCurrentException, GivesATextForEveryKindOfFailure) {
+    auto describe = [](auto thrower) {
+        try {
+            thrower();
+        } catch (...) {
+            return transfer::DescribeCurrentException();
+        }
+        return std::string("not thrown");
+    };
+    EXPECT_EQ(describe([] { throw std::runtime_error("404 Not Found"); }), "404 Not Found");
+    EXPECT_EQ(describe([] { throw std::bad_alloc(); }), transfer::kOutOfMemoryText);
+    EXPECT_EQ(describe([] { throw std::runtime_error(""); }), transfer::kUnknownFailureText);
+    EXPECT_EQ(describe([] { throw 42; }), transfer::kUnknownFailureText);
 }

@@ -1,5 +1,8 @@
 #include "transfer/core/ErrorClass.h"
 
+#include <exception>
+#include <new>
+
 namespace transfer {
 
 const char* const kConnectionHint =
@@ -24,6 +27,19 @@ ErrorClass ClassifyError(const std::string& errorText) {
         c.ShowMessage = !errorText.empty();
     }
     return c;
+}
+
+std::string DescribeCurrentException() {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return kOutOfMemoryText;
+    } catch (const std::exception& e) {
+        std::string text = e.what();
+        return text.empty() ? std::string(kUnknownFailureText) : text;
+    } catch (...) {
+        return kUnknownFailureText;
+    }
 }
 
 } // namespace transfer

@@ -30,6 +30,11 @@ struct ErrorClass {
 // anywhere -> 29 and no message; else 99 and the text itself.
 ErrorClass ClassifyError(const std::string& errorText);
 
+// The text of the exception being handled; call only inside a catch block.
+// Any std::exception gives its own text; running out of memory and
+// exceptions that carry no text give a clear text of their own.
+std::string DescribeCurrentException();
+
 // Message shown when a failure carries no text of its own.
 extern const char* const kUnknownFailureText;   // UTF-8
 // Message for running out of memory during a request.
