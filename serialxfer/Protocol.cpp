@@ -6,11 +6,11 @@
 
 namespace veltrix {
 
-std::optional<std::uint8_t> Line::ReadAttempt()
+std::optional<std::uint8_t> Line::ReadAttempt(int timeoutMs)
 {
     const std::int64_t start = clock_.NowMs();
     std::uint8_t byte = 0;
-    switch (port_.ReadByte(byte)) {
+    switch (port_.ReadByte(byte, timeoutMs)) {
     case serial::ReadStatus::Byte:
         return byte;
     case serial::ReadStatus::TimedOut:
@@ -19,8 +19,8 @@ std::optional<std::uint8_t> Line::ReadAttempt()
         break;
     }
     const std::int64_t spent = clock_.NowMs() - start;
-    if (spent < serial::kReadTimeoutMs)
-        clock_.SleepMs(serial::kReadTimeoutMs - spent);
+    if (spent < timeoutMs)
+        clock_.SleepMs(timeoutMs - spent);
     return std::nullopt;
 }
 
@@ -111,12 +111,16 @@ private:
 
     Outcome Decide(std::uint8_t first)
     {
-        if (first == kEot) {
+        // Resynchronisation stops at any 0x04, also one inside the data of a
+        // frame it skips; taken as EOT, that would end the transfer with
+        // success and a truncated file. The sender waits after a real EOT.
+        if (first == kEot && !line_.ReadAttempt(kEotQuietMs)) {
             line_.SendByte(kAck);
             line_.PauseMilliseconds(kPauseMs);
             return Outcome::Done;
         }
         if (first != kSoh) {
+            // Nothing, noise, or an 0x04 with bytes after it.
             Refuse();
             Resynchronise();
             return Outcome::Refused;
@@ -130,8 +134,14 @@ private:
                             complement == static_cast<std::uint8_t>(255 - previous);
         if (!expected && !repeat) {
             // The rest of the frame is still arriving: skip it before refusing.
+            // The sender sends nothing more until it has our answer, so when
+            // the skipping found no frame start, wait for the repeat after the
+            // NAK; otherwise the next round would refuse the silence once more
+            // (a second try and a second NAK for one damaged frame).
             Resynchronise();
             Refuse();
+            if (!next_)
+                Resynchronise();
             return Outcome::Refused;
         }
 
@@ -197,6 +207,11 @@ public:
     {
         if (!line_.WaitForEither(kStartRequest, kStartRequest, kSenderStartLimitMs))
             return kTransferFailed;
+        // A receiver started well before us has repeated its 'C' meanwhile.
+        // Nothing has been sent yet, so nothing waiting can be an answer; left
+        // there, the next 'C' would be taken as the refusal of frame 1 and
+        // every later answer as the answer to the frame after its own.
+        line_.DiscardInput();
         while (!source_.AtEnd()) {
             LoadBlock();
             if (!SendBlock())

@@ -35,6 +35,9 @@ inline constexpr std::int64_t kSenderStartLimitMs = 30000;
 inline constexpr std::int64_t kAnswerLimitMs = 2000;
 inline constexpr std::int64_t kEotAnswerLimitMs = 2000;
 inline constexpr std::int64_t kPauseMs = 30;
+// An EOT is taken only when the line stays quiet this long after it; a 0x04
+// followed at once by more bytes is a data byte of a frame being skipped.
+inline constexpr int kEotQuietMs = 100;
 
 enum : int { kTransferOk = 0, kTransferFailed = -1, kNoSuchFile = -2 };
 
@@ -46,13 +49,14 @@ public:
     // One read of one byte: a byte, or nothing within the port's read
     // time-out. A read that fails at once still takes the time-out (sleeping),
     // so a dead port cannot make the waits spin.
-    std::optional<std::uint8_t> ReadAttempt();
+    std::optional<std::uint8_t> ReadAttempt(int timeoutMs = serial::kReadTimeoutMs);
     // Read attempts (at least one) until a byte arrives or limitMs elapsed.
     std::optional<std::uint8_t> ReceiveByte(std::int64_t limitMs);
     // Read attempts until a byte equal to a or b arrives (others are dropped)
     // or limitMs elapsed.
     std::optional<std::uint8_t> WaitForEither(std::uint8_t a, std::uint8_t b, std::int64_t limitMs);
     void SendByte(std::uint8_t byte) { port_.WriteByte(byte); }
+    void DiscardInput() { port_.DiscardInput(); }
     // Sleeps; the written bytes keep going out meanwhile.
     void PauseMilliseconds(std::int64_t ms) { clock_.SleepMs(ms); }
     std::int64_t Now() { return clock_.NowMs(); }

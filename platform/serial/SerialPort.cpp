@@ -92,7 +92,7 @@ void PosixSerialPort::Close()
     fd_ = -1;
 }
 
-ReadStatus PosixSerialPort::ReadByte(std::uint8_t& byte)
+ReadStatus PosixSerialPort::ReadByte(std::uint8_t& byte, int timeoutMs)
 {
     if (fd_ < 0)
         return ReadStatus::Failed;
@@ -100,7 +100,7 @@ ReadStatus PosixSerialPort::ReadByte(std::uint8_t& byte)
         byte = buffer_[bufferedPos_++];
         return ReadStatus::Byte;
     }
-    const std::int64_t deadline = MonotonicNowMs() + kReadTimeoutMs;
+    const std::int64_t deadline = MonotonicNowMs() + timeoutMs;
     for (;;) {
         const ssize_t got = ::read(fd_, buffer_, sizeof buffer_);
         if (got > 0) {
@@ -122,6 +122,13 @@ ReadStatus PosixSerialPort::ReadByte(std::uint8_t& byte)
             return ReadStatus::Failed;
         // POLLIN or POLLHUP: the read above tells data from a hang-up.
     }
+}
+
+void PosixSerialPort::DiscardInput()
+{
+    bufferedPos_ = bufferedEnd_ = 0;
+    if (fd_ >= 0)
+        tcflush(fd_, TCIFLUSH);
 }
 
 bool PosixSerialPort::WriteByte(std::uint8_t byte)

@@ -18,11 +18,14 @@ enum class ReadStatus {
 class BytePort {
 public:
     virtual ~BytePort() = default;
-    // Waits at most the port's read time-out (about 1000 ms) for one byte.
-    virtual ReadStatus ReadByte(std::uint8_t& byte) = 0;
+    // Waits at most timeoutMs (the port's read time-out is kReadTimeoutMs)
+    // for one byte.
+    virtual ReadStatus ReadByte(std::uint8_t& byte, int timeoutMs) = 0;
     // Queues one byte for sending; never waits for it to leave the line.
     // Returns false when the byte was lost (the caller may ignore it).
     virtual bool WriteByte(std::uint8_t byte) = 0;
+    // Drops the bytes that have arrived but were not read yet.
+    virtual void DiscardInput() = 0;
 };
 
 // Line settings the tool always uses.
@@ -48,8 +51,9 @@ public:
     PosixSerialPort& operator=(const PosixSerialPort&) = delete;
 
     bool IsValid() const { return fd_ >= 0; }
-    ReadStatus ReadByte(std::uint8_t& byte) override;
+    ReadStatus ReadByte(std::uint8_t& byte, int timeoutMs) override;
     bool WriteByte(std::uint8_t byte) override;
+    void DiscardInput() override;
     void Close();
 
 private:

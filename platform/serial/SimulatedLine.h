@@ -63,12 +63,12 @@ public:
             Deliver(b, delayMs);
     }
 
-    ReadStatus ReadByte(std::uint8_t& byte) override
+    ReadStatus ReadByte(std::uint8_t& byte, int timeoutMs) override
     {
         ++readAttempts_;
         if (broken_)
             return ReadStatus::Failed;
-        if (!incoming_.empty() && incoming_.front().first <= clock_.NowMs() + kReadTimeoutMs) {
+        if (!incoming_.empty() && incoming_.front().first <= clock_.NowMs() + timeoutMs) {
             const std::int64_t at = incoming_.front().first;
             if (at > clock_.NowMs())
                 clock_.Advance(at - clock_.NowMs());
@@ -76,7 +76,7 @@ public:
             incoming_.pop_front();
             return ReadStatus::Byte;
         }
-        clock_.Advance(kReadTimeoutMs);
+        clock_.Advance(timeoutMs);
         return ReadStatus::TimedOut;
     }
 
@@ -89,10 +89,18 @@ public:
         return !broken_;
     }
 
+    void DiscardInput() override
+    {
+        ++discards_;
+        while (!incoming_.empty() && incoming_.front().first <= clock_.NowMs())
+            incoming_.pop_front();
+    }
+
     const std::vector<std::uint8_t>& Written() const { return written_; }
     const std::vector<std::int64_t>& WriteTimes() const { return writeTimes_; }
     std::size_t Pending() const { return incoming_.size(); }
     long ReadAttempts() const { return readAttempts_; }
+    int Discards() const { return discards_; }
     FakeClock& GetClock() { return clock_; }
 
 private:
@@ -103,6 +111,7 @@ private:
     std::vector<std::uint8_t> written_;
     std::vector<std::int64_t> writeTimes_;
     long readAttempts_ = 0;
+    int discards_ = 0;
 };
 
 } // namespace serial
