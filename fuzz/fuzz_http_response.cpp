@@ -101,6 +101,9 @@ struct Outcome {
 
 THttpLimits LimitsFor(uint8_t choice) {
     THttpLimits limits;
+    // The default line and header limits, with a smaller reservation so that
+    // a declared size does not cost 64 MiB of allocation on every input.
+    limits.MaxPresize = 1024 * 1024;
     if ((choice & 3) != 3) {
         limits.MaxLineLength = 16 + (choice >> 2) * 4; // 16..268
         limits.MaxHeaderLines = 1 + (choice & 0x1F);
