@@ -57,7 +57,10 @@ public:
         if (!first)
             return kTransferFailed;
         for (;;) {
-            switch (Decide(*first)) {
+            // A wait for a frame start that brought nothing is refused like
+            // a byte that starts no frame (0 is such a byte); the empty
+            // optional holds no byte to look at.
+            switch (Decide(first.value_or(0))) {
             case Outcome::Done:
                 return kTransferOk;
             case Outcome::Accepted:
