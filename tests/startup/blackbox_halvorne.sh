@@ -39,4 +39,20 @@ run_case 0 "Upozornění" "x${MARKER}" dokum "/p:$WORK/out/" auto
 run_case 99 "Chyba" "$MARKER"
 expected=$'[Proxy Server]\nUseProxy=0\nProxyName=\nProxyPort=0'
 [ "$(cat "$WORK/Halvorne.INI")" = "$expected" ] || fail "unexpected Halvorne.INI: $(cat "$WORK/Halvorne.INI")"
+# A second program of the same build (halvorne_add_program) with its own
+# marker and a server on a closed loopback port: the configured marker is
+# foreign to it, its own one starts the documentation task, which finds
+# nothing (29) and closes the window, ending the program by itself.
+if [ -n "${HALVORNE_PROBE:-}" ]; then
+  PROBE_MARKER=$(cat "$HALVORNE_PROBE_MARKER_FILE")
+  cp "$HALVORNE_PROBE" "$WORK/Halvorne"
+  rm -f "$WORK/Halvorne.INI"
+  run_case 0 "Upozornění" "$MARKER" dokum "/p:$WORK/out/" auto
+  mkdir -p "$WORK/out"
+  rc=0
+  QT_QPA_PLATFORM=offscreen timeout 30 "$WORK/Halvorne" "$PROBE_MARKER" DOKUM "/p:$WORK/out" auto >/dev/null 2>&1 || rc=$?
+  [ "$rc" -eq 29 ] || fail "the probe's documentation task ended with $rc, expected 29"
+  [ -f "$WORK/Halvorne.INI" ] || fail "the probe did not create its configuration file"
+  echo "ok: exit 29 for the documentation task of the second program"
+fi
 echo "all black-box cases passed"

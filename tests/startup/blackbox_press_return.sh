@@ -4,6 +4,8 @@
 #   blackbox_press_return.sh <program> <title> <result file> [arguments...]
 set -uo pipefail
 PROG=$1 TITLE=$2 RESULT=$3; shift 3
+# The virtual X server, whatever the caller chose for its own Qt programs.
+export QT_QPA_PLATFORM=xcb
 "$PROG" "$@" >/dev/null 2>&1 &
 pid=$!
 win=$(timeout 30 xdotool search --sync --onlyvisible --name "^${TITLE}\$" | head -n1)
