@@ -203,6 +203,14 @@ TEST_F(StartupTest, InteractiveDokumShowsMainWindowAndHandsOverTableA) {
     EXPECT_EQ(Form_Run->MainSet.VersionFileName, kVersionFile);
     EXPECT_EQ(Form_Run->MainSet.NewFileName, kNewFile);
     EXPECT_EQ(Form_Run->MainSet.TargetDir, target + "/");
+    // The master was complete before the later windows were created: they
+    // took its caption. The master itself never appears.
+    const QString caption = QString::fromUtf8("Stažení dokumentace evidence majetku  - verze 1.10  (c) Test s.r.o. 2011");
+    EXPECT_EQ(QString::fromStdString(Form_Master->RunParameters.CaptionText), caption);
+    EXPECT_EQ(Form_Main->windowTitle(), caption);
+    EXPECT_EQ(Form_Run->windowTitle(), caption);
+    EXPECT_FALSE(seen.shown.count("TForm_Master"));
+    EXPECT_FALSE(Form_Master->isEnabled());
     // Closing the main window ended the program.
     EXPECT_TRUE(finisher.closedMainWindow);
     EXPECT_FALSE(finisher.usedEndProgram);
