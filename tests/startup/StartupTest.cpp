@@ -181,7 +181,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RejectedCase{"DokumWithEmptyTargetDir", {kMarker, "dokum", "/p:"}, 99}),
     [](const ::testing::TestParamInfo<RejectedCase>& info) { return std::string(info.param.name); });
 
-TEST_F(StartupTest, InteractiveDokumShowsMainWindowAndHandsOverTableA) {
+TEST_F(StartupTest, InteractiveDokumShowsMainWindowAndHandsOverVersionParams) {
     Observer seen;
     RunFinisher finisher;
     const std::string target = dir.path() + "/out dir"; // no trailing separator typed
@@ -216,7 +216,7 @@ TEST_F(StartupTest, InteractiveDokumShowsMainWindowAndHandsOverTableA) {
     EXPECT_FALSE(finisher.usedEndProgram);
 }
 
-TEST_F(StartupTest, AutoDokumRunsTheDownloadWithTableB) {
+TEST_F(StartupTest, AutoDokumRunsTheDownloadWithItsParams) {
     Observer seen;
     RunFinisher finisher;
     const std::string target = dir.path() + "/Docs/";
@@ -234,7 +234,7 @@ TEST_F(StartupTest, AutoDokumRunsTheDownloadWithTableB) {
     EXPECT_FALSE(finisher.usedEndProgram);
 }
 
-TEST_F(StartupTest, AutoVersionCheckRunsWithTableA) {
+TEST_F(StartupTest, AutoVersionCheckRunsWithVersionParams) {
     Observer seen;
     RunFinisher finisher;
     const std::string target = dir.path() + "/Prog/";
