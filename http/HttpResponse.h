@@ -16,7 +16,15 @@
 struct THttpLimits {
     std::size_t MaxLineLength = 64 * 1024;      // status, header and chunk-size lines
     std::size_t MaxHeaderLines = 1000;           // physical lines in the header block
-    std::size_t MaxPresize = 64u * 1024 * 1024; // bytes reserved ahead on a declared size
+    // A declared body size up to this is reserved at once, exactly.
+    std::size_t MaxPresize = 64u * 1024 * 1024;
+    // A larger declared size starts with this much, and once bytes arrive
+    // jumps to the declared size when that is at most TrustFactor times
+    // what has arrived (else it doubles). What a server can make us reserve
+    // thus stays proportional to what it really sent, and a big download
+    // is copied at most once, early, while little has arrived.
+    std::size_t GrowthStart = 16u * 1024 * 1024;
+    std::size_t TrustFactor = 64;
 };
 
 // Error texts of the limits and of memory exhaustion.
