@@ -13,6 +13,7 @@ const char* const kHeaderLineTooLong = "HTTP header line longer than 65536 bytes
 const char* const kChunkLineTooLong = "HTTP chunk size line longer than 65536 bytes.";
 const char* const kTooManyHeaderLines = "More than 1000 HTTP header lines.";
 const char* const kOutOfMemory = "Out of memory: the response body does not fit into memory.";
+const char* const kBodyTooLarge = "Response body larger than 2048 MiB.";
 
 namespace {
 
@@ -281,7 +282,15 @@ void THttpResponseReader::ReadHead(THttpResponseInfo& info) {
     info.ContentLength = ParseContentLength(info.Headers.Value("Content-Length"));
 }
 
+std::size_t THttpResponseReader::BodyRoomLeft(const TMemoryStream& stream) const {
+    uint64_t used = stream.Position - bodyStart_;
+    return used >= limits_.MaxBodySize
+               ? 0
+               : static_cast<std::size_t>(std::min<uint64_t>(limits_.MaxBodySize - used, SIZE_MAX));
+}
+
 void THttpResponseReader::ReadBody(const THttpResponseInfo& info, TMemoryStream& stream) {
+    bodyStart_ = stream.Position;
     try {
         if (info.ContentLength > 0) {
             ReadCounted(stream, static_cast<uint64_t>(info.ContentLength), false);
@@ -308,7 +317,7 @@ void THttpResponseReader::ReadBody(const THttpResponseInfo& info, TMemoryStream&
 void THttpResponseReader::ReadCounted(TMemoryStream& stream, uint64_t count, bool untilClose) {
     events_.WorkBegin(untilClose ? 0 : static_cast<int64_t>(std::min<uint64_t>(count, INT64_MAX)));
     try {
-        BodyWriter writer(stream, !untilClose, count, limits_);
+        BodyWriter writer(stream, !untilClose, std::min<uint64_t>(count, BodyRoomLeft(stream)), limits_);
         uint64_t total = 0;
         while (untilClose || total < count) {
             if (input_.Available() == 0 && FillOrClose() == 0) {
@@ -319,6 +328,8 @@ void THttpResponseReader::ReadCounted(TMemoryStream& stream, uint64_t count, boo
             std::size_t take = input_.Available();
             if (!untilClose)
                 take = static_cast<std::size_t>(std::min<uint64_t>(take, count - total));
+            if (take > BodyRoomLeft(stream))
+                throw EIdException(kBodyTooLarge);
             writer.Write(input_.Data(), take);
             input_.Consume(take);
             total += take;

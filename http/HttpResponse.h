@@ -25,6 +25,8 @@ struct THttpLimits {
     // is copied at most once, early, while little has arrived.
     std::size_t GrowthStart = 16u * 1024 * 1024;
     std::size_t TrustFactor = 64;
+    // No body is held beyond this, whatever the server declares or sends.
+    uint64_t MaxBodySize = uint64_t{2048} * 1024 * 1024;
 };
 
 // Error texts of the limits and of memory exhaustion.
@@ -33,6 +35,7 @@ extern const char* const kHeaderLineTooLong;
 extern const char* const kChunkLineTooLong;
 extern const char* const kTooManyHeaderLines;
 extern const char* const kOutOfMemory;
+extern const char* const kBodyTooLarge;
 
 // Where response bytes come from. Receive blocks until at least one byte
 // is there and returns how many were stored; 0 means the peer closed the
@@ -128,10 +131,12 @@ private:
     // Reads exactly count bytes (or until close when untilClose) as one
     // work unit.
     void ReadCounted(TMemoryStream& stream, uint64_t count, bool untilClose);
+    std::size_t BodyRoomLeft(const TMemoryStream& stream) const;
     std::size_t FillOrClose(); // 0 on close
 
     THttpByteSource& source_;
     THttpInputBuffer& input_;
     THttpWorkEvents& events_;
     THttpLimits limits_;
+    std::size_t bodyStart_ = 0;
 };

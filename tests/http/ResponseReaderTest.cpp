@@ -365,6 +365,32 @@ TEST(ResponseLimits, GrowthFollowsArrivingBytes) {
     EXPECT_EQ(exact.error, "");
 }
 
+TEST(ResponseLimits, BodySizeIsCapped) {
+    THttpLimits limits;
+    limits.MaxBodySize = 100;
+    std::string body(150, 'b');
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::size_t split;
+        std::string kept;
+    } cases[] = {
+        {"until close", "HTTP/1.0 200 OK\r\n\r\n" + body, 50, std::string(100, 'b')},
+        {"counted", "HTTP/1.0 200 OK\r\nContent-Length: 150\r\n\r\n" + body, 1000, ""},
+        {"chunked", "HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3c\r\n" + std::string(60, 'c') +
+                        "\r\n3c\r\n" + std::string(60, 'd') + "\r\n0\r\n\r\n",
+         1000, std::string(60, 'c')},
+        {"exactly at the cap", "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n" + std::string(100, 'e'), 7,
+         std::string(100, 'e')},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Result r = ReadAll(c.bytes, c.split, limits);
+        EXPECT_EQ(r.error, std::string(c.name) == "exactly at the cap" ? "" : kBodyTooLarge);
+        EXPECT_EQ(r.body, c.kept);
+    }
+}
+
 #if defined(__SANITIZE_ADDRESS__)
 #define HTTP_UNDER_ASAN 1
 #elif defined(__has_feature)
@@ -379,6 +405,7 @@ TEST(ResponseLimits, AllocationFailureIsAnError) {
 #else
     THttpLimits limits;
     limits.MaxPresize = SIZE_MAX;
+    limits.MaxBodySize = UINT64_MAX;
     Result r = ReadAll("HTTP/1.0 200 OK\r\nContent-Length: 4611686018427387904\r\n\r\nabc", 4096, limits);
     EXPECT_EQ(r.error, kOutOfMemory);
     EXPECT_EQ(r.events, (std::vector<std::string>{"begin 4611686018427387904", "end 0"}));
