@@ -328,12 +328,19 @@ void THttpResponseReader::ReadCounted(TMemoryStream& stream, uint64_t count, boo
             std::size_t take = input_.Available();
             if (!untilClose)
                 take = static_cast<std::size_t>(std::min<uint64_t>(take, count - total));
-            if (take > BodyRoomLeft(stream))
+            // Past the cap only what still fits is kept, then the read fails.
+            std::size_t room = BodyRoomLeft(stream);
+            bool overflow = take > room;
+            if (overflow)
+                take = room;
+            if (take > 0) {
+                writer.Write(input_.Data(), take);
+                input_.Consume(take);
+                total += take;
+                events_.Work(static_cast<int64_t>(total));
+            }
+            if (overflow)
                 throw EIdException(kBodyTooLarge);
-            writer.Write(input_.Data(), take);
-            input_.Consume(take);
-            total += take;
-            events_.Work(static_cast<int64_t>(total));
         }
     } catch (...) {
         events_.WorkEnd();

@@ -376,10 +376,10 @@ TEST(ResponseLimits, BodySizeIsCapped) {
         std::string kept;
     } cases[] = {
         {"until close", "HTTP/1.0 200 OK\r\n\r\n" + body, 50, std::string(100, 'b')},
-        {"counted", "HTTP/1.0 200 OK\r\nContent-Length: 150\r\n\r\n" + body, 1000, ""},
+        {"counted", "HTTP/1.0 200 OK\r\nContent-Length: 150\r\n\r\n" + body, 1000, std::string(100, 'b')},
         {"chunked", "HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3c\r\n" + std::string(60, 'c') +
                         "\r\n3c\r\n" + std::string(60, 'd') + "\r\n0\r\n\r\n",
-         1000, std::string(60, 'c')},
+         1000, std::string(60, 'c') + std::string(40, 'd')},
         {"exactly at the cap", "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n" + std::string(100, 'e'), 7,
          std::string(100, 'e')},
     };
