@@ -72,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(
         ExecCase{"  /usr/bin/web  ", "\"/usr/bin/web\""},
         ExecCase{"/opt/My\\sBrowser/web %u", "\"/opt/My\" Browser/web %u"},    // an unquoted \s still separates
         ExecCase{"\"/opt/My\\sBrowser/web\" %u", "\"/opt/My Browser/web\" %u"}, // a quoted one does not
-        ExecCase{"\"/opt/a\\\\b/web\" %u", "\"/opt/a\\b/web\" %u"},             // \\\\ is one backslash
+        ExecCase{"\"/opt/a\\\\b/web\" %u", "\"/opt/a\\b/web\" %u"},             // a doubled backslash is one
         ExecCase{"\"/opt/we\\\\\"ird/web\" %u", ""},                            // a quote in the path
         ExecCase{"\"/opt/unterminated %u", ""},
         ExecCase{"\"\" %u", ""},
