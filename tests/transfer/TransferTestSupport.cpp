@@ -1,6 +1,6 @@
 #include "TransferTestSupport.h"
 
-#include "HalvorneConfig.h"
+#include "startup/core/StoredTextValues.h"
 #include "startup/gui/Form_Main.h"
 #include "startup/gui/Form_Master.h"
 #include "startup/gui/Form_Set.h"
@@ -16,12 +16,15 @@ namespace transfer_test {
 
 namespace {
 std::string LaunchMarker() {
-    const auto& m = halvorne::config::kLaunchMarker;
-    return std::string(m.begin(), m.end());
+    return {halvorne::stored::LaunchMarkerFirst(), halvorne::stored::LaunchMarkerSecond(),
+            halvorne::stored::LaunchMarkerThird()};
 }
 } // namespace
 
 HalvorneWindows::HalvorneWindows(const WindowsOptions& options) {
+    // As in the program: only EndProgram ends the run, never the last
+    // window going away.
+    QApplication::setQuitOnLastWindowClosed(false);
     const std::string dir = dir_.path().toStdString();
     std::vector<std::string> args{dir + "/Halvorne", LaunchMarker(), "chkver", "/v:5.00",
                                   "/p:" + dir + "/cil"};

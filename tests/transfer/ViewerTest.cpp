@@ -18,9 +18,10 @@ using transfer_test::ModalAnswerer;
 
 namespace {
 
-const QString kBrowserFailed = QStringLiteral("Informace o změnách se nepodařilo zobrazit!\r\n\r\nProhlížeč: ");
+// The message box shows each CR LF as one line break.
+const QString kBrowserFailed = QStringLiteral("Informace o změnách se nepodařilo zobrazit!\n\nProhlížeč: ");
 const QString kNoFile =
-    QStringLiteral("Informace o změnách se nepodařilo zobrazit!\r\n\r\nSoubor informací nebyl nalezen");
+    QStringLiteral("Informace o změnách se nepodařilo zobrazit!\n\nSoubor informací nebyl nalezen");
 const std::string kWebAddress = "http://127.0.0.1:9/halvorne/zmeny.html";
 
 class ViewerTest : public ::testing::Test {
