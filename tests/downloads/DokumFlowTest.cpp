@@ -85,7 +85,8 @@ TEST(DokumFlow, EveryEndWithItsExitCodeStatusAndMessage) {
         EXPECT_EQ(h.ExitCode(), c.exitCode);
         EXPECT_EQ(Form_Run->Label_Top->text(), c.status);
         EXPECT_EQ(TextColour(Form_Run->Label_Top), c.statusColour);
-        EXPECT_EQ(Form_Run->Label_Msg->isVisible(), c.messageVisible);
+        // Closing the window hides the message line.
+        EXPECT_EQ(Form_Run->Label_Msg->isVisible(), c.messageVisible && !c.closed);
         if (c.messageVisible) {
             const QString msg = c.missingTarget
                 ? QStringLiteral("Soubor se nepodařilo uložit!\r\n") + QString::fromStdString(target + "DOKUMENTACE.PDF")
@@ -95,7 +96,7 @@ TEST(DokumFlow, EveryEndWithItsExitCodeStatusAndMessage) {
         }
         EXPECT_EQ(!Form_Run->isVisible(), c.closed);
         if (c.closed)
-            EXPECT_EQ(h.terminations, std::vector<int>{c.exitCode});
+            EXPECT_TRUE(EndedWith(h, c.exitCode));
         else
             EXPECT_TRUE(h.terminations.empty());
         EXPECT_EQ(ListTree(h.Target()), c.tree);

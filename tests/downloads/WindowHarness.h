@@ -44,6 +44,12 @@ inline const QString kNoConnection = QStringLiteral("SPOJENÍ SE NEPODAŘILO NAV
 inline const QString kHint = QStringLiteral(
     "Zkontrolujte nastavení připojení, firewallu a funkčnost zařízení pro připojení k internetu a akci zopakujte!");
 
+// The program ended (EndProgram ran) and every ending asked for this code:
+// closing the transfer window in automatic mode also closes the main
+// window, whose close ends the program once more.
+class WindowHarness;
+inline bool EndedWith(const WindowHarness& h, int code);
+
 inline QColor TextColour(QLabel* l) { return l->palette().color(QPalette::WindowText); }
 
 // What the user answers in the next-step dialog, one entry per showing.
@@ -133,7 +139,7 @@ private:
     void PollForDialog() {
         WhenReady([] { return FormDownloadSet && QApplication::activeModalWidget() == FormDownloadSet; }, [this] {
             ++dialogShowings;
-            dialogVersionTexts.push_back(FormDownloadSet->LabelSetVers->text());
+            dialogVersionTexts.push_back(FormDownloadSet->LabelSetVers ? FormDownloadSet->LabelSetVers->text() : QString());
             const Answer a = answers_.empty() ? Answer::Storno : answers_.front();
             if (!answers_.empty())
                 answers_.erase(answers_.begin());
@@ -163,5 +169,14 @@ private:
     std::string target_;
     std::vector<Answer> answers_;
 };
+
+inline bool EndedWith(const WindowHarness& h, int code) {
+    if (h.terminations.empty())
+        return false;
+    for (int c : h.terminations)
+        if (c != code)
+            return false;
+    return true;
+}
 
 } // namespace testsupport
