@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
+#include <optional>
 #include <chrono>
 #include <filesystem>
 #include <sys/resource.h>
@@ -61,9 +63,10 @@ protected:
                                                       std::to_string(p.port) + "\r\n");
     }
 
-    // Runs the program with the host's arguments; fileSizeLimit > 0 limits
-    // every file it writes (and makes such writes fail instead of killing it).
-    RunResult Run(std::vector<std::string> args, int seconds = 30, long fileSizeLimit = 0) {
+    // Starts the program with the host's arguments; fileSizeLimit > 0
+    // limits every file it writes (and makes such writes fail instead of
+    // killing it). With a display it runs on that X server, else offscreen.
+    pid_t Start(std::vector<std::string> args, long fileSizeLimit = 0, const std::string& display = "") {
         args.insert(args.begin(), program_);
         std::vector<char*> argv;
         for (auto& a : args)
@@ -74,7 +77,12 @@ protected:
         if (pid == 0) {
             ::setenv("HOME", home.c_str(), 1);
             ::setenv("XDG_CONFIG_HOME", home.c_str(), 1);
-            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            if (display.empty()) {
+                ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            } else {
+                ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+                ::setenv("DISPLAY", display.c_str(), 1);
+            }
             if (fileSizeLimit > 0) {
                 std::signal(SIGXFSZ, SIG_IGN);
                 rlimit lim{static_cast<rlim_t>(fileSizeLimit), static_cast<rlim_t>(fileSizeLimit)};
@@ -83,6 +91,11 @@ protected:
             ::execv(argv[0], argv.data());
             ::_exit(127);
         }
+        return pid;
+    }
+
+    // Waits for the program's end; kills it at the deadline.
+    static RunResult Wait(pid_t pid, int seconds) {
         RunResult r;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
         while (std::chrono::steady_clock::now() < deadline) {
@@ -97,6 +110,10 @@ protected:
         ::kill(pid, SIGKILL);
         ::waitpid(pid, nullptr, 0);
         return r;
+    }
+
+    RunResult Run(std::vector<std::string> args, int seconds = 30, long fileSizeLimit = 0) {
+        return Wait(Start(std::move(args), fileSizeLimit), seconds);
     }
 
     std::vector<std::string> Chkver(const std::string& installed) {
@@ -190,10 +207,162 @@ TEST_F(HostRun, WriteFailingMidwayKeepsTheOldFiles) {
     // host would see the files as they are now.
     const RunResult r = Run(Dokum(), 4, 65536);
     EXPECT_FALSE(r.exited) << "the window stays open after a failed save, code " << r.code;
+    // (On a display, closing it then ends the run with 25: see below.)
     EXPECT_EQ(ListTree(target_), kOldTree);
     EXPECT_EQ(ReadFile(target_ + "EVMAJ_OLD.ZIP"), "old");
     bool askedForDok = false;
     for (const auto& l : proxy.RequestLines())
         askedForDok |= l.find("DOKUMENTACE.PDF") != std::string::npos;
     EXPECT_TRUE(askedForDok);
+}
+
+// On an X display, answered with xdotool as a user would: the windows that
+// stay open are closed with Esc, which ends the program with the exit code
+// the operation left.
+class HostRunOnDisplay : public HostRun {
+protected:
+    // Polls until pred holds; false after the deadline.
+    static bool WaitUntil(const std::function<bool()>& pred, int seconds = 20) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (pred())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+    static bool Requested(const ScriptedHttpServer& s, const std::string& what) {
+        for (const auto& l : s.RequestLines())
+            if (l.find(what) != std::string::npos)
+                return true;
+        return false;
+    }
+    // Esc in the transfer window: its "Storno" button has the focus.
+    void PressEscInTransferWindow() {
+        auto ids = x_.FindWindows("evidence majetku");
+        ASSERT_FALSE(ids.empty()) << "no transfer window";
+        x_.Xdotool({"windowfocus", "--sync", ids.front()});
+        x_.Xdotool({"key", "--window", ids.front(), "Escape"});
+    }
+    // Clicks a button of the next-step dialog at its place in the dialog.
+    void ClickInDialog(int x, int y) {
+        std::vector<std::string> ids;
+        ASSERT_TRUE(WaitUntil([&] { return !(ids = x_.FindWindows("Nastavení dalšího postupu")).empty(); }))
+            << "no next-step dialog";
+        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // let it map and paint
+        x_.Xdotool({"mousemove", "--window", ids.front(), std::to_string(x), std::to_string(y), "click", "1"});
+    }
+    void ClickDownload() { ClickInDialog(152 + 124, 112 + 12); }
+    void ClickStorno() { ClickInDialog(240 + 40, 152 + 12); }
+
+    XvfbDisplay x_;
+};
+
+TEST_F(HostRunOnDisplay, DownloadChosenInTheDialogSavesTheNewVersionWith21) {
+    auto nginx = DemoServer();
+    WriteIni({false, 0});
+    const pid_t pid = Start(Chkver("5.10"), 0, x_.Name());
+    ClickDownload();
+    const RunResult r = Wait(pid, 60);
+    EXPECT_EQ(r.code, 21);
+    EXPECT_EQ(ListTree(target_), (Tree{"EVMAJ_SETUP.ZIP", "archiv/", "archiv/keep.txt"}));
+    EXPECT_EQ(ReadFile(target_ + "EVMAJ_SETUP.ZIP"), ReadFile(kDemo + "/halvorne/EVMAJ_SETUP.ZIP"));
+}
+
+TEST_F(HostRunOnDisplay, StornoInTheDialogEndsWith0) {
+    auto nginx = DemoServer();
+    WriteIni({false, 0});
+    const pid_t pid = Start(Chkver("5.10"), 0, x_.Name());
+    ClickStorno();
+    const RunResult r = Wait(pid, 30);
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(ListTree(target_), kOldTree);
+}
+
+TEST_F(HostRunOnDisplay, StornoDuringTheDownloadEndsAtOnceWith25) {
+    ScriptedHttpServer proxy;
+    proxy.Set("/halvorne/verze.txt", "5.30\r\n");
+    // About 20 s at this pace: the Esc comes long before the end.
+    proxy.Set("/halvorne/EVMAJ_SETUP.ZIP", ScriptedReply{200, "OK", std::string(1000000, 'z'), 5000, 100});
+    WriteIni({true, proxy.Port()});
+    const pid_t pid = Start(Chkver("5.10"), 0, x_.Name());
+    ClickDownload();
+    ASSERT_TRUE(WaitUntil([&] { return Requested(proxy, "EVMAJ_SETUP.ZIP"); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const auto pressed = std::chrono::steady_clock::now();
+    PressEscInTransferWindow();
+    const RunResult r = Wait(pid, 30);
+    EXPECT_EQ(r.code, 25);
+    EXPECT_LT(std::chrono::steady_clock::now() - pressed, std::chrono::seconds(5)) << "ends at once";
+    EXPECT_EQ(ListTree(target_), kOldTree);
+}
+
+// The ends where the window stays open, each closed by the user with Esc.
+TEST_F(HostRunOnDisplay, WindowsLeftOpenEndWithTheirCodeWhenClosed) {
+    struct Case {
+        std::string name;
+        std::optional<std::string> versionFile; // nullopt: 404
+        std::optional<ScriptedReply> newFile;
+        bool refused;
+        bool dokum;
+        std::string lastRequest; // the run has ended once this was asked for
+        int code;
+    };
+    const std::vector<Case> cases = {
+        {"version file missing", std::nullopt, std::nullopt, false, false, "verze.txt", 29},
+        {"version file of 4 bytes", std::string("5.30"), std::nullopt, false, false, "verze.txt", 29},
+        {"no connection", std::nullopt, std::nullopt, true, false, "", 55},
+        {"page instead of a version", std::string("<html>"), std::nullopt, false, false, "verze.txt", 99},
+        {"documentation missing", std::string("5.30\r\n"), std::nullopt, false, true, "DOKUMENTACE.PDF", 29},
+        {"documentation refused with 500", std::string("5.30\r\n"), ScriptedReply{500, "Internal Server Error", ""},
+         false, true, "DOKUMENTACE.PDF", 99},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedHttpServer proxy;
+        if (c.versionFile)
+            proxy.Set("/halvorne/verze.txt", *c.versionFile);
+        if (c.newFile)
+            proxy.Set("/halvorne/DOKUMENTACE.PDF", *c.newFile);
+        WriteIni({true, c.refused ? UnusedLoopbackPort() : proxy.Port()});
+        const pid_t pid = Start(c.dokum ? Dokum() : Chkver("5.10"), 0, x_.Name());
+        ASSERT_TRUE(WaitUntil([&] { return !x_.FindWindows("evidence majetku").empty(); }));
+        if (!c.lastRequest.empty())
+            ASSERT_TRUE(WaitUntil([&] { return Requested(proxy, c.lastRequest); }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        PressEscInTransferWindow();
+        const RunResult r = Wait(pid, 20);
+        EXPECT_TRUE(r.exited);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(ListTree(target_), kOldTree);
+    }
+}
+
+TEST_F(HostRunOnDisplay, MissingTargetDirectoryEndsWith25) {
+    ScriptedHttpServer proxy;
+    proxy.Set("/halvorne/verze.txt", "5.30\r\n");
+    proxy.Set("/halvorne/DOKUMENTACE.PDF", "%PDF-1.4 doc");
+    WriteIni({true, proxy.Port()});
+    const pid_t pid = Start({kMarker, "dokum", "/p:" + target_ + "missing/", "auto"}, 0, x_.Name());
+    ASSERT_TRUE(WaitUntil([&] { return Requested(proxy, "DOKUMENTACE.PDF"); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    PressEscInTransferWindow();
+    const RunResult r = Wait(pid, 20);
+    EXPECT_EQ(r.code, 25);
+    EXPECT_EQ(ListTree(target_), kOldTree);
+}
+
+TEST_F(HostRunOnDisplay, WriteFailingMidwayEndsWith25AndKeepsTheOldFiles) {
+    ScriptedHttpServer proxy;
+    proxy.Set("/halvorne/verze.txt", "5.30\r\n");
+    proxy.Set("/halvorne/DOKUMENTACE.PDF", std::string(300000, 'p'));
+    WriteIni({true, proxy.Port()});
+    const pid_t pid = Start(Dokum(), 65536, x_.Name());
+    ASSERT_TRUE(WaitUntil([&] { return Requested(proxy, "DOKUMENTACE.PDF"); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    PressEscInTransferWindow();
+    const RunResult r = Wait(pid, 20);
+    EXPECT_EQ(r.code, 25);
+    EXPECT_EQ(ListTree(target_), kOldTree);
+    EXPECT_EQ(ReadFile(target_ + "EVMAJ_OLD.ZIP"), "old");
 }

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -145,6 +146,101 @@ TinyProxy::TinyProxy() {
         proc_.Stop();
     }
     throw std::runtime_error("tinyproxy did not start");
+}
+
+XvfbDisplay::XvfbDisplay() {
+    int fds[2];
+    if (::pipe(fds) != 0)
+        throw std::runtime_error("pipe failed");
+    const std::string log = (tmp_.path() / "xvfb.log").string();
+    pid_ = ::fork();
+    if (pid_ < 0)
+        throw std::runtime_error("fork failed");
+    if (pid_ == 0) {
+        ::close(fds[0]);
+        int l = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (l >= 0) {
+            ::dup2(l, 1);
+            ::dup2(l, 2);
+        }
+        const std::string fd = std::to_string(fds[1]);
+        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+                 static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    // Xvfb writes the display number once it is ready; bounded wait.
+    std::string number;
+    for (int i = 0; i < 100 && number.find('\n') == std::string::npos; ++i) {
+        pollfd p{fds[0], POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0)
+            continue;
+        char buf[32];
+        ssize_t r = ::read(fds[0], buf, sizeof buf);
+        if (r <= 0)
+            break;
+        number.append(buf, static_cast<std::size_t>(r));
+    }
+    ::close(fds[0]);
+    if (number.empty() || number.find('\n') == std::string::npos) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        throw std::runtime_error("Xvfb did not start: " + ReadText(log));
+    }
+    name_ = ":" + number.substr(0, number.find('\n'));
+}
+
+XvfbDisplay::~XvfbDisplay() {
+    ::kill(pid_, SIGTERM);
+    for (int i = 0; i < 100; ++i) {
+        if (::waitpid(pid_, nullptr, WNOHANG) == pid_)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+}
+
+std::string XvfbDisplay::Xdotool(const std::vector<std::string>& args, int* status) const {
+    int out[2];
+    if (::pipe(out) != 0)
+        throw std::runtime_error("pipe failed");
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(out[0]);
+        ::dup2(out[1], 1);
+        int devnull = ::open("/dev/null", O_WRONLY);
+        if (devnull >= 0)
+            ::dup2(devnull, 2);
+        ::setenv("DISPLAY", name_.c_str(), 1);
+        std::vector<char*> argv{const_cast<char*>("xdotool")};
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execvp("xdotool", argv.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    std::string text;
+    char buf[4096];
+    ssize_t r;
+    while ((r = ::read(out[0], buf, sizeof buf)) > 0)
+        text.append(buf, static_cast<std::size_t>(r));
+    ::close(out[0]);
+    int st = 0;
+    ::waitpid(pid, &st, 0);
+    if (status)
+        *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return text;
+}
+
+std::vector<std::string> XvfbDisplay::FindWindows(const std::string& pattern) const {
+    std::vector<std::string> ids;
+    std::stringstream s(Xdotool({"search", "--name", pattern}));
+    std::string id;
+    while (s >> id)
+        ids.push_back(id);
+    return ids;
 }
 
 } // namespace testsupport

@@ -52,6 +52,24 @@ private:
     ChildProcess proc_;
 };
 
+// A private X server (Xvfb) on a free display number, for running the
+// program as a user sees it and answering it with xdotool.
+class XvfbDisplay {
+public:
+    XvfbDisplay();
+    ~XvfbDisplay();
+    // ":<n>"
+    const std::string& Name() const { return name_; }
+    // Runs xdotool with these arguments on this display; its standard output.
+    std::string Xdotool(const std::vector<std::string>& args, int* status = nullptr) const;
+    // Ids of the windows whose name matches the pattern (xdotool search --name).
+    std::vector<std::string> FindWindows(const std::string& pattern) const;
+private:
+    TempDir tmp_;
+    pid_t pid_ = -1;
+    std::string name_;
+};
+
 // True once something accepts connections on 127.0.0.1:port (within ~5 s).
 bool WaitForListening(int port);
 
