@@ -1,0 +1,154 @@
+#include "platform/serial/SerialPort.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace serial {
+
+std::string DevicePathForPortName(const std::string& portName)
+{
+    const char* variable = nullptr;
+    const char* fallback = nullptr;
+    if (portName == "COM1") {
+        variable = "VELTRIX_COM1";
+        fallback = "/dev/ttyS0";
+    } else if (portName == "COM2") {
+        variable = "VELTRIX_COM2";
+        fallback = "/dev/ttyS1";
+    } else {
+        return {};
+    }
+    const char* overridden = std::getenv(variable);
+    if (overridden != nullptr && *overridden != '\0')
+        return overridden;
+    return fallback;
+}
+
+namespace {
+
+std::int64_t MonotonicNowMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Raw 8N1 at 19200 baud; flow control, modem-line handling and the control
+// characters stay as the driver has them. Software flow control on input is
+// switched off with the rest of raw mode, because XON/XOFF bytes are data here.
+bool ConfigureLine(int fd)
+{
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0)
+        return false;
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
+    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
+    tio.c_cflag |= CS8 | CREAD | CLOCAL;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = kReadTimeoutMs / 100;
+    if (cfsetispeed(&tio, B19200) != 0 || cfsetospeed(&tio, B19200) != 0)
+        return false;
+    return tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+} // namespace
+
+std::unique_ptr<PosixSerialPort> PosixSerialPort::Open(const std::string& devicePath)
+{
+    int fd = -1;
+    if (!devicePath.empty())
+        fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        // Exclusive use: the advisory lock keeps out other cooperating
+        // programs (and root, which TIOCEXCL does not stop); TIOCEXCL keeps
+        // out everybody else.
+        const bool ok = isatty(fd) && flock(fd, LOCK_EX | LOCK_NB) == 0 && ioctl(fd, TIOCEXCL) == 0 &&
+                        ConfigureLine(fd);
+        if (!ok) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    return std::unique_ptr<PosixSerialPort>(new PosixSerialPort(fd));
+}
+
+PosixSerialPort::~PosixSerialPort() { Close(); }
+
+void PosixSerialPort::Close()
+{
+    if (fd_ < 0)
+        return;
+    ioctl(fd_, TIOCNXCL);
+    ::close(fd_);
+    fd_ = -1;
+}
+
+ReadStatus PosixSerialPort::ReadByte(std::uint8_t& byte, int timeoutMs)
+{
+    if (fd_ < 0)
+        return ReadStatus::Failed;
+    if (bufferedPos_ < bufferedEnd_) {
+        byte = buffer_[bufferedPos_++];
+        return ReadStatus::Byte;
+    }
+    const std::int64_t deadline = MonotonicNowMs() + timeoutMs;
+    for (;;) {
+        const ssize_t got = ::read(fd_, buffer_, sizeof buffer_);
+        if (got > 0) {
+            bufferedPos_ = 1;
+            bufferedEnd_ = static_cast<std::size_t>(got);
+            byte = buffer_[0];
+            return ReadStatus::Byte;
+        }
+        if (got < 0 && errno != EAGAIN && errno != EINTR)
+            return ReadStatus::Failed;
+        const std::int64_t left = deadline - MonotonicNowMs();
+        if (left <= 0)
+            return ReadStatus::TimedOut;
+        pollfd p{fd_, POLLIN, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(left));
+        if (ready < 0 && errno != EINTR)
+            return ReadStatus::Failed;
+        if (ready > 0 && (p.revents & (POLLERR | POLLNVAL)) != 0)
+            return ReadStatus::Failed;
+        // POLLIN or POLLHUP: the read above tells data from a hang-up.
+    }
+}
+
+void PosixSerialPort::DiscardInput()
+{
+    bufferedPos_ = bufferedEnd_ = 0;
+    if (fd_ >= 0)
+        tcflush(fd_, TCIFLUSH);
+}
+
+bool PosixSerialPort::WriteByte(std::uint8_t byte)
+{
+    if (fd_ < 0)
+        return false;
+    const std::int64_t deadline = MonotonicNowMs() + kWriteTimeoutMs;
+    for (;;) {
+        const ssize_t put = ::write(fd_, &byte, 1);
+        if (put == 1)
+            return true;
+        if (put < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        const std::int64_t left = deadline - MonotonicNowMs();
+        if (left <= 0)
+            return false;
+        pollfd p{fd_, POLLOUT, 0};
+        if (::poll(&p, 1, static_cast<int>(left)) < 0 && errno != EINTR)
+            return false;
+    }
+}
+
+} // namespace serial

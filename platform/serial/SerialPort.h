@@ -1,0 +1,68 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace serial {
+
+enum class ReadStatus {
+    Byte,     // a byte arrived
+    TimedOut, // the port's read time-out passed without a byte
+    Failed,   // the read failed at once (invalid handle, device gone)
+};
+
+// One end of the serial line as the transfer sees it: one byte in, one byte
+// out. The protocol runs over this interface only, so tests and fuzz targets
+// can put a simulated line in place of a device.
+class BytePort {
+public:
+    virtual ~BytePort() = default;
+    // Waits at most timeoutMs (the port's read time-out is kReadTimeoutMs)
+    // for one byte.
+    virtual ReadStatus ReadByte(std::uint8_t& byte, int timeoutMs) = 0;
+    // Queues one byte for sending; never waits for it to leave the line.
+    // Returns false when the byte was lost (the caller may ignore it).
+    virtual bool WriteByte(std::uint8_t byte) = 0;
+    // Drops the bytes that have arrived but were not read yet.
+    virtual void DiscardInput() = 0;
+};
+
+// Line settings the tool always uses.
+inline constexpr int kBaudRate = 19200;
+// Longest wait of one read attempt and of one write.
+inline constexpr int kReadTimeoutMs = 1000;
+inline constexpr int kWriteTimeoutMs = 100;
+
+// Device path for a port name: "COM1" and "COM2" are /dev/ttyS0 and
+// /dev/ttyS1 unless the environment variable VELTRIX_COM1 / VELTRIX_COM2
+// names another device (a USB adapter, a pty). Any other name maps to "".
+std::string DevicePathForPortName(const std::string& portName);
+
+// A POSIX terminal device set to 19200 baud, 8 data bits, no parity, one
+// stop bit, raw mode, every other setting left as the driver has it, and held
+// for exclusive use. When the device cannot be opened or set up the object is
+// still returned but invalid: every read and write on it fails at once.
+class PosixSerialPort final : public BytePort {
+public:
+    static std::unique_ptr<PosixSerialPort> Open(const std::string& devicePath);
+    ~PosixSerialPort() override;
+    PosixSerialPort(const PosixSerialPort&) = delete;
+    PosixSerialPort& operator=(const PosixSerialPort&) = delete;
+
+    bool IsValid() const { return fd_ >= 0; }
+    ReadStatus ReadByte(std::uint8_t& byte, int timeoutMs) override;
+    bool WriteByte(std::uint8_t byte) override;
+    void DiscardInput() override;
+    void Close();
+
+private:
+    explicit PosixSerialPort(int fd) : fd_(fd) {}
+    int fd_;
+    // Bytes the driver already had when we last read; handed out one by one.
+    std::uint8_t buffer_[256]{};
+    std::size_t bufferedPos_ = 0;
+    std::size_t bufferedEnd_ = 0;
+};
+
+} // namespace serial

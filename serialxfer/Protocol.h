@@ -1,0 +1,78 @@
+#pragma once
+// The framed transfer over one serial line: 133-byte frames (SOH, number,
+// complement, 128 data bytes, CRC-16 high and low), each answered by ACK or
+// NAK; the receiving side starts the exchange with 'C'.
+#include <cstdint>
+#include <optional>
+
+#include "platform/serial/Clock.h"
+#include "platform/serial/SerialPort.h"
+#include "serialxfer/DataFile.h"
+
+namespace veltrix {
+
+inline constexpr std::uint8_t kSoh = 0x01;
+inline constexpr std::uint8_t kEot = 0x04;
+inline constexpr std::uint8_t kAck = 0x06;
+inline constexpr std::uint8_t kNak = 0x15;
+inline constexpr std::uint8_t kStartRequest = 'C';
+inline constexpr std::uint8_t kFill = 0x1A;
+
+inline constexpr int kBlockSize = 128;
+inline constexpr int kFrameSize = 3 + kBlockSize + 2;
+inline constexpr int kTries = 10;
+inline constexpr int kStartRequests = 10;
+// A frame repeated because its ACK was lost is acknowledged again without
+// costing a try, but only this many times in a row, so that a peer repeating
+// one frame for ever cannot keep the receiver busy for ever.
+inline constexpr int kFreeRepeats = 10;
+
+inline constexpr std::int64_t kStartRequestIntervalMs = 2000;
+inline constexpr std::int64_t kFrameByteLimitMs = 2000;
+inline constexpr std::int64_t kCrcByteLimitMs = 1000;
+inline constexpr std::int64_t kResyncLimitMs = 2000;
+inline constexpr std::int64_t kSenderStartLimitMs = 30000;
+inline constexpr std::int64_t kAnswerLimitMs = 2000;
+inline constexpr std::int64_t kEotAnswerLimitMs = 2000;
+inline constexpr std::int64_t kPauseMs = 30;
+// An EOT is taken only when the line stays quiet this long after it; a 0x04
+// followed at once by more bytes is a data byte of a frame being skipped.
+inline constexpr int kEotQuietMs = 100;
+
+enum : int { kTransferOk = 0, kTransferFailed = -1, kNoSuchFile = -2 };
+
+// The timing primitives both sides share, over one port and one clock.
+class Line {
+public:
+    Line(serial::BytePort& port, serial::Clock& clock) : port_(port), clock_(clock) {}
+
+    // One read of one byte: a byte, or nothing within the port's read
+    // time-out. A read that fails at once still takes the time-out (sleeping),
+    // so a dead port cannot make the waits spin.
+    std::optional<std::uint8_t> ReadAttempt(int timeoutMs = serial::kReadTimeoutMs);
+    // Read attempts (at least one) until a byte arrives or limitMs elapsed.
+    std::optional<std::uint8_t> ReceiveByte(std::int64_t limitMs);
+    // Read attempts until a byte equal to a or b arrives (others are dropped)
+    // or limitMs elapsed.
+    std::optional<std::uint8_t> WaitForEither(std::uint8_t a, std::uint8_t b, std::int64_t limitMs);
+    void SendByte(std::uint8_t byte) { port_.WriteByte(byte); }
+    void DiscardInput() { port_.DiscardInput(); }
+    // Sleeps; the written bytes keep going out meanwhile.
+    void PauseMilliseconds(std::int64_t ms) { clock_.SleepMs(ms); }
+    std::int64_t Now() { return clock_.NowMs(); }
+
+private:
+    serial::BytePort& port_;
+    serial::Clock& clock_;
+};
+
+// The receiving side (direction I): returns 0 when the EOT was acknowledged,
+// -1 otherwise. Writes every accepted frame to sink, leaving out bytes of
+// value 0. FileError from the sink passes through.
+int RunReceiver(serial::BytePort& port, serial::Clock& clock, DataSink& sink);
+
+// The sending side (direction O): returns 0 when the EOT was acknowledged,
+// -1 otherwise. FileError from the source passes through.
+int RunSender(serial::BytePort& port, serial::Clock& clock, DataSource& source);
+
+} // namespace veltrix

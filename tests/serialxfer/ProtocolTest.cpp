@@ -1,0 +1,623 @@
+// The transfer on a simulated line: every rule of both sides, with the long
+// time-outs costing no real time.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "PeerSim.h"
+#include "platform/serial/SimulatedLine.h"
+#include "serialxfer/Crc16.h"
+#include "serialxfer/Protocol.h"
+
+using peersim::Bytes;
+using namespace veltrix;
+
+namespace {
+
+Bytes Pattern(std::size_t size, std::uint32_t seed = 7)
+{
+    std::mt19937 rng(seed);
+    Bytes data(size);
+    for (auto& b : data)
+        b = static_cast<std::uint8_t>(rng());
+    return data;
+}
+
+// Random data without the bytes 0x01 and 0x04, which a resynchronising
+// receiver may take for a frame start.
+Bytes CleanPattern(std::size_t size, std::uint32_t seed = 7)
+{
+    Bytes data = Pattern(size, seed);
+    for (auto& b : data)
+        if (b == kSoh || b == kEot)
+            b = 'z';
+    return data;
+}
+
+std::size_t Count(const Bytes& bytes, std::uint8_t value)
+{
+    return static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), value));
+}
+
+struct ReceiveRun {
+    serial::FakeClock clock;
+    serial::SimulatedPort port{clock};
+    MemorySink sink;
+    int result = 99;
+    void Run(serial::LinePeer& peer)
+    {
+        port.SetPeer(&peer);
+        result = RunReceiver(port, clock, sink);
+    }
+};
+
+struct SendRun {
+    serial::FakeClock clock;
+    serial::SimulatedPort port{clock};
+    int result = 99;
+    void Run(serial::LinePeer& peer, const Bytes& data, bool startRequest = true)
+    {
+        port.SetPeer(&peer);
+        if (startRequest)
+            port.Deliver(kStartRequest);
+        MemorySource source(data);
+        result = RunSender(port, clock, source);
+    }
+};
+
+} // namespace
+
+// ---------------------------------------------------------------- CRC
+
+TEST(Crc16, KnownValues)
+{
+    const struct {
+        Bytes data;
+        std::uint16_t crc;
+    } cases[] = {
+        {{}, 0x0000},
+        {{'1', '2', '3', '4', '5', '6', '7', '8', '9'}, 0x31C3},
+        {{'A'}, 0x58E5},
+        {Bytes(128, 0x1A), Crc16(Bytes(128, 0x1A).data(), 128)},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Crc16(c.data.data(), c.data.size()), c.crc);
+    const Bytes zeros(128, 0);
+    EXPECT_EQ(Crc16(zeros.data(), zeros.size()), 0);
+}
+
+TEST(Crc16, TableMatchesBitwiseDefinition)
+{
+    std::mt19937 rng(1);
+    for (int i = 0; i < 20000; ++i) {
+        const auto crc = static_cast<std::uint16_t>(rng());
+        const auto byte = static_cast<std::uint8_t>(rng());
+        ASSERT_EQ(CrcUpdate(crc, byte), CrcUpdateBitwise(crc, byte)) << crc << " " << int(byte);
+    }
+}
+
+// ---------------------------------------------------------------- receiver
+
+TEST(Receiver, EotFirstGivesEmptyFileAndAck)
+{
+    ReceiveRun run;
+    peersim::SenderPeer peer({});
+    run.Run(peer);
+    EXPECT_EQ(run.result, kTransferOk);
+    EXPECT_TRUE(run.sink.bytes.empty());
+    EXPECT_EQ(run.port.Written(), (Bytes{kStartRequest, kAck}));
+    EXPECT_TRUE(peer.eotAcked);
+}
+
+TEST(Receiver, FileSizesAndFill)
+{
+    for (std::size_t size : {1u, 127u, 128u, 129u, 256u, 1000u}) {
+        SCOPED_TRACE(size);
+        Bytes data = Pattern(size);
+        std::replace(data.begin(), data.end(), std::uint8_t{0}, std::uint8_t{1});
+        ReceiveRun run;
+        peersim::SenderPeer peer(data);
+        run.Run(peer);
+        EXPECT_EQ(run.result, kTransferOk);
+        EXPECT_EQ(run.sink.bytes, peersim::ExpectedReceived(data));
+        EXPECT_EQ(run.sink.bytes.size() % 128, 0u);
+        EXPECT_EQ(peer.acked, (size + 127) / 128);
+        EXPECT_TRUE(peer.eotAcked);
+    }
+}
+
+TEST(Receiver, DropsNulBytesKeepsFillBytes)
+{
+    Bytes data(300);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<std::uint8_t>(i % 3 == 0 ? 0 : (i % 3 == 1 ? 0x1A : 'x'));
+    ReceiveRun run;
+    peersim::SenderPeer peer(data);
+    run.Run(peer);
+    ASSERT_EQ(run.result, kTransferOk);
+    EXPECT_EQ(Count(run.sink.bytes, 0), 0u);
+    EXPECT_EQ(Count(run.sink.bytes, 'x'), 100u);
+    // 100 from the data, 84 from the fill of the third frame.
+    EXPECT_EQ(Count(run.sink.bytes, 0x1A), 100u + 84u);
+    EXPECT_EQ(run.sink.bytes, peersim::ExpectedReceived(data));
+}
+
+TEST(Receiver, FrameNumbersWrapAfter255)
+{
+    const Bytes data = Pattern(258 * 128 + 5, 3);
+    ReceiveRun run;
+    peersim::SenderPeer peer(data);
+    Bytes numbers;
+    peer.damage = [&](std::size_t, std::size_t, Bytes& frame) { numbers.push_back(frame[1]); };
+    run.Run(peer);
+    ASSERT_EQ(run.result, kTransferOk);
+    EXPECT_EQ(run.sink.bytes, peersim::ExpectedReceived(data));
+    ASSERT_EQ(numbers.size(), 259u);
+    EXPECT_EQ(numbers[254], 255);
+    EXPECT_EQ(numbers[255], 0);
+    EXPECT_EQ(numbers[256], 1);
+    EXPECT_EQ(Count(peer.answers, kNak), 0u);
+}
+
+TEST(Receiver, DamagedFramesAreRefusedThenAccepted)
+{
+    const struct {
+        const char* name;
+        std::function<void(Bytes&)> damage;
+    } cases[] = {
+        {"data byte", [](Bytes& f) { f[40] ^= 0x10; }},
+        {"crc high", [](Bytes& f) { f[131] ^= 0x01; }},
+        {"crc low", [](Bytes& f) { f[132] ^= 0x80; }},
+        {"complement", [](Bytes& f) { f[2] ^= 0x01; }},
+        {"number", [](Bytes& f) { f[1] = 9; f[2] = 255 - 9; }},
+        {"first byte", [](Bytes& f) { f[0] = 0x02; }},
+        {"truncated", [](Bytes& f) { f.resize(70); }},
+    };
+    const Bytes data = CleanPattern(3 * 128, 11);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReceiveRun run;
+        peersim::SenderPeer peer(data);
+        // The second block fails nine times (tries reset after the first
+        // block), the third block nine times again: still a success.
+        peer.damage = [&](std::size_t, std::size_t block, Bytes& frame) {
+            static thread_local std::size_t failures[3];
+            if (block == 0)
+                failures[1] = failures[2] = 0;
+            if (block > 0 && failures[block]++ < 9)
+                c.damage(frame);
+        };
+        run.Run(peer);
+        EXPECT_EQ(run.result, kTransferOk);
+        EXPECT_EQ(run.sink.bytes, peersim::ExpectedReceived(data));
+        EXPECT_EQ(peer.acked, 3u);
+        EXPECT_EQ(Count(peer.answers, kNak), 18u);
+    }
+}
+
+TEST(Receiver, TenDamagedFramesFailKeepingAcceptedFrames)
+{
+    const Bytes data = Pattern(5 * 128, 12);
+    ReceiveRun run;
+    peersim::SenderPeer peer(data);
+    peer.damage = [](std::size_t, std::size_t block, Bytes& frame) {
+        if (block == 2)
+            frame[100] ^= 0xFF;
+    };
+    run.Run(peer);
+    EXPECT_EQ(run.result, kTransferFailed);
+    EXPECT_EQ(Count(peer.answers, kNak), 10u);
+    EXPECT_EQ(run.sink.bytes, peersim::ExpectedReceived(Bytes(data.begin(), data.begin() + 256)));
+}
+
+TEST(Receiver, RepeatedFrameAfterLostAckIsAckedAndDropped)
+{
+    const Bytes data = Pattern(4 * 128, 13);
+    ReceiveRun run;
+    peersim::SenderPeer peer(data);
+    peer.lostAnswerTimeoutMs = 1500;
+    // The ACKs of the second block are lost twice and the third block's once.
+    peer.loseAnswer = [](std::size_t attempt, std::uint8_t answer) {
+        return answer == kAck && (attempt == 1 || attempt == 2 || attempt == 4);
+    };
+    run.Run(peer);
+    EXPECT_EQ(run.result, kTransferOk);
+    EXPECT_EQ(run.sink.bytes, peersim::ExpectedReceived(data));
+    EXPECT_EQ(Count(peer.answers, kNak), 0u);
+    EXPECT_EQ(Count(peer.answers, kAck), 4u + 3u + 1u);
+}
+
+TEST(Receiver, RepeatedFramesCostNoTryButAreBounded)
+{
+    const Bytes data = CleanPattern(2 * 128, 14);
+    {
+        // Ten lost ACKs in a row, then nine damaged frames: still fine.
+        ReceiveRun run;
+        peersim::SenderPeer peer(data);
+        peer.lostAnswerTimeoutMs = 1500;
+        peer.loseAnswer = [](std::size_t attempt, std::uint8_t answer) { return answer == kAck && attempt < 10; };
+        peer.damage = [](std::size_t attempt, std::size_t, Bytes& frame) {
+            if (attempt >= 11 && attempt < 20)
+                frame[5] ^= 1;
+        };
+        run.Run(peer);
+        EXPECT_EQ(run.result, kTransferOk);
+        EXPECT_EQ(run.sink.bytes, peersim::ExpectedReceived(data));
+    }
+    {
+        // A peer that repeats one frame for ever ends the transfer.
+        ReceiveRun run;
+        peersim::SenderPeer peer(data);
+        peer.lostAnswerTimeoutMs = 1500;
+        peer.loseAnswer = [](std::size_t, std::uint8_t answer) { return answer == kAck; };
+        run.Run(peer);
+        EXPECT_EQ(run.result, kTransferFailed);
+        // The first frame, ten free repeats, ten refused ones, and the repeat
+        // the last NAK asked for, which nobody reads.
+        EXPECT_EQ(peer.attempts, 1u + 10u + 10u + 1u);
+        EXPECT_EQ(Count(peer.answers, kNak), 10u);
+        EXPECT_EQ(run.sink.bytes, peersim::ExpectedReceived(Bytes(data.begin(), data.begin() + 128)));
+    }
+}
+
+TEST(Receiver, RepeatBeforeAnyAcceptedFrameIsRefused)
+{
+    ReceiveRun run;
+    peersim::SenderPeer peer(CleanPattern(128, 15));
+    peer.damage = [](std::size_t attempt, std::size_t, Bytes& frame) {
+        if (attempt == 0) {
+            frame[1] = 0;
+            frame[2] = 255;
+        }
+    };
+    run.Run(peer);
+    EXPECT_EQ(run.result, kTransferOk);
+    EXPECT_EQ(Count(peer.answers, kNak), 1u);
+}
+
+TEST(Receiver, EndOfTransmissionByteInsideSkippedDataIsNoEnd)
+{
+    const struct {
+        const char* name;
+        std::size_t position; // of the 0x04 in the damaged frame's data
+    } cases[] = {{"early", 3}, {"middle", 60}, {"last", 127}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes data = CleanPattern(3 * 128, 31);
+        data[128 + c.position] = kEot;
+        ReceiveRun run;
+        peersim::SenderPeer peer(data);
+        // The second frame's number is hit: the receiver skips its data.
+        peer.damage = [](std::size_t attempt, std::size_t, Bytes& frame) {
+            if (attempt == 1)
+                frame[1] ^= 0x40;
+        };
+        run.Run(peer);
+        EXPECT_EQ(run.result, kTransferOk);
+        EXPECT_EQ(run.sink.bytes, peersim::ExpectedReceived(data));
+        EXPECT_TRUE(peer.eotAcked);
+    }
+}
+
+TEST(Receiver, EotFollowedByNoiseIsRefused)
+{
+    ReceiveRun run;
+    run.port.Deliver(Bytes{kEot, 'n', 'o', 'i', 's', 'e'});
+    run.result = RunReceiver(run.port, run.clock, run.sink);
+    EXPECT_EQ(run.result, kTransferFailed);
+    EXPECT_EQ(Count(run.port.Written(), kAck), 0u);
+    EXPECT_EQ(run.port.Written()[1], kNak);
+}
+
+TEST(Receiver, SilentPeerGetsTenStartRequestsTwoSecondsApart)
+{
+    ReceiveRun run;
+    run.result = RunReceiver(run.port, run.clock, run.sink);
+    EXPECT_EQ(run.result, kTransferFailed);
+    ASSERT_EQ(run.port.Written(), Bytes(10, kStartRequest));
+    for (std::size_t i = 0; i < 10; ++i)
+        EXPECT_EQ(run.port.WriteTimes()[i], static_cast<std::int64_t>(i) * 2000);
+    EXPECT_GE(run.clock.NowMs(), 18000);
+    EXPECT_LE(run.clock.NowMs(), 20000);
+}
+
+TEST(Receiver, DeadPortFailsWithoutSpinning)
+{
+    ReceiveRun run;
+    run.port.SetBroken(true);
+    run.result = RunReceiver(run.port, run.clock, run.sink);
+    EXPECT_EQ(run.result, kTransferFailed);
+    EXPECT_GE(run.clock.NowMs(), 18000);
+    EXPECT_LE(run.clock.NowMs(), 20000);
+    // Every failed read took a read time-out.
+    EXPECT_LE(run.port.ReadAttempts(), 20);
+}
+
+TEST(Receiver, LateSenderAnswersALaterStartRequest)
+{
+    for (int ignored : {1, 5, 9}) {
+        SCOPED_TRACE(ignored);
+        ReceiveRun run;
+        const Bytes data = Pattern(200, 16);
+        peersim::SenderPeer peer(data);
+        peer.ignoreStartRequests = ignored;
+        run.Run(peer);
+        EXPECT_EQ(run.result, kTransferOk);
+        EXPECT_EQ(peer.startRequests, ignored + 1);
+        EXPECT_EQ(run.sink.bytes, peersim::ExpectedReceived(data));
+    }
+}
+
+TEST(Receiver, StartPhaseSkipsNoiseBeforeTheFirstFrame)
+{
+    ReceiveRun run;
+    const Bytes data = Pattern(130, 17);
+    run.port.Deliver(Bytes{'x', 0xFF, 0x00, kAck, kNak});
+    peersim::SenderPeer peer(data);
+    run.Run(peer);
+    EXPECT_EQ(run.result, kTransferOk);
+    EXPECT_EQ(run.sink.bytes, peersim::ExpectedReceived(data));
+    EXPECT_EQ(Count(peer.answers, kNak), 0u);
+}
+
+TEST(Receiver, RefusedHeaderResynchronisesBeforeTheNak)
+{
+    ReceiveRun run;
+    run.port.Deliver(Bytes{kSoh, 5, 250, 'a', 'b'});
+    run.result = RunReceiver(run.port, run.clock, run.sink);
+    EXPECT_EQ(run.result, kTransferFailed);
+    const auto& w = run.port.Written();
+    ASSERT_GE(w.size(), 2u);
+    EXPECT_EQ(w[0], kStartRequest);
+    EXPECT_EQ(w[1], kNak);
+    // The NAK waited for the 2 s resynchronisation.
+    EXPECT_GE(run.port.WriteTimes()[1], 2000);
+    EXPECT_EQ(Count(w, kNak), 10u);
+}
+
+TEST(Receiver, DamagedDataNaksFirstThenResynchronises)
+{
+    ReceiveRun run;
+    Bytes frame = peersim::MakeFrame(1, Bytes(128, 'q'));
+    frame[131] ^= 1;
+    run.port.Deliver(frame);
+    run.result = RunReceiver(run.port, run.clock, run.sink);
+    EXPECT_EQ(run.result, kTransferFailed);
+    ASSERT_GE(run.port.Written().size(), 2u);
+    EXPECT_EQ(run.port.Written()[1], kNak);
+    EXPECT_LT(run.port.WriteTimes()[1], 1000);
+    EXPECT_TRUE(run.sink.bytes.empty());
+}
+
+TEST(Receiver, AnswerToTheTenthStartRequestIsTaken)
+{
+    ReceiveRun run;
+    peersim::SenderPeer peer(Pattern(10, 18));
+    peer.ignoreStartRequests = 9;
+    run.Run(peer);
+    EXPECT_EQ(run.result, kTransferOk);
+    EXPECT_EQ(peer.startRequests, 10);
+}
+
+TEST(Receiver, PausesAfterEveryAnswer)
+{
+    ReceiveRun run;
+    peersim::SenderPeer peer(Pattern(3 * 128, 19));
+    peer.damage = [](std::size_t attempt, std::size_t, Bytes& frame) {
+        if (attempt == 1)
+            frame[10] ^= 1;
+    };
+    run.Run(peer);
+    ASSERT_EQ(run.result, kTransferOk);
+    // 3 ACKs, 1 NAK, the EOT's ACK: one 30 ms sleep each.
+    EXPECT_EQ(run.clock.Sleeps(), 5);
+}
+
+// ---------------------------------------------------------------- sender
+
+TEST(Sender, EmptyFileSendsOnlyEot)
+{
+    SendRun run;
+    peersim::ReceiverPeer peer;
+    run.Run(peer, {});
+    EXPECT_EQ(run.result, kTransferOk);
+    EXPECT_EQ(run.port.Written(), Bytes{kEot});
+    EXPECT_TRUE(peer.frames.empty());
+}
+
+TEST(Sender, FramesForFileSizes)
+{
+    for (std::size_t size : {1u, 127u, 128u, 129u, 255u, 256u, 1000u}) {
+        SCOPED_TRACE(size);
+        const Bytes data = Pattern(size, 21);
+        SendRun run;
+        peersim::ReceiverPeer peer;
+        run.Run(peer, data);
+        EXPECT_EQ(run.result, kTransferOk);
+        const auto blocks = peersim::Blocks(data);
+        ASSERT_EQ(peer.frames.size(), blocks.size());
+        for (std::size_t i = 0; i < blocks.size(); ++i)
+            EXPECT_EQ(peer.frames[i].raw, peersim::MakeFrame(static_cast<std::uint8_t>(i + 1), blocks[i]));
+        EXPECT_EQ(peer.eots, 1);
+        EXPECT_TRUE(peer.stray.empty());
+    }
+}
+
+TEST(Sender, OneHundredTwentyNineBytesMakeTwoFrames)
+{
+    const Bytes data = Pattern(129, 22);
+    SendRun run;
+    peersim::ReceiverPeer peer;
+    run.Run(peer, data);
+    ASSERT_EQ(peer.frames.size(), 2u);
+    const Bytes& second = peer.frames[1].raw;
+    EXPECT_EQ(second[1], 2);
+    EXPECT_EQ(second[2], 253);
+    EXPECT_EQ(second[3], data[128]);
+    EXPECT_EQ(Bytes(second.begin() + 4, second.begin() + 131), Bytes(127, kFill));
+    EXPECT_EQ(Count(Bytes(peer.frames[0].raw.begin() + 3, peer.frames[0].raw.begin() + 131), kFill),
+              Count(Bytes(data.begin(), data.begin() + 128), kFill));
+}
+
+TEST(Sender, FrameNumbersWrapAfter255)
+{
+    const Bytes data = Pattern(257 * 128, 23);
+    SendRun run;
+    peersim::ReceiverPeer peer;
+    run.Run(peer, data);
+    ASSERT_EQ(run.result, kTransferOk);
+    ASSERT_EQ(peer.frames.size(), 257u);
+    EXPECT_EQ(peer.frames[254].raw[1], 255);
+    EXPECT_EQ(peer.frames[254].raw[2], 0);
+    EXPECT_EQ(peer.frames[255].raw[1], 0);
+    EXPECT_EQ(peer.frames[255].raw[2], 255);
+    EXPECT_EQ(peer.frames[256].raw[1], 1);
+    EXPECT_EQ(peer.frames[256].raw[2], 254);
+}
+
+TEST(Sender, RefusedOrUnansweredFramesAreRepeated)
+{
+    const struct {
+        const char* name;
+        std::optional<std::uint8_t> answer;
+    } cases[] = {{"NAK", kNak}, {"other byte", 'C'}, {"no answer", std::nullopt}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes data = Pattern(3 * 128, 24);
+        SendRun run;
+        peersim::ReceiverPeer peer;
+        // Block 2 gets nine bad answers, block 3 nine again (tries reset).
+        peer.answer = [&](std::size_t attempt, const peersim::ReceiverPeer::Frame&) -> std::optional<std::uint8_t> {
+            if ((attempt >= 1 && attempt < 10) || (attempt >= 11 && attempt < 20))
+                return c.answer;
+            return kAck;
+        };
+        run.Run(peer, data);
+        EXPECT_EQ(run.result, kTransferOk);
+        ASSERT_EQ(peer.frames.size(), 21u);
+        for (std::size_t i = 1; i < 11; ++i)
+            EXPECT_EQ(peer.frames[i].raw, peer.frames[1].raw);
+        EXPECT_EQ(peer.frames[11].raw[1], 3);
+    }
+}
+
+TEST(Sender, TenRefusalsFailWithoutEot)
+{
+    SendRun run;
+    peersim::ReceiverPeer peer;
+    peer.answer = [](std::size_t attempt, const peersim::ReceiverPeer::Frame&) -> std::optional<std::uint8_t> {
+        return attempt == 0 ? kAck : kNak;
+    };
+    run.Run(peer, Pattern(4 * 128, 25));
+    EXPECT_EQ(run.result, kTransferFailed);
+    EXPECT_EQ(peer.frames.size(), 11u);
+    EXPECT_EQ(peer.eots, 0);
+}
+
+TEST(Sender, WaitsThirtySecondsForTheStartRequest)
+{
+    {
+        SendRun run;
+        peersim::ReceiverPeer peer;
+        run.Run(peer, Pattern(10, 26), false);
+        EXPECT_EQ(run.result, kTransferFailed);
+        EXPECT_TRUE(run.port.Written().empty());
+        EXPECT_GE(run.clock.NowMs(), 30000);
+        EXPECT_LE(run.clock.NowMs(), 31000);
+    }
+    {
+        // Noise before a late 'C' is skipped.
+        SendRun run;
+        peersim::ReceiverPeer peer;
+        run.port.Deliver(Bytes{kNak, kAck, 'x'}, 100);
+        run.port.Deliver(kStartRequest, 28000);
+        const Bytes data = Pattern(10, 26);
+        run.Run(peer, data, false);
+        EXPECT_EQ(run.result, kTransferOk);
+        EXPECT_EQ(peer.frames.size(), 1u);
+    }
+}
+
+TEST(Sender, DeadPortFailsAfterThirtySecondsWithoutSpinning)
+{
+    SendRun run;
+    run.port.SetBroken(true);
+    MemorySource source(Pattern(10));
+    run.result = RunSender(run.port, run.clock, source);
+    EXPECT_EQ(run.result, kTransferFailed);
+    EXPECT_GE(run.clock.NowMs(), 30000);
+    EXPECT_LE(run.port.ReadAttempts(), 31);
+}
+
+TEST(Sender, StaleStartRequestsAreNotTakenAsAnswers)
+{
+    SendRun run;
+    peersim::ReceiverPeer peer;
+    run.port.Deliver(Bytes{kStartRequest, kStartRequest, kStartRequest});
+    const Bytes data = Pattern(300, 27);
+    run.Run(peer, data, false);
+    EXPECT_EQ(run.result, kTransferOk);
+    EXPECT_EQ(peer.frames.size(), 3u);
+    EXPECT_EQ(run.port.Discards(), 1);
+}
+
+TEST(Sender, EndOfTransmission)
+{
+    const struct {
+        const char* name;
+        std::vector<std::optional<std::uint8_t>> answers;
+        int result;
+        int eots;
+    } cases[] = {
+        {"ACK", {kAck}, kTransferOk, 1},
+        {"no answer", {std::nullopt}, kTransferFailed, 1},
+        {"other byte", {'C'}, kTransferFailed, 1},
+        {"NAK then ACK", {kNak, kAck}, kTransferOk, 2},
+        {"NAK for ever", std::vector<std::optional<std::uint8_t>>(50, kNak), kTransferFailed, 10},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SendRun run;
+        peersim::ReceiverPeer peer;
+        peer.eotAnswers = c.answers;
+        run.Run(peer, Pattern(130, 28));
+        EXPECT_EQ(run.result, c.result);
+        EXPECT_EQ(peer.eots, c.eots);
+        EXPECT_EQ(peer.frames.size(), 2u);
+    }
+}
+
+TEST(Sender, PausesThirtyMillisecondsAfterEachFrame)
+{
+    SendRun run;
+    peersim::ReceiverPeer peer;
+    peer.answerDelayMs = 0;
+    run.Run(peer, Pattern(3 * 128, 29));
+    ASSERT_EQ(run.result, kTransferOk);
+    EXPECT_EQ(run.clock.Sleeps(), 3);
+    EXPECT_EQ(run.clock.NowMs(), 3 * kPauseMs);
+}
+
+// ---------------------------------------------------------------- both
+
+// The tool's sender and receiver joined by one simulated line, each acting as
+// the other's peer through a relay of the bytes; runs the sender to
+// completion against a recording receiver, then replays what it wrote.
+TEST(BothSides, ReceiverTakesWhatTheSenderSends)
+{
+    for (std::size_t size : {0u, 128u, 129u, 5000u}) {
+        SCOPED_TRACE(size);
+        const Bytes data = Pattern(size, 30);
+        SendRun send;
+        peersim::ReceiverPeer recorder;
+        send.Run(recorder, data);
+        ASSERT_EQ(send.result, kTransferOk);
+
+        ReceiveRun receive;
+        receive.port.Deliver(send.port.Written());
+        receive.result = RunReceiver(receive.port, receive.clock, receive.sink);
+        EXPECT_EQ(receive.result, kTransferOk);
+        EXPECT_EQ(receive.sink.bytes, peersim::ExpectedReceived(data));
+    }
+}
