@@ -157,6 +157,21 @@ public:
         code_ = killed ? -1000 : (WIFEXITED(status) ? WEXITSTATUS(status) : -2000);
         return code_;
     }
+    // True once the process has ended (never kills it).
+    bool Finished()
+    {
+        if (done_)
+            return true;
+        int status = 0;
+        if (wait4(pid_, &status, WNOHANG, &usage_) != pid_)
+            return false;
+        ended_ = NowMs();
+        done_ = true;
+        if (reader_.joinable())
+            reader_.join();
+        code_ = WIFEXITED(status) ? WEXITSTATUS(status) : -2000;
+        return true;
+    }
     std::string Output()
     {
         std::lock_guard<std::mutex> lock(mutex_);
