@@ -6,9 +6,14 @@
 void TMemoryStream::Write(const uint8_t* bytes, std::size_t n) {
     if (n == 0)
         return;
-    if (Position + n > Data.size())
-        Data.resize(Position + n);
-    std::memcpy(Data.data() + Position, bytes, n);
+    if (Position == Data.size()) {
+        // Appending: copy straight into the spare capacity, no zero fill first.
+        Data.insert(Data.end(), bytes, bytes + n);
+    } else {
+        if (Position + n > Data.size())
+            Data.resize(Position + n);
+        std::memcpy(Data.data() + Position, bytes, n);
+    }
     Position += n;
 }
 

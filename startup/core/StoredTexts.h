@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace halvorne {
 
@@ -36,6 +37,16 @@ std::string UnscrambleText(const std::array<unsigned char, N>& stored) {
     std::string plain(N, '\0');
     for (std::size_t i = 0; i < N; ++i)
         plain[i] = static_cast<char>(src[i] ^ ScrambleKey(i));
+    return plain;
+}
+
+// The same for stored bytes handed over as a view (the stored-text library
+// of a program returns its texts this way).
+inline std::string UnscrambleText(std::string_view stored) {
+    const volatile char* src = stored.data();
+    std::string plain(stored.size(), '\0');
+    for (std::size_t i = 0; i < stored.size(); ++i)
+        plain[i] = static_cast<char>(static_cast<unsigned char>(src[i]) ^ ScrambleKey(i));
     return plain;
 }
 

@@ -1,17 +1,172 @@
-// STUB: replaced by the main-window work.
 #include "startup/gui/Form_Main.h"
+
+#include "startup/gui/Form_MainGlyphs.h"
+#include "startup/gui/Form_Master.h"
+#include "startup/gui/Form_Set.h"
+#include "transfer/gui/Form_Run.h"
+
+#include <QAction>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QMenuBar>
+#include <QShowEvent>
 
 TForm_Main* Form_Main = nullptr;
 
-TForm_Main::TForm_Main(QWidget* parent) : QMainWindow(parent) {}
-void TForm_Main::FormCreate() {}
-void TForm_Main::Menu_AkceClick() {}
-void TForm_Main::Menu_NastaveniClick() {}
-void TForm_Main::Menu_KonecClick() {}
-void TForm_Main::Menu_NapovedaClick() {}
-bool TForm_Main::FormKeyPress(int) { return false; }
-void TForm_Main::FormClose() {}
-void TForm_Main::closeEvent(QCloseEvent* e) { QMainWindow::closeEvent(e); }
-void TForm_Main::keyPressEvent(QKeyEvent* e) { QMainWindow::keyPressEvent(e); }
+namespace {
+
+// The window's texts, side by side.
+const char* const kDesignCaption = "Evidence majetku na internetu";
+const char* const kCaptionAkce = "&Kontrola verze (F9)";
+const char* const kCaptionNastaveni = "&Nastavení (F4)";
+const char* const kCaptionKonec = "Konec";
+const char* const kCaptionNapoveda = "Nápověda (F1)";
+const char* const kIniFilePrefix = "INI FILE: ";
+
+// Place and outer size (frame included); the outer size is also the least
+// the user can shrink the window to.
+constexpr int kLeft = 192;
+constexpr int kTop = 107;
+constexpr int kOuterWidth = 481;
+constexpr int kOuterHeight = 154;
+
+constexpr int kEscape = 27;
+
+} // namespace
+
+TForm_Main::TForm_Main(QWidget* parent) : QMainWindow(parent) {
+    setObjectName(QStringLiteral("Form_Main"));
+    setWindowTitle(QString::fromUtf8(kDesignCaption));
+    setWindowIcon(mainwindow_glyphs::WindowIcon());
+
+    // Until the window manager tells us the frame, the client area takes the
+    // whole outer size; showEvent takes the frame off once it is known.
+    move(kLeft, kTop);
+    resize(kOuterWidth, kOuterHeight);
+    setMinimumSize(kOuterWidth, kOuterHeight);
+
+    // An empty client area under the menu bar.
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("ClientArea"));
+    setCentralWidget(client);
+
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+    // The four items sit side by side; none opens a submenu, so the menu bar
+    // must not fold them into a native application menu.
+    bar->setNativeMenuBar(false);
+
+    auto makeItem = [&](const char* objectName, const char* caption, const QIcon& icon,
+                        const QKeySequence& key, void (TForm_Main::*handler)()) {
+        auto* action = new QAction(icon, QString::fromUtf8(caption), this);
+        action->setObjectName(QString::fromLatin1(objectName));
+        if (!key.isEmpty()) {
+            action->setShortcut(key);
+            // The keys belong to this window only: they do nothing while it is
+            // hidden (a check is running) or another window is active.
+            action->setShortcutContext(Qt::WindowShortcut);
+        }
+        action->setIconVisibleInMenu(true);
+        connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+        bar->addAction(action);
+        return action;
+    };
+    Menu_Akce = makeItem("Menu_Akce", kCaptionAkce, mainwindow_glyphs::VersionCheckGlyph(),
+                         QKeySequence(Qt::Key_F9), &TForm_Main::Menu_AkceClick);
+    Menu_Nastaveni = makeItem("Menu_Nastaveni", kCaptionNastaveni, mainwindow_glyphs::SettingsGlyph(),
+                              QKeySequence(Qt::Key_F4), &TForm_Main::Menu_NastaveniClick);
+    Menu_Konec = makeItem("Menu_Konec", kCaptionKonec, mainwindow_glyphs::ExitGlyph(), QKeySequence(),
+                          &TForm_Main::Menu_KonecClick);
+    Menu_Napoveda = makeItem("Menu_Napoveda", kCaptionNapoveda, mainwindow_glyphs::HelpGlyph(),
+                             QKeySequence(Qt::Key_F1), &TForm_Main::Menu_NapovedaClick);
+
+    FormCreate();
+}
+
+void TForm_Main::FormCreate() {
+    if (Form_Master)
+        setWindowTitle(QString::fromStdString(Form_Master->RunParameters.CaptionText));
+}
+
+void TForm_Main::Menu_AkceClick() {
+    hide();
+    if (!Form_Run)
+        return;
+    Form_Run->show();
+    // Returns when the check is over. The main window stays hidden: the
+    // transfer window's Storno brings it back.
+    Form_Run->CheckAndDownloadVersionFiles(this, false);
+}
+
+void TForm_Main::Menu_NastaveniClick() {
+    if (Form_Set)
+        Form_Set->ShowModeless();
+}
+
+void TForm_Main::Menu_KonecClick() {
+    close();
+}
+
+void TForm_Main::Menu_NapovedaClick() {
+    if (!Form_Master)
+        return;
+    Form_Master->ShowMessageDlg(TMsgDlgType::mtInformation,
+                                QString::fromUtf8(kIniFilePrefix) +
+                                    QString::fromStdString(Form_Master->RunParameters.IniFileName));
+}
+
+bool TForm_Main::FormKeyPress(int key) {
+    if (key != kEscape)
+        return false;
+    close();
+    return true;
+}
+
+void TForm_Main::FormClose() {
+    if (Form_Master)
+        Form_Master->EndProgram();
+}
+
+bool TForm_Main::close() {
+    const int before = closeEventsSeen_;
+    const bool closed = QMainWindow::close();
+    // The toolkit may settle a close request on a window that is already
+    // closed without sending a close event. The program must end all the
+    // same, so the handler runs here instead.
+    if (closeEventsSeen_ == before) {
+        hide();
+        FormClose();
+        return true;
+    }
+    return closed;
+}
+
+void TForm_Main::closeEvent(QCloseEvent* event) {
+    ++closeEventsSeen_;
+    event->accept();
+    FormClose();
+}
+
+void TForm_Main::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        FormKeyPress(kEscape);
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+void TForm_Main::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (frameFitted_ || event->spontaneous())
+        return;
+    // The design sizes include the frame; once the frame is known, take it
+    // off the client area so the outer size comes out as designed.
+    const QSize frame = frameGeometry().size() - geometry().size();
+    if (frame.width() > 0 || frame.height() > 0) {
+        const QSize client(kOuterWidth - frame.width(), kOuterHeight - frame.height());
+        setMinimumSize(client);
+        resize(client);
+        frameFitted_ = true;
+    }
+}

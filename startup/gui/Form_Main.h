@@ -23,9 +23,20 @@ public:
     bool FormKeyPress(int key);
     void FormClose();
 
+    // Closes the window and ends the program through FormClose, also when
+    // the window is hidden or was never shown (the transfer window ends the
+    // automatic run this way). Hides QWidget::close so that a close request
+    // the toolkit would answer without a close event still ends the program.
+    bool close();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    int closeEventsSeen_ = 0;
+    bool frameFitted_ = false;
 };
 
 extern TForm_Main* Form_Main;

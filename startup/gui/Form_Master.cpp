@@ -1,21 +1,116 @@
-// STUB: replaced by the start-up work.
 #include "startup/gui/Form_Master.h"
-#include "HalvorneConfig.h"
 
+#include "startup/core/CommandLine.h"
+#include "startup/core/ProxySettings.h"
+#include "startup/core/StartupTexts.h"
+#include "startup/core/StoredTextValues.h"
+#include "startup/core/StoredTexts.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <cstdio>
 #include <cstdlib>
 
 TForm_Master* Form_Master = nullptr;
 
-TForm_Master::TForm_Master(const std::vector<std::string>&, const std::string&, QWidget* parent)
-    : QWidget(parent), TerminateProcess([](int code) { std::exit(code); }) {}
-std::string TForm_Master::GetVersionDirAddress() const { return halvorne::UnscrambleText(halvorne::config::kStoredVersionDirAddress); }
-std::string TForm_Master::GetVersionFileName() const { return halvorne::UnscrambleText(halvorne::config::kStoredVersionFileName); }
-std::string TForm_Master::GetNewVersionFileName() const { return halvorne::UnscrambleText(halvorne::config::kStoredNewVersionFileName); }
-std::string TForm_Master::GetDokumDirAddress() const { return halvorne::UnscrambleText(halvorne::config::kStoredVersionDirAddress); }
-std::string TForm_Master::GetDokumFileName() const { return halvorne::UnscrambleText(halvorne::config::kStoredDokumFileName); }
-std::string TForm_Master::GetChangesHtmlAddress() const { return halvorne::UnscrambleText(halvorne::config::kStoredChangesHtmlAddress); }
-std::string TForm_Master::GetChangesPdfAddress() const { return halvorne::UnscrambleText(halvorne::config::kStoredChangesPdfAddress); }
-bool TForm_Master::ExtractParamValue(const std::string&, const std::string&, std::string& value) const { value.clear(); return false; }
-void TForm_Master::ShowMessageDlg(TMsgDlgType, const QString&) {}
-void TForm_Master::EndProgram() {}
-void TForm_Master::ReadProxySettings() {}
+namespace {
+
+void EndProcessNow(int code) {
+    // Nothing of ours is left to finish: the configuration file is written
+    // completely before a write returns. Skipping the static destructors
+    // keeps Qt from tearing down under a live application object.
+    std::fflush(nullptr);
+    std::_Exit(code);
+}
+
+QString Utf8(const char* text) { return QString::fromUtf8(text); }
+
+} // namespace
+
+TForm_Master::TForm_Master(const std::vector<std::string>& args, const std::string& programFile, QWidget* parent)
+    : QWidget(parent), TerminateProcess(EndProcessNow) {
+    setObjectName(QStringLiteral("Form_Master"));
+    // The master is never shown; it only holds the run.
+    setEnabled(false);
+    setWindowState(Qt::WindowMinimized);
+
+    const halvorne::TLaunchMarker marker{halvorne::stored::LaunchMarkerFirst(), halvorne::stored::LaunchMarkerSecond(),
+                                         halvorne::stored::LaunchMarkerThird()};
+    RunParameters = halvorne::ParseRunParameters(args, marker, UnscrambleText(halvorne::stored::CaptionNotice()),
+                                                 programFile);
+    if (RunParameters.NotFromHost) {
+        ShowMessageDlg(TMsgDlgType::mtWarning,
+                       QString::fromStdString(halvorne::NotFromHostWarning(RunParameters.VersionText)));
+        return;
+    }
+    ReadProxySettings();
+}
+
+std::string TForm_Master::UnscrambleText(std::string_view stored) const { return halvorne::UnscrambleText(stored); }
+
+std::string TForm_Master::GetVersionDirAddress() const { return UnscrambleText(halvorne::stored::VersionDirAddress()); }
+std::string TForm_Master::GetVersionFileName() const { return UnscrambleText(halvorne::stored::VersionFileName()); }
+std::string TForm_Master::GetNewVersionFileName() const { return UnscrambleText(halvorne::stored::NewVersionFileName()); }
+// The documentation lies in the directory of the version file.
+std::string TForm_Master::GetDokumDirAddress() const { return UnscrambleText(halvorne::stored::VersionDirAddress()); }
+std::string TForm_Master::GetDokumFileName() const { return UnscrambleText(halvorne::stored::DokumFileName()); }
+std::string TForm_Master::GetChangesHtmlAddress() const { return UnscrambleText(halvorne::stored::ChangesHtmlAddress()); }
+std::string TForm_Master::GetChangesPdfAddress() const { return UnscrambleText(halvorne::stored::ChangesPdfAddress()); }
+
+bool TForm_Master::ExtractParamValue(const std::string& word, const std::string& prefix, std::string& value) const {
+    return halvorne::ExtractParamValue(word, prefix, value);
+}
+
+void TForm_Master::ShowMessageDlg(TMsgDlgType kind, const QString& text) {
+    QMessageBox::Icon icon = QMessageBox::Warning;
+    QString caption = Utf8(halvorne::texts::kCaptionWarning);
+    switch (kind) {
+    case TMsgDlgType::mtWarning:
+        break;
+    case TMsgDlgType::mtError:
+        icon = QMessageBox::Critical;
+        caption = Utf8(halvorne::texts::kCaptionError);
+        break;
+    case TMsgDlgType::mtInformation:
+        icon = QMessageBox::Information;
+        caption = Utf8(halvorne::texts::kCaptionInformation);
+        break;
+    }
+    QString body = text;
+    body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    body.replace(QChar('\r'), QChar('\n'));
+    // No parent: the master is disabled, and a box owned by it would be too.
+    QMessageBox box(icon, caption, body, QMessageBox::NoButton, nullptr);
+    // File names and server texts are shown as they are, never as markup.
+    box.setTextFormat(Qt::PlainText);
+    box.setObjectName(QStringLiteral("MessageDlg"));
+    QPushButton* ok = box.addButton(Utf8(halvorne::texts::kButtonOk), QMessageBox::AcceptRole);
+    box.setDefaultButton(ok);
+    box.setEscapeButton(ok);
+    box.exec();
+}
+
+void TForm_Master::EndProgram() {
+    const int code = RunParameters.ExitCode;
+    if (code != 0) {
+        ProcessEnded = true;
+        EndedExitCode = code;
+        TerminateProcess(code);
+        // Reached only when TerminateProcess was replaced (tests): leave a
+        // running event loop as the ended process would have.
+        QCoreApplication::exit(code);
+        return;
+    }
+    // quit() does nothing before the event loop runs; start-up checks this
+    // flag instead of entering the loop.
+    QuitRequested = true;
+    QCoreApplication::exit(0);
+}
+
+void TForm_Master::ReadProxySettings() {
+    std::string error;
+    if (!halvorne::LoadProxySettings(RunParameters, error))
+        ShowMessageDlg(TMsgDlgType::mtError, QString::fromStdString(error));
+}

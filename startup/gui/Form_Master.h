@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 enum class TMsgDlgType { mtWarning, mtError, mtInformation };
@@ -33,6 +34,9 @@ public:
     std::string GetChangesHtmlAddress() const;
     std::string GetChangesPdfAddress() const;
 
+    // Plain text of a stored text (character by character, same length).
+    std::string UnscrambleText(std::string_view stored) const;
+
     bool ExtractParamValue(const std::string& word, const std::string& prefix, std::string& value) const;
 
     // Modal message box with the kind's icon and caption and one "OK" button.
@@ -53,6 +57,12 @@ public:
 
     // How EndProgram ends the process. Tests replace it to observe the code.
     std::function<void(int)> TerminateProcess;
+
+    // Set by EndProgram just before it calls TerminateProcess, with the code
+    // it passed. Only observable when TerminateProcess returns (tests): start-up
+    // then stops where the process would have ended.
+    bool ProcessEnded = false;
+    int EndedExitCode = 0;
 };
 
 extern TForm_Master* Form_Master;

@@ -102,6 +102,13 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildLayout();
+    void LoadPicture();
+    // Set by closeEvent, so that a close of the hidden window (which Qt
+    // delivers no close event for) still runs FormClose once.
+    bool closeHandled_ = false;
 };
 
 extern TForm_Run* Form_Run;

@@ -1,0 +1,318 @@
+#include "http/HttpResponse.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <stdexcept>
+
+const char* const kStatusLineTooLong = "HTTP status line longer than 65536 bytes.";
+const char* const kHeaderLineTooLong = "HTTP header line longer than 65536 bytes.";
+const char* const kChunkLineTooLong = "HTTP chunk size line longer than 65536 bytes.";
+const char* const kTooManyHeaderLines = "More than 1000 HTTP header lines.";
+const char* const kOutOfMemory = "Out of memory: the response body does not fit into memory.";
+
+namespace {
+
+// Bytes asked of the socket per receive.
+constexpr std::size_t kReceiveSize = 64 * 1024;
+
+char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (UpperAscii(a[i]) != UpperAscii(b[i]))
+            return false;
+    return true;
+}
+
+std::string TrimLeadingBlanks(const std::string& s) {
+    std::size_t i = 0;
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t'))
+        ++i;
+    return s.substr(i);
+}
+
+std::string TrimBlanks(const std::string& s) {
+    std::size_t b = 0, e = s.size();
+    while (b < e && (s[b] == ' ' || s[b] == '\t'))
+        ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t'))
+        --e;
+    return s.substr(b, e - b);
+}
+
+// Optional sign and decimal digits, the whole text, within int64.
+bool ParseDecimal(const std::string& text, int64_t& out) {
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    if (i == text.size())
+        return false;
+    uint64_t value = 0;
+    const uint64_t limit = static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) + (negative ? 1 : 0);
+    for (; i < text.size(); ++i) {
+        char c = text[i];
+        if (c < '0' || c > '9')
+            return false;
+        unsigned digit = static_cast<unsigned>(c - '0');
+        if (value > (limit - digit) / 10)
+            return false;
+        value = value * 10 + digit;
+    }
+    out = negative ? static_cast<int64_t>(0 - value) : static_cast<int64_t>(value);
+    return true;
+}
+
+// Grows the stream ahead of the body as far as it is safe: a declared size
+// reserves at most MaxPresize at once, and beyond that the reservation at
+// most doubles, so what a server can make us reserve stays proportional to
+// what it actually sent.
+class BodyWriter {
+public:
+    BodyWriter(TMemoryStream& stream, bool sizeKnown, uint64_t size, const THttpLimits& limits)
+        : stream_(stream), sizeKnown_(sizeKnown), limits_(limits) {
+        if (sizeKnown_) {
+            uint64_t room = std::numeric_limits<std::size_t>::max() - stream.Position;
+            end_ = stream.Position + static_cast<std::size_t>(std::min<uint64_t>(size, room));
+            Reserve(std::min<std::size_t>(end_, stream.Position + limits_.MaxPresize));
+        }
+    }
+
+    void Write(const uint8_t* data, std::size_t n) {
+        std::size_t need = stream_.Position + n;
+        std::size_t capacity = stream_.Data.capacity();
+        if (need > capacity) {
+            std::size_t doubled = capacity > std::numeric_limits<std::size_t>::max() / 2
+                                      ? std::numeric_limits<std::size_t>::max()
+                                      : std::max<std::size_t>(capacity * 2, 64 * 1024);
+            std::size_t target = sizeKnown_ ? std::min(end_, doubled) : doubled;
+            Reserve(std::max(need, target));
+        }
+        try {
+            stream_.Write(data, n);
+        } catch (const std::bad_alloc&) {
+            throw EIdException(kOutOfMemory);
+        } catch (const std::length_error&) {
+            throw EIdException(kOutOfMemory);
+        }
+    }
+
+private:
+    void Reserve(std::size_t bytes) {
+        if (bytes <= stream_.Data.capacity())
+            return;
+        try {
+            stream_.Data.reserve(bytes);
+        } catch (const std::bad_alloc&) {
+            throw EIdException(kOutOfMemory);
+        } catch (const std::length_error&) {
+            throw EIdException(kOutOfMemory);
+        }
+    }
+
+    TMemoryStream& stream_;
+    bool sizeKnown_;
+    std::size_t end_ = 0;
+    const THttpLimits& limits_;
+};
+
+} // namespace
+
+std::size_t THttpInputBuffer::Fill(THttpByteSource& source, std::size_t minSpace) {
+    if (start_ > 0 && buffer_.size() - end_ < minSpace) {
+        std::memmove(buffer_.data(), buffer_.data() + start_, end_ - start_);
+        end_ -= start_;
+        start_ = 0;
+    }
+    if (buffer_.size() - end_ < minSpace) {
+        try {
+            buffer_.resize(end_ + minSpace);
+        } catch (const std::bad_alloc&) {
+            throw EIdException(kOutOfMemory);
+        }
+    }
+    std::size_t n = source.Receive(buffer_.data() + end_, buffer_.size() - end_, end_ - start_);
+    end_ += n;
+    return n;
+}
+
+void THttpHeaders::AppendToLast(const std::string& text) {
+    if (lines_.empty())
+        return;
+    std::string& value = lines_.back().second;
+    if (!value.empty())
+        value += ' ';
+    value += text;
+}
+
+bool THttpHeaders::Has(const std::string& name) const {
+    for (const auto& line : lines_)
+        if (SameNameIgnoringCase(line.first, name))
+            return true;
+    return false;
+}
+
+std::string THttpHeaders::Value(const std::string& name) const {
+    for (const auto& line : lines_)
+        if (SameNameIgnoringCase(line.first, name))
+            return line.second;
+    return std::string();
+}
+
+void ParseStatusLine(const std::string& line, THttpResponseInfo& info) {
+    info.StatusLine = line;
+    info.Http10 = line.size() >= 8 && line.compare(5, 3, "1.0") == 0;
+    std::size_t blank = line.find(' ');
+    info.ResponseText = blank == std::string::npos ? std::string() : line.substr(blank + 1);
+    std::string word = info.ResponseText.substr(0, info.ResponseText.find(' '));
+    int64_t code = 0;
+    if (!ParseDecimal(word, code) || code < std::numeric_limits<int>::min() ||
+        code > std::numeric_limits<int>::max())
+        throw EConvertError("'" + word + "' is not a valid integer value");
+    info.ResponseCode = static_cast<int>(code);
+}
+
+int64_t ParseContentLength(const std::string& value) {
+    int64_t n = 0;
+    if (!ParseDecimal(TrimBlanks(value), n) || n < 0)
+        return 0;
+    return n;
+}
+
+uint64_t ParseChunkSize(const std::string& line) {
+    std::size_t end = line.find_first_of("; ");
+    std::string digits = TrimBlanks(line.substr(0, end));
+    if (digits.empty() || digits.size() > 16)
+        return 0;
+    uint64_t value = 0;
+    for (char c : digits) {
+        unsigned d;
+        if (c >= '0' && c <= '9')
+            d = static_cast<unsigned>(c - '0');
+        else if (c >= 'a' && c <= 'f')
+            d = static_cast<unsigned>(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F')
+            d = static_cast<unsigned>(c - 'A' + 10);
+        else
+            return 0;
+        value = value * 16 + d;
+    }
+    return value;
+}
+
+bool IsSuccess(const THttpResponseInfo& info) {
+    return info.ResponseCode >= 200 && info.ResponseCode <= 299 && !info.Headers.Has("Location");
+}
+
+std::size_t THttpResponseReader::FillOrClose() { return input_.Fill(source_, kReceiveSize); }
+
+std::string THttpResponseReader::ReadLine(const char* tooLongMessage) {
+    std::size_t scanned = 0;
+    for (;;) {
+        const uint8_t* data = input_.Data();
+        std::size_t avail = input_.Available();
+        const void* lf = avail > scanned ? std::memchr(data + scanned, '\n', avail - scanned) : nullptr;
+        if (lf) {
+            std::size_t len = static_cast<std::size_t>(static_cast<const uint8_t*>(lf) - data);
+            std::size_t textLen = (len > 0 && data[len - 1] == '\r') ? len - 1 : len;
+            if (textLen > limits_.MaxLineLength)
+                throw EIdException(tooLongMessage);
+            std::string line(reinterpret_cast<const char*>(data), textLen);
+            input_.Consume(len + 1);
+            return line;
+        }
+        // Without its end the line may still be a CR short of the limit.
+        if (avail > limits_.MaxLineLength + 1)
+            throw EIdException(tooLongMessage);
+        scanned = avail;
+        if (FillOrClose() == 0) {
+            avail = input_.Available();
+            if (avail == 0)
+                throw EIdConnClosedGracefully("Connection Closed Gracefully.");
+            std::string line(reinterpret_cast<const char*>(input_.Data()), avail);
+            input_.Consume(avail);
+            if (line.size() > limits_.MaxLineLength)
+                throw EIdException(tooLongMessage);
+            return line;
+        }
+    }
+}
+
+void THttpResponseReader::ReadHead(THttpResponseInfo& info) {
+    info = THttpResponseInfo();
+    ParseStatusLine(ReadLine(kStatusLineTooLong), info);
+    std::size_t lines = 0;
+    for (;;) {
+        std::string line = ReadLine(kHeaderLineTooLong);
+        if (line.empty())
+            break;
+        if (++lines > limits_.MaxHeaderLines)
+            throw EIdException(kTooManyHeaderLines);
+        if (line[0] == ' ' || line[0] == '\t') {
+            info.Headers.AppendToLast(TrimLeadingBlanks(line));
+            continue;
+        }
+        std::size_t colon = line.find(':');
+        if (colon == std::string::npos)
+            info.Headers.Add(line, std::string());
+        else
+            info.Headers.Add(line.substr(0, colon), TrimLeadingBlanks(line.substr(colon + 1)));
+    }
+    info.ContentLength = ParseContentLength(info.Headers.Value("Content-Length"));
+}
+
+void THttpResponseReader::ReadBody(const THttpResponseInfo& info, TMemoryStream& stream) {
+    try {
+        if (info.ContentLength > 0) {
+            ReadCounted(stream, static_cast<uint64_t>(info.ContentLength), false);
+        } else if (info.Headers.Value("Transfer-Encoding").find("chunked") != std::string::npos) {
+            for (;;) {
+                uint64_t size = ParseChunkSize(ReadLine(kChunkLineTooLong));
+                if (size == 0) {
+                    ReadLine(kChunkLineTooLong);
+                    break;
+                }
+                ReadCounted(stream, size, false);
+                ReadLine(kChunkLineTooLong);
+            }
+        } else {
+            ReadCounted(stream, 0, true);
+        }
+    } catch (...) {
+        stream.SetSize(stream.Position);
+        throw;
+    }
+    stream.SetSize(stream.Position);
+}
+
+void THttpResponseReader::ReadCounted(TMemoryStream& stream, uint64_t count, bool untilClose) {
+    events_.WorkBegin(untilClose ? 0 : static_cast<int64_t>(std::min<uint64_t>(count, INT64_MAX)));
+    try {
+        BodyWriter writer(stream, !untilClose, count, limits_);
+        uint64_t total = 0;
+        while (untilClose || total < count) {
+            if (input_.Available() == 0 && FillOrClose() == 0) {
+                if (untilClose)
+                    break;
+                throw EIdConnClosedGracefully("Connection Closed Gracefully.");
+            }
+            std::size_t take = input_.Available();
+            if (!untilClose)
+                take = static_cast<std::size_t>(std::min<uint64_t>(take, count - total));
+            writer.Write(input_.Data(), take);
+            input_.Consume(take);
+            total += take;
+            events_.Work(static_cast<int64_t>(total));
+        }
+    } catch (...) {
+        events_.WorkEnd();
+        throw;
+    }
+    events_.WorkEnd();
+}

@@ -1,0 +1,129 @@
+// Reading an HTTP response: status line, header block and body, from any
+// byte source and in any split of the bytes, so it can be driven by a real
+// socket or by a test feeding bytes one at a time.
+#pragma once
+
+#include "http/IdExceptions.h"
+#include "http/MemoryStream.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Limits on what a server can make the client hold.
+struct THttpLimits {
+    std::size_t MaxLineLength = 64 * 1024;      // status, header and chunk-size lines
+    std::size_t MaxHeaderLines = 1000;           // physical lines in the header block
+    std::size_t MaxPresize = 64u * 1024 * 1024; // bytes reserved ahead on a declared size
+};
+
+// Error texts of the limits and of memory exhaustion.
+extern const char* const kStatusLineTooLong;
+extern const char* const kHeaderLineTooLong;
+extern const char* const kChunkLineTooLong;
+extern const char* const kTooManyHeaderLines;
+extern const char* const kOutOfMemory;
+
+// Where response bytes come from. Receive blocks until at least one byte
+// is there and returns how many were stored; 0 means the peer closed the
+// connection (and stays 0 afterwards). buffered tells how many received
+// bytes are still unread, which decides whether some errors are raised at
+// once. Errors are thrown as EIdException.
+class THttpByteSource {
+public:
+    virtual ~THttpByteSource() = default;
+    virtual std::size_t Receive(uint8_t* buffer, std::size_t capacity, std::size_t buffered) = 0;
+};
+
+// Progress of body reads: one Begin, Work calls with the running total,
+// one End (also when the read fails).
+class THttpWorkEvents {
+public:
+    virtual ~THttpWorkEvents() = default;
+    virtual void WorkBegin(int64_t expected) = 0;
+    virtual void Work(int64_t total) = 0;
+    virtual void WorkEnd() = 0;
+};
+
+// Bytes received but not consumed yet; lives as long as the connection.
+class THttpInputBuffer {
+public:
+    std::size_t Available() const { return end_ - start_; }
+    const uint8_t* Data() const { return buffer_.data() + start_; }
+    void Consume(std::size_t n) { start_ += n; if (start_ == end_) start_ = end_ = 0; }
+    void Clear() { start_ = end_ = 0; }
+    // Receives once from source into free space (at least minSpace bytes
+    // of it); returns the count, 0 on close.
+    std::size_t Fill(THttpByteSource& source, std::size_t minSpace);
+
+private:
+    std::vector<uint8_t> buffer_;
+    std::size_t start_ = 0;
+    std::size_t end_ = 0;
+};
+
+// Header lines in arrival order; look-ups ignore case and take the first.
+class THttpHeaders {
+public:
+    void Add(std::string name, std::string value) { lines_.emplace_back(std::move(name), std::move(value)); }
+    // Continues the value of the last line (folding).
+    void AppendToLast(const std::string& text);
+    bool Has(const std::string& name) const;
+    std::string Value(const std::string& name) const; // "" when absent
+    std::size_t Count() const { return lines_.size(); }
+    const std::vector<std::pair<std::string, std::string>>& Lines() const { return lines_; }
+    void Clear() { lines_.clear(); }
+
+private:
+    std::vector<std::pair<std::string, std::string>> lines_;
+};
+
+struct THttpResponseInfo {
+    std::string StatusLine;
+    std::string ResponseText; // status line without its first word
+    int ResponseCode = 0;
+    bool Http10 = false; // the status line's version was 1.0
+    THttpHeaders Headers;
+    int64_t ContentLength = 0; // 0 when absent, negative or not a number
+};
+
+// Status line -> ResponseText, ResponseCode, Http10. A code that is not a
+// number throws EConvertError; the text fields are set before that.
+void ParseStatusLine(const std::string& line, THttpResponseInfo& info);
+// Content-Length value: a decimal number, else 0; negative counts as absent (0).
+int64_t ParseContentLength(const std::string& value);
+// Chunk-size line: the hexadecimal number before the first ";" or blank;
+// anything that is not one (or does not fit) counts as 0.
+uint64_t ParseChunkSize(const std::string& line);
+// Status decision: 2xx without a Location header.
+bool IsSuccess(const THttpResponseInfo& info);
+
+class THttpResponseReader {
+public:
+    THttpResponseReader(THttpByteSource& source, THttpInputBuffer& input, THttpWorkEvents& events,
+                        THttpLimits limits = {})
+        : source_(source), input_(input), events_(events), limits_(limits) {}
+
+    // Reads one line (LF ends it, a CR before it is dropped). A close with
+    // a partial line returns that part; a close with nothing buffered
+    // throws EIdConnClosedGracefully.
+    std::string ReadLine(const char* tooLongMessage);
+    // Status line and header block.
+    void ReadHead(THttpResponseInfo& info);
+    // The body by the header's rules into stream from its Position; the
+    // stream ends up cut to the data written, also after an error.
+    void ReadBody(const THttpResponseInfo& info, TMemoryStream& stream);
+
+private:
+    // Reads exactly count bytes (or until close when untilClose) as one
+    // work unit.
+    void ReadCounted(TMemoryStream& stream, uint64_t count, bool untilClose);
+    std::size_t FillOrClose(); // 0 on close
+
+    THttpByteSource& source_;
+    THttpInputBuffer& input_;
+    THttpWorkEvents& events_;
+    THttpLimits limits_;
+};

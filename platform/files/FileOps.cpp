@@ -1,0 +1,151 @@
+#include "platform/files/FileOps.h"
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform::files {
+namespace {
+
+std::string ErrnoText(int err) { return std::strerror(err); }
+
+// Keeps the owner's descriptor closed on every path.
+struct Fd {
+    int fd = -1;
+    ~Fd() { if (fd >= 0) ::close(fd); }
+    int release() { int f = fd; fd = -1; return f; }
+};
+
+void SyncDirectory(const std::string& dir) {
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fsync(fd); // best effort: some file systems refuse fsync on a directory
+    ::close(fd);
+}
+
+} // namespace
+
+std::string DirectoryOf(const std::string& path) {
+    std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return "./";
+    return path.substr(0, slash + 1);
+}
+
+std::size_t DeleteFilesMatching(const std::string& prefix, const std::string& skipPath) {
+    const std::string dir = DirectoryOf(prefix);
+    const std::size_t slash = prefix.find_last_of('/');
+    const std::string namePrefix = slash == std::string::npos ? prefix : prefix.substr(slash + 1);
+    // The caller names the directory as it does for every other file it
+    // builds; a name without a slash is relative to the current directory.
+    const std::string openName = slash == std::string::npos ? std::string(".") : dir;
+
+    DIR* d = ::opendir(openName.c_str());
+    if (!d)
+        return 0;
+    std::size_t deleted = 0;
+    while (dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..")
+            continue;
+        if (name.compare(0, namePrefix.size(), namePrefix) != 0)
+            continue;
+        const std::string full = (slash == std::string::npos ? std::string() : dir) + name;
+        if (!skipPath.empty() && full == skipPath)
+            continue;
+        // unlink refuses directories, which therefore stay with their contents.
+        if (::unlink(full.c_str()) == 0)
+            ++deleted;
+    }
+    ::closedir(d);
+    return deleted;
+}
+
+bool WriteNewTempFile(const std::string& dir, const uint8_t* data, std::size_t n,
+                      std::string& tempPath, std::string& error) {
+    std::random_device rd;
+    std::mt19937_64 gen((static_cast<uint64_t>(rd()) << 32) ^ rd() ^ static_cast<uint64_t>(::getpid()));
+    static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    Fd fd;
+    std::string path;
+    for (int attempt = 0; attempt < 100 && fd.fd < 0; ++attempt) {
+        std::string suffix;
+        for (int i = 0; i < 10; ++i)
+            suffix += kDigits[gen() % (sizeof(kDigits) - 1)];
+        path = dir + ".halvorne-" + suffix + ".part";
+        fd.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd.fd < 0 && errno != EEXIST) {
+            error = ErrnoText(errno);
+            return false;
+        }
+    }
+    if (fd.fd < 0) {
+        error = "no free temporary file name";
+        return false;
+    }
+
+    auto fail = [&](int err) {
+        error = ErrnoText(err);
+        ::close(fd.release());
+        ::unlink(path.c_str());
+        return false;
+    };
+    std::size_t done = 0;
+    while (done < n) {
+        // Writes in bounded pieces so that a huge buffer never meets a
+        // platform limit on a single write.
+        std::size_t piece = n - done;
+        if (piece > (std::size_t(1) << 30))
+            piece = std::size_t(1) << 30;
+        ssize_t w = ::write(fd.fd, data + done, piece);
+        if (w < 0) {
+            if (errno == EINTR)
+                continue;
+            return fail(errno);
+        }
+        if (w == 0)
+            return fail(ENOSPC);
+        done += static_cast<std::size_t>(w);
+    }
+    if (::fsync(fd.fd) != 0 && errno != EINVAL && errno != EROFS)
+        return fail(errno);
+    // close can report a delayed write error (network file systems).
+    if (::close(fd.release()) != 0) {
+        error = ErrnoText(errno);
+        ::unlink(path.c_str());
+        return false;
+    }
+    tempPath = path;
+    return true;
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to, std::string& error) {
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        error = ErrnoText(errno);
+        return false;
+    }
+    SyncDirectory(DirectoryOf(to));
+    return true;
+}
+
+bool RemoveFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace platform::files

@@ -1,0 +1,39 @@
+// File operations the downloads need: emptying a directory by a name
+// pattern and saving a file so that it appears complete or not at all.
+// POSIX implementation in FileOps.cpp; a Windows one can sit beside it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace platform::files {
+
+// Deletes every entry that the Windows pattern prefix + "*.*" would find,
+// except directories (they cannot be deleted that way) and the entry whose
+// full name equals skipPath. prefix is used unchanged: "dir/" names a
+// directory, "dir/ab" matches names beginning with "ab" in "dir". Failures
+// to delete are ignored. Returns how many entries were deleted.
+std::size_t DeleteFilesMatching(const std::string& prefix, const std::string& skipPath = {});
+
+// The directory part of a path ("a/b/c" -> "a/b/", "c" -> "./", "/c" -> "/").
+std::string DirectoryOf(const std::string& path);
+
+// Creates a new, uniquely named file in directory dir (which ends with a
+// separator), writes all n bytes, flushes them to the device and closes
+// it. On success tempPath names the file. On failure nothing is left behind
+// and error holds the system's reason.
+bool WriteNewTempFile(const std::string& dir, const uint8_t* data, std::size_t n,
+                      std::string& tempPath, std::string& error);
+
+// Renames from to to, replacing to if it exists, and makes the rename
+// durable. On failure error holds the reason and from is left as it was.
+bool ReplaceFile(const std::string& from, const std::string& to, std::string& error);
+
+// Removes one file; true when it is gone afterwards.
+bool RemoveFile(const std::string& path);
+
+bool FileExists(const std::string& path);
+bool DirectoryExists(const std::string& path);
+
+} // namespace platform::files

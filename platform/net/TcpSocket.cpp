@@ -1,0 +1,222 @@
+#include "platform/net/TcpSocket.h"
+
+#include "platform/net/SocketErrors.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace net {
+
+namespace {
+
+std::mutex g_resolverMutex;
+Resolver g_resolver;
+
+bool EqualsIgnoreCase(const std::string& a, const char* b) {
+    std::size_t n = std::strlen(b);
+    if (a.size() != n)
+        return false;
+    for (std::size_t i = 0; i < n; ++i) {
+        char c = a[i];
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+        if (c != b[i])
+            return false;
+    }
+    return true;
+}
+
+// Four dot-separated decimal numbers of 0 to 255, nothing else.
+bool ParseDottedQuad(const std::string& host, uint32_t& out) {
+    uint32_t parts[4];
+    std::size_t i = 0;
+    for (int p = 0; p < 4; ++p) {
+        if (p > 0) {
+            if (i >= host.size() || host[i] != '.')
+                return false;
+            ++i;
+        }
+        std::size_t start = i;
+        uint32_t value = 0;
+        while (i < host.size() && host[i] >= '0' && host[i] <= '9' && i - start < 3) {
+            value = value * 10 + static_cast<uint32_t>(host[i] - '0');
+            ++i;
+        }
+        if (i == start || value > 255)
+            return false;
+        parts[p] = value;
+    }
+    if (i != host.size())
+        return false;
+    out = htonl((parts[0] << 24) | (parts[1] << 16) | (parts[2] << 8) | parts[3]);
+    return true;
+}
+
+int SystemResolve(const std::string& host, uint32_t& out) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    errno = 0;
+    int rc = getaddrinfo(host.c_str(), nullptr, &hints, &result);
+    int saved = errno;
+    if (rc != 0)
+        return WsaCodeFromLookup(rc, saved);
+    int code = kWsaHOST_NOT_FOUND;
+    for (addrinfo* ai = result; ai; ai = ai->ai_next) {
+        if (ai->ai_family == AF_INET && ai->ai_addr) {
+            out = reinterpret_cast<sockaddr_in*>(ai->ai_addr)->sin_addr.s_addr;
+            code = 0;
+            break;
+        }
+    }
+    freeaddrinfo(result);
+    return code;
+}
+
+} // namespace
+
+int ResolveHost(const std::string& host, uint32_t& addressOut) {
+    if (EqualsIgnoreCase(host, "LOCALHOST")) {
+        addressOut = htonl(INADDR_LOOPBACK);
+        return 0;
+    }
+    if (ParseDottedQuad(host, addressOut))
+        return 0;
+    if (host.empty() || host.find('\0') != std::string::npos)
+        return kWsaHOST_NOT_FOUND;
+    Resolver resolver;
+    {
+        std::lock_guard<std::mutex> lock(g_resolverMutex);
+        resolver = g_resolver;
+    }
+    if (resolver)
+        return resolver(host, addressOut);
+    return SystemResolve(host, addressOut);
+}
+
+void SetResolverForTesting(Resolver resolver) {
+    std::lock_guard<std::mutex> lock(g_resolverMutex);
+    g_resolver = std::move(resolver);
+}
+
+TcpSocket::~TcpSocket() { Close(); }
+
+int TcpSocket::Open() {
+    if (fd_ >= 0)
+        return 10056;
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return WsaCodeFromErrno(errno);
+    fd_ = fd;
+    return 0;
+}
+
+int TcpSocket::BindAny() {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    local.sin_port = 0;
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+        return WsaCodeFromErrno(errno);
+    return 0;
+}
+
+int TcpSocket::StartConnect(uint32_t address, uint16_t port, bool& inProgress) {
+    inProgress = false;
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_addr.s_addr = address;
+    peer.sin_port = htons(port);
+    for (;;) {
+        if (::connect(fd_, reinterpret_cast<sockaddr*>(&peer), sizeof peer) == 0)
+            return 0;
+        if (errno == EINTR)
+            continue;
+        if (errno == EINPROGRESS) {
+            inProgress = true;
+            return 0;
+        }
+        return WsaCodeFromErrno(errno);
+    }
+}
+
+int TcpSocket::FinishConnect() {
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+        return WsaCodeFromErrno(errno);
+    return err == 0 ? 0 : WsaCodeFromErrno(err);
+}
+
+int TcpSocket::WaitReady(bool forWrite, int timeoutMs, bool& ready) {
+    ready = false;
+    pollfd p{};
+    p.fd = fd_;
+    p.events = forWrite ? POLLOUT : POLLIN;
+    int rc = ::poll(&p, 1, timeoutMs < 0 ? 0 : timeoutMs);
+    if (rc < 0) {
+        if (errno == EINTR)
+            return 0; // a slice cut short; the caller waits again
+        return WsaCodeFromErrno(errno);
+    }
+    ready = rc > 0;
+    return 0;
+}
+
+int TcpSocket::Send(const uint8_t* data, std::size_t length, std::size_t& sent) {
+    sent = 0;
+    for (;;) {
+        ssize_t n = ::send(fd_, data, length, MSG_NOSIGNAL);
+        if (n >= 0) {
+            sent = static_cast<std::size_t>(n);
+            return 0;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return 0;
+        return WsaCodeFromErrno(errno);
+    }
+}
+
+int TcpSocket::Receive(uint8_t* buffer, std::size_t capacity, std::size_t& received, bool& wouldBlock) {
+    received = 0;
+    wouldBlock = false;
+    for (;;) {
+        ssize_t n = ::recv(fd_, buffer, capacity, 0);
+        if (n >= 0) {
+            received = static_cast<std::size_t>(n);
+            return 0;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            wouldBlock = true;
+            return 0;
+        }
+        return WsaCodeFromErrno(errno);
+    }
+}
+
+void TcpSocket::ShutdownSend() {
+    if (fd_ >= 0)
+        ::shutdown(fd_, SHUT_WR);
+}
+
+void TcpSocket::Close() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+} // namespace net

@@ -1,1 +1,0 @@
-// STUB: placeholder until the start-up logic lands.

@@ -1,0 +1,25 @@
+// Halvorne's start-up sequence: create the five windows in their order,
+// check the run parameters, dispatch to the task or the main window, run the
+// event loop. main() calls it; tests call it in-process.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+struct TStartupOptions {
+    // Replaces how the process ends with a code other than 0 (tests).
+    std::function<void(int)> TerminateProcess;
+};
+
+// args[0] is the program file as started and is not examined; programFile is
+// its full path (the configuration file lies beside it). Needs a
+// QApplication. Returns the process exit code.
+int RunHalvorne(const std::vector<std::string>& args, const std::string& programFile,
+                const TStartupOptions& options = {});
+
+// Deletes the five windows in reverse order and clears their pointers.
+void DestroyHalvorneWindows();
+
+// The running program's file: /proc/self/exe, else what Qt reports.
+std::string ProgramFilePath();

@@ -1,0 +1,100 @@
+#include "transfer/gui/TransferWidgets.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPainter>
+
+namespace transfer_gui {
+
+TGauge::TGauge(QWidget* parent) : QProgressBar(parent) {
+    setRange(0, 100);
+    setValue(0);
+    setTextVisible(true);
+    QFont f = WindowFont(5);
+    setFont(f);
+}
+
+int TGauge::PercentDone() const {
+    const qint64 span = qint64(maximum()) - minimum();
+    if (span <= 0)
+        return 0;
+    const qint64 done = qint64(value()) - minimum();
+    if (done <= 0)
+        return 0;
+    return static_cast<int>(done * 100 / span);
+}
+
+QString TGauge::text() const {
+    return QString::number(PercentDone()) + QLatin1Char('%');
+}
+
+void TGauge::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    const QRect all = rect();
+    const QRect inner = all.adjusted(1, 1, -1, -1);
+    p.fillRect(all, Qt::black);
+    p.fillRect(inner, BackColor);
+
+    const int filledWidth = inner.width() * PercentDone() / 100;
+    const QRect filled(inner.left(), inner.top(), filledWidth, inner.height());
+    p.fillRect(filled, ForeColor);
+
+    if (!isTextVisible())
+        return;
+    // The figure reads in the fore colour over the empty part and in the
+    // back colour over the filled part.
+    const QString label = text();
+    p.setFont(font());
+    p.save();
+    p.setClipRect(inner.adjusted(filledWidth, 0, 0, 0));
+    p.setPen(ForeColor);
+    p.drawText(inner, Qt::AlignCenter, label);
+    p.restore();
+    if (filledWidth > 0) {
+        p.setClipRect(filled);
+        p.setPen(BackColor);
+        p.drawText(inner, Qt::AlignCenter, label);
+    }
+}
+
+QFont WindowFont(int pixelSize, bool bold) {
+    QFont f;
+    f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                   QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
+    f.setStyleHint(QFont::SansSerif);
+    f.setPixelSize(pixelSize);
+    f.setBold(bold);
+    return f;
+}
+
+void SetLabelColour(QLabel* label, const QColor& colour) {
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, colour);
+    pal.setColor(QPalette::Text, colour);
+    label->setPalette(pal);
+}
+
+QString FindResourceIgnoringCase(const QString& folder, const QString& name) {
+    const QDir dir(folder);
+    const QStringList entries = dir.entryList(QDir::Files, QDir::Name);
+    for (const QString& entry : entries) {
+        if (QFileInfo(entry).completeBaseName().compare(name, Qt::CaseInsensitive) == 0)
+            return dir.filePath(entry);
+    }
+    return {};
+}
+
+QString FindFileIgnoringCase(const QString& dirPath, const QString& fileName) {
+    const QDir dir(dirPath);
+    if (QFileInfo(dir.filePath(fileName)).isFile())
+        return dir.filePath(fileName);
+    const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    for (const QString& entry : entries) {
+        if (entry.compare(fileName, Qt::CaseInsensitive) == 0)
+            return dir.filePath(entry);
+    }
+    return {};
+}
+
+} // namespace transfer_gui

@@ -1,0 +1,49 @@
+// Small pieces shared by the transfer window and the next-step dialog: the
+// progress gauge, the window font, and name lookups that ignore case.
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QProgressBar>
+#include <QString>
+
+class QLabel;
+
+namespace transfer_gui {
+
+// A horizontal gauge that draws its own bar and prints the whole percentage
+// done, rounded down, in the bar. An empty range (maximum equal to minimum)
+// shows 0 % instead of the busy animation a plain progress bar would run.
+class TGauge : public QProgressBar {
+    Q_OBJECT
+public:
+    explicit TGauge(QWidget* parent = nullptr);
+
+    QColor ForeColor = Qt::black;
+    QColor BackColor = Qt::white;
+
+    // Percentage of the range done, 0..100, rounded down.
+    int PercentDone() const;
+    QString text() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// The windows' font: the classic 8-point dialog face where it exists, a
+// similar sans face elsewhere, at the given pixel height.
+QFont WindowFont(int pixelSize, bool bold = false);
+
+// Sets the label's text colour.
+void SetLabelColour(QLabel* label, const QColor& colour);
+
+// The path of the entry in the Qt resource folder `folder` (":/gif") whose
+// base name equals `name` ignoring case; empty when there is none.
+QString FindResourceIgnoringCase(const QString& folder, const QString& name);
+
+// The path of the file `fileName` in directory `dir`, preferring the exact
+// name and falling back to a name that differs only in case; empty when
+// there is no such file.
+QString FindFileIgnoringCase(const QString& dir, const QString& fileName);
+
+} // namespace transfer_gui
