@@ -70,6 +70,19 @@ TEST_F(MainWindowTest, LayoutCaptionAndMenuItems) {
         }
     }
     EXPECT_FALSE(Form_Main->windowIcon().isNull());
+
+    // At the smallest size all four items stand on the bar, none folded
+    // away, each wide enough for its picture and caption.
+    Form_Main->resize(Form_Main->minimumSize());
+    QApplication::processEvents();
+    const QMenuBar* bar = Form_Main->menuBar();
+    for (const Item& item : items) {
+        const QRect r = bar->actionGeometry(item.action);
+        EXPECT_FALSE(r.isEmpty()) << item.caption;
+        EXPECT_LE(r.right(), bar->width()) << item.caption;
+        const int captionWidth = bar->fontMetrics().horizontalAdvance(QString::fromUtf8(item.caption).remove('&'));
+        EXPECT_GE(r.width(), captionWidth + 16) << item.caption;
+    }
 }
 
 TEST_F(MainWindowTest, HelpShowsTheFullPathOfTheIniFile) {
