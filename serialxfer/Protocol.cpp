@@ -107,7 +107,11 @@ private:
         line_.PauseMilliseconds(kPauseMs);
     }
 
-    void Resynchronise() { next_ = line_.WaitForEither(kSoh, kEot, kResyncLimitMs); }
+    void Resynchronise()
+    {
+        line_.ExpectBytes(0);
+        next_ = line_.WaitForEither(kSoh, kEot, kResyncLimitMs);
+    }
 
     Outcome Decide(std::uint8_t first)
     {
@@ -126,6 +130,7 @@ private:
             return Outcome::Refused;
         }
 
+        line_.ExpectBytes(kFrameSize - 1);
         const auto number = line_.ReceiveByte(kFrameByteLimitMs);
         const auto complement = line_.ReceiveByte(kFrameByteLimitMs);
         const bool expected = number == expected_ && complement == static_cast<std::uint8_t>(255 - expected_);
@@ -158,6 +163,7 @@ private:
         }
         const auto high = line_.ReceiveByte(kCrcByteLimitMs);
         const auto low = line_.ReceiveByte(kCrcByteLimitMs);
+        line_.ExpectBytes(0);
         if (high != static_cast<std::uint8_t>(crc >> 8) || low != static_cast<std::uint8_t>(crc & 0xFF)) {
             Refuse();
             Resynchronise();

@@ -68,7 +68,7 @@ public:
     int eots = 0;
     Bytes stray; // bytes outside frames other than EOT
 
-    void OnByte(serial::SimulatedPort& port, std::uint8_t byte) override
+    void OnByte(serial::PeerOutput& port, std::uint8_t byte) override
     {
         if (current_.empty() && byte != veltrix::kSoh) {
             if (byte == veltrix::kEot) {
@@ -129,7 +129,7 @@ public:
     bool eotAcked = false;
     Bytes answers; // every byte the tool sent after its first 'C'
 
-    void OnByte(serial::SimulatedPort& port, std::uint8_t byte) override
+    void OnByte(serial::PeerOutput& port, std::uint8_t byte) override
     {
         if (!started_) {
             if (byte == veltrix::kStartRequest) {
@@ -160,7 +160,7 @@ public:
     }
 
 private:
-    void SendCurrent(serial::SimulatedPort& port, std::int64_t delay)
+    void SendCurrent(serial::PeerOutput& port, std::int64_t delay)
     {
         if (acked >= stopAfter)
             return;
