@@ -58,6 +58,17 @@ protected:
         WriteFile(target_ + "archiv/keep.txt", "k");
     }
 
+    // A run a failed assertion left behind must not outlive the test (it
+    // would hold the test's output open).
+    void TearDown() override {
+        for (pid_t pid : started_) {
+            if (::waitpid(pid, nullptr, WNOHANG) == 0) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, nullptr, 0);
+            }
+        }
+    }
+
     void WriteIni(const Proxy& p) {
         WriteFile(tmp_.prefix() + "Halvorne.INI", "[Proxy Server]\r\nUseProxy=" + std::string(p.use ? "1" : "0") +
                                                       "\r\nProxyName=127.0.0.1\r\nProxyPort=" +
@@ -92,6 +103,7 @@ protected:
             ::execv(argv[0], argv.data());
             ::_exit(127);
         }
+        started_.push_back(pid);
         return pid;
     }
 
@@ -122,6 +134,7 @@ protected:
     }
     std::vector<std::string> Dokum() { return {kMarker, "dokum", "/p:" + target_, "auto"}; }
 
+    std::vector<pid_t> started_;
     TempDir tmp_;
     std::string program_;
     std::string target_;
