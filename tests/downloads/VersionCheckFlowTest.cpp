@@ -110,6 +110,8 @@ TEST(VersionCheckFlow, EveryEndWithItsExitCodeStatusAndMessage) {
         {"installed version is not a number", ScriptedReply{200, "OK", "5.30\r\n"}, std::nullopt, "5.x", {},
          false, false,
          {99, kEnded, kBlue, true, QStringLiteral("Chybný formát čísla verze: 5.x"), kRed, false}, kOldTree},
+        {"no installed version", ScriptedReply{200, "OK", "5.30\r\n"}, std::nullopt, "", {}, false, false,
+         {99, kEnded, kBlue, true, QStringLiteral("Chybný formát čísla verze: (prázdný text)"), kRed, false}, kOldTree},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
