@@ -275,3 +275,25 @@ TEST(VersionCheckFlow, AgainstNginxDirectlyAndThroughTinyproxy) {
         }
     }
 }
+
+TEST(VersionCheckFlow, StornoDuringTheDownloadFromTheMainWindowReturnsToIt) {
+    ScriptedHttpServer server;
+    server.Set("/halvorne/verze.txt", "5.30\r\n");
+    server.Set("/halvorne/EVMAJ_SETUP.ZIP", ScriptedReply{200, "OK", std::string(400000, 'd'), 4096, 20});
+    WindowHarness h;
+    PopulateTarget(h);
+    Form_Master->RunParameters.AutoMode = false; // started from the main window's menu
+    h.AnswerDialog({Answer::Download});
+    h.WhenReady([&h] { return h.ExitCode() == 25 && Form_Run->Gauge1->maximum() == 400000 && Form_Run->Gauge1->value() > 0; },
+                [] { Form_Run->BitBtn_Storno->click(); });
+    RunCheck(h, server.Address("halvorne"), "5.10");
+    // The program goes on; the interrupted download is reported as a lost
+    // connection on the hidden window, and nothing on disk changed.
+    EXPECT_TRUE(h.terminations.empty());
+    EXPECT_FALSE(Form_Run->isVisible());
+    EXPECT_TRUE(Form_Main->isVisible());
+    EXPECT_EQ(h.ExitCode(), 55);
+    EXPECT_EQ(Form_Run->Label_Top->text(), kCancelled);
+    EXPECT_EQ(Form_Run->Label_Msg->text(), kHint);
+    EXPECT_EQ(ListTree(h.Target()), kOldTree);
+}
