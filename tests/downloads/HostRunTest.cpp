@@ -76,8 +76,7 @@ protected:
     }
 
     // Starts the program with the host's arguments; fileSizeLimit > 0
-    // limits every file it writes (and makes such writes fail instead of
-    // killing it). With a display it runs on that X server, else offscreen.
+    // limits every file it writes. With a display it runs on that X server, else offscreen.
     pid_t Start(std::vector<std::string> args, long fileSizeLimit = 0, const std::string& display = "") {
         args.insert(args.begin(), program_);
         std::vector<char*> argv;
@@ -96,7 +95,7 @@ protected:
                 ::setenv("DISPLAY", display.c_str(), 1);
             }
             if (fileSizeLimit > 0) {
-                std::signal(SIGXFSZ, SIG_IGN);
+                std::signal(SIGXFSZ, SIG_DFL); // the program copes with the default action itself
                 rlimit lim{static_cast<rlim_t>(fileSizeLimit), static_cast<rlim_t>(fileSizeLimit)};
                 ::setrlimit(RLIMIT_FSIZE, &lim);
             }
