@@ -4,6 +4,7 @@
 // second), with each other, and the tool's CPU time with its transfer time.
 //   serial_bench [VELTRIX-binary] [--size BYTES]
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -63,11 +64,17 @@ Child Spawn(const std::vector<std::string>& argv, const std::string& dir, int st
     return c;
 }
 
-void Reap(Child& c)
+// Waits for the child; one that hangs is killed after limitS (status -1).
+void Reap(Child& c, double limitS = 150)
 {
     rusage ru{};
     int status = 0;
-    wait4(c.pid, &status, 0, &ru);
+    const double deadline = NowS() + limitS;
+    while (wait4(c.pid, &status, WNOHANG, &ru) != c.pid) {
+        if (NowS() > deadline)
+            kill(c.pid, SIGKILL);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     c.end = NowS();
     c.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     c.cpu = ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
@@ -87,8 +94,11 @@ struct Row {
     bool ok = false;
 };
 
+// lrzszOnPty: lrzsz gets a pty of the relay as its standard input and
+// output, like VELTRIX (the data then crosses the same kind of device);
+// otherwise a socket pair, its fastest way.
 Row RunPair(const std::string& name, bool veltrixSends, bool veltrixReceives, const std::string& veltrix,
-            const std::string& dir, std::size_t size)
+            const std::string& dir, bool lrzszOnPty = false)
 {
     Row row;
     row.name = name;
@@ -96,13 +106,13 @@ Row RunPair(const std::string& name, bool veltrixSends, bool veltrixReceives, co
     relay::Options options;
     int senderFds[2] = {-1, -1};
     int receiverFds[2] = {-1, -1};
-    if (veltrixSends) {
+    if (veltrixSends || lrzszOnPty) {
         options.a.linkPath = dir + "/ttyA";
     } else {
         socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, senderFds);
         options.a.fd = senderFds[0];
     }
-    if (veltrixReceives) {
+    if (veltrixReceives || lrzszOnPty) {
         options.b.linkPath = dir + "/ttyB";
     } else {
         socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, receiverFds);
@@ -113,6 +123,10 @@ Row RunPair(const std::string& name, bool veltrixSends, bool veltrixReceives, co
         std::fprintf(stderr, "relay: %s\n", line.Error().c_str());
         return row;
     }
+    if (!veltrixSends && lrzszOnPty)
+        senderFds[1] = open((dir + "/ttyA").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (!veltrixReceives && lrzszOnPty)
+        receiverFds[1] = open((dir + "/ttyB").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     // The sender first: it waits for the receiver's request.
     Child sender = veltrixSends ? Spawn({veltrix, "O", "in.bin", "/1"}, dir, -1, dir + "/ttyA")
                                 : Spawn({"sx", "-b", "in.bin"}, dir, senderFds[1]);
@@ -168,10 +182,13 @@ int main(int argc, char** argv)
                 floor);
 
     const Row rows[] = {
-        RunPair("VELTRIX O -> VELTRIX I", true, true, veltrix, dir, size),
-        RunPair("VELTRIX O -> rx -c     ", true, false, veltrix, dir, size),
-        RunPair("sx        -> VELTRIX I", false, true, veltrix, dir, size),
-        RunPair("sx        -> rx -c     ", false, false, veltrix, dir, size),
+        RunPair("VELTRIX O -> VELTRIX I", true, true, veltrix, dir),
+        RunPair("VELTRIX O -> rx -c", true, false, veltrix, dir),
+        RunPair("sx -> VELTRIX I", false, true, veltrix, dir),
+        RunPair("sx -> rx -c", false, false, veltrix, dir),
+        RunPair("sx -> rx -c (on ptys)", false, false, veltrix, dir, true),
+        RunPair("VELTRIX O -> rx (pty)", true, false, veltrix, dir, true),
+        RunPair("sx (pty) -> VELTRIX I", false, true, veltrix, dir, true),
     };
     std::printf("%-24s %9s %9s %12s %12s %s\n", "pair", "time s", "/floor", "sender cpu", "receiver cpu", "result");
     for (const Row& r : rows)
@@ -181,9 +198,12 @@ int main(int argc, char** argv)
     const Row& send = rows[1];
     const Row& receive = rows[2];
     const Row& lrzsz = rows[3];
+    const Row& lrzszPty = rows[4];
     std::printf("\nVELTRIX both sides / floor:        %.3f (goal <= 1.05)\n", both.transfer / floor);
     std::printf("VELTRIX send / sx (receiver rx):   %.3f (goal <= 1)\n", send.transfer / lrzsz.transfer);
     std::printf("VELTRIX receive / rx (sender sx):  %.3f (goal <= 1)\n", receive.transfer / lrzsz.transfer);
+    std::printf("  the same, lrzsz on ptys too:      send %.3f, receive %.3f\n", rows[5].transfer / lrzszPty.transfer,
+                rows[6].transfer / lrzszPty.transfer);
     std::printf("VELTRIX CPU share, sending:        %.2f %% (goal < 2 %%)\n", 100.0 * send.senderCpu / send.transfer);
     std::printf("VELTRIX CPU share, receiving:      %.2f %% (goal < 2 %%)\n",
                 100.0 * receive.receiverCpu / receive.transfer);
