@@ -70,7 +70,7 @@ public:
         if (!first)
             return kTransferFailed;
         for (;;) {
-            switch (Decide(*first)) {
+            switch (Decide(first)) {
             case Outcome::Done:
                 return kTransferOk;
             case Outcome::Accepted:
@@ -129,7 +129,8 @@ private:
         next_ = line_.WaitForEither(kSoh, kEot, kResyncLimitMs);
     }
 
-    Outcome Decide(std::uint8_t first)
+    // first: the byte that may start a frame, or nothing (silence).
+    Outcome Decide(std::optional<std::uint8_t> first)
     {
         // Resynchronisation stops at any 0x04, also one inside the data of a
         // frame it skips; taken as EOT, that would end the transfer with

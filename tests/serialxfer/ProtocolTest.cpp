@@ -310,6 +310,25 @@ TEST(Receiver, EotFollowedByNoiseIsRefused)
     EXPECT_EQ(run.port.Written()[1], kNak);
 }
 
+TEST(Receiver, SilenceAfterAFrameIsRefusedEveryTwoSeconds)
+{
+    ReceiveRun run;
+    const Bytes data = CleanPattern(3 * 128, 32);
+    peersim::SenderPeer peer(data);
+    peer.stopAfter = 1;
+    run.Run(peer);
+    EXPECT_EQ(run.result, kTransferFailed);
+    std::vector<std::int64_t> nakTimes;
+    for (std::size_t i = 0; i < run.port.Written().size(); ++i)
+        if (run.port.Written()[i] == kNak)
+            nakTimes.push_back(run.port.WriteTimes()[i]);
+    ASSERT_EQ(nakTimes.size(), 10u);
+    // Each silence: the 2 s wait for a frame start, then the NAK and its pause.
+    for (std::size_t i = 1; i < nakTimes.size(); ++i)
+        EXPECT_EQ(nakTimes[i] - nakTimes[i - 1], 2000 + kPauseMs) << i;
+    EXPECT_EQ(run.sink.bytes, peersim::ExpectedReceived(Bytes(data.begin(), data.begin() + 128)));
+}
+
 TEST(Receiver, SilentPeerGetsTenStartRequestsTwoSecondsApart)
 {
     ReceiveRun run;
