@@ -263,6 +263,8 @@ void TIdHTTP::Get(const std::string& urlText, TMemoryStream& stream) {
         ~InGet() { d.inGet = false; }
     } inGet(d);
 
+    ResponseCode = 0;
+    ResponseText.clear();
     THttpUrl url = ParseHttpUrl(urlText);
     if (!url.HasHost)
         url.Host = d.lastHost;
@@ -280,8 +282,6 @@ void TIdHTTP::Get(const std::string& urlText, TMemoryStream& stream) {
 
     d.SendAll(d.BuildRequest(url, viaProxy));
 
-    ResponseCode = 0;
-    ResponseText.clear();
     THttpResponseReader reader(d, d.input, d);
     THttpResponseInfo info;
     try {

@@ -14,7 +14,6 @@
 #include <QRegularExpressionValidator>
 #include <QShowEvent>
 #include <QSpinBox>
-#include <QVBoxLayout>
 
 #include <functional>
 #include <limits>
@@ -195,16 +194,15 @@ TForm_Set::TForm_Set(QWidget* parent)
     frame->setFrameStyle(QFrame::Panel | QFrame::Raised);
     Panel1 = frame;
     Panel1->setObjectName(QStringLiteral("Panel1"));
-    auto* fill = new QVBoxLayout(this);
-    fill->setContentsMargins(0, 0, 0, 0);
-    fill->addWidget(Panel1);
 
     // Until the frame is known the client takes the whole outer size;
     // showEvent takes the frame off.
     resize(kOuterWidth, kOuterHeight);
     setMinimumWidth(kOuterWidth);
     setFixedHeight(kOuterHeight);
-    Panel1->resize(kOuterWidth, kOuterHeight);
+    // The panel fills the window whatever its size.
+    (new AnchorKeeper(this, kOuterWidth, kOuterHeight))
+        ->Add(Panel1, QRect(0, 0, kOuterWidth, kOuterHeight), AnchorLeft | AnchorTop | AnchorRight | AnchorBottom);
 
     auto* anchors = new AnchorKeeper(Panel1, kDesignClientWidth, kDesignClientHeight);
 
@@ -423,9 +421,11 @@ void TForm_Set::showEvent(QShowEvent* event) {
         return;
     // The design sizes include the frame; take it off the client once known.
     const QSize frame = frameGeometry().size() - geometry().size();
-    if (frame.width() > 0 || frame.height() > 0) {
+    if (!frameFitted_ && (frame.width() > 0 || frame.height() > 0)) {
         setMinimumWidth(kOuterWidth - frame.width());
         setFixedHeight(kOuterHeight - frame.height());
+        resize(kOuterWidth - frame.width(), kOuterHeight - frame.height());
+        frameFitted_ = true;
     }
     FormShow();
 }
