@@ -1,5 +1,7 @@
 #include "http/HttpResponse.h"
 
+#include "platform/net/MemoryAdvice.h"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -11,6 +13,7 @@ const char* const kHeaderLineTooLong = "HTTP header line longer than 65536 bytes
 const char* const kChunkLineTooLong = "HTTP chunk size line longer than 65536 bytes.";
 const char* const kTooManyHeaderLines = "More than 1000 HTTP header lines.";
 const char* const kOutOfMemory = "Out of memory: the response body does not fit into memory.";
+const char* const kBodyTooLarge = "Response body larger than 2048 MiB.";
 
 namespace {
 
@@ -69,18 +72,16 @@ bool ParseDecimal(const std::string& text, int64_t& out) {
     return true;
 }
 
-// Grows the stream ahead of the body as far as it is safe: a declared size
-// reserves at most MaxPresize at once, and beyond that the reservation at
-// most doubles, so what a server can make us reserve stays proportional to
-// what it actually sent.
+// Grows the stream ahead of the body as far as it is safe (see THttpLimits).
 class BodyWriter {
 public:
     BodyWriter(TMemoryStream& stream, bool sizeKnown, uint64_t size, const THttpLimits& limits)
-        : stream_(stream), sizeKnown_(sizeKnown), limits_(limits) {
+        : stream_(stream), sizeKnown_(sizeKnown), start_(stream.Position), limits_(limits) {
         if (sizeKnown_) {
-            uint64_t room = std::numeric_limits<std::size_t>::max() - stream.Position;
-            end_ = stream.Position + static_cast<std::size_t>(std::min<uint64_t>(size, room));
-            Reserve(std::min<std::size_t>(end_, stream.Position + limits_.MaxPresize));
+            uint64_t room = std::numeric_limits<std::size_t>::max() - start_;
+            end_ = start_ + static_cast<std::size_t>(std::min<uint64_t>(size, room));
+            std::size_t first = (end_ - start_) <= limits_.MaxPresize ? end_ - start_ : limits_.GrowthStart;
+            Reserve(start_ + std::min(first, end_ - start_));
         }
     }
 
@@ -91,7 +92,13 @@ public:
             std::size_t doubled = capacity > std::numeric_limits<std::size_t>::max() / 2
                                       ? std::numeric_limits<std::size_t>::max()
                                       : std::max<std::size_t>(capacity * 2, 64 * 1024);
-            std::size_t target = sizeKnown_ ? std::min(end_, doubled) : doubled;
+            std::size_t target = doubled;
+            if (sizeKnown_) {
+                std::size_t arrived = need - start_;
+                std::size_t factor = std::max<std::size_t>(limits_.TrustFactor, 1);
+                bool trusted = arrived > 0 && (end_ - start_) / factor <= arrived;
+                target = trusted ? end_ : std::min(end_, std::max(doubled, start_ + limits_.GrowthStart));
+            }
             Reserve(std::max(need, target));
         }
         try {
@@ -104,11 +111,18 @@ public:
     }
 
 private:
+    // Moves the bytes into a new block of the given capacity, advised for
+    // large pages before the copy touches it.
     void Reserve(std::size_t bytes) {
-        if (bytes <= stream_.Data.capacity())
+        std::vector<uint8_t>& data = stream_.Data;
+        if (bytes <= data.capacity())
             return;
         try {
-            stream_.Data.reserve(bytes);
+            std::vector<uint8_t> bigger;
+            bigger.reserve(bytes);
+            net::AdviseLargeBuffer(bigger.data(), bigger.capacity());
+            bigger.insert(bigger.end(), data.begin(), data.end());
+            data.swap(bigger);
         } catch (const std::bad_alloc&) {
             throw EIdException(kOutOfMemory);
         } catch (const std::length_error&) {
@@ -118,6 +132,7 @@ private:
 
     TMemoryStream& stream_;
     bool sizeKnown_;
+    std::size_t start_;
     std::size_t end_ = 0;
     const THttpLimits& limits_;
 };
@@ -267,7 +282,15 @@ void THttpResponseReader::ReadHead(THttpResponseInfo& info) {
     info.ContentLength = ParseContentLength(info.Headers.Value("Content-Length"));
 }
 
+std::size_t THttpResponseReader::BodyRoomLeft(const TMemoryStream& stream) const {
+    uint64_t used = stream.Position - bodyStart_;
+    return used >= limits_.MaxBodySize
+               ? 0
+               : static_cast<std::size_t>(std::min<uint64_t>(limits_.MaxBodySize - used, SIZE_MAX));
+}
+
 void THttpResponseReader::ReadBody(const THttpResponseInfo& info, TMemoryStream& stream) {
+    bodyStart_ = stream.Position;
     try {
         if (info.ContentLength > 0) {
             ReadCounted(stream, static_cast<uint64_t>(info.ContentLength), false);
@@ -294,7 +317,7 @@ void THttpResponseReader::ReadBody(const THttpResponseInfo& info, TMemoryStream&
 void THttpResponseReader::ReadCounted(TMemoryStream& stream, uint64_t count, bool untilClose) {
     events_.WorkBegin(untilClose ? 0 : static_cast<int64_t>(std::min<uint64_t>(count, INT64_MAX)));
     try {
-        BodyWriter writer(stream, !untilClose, count, limits_);
+        BodyWriter writer(stream, !untilClose, std::min<uint64_t>(count, BodyRoomLeft(stream)), limits_);
         uint64_t total = 0;
         while (untilClose || total < count) {
             if (input_.Available() == 0 && FillOrClose() == 0) {
@@ -305,10 +328,19 @@ void THttpResponseReader::ReadCounted(TMemoryStream& stream, uint64_t count, boo
             std::size_t take = input_.Available();
             if (!untilClose)
                 take = static_cast<std::size_t>(std::min<uint64_t>(take, count - total));
-            writer.Write(input_.Data(), take);
-            input_.Consume(take);
-            total += take;
-            events_.Work(static_cast<int64_t>(total));
+            // Past the cap only what still fits is kept, then the read fails.
+            std::size_t room = BodyRoomLeft(stream);
+            bool overflow = take > room;
+            if (overflow)
+                take = room;
+            if (take > 0) {
+                writer.Write(input_.Data(), take);
+                input_.Consume(take);
+                total += take;
+                events_.Work(static_cast<int64_t>(total));
+            }
+            if (overflow)
+                throw EIdException(kBodyTooLarge);
         }
     } catch (...) {
         events_.WorkEnd();

@@ -16,7 +16,17 @@
 struct THttpLimits {
     std::size_t MaxLineLength = 64 * 1024;      // status, header and chunk-size lines
     std::size_t MaxHeaderLines = 1000;           // physical lines in the header block
-    std::size_t MaxPresize = 64u * 1024 * 1024; // bytes reserved ahead on a declared size
+    // A declared body size up to this is reserved at once, exactly.
+    std::size_t MaxPresize = 64u * 1024 * 1024;
+    // A larger declared size starts with this much, and once bytes arrive
+    // jumps to the declared size when that is at most TrustFactor times
+    // what has arrived (else it doubles). What a server can make us reserve
+    // thus stays proportional to what it really sent, and a big download
+    // is copied at most once, early, while little has arrived.
+    std::size_t GrowthStart = 16u * 1024 * 1024;
+    std::size_t TrustFactor = 64;
+    // No body is held beyond this, whatever the server declares or sends.
+    uint64_t MaxBodySize = uint64_t{2048} * 1024 * 1024;
 };
 
 // Error texts of the limits and of memory exhaustion.
@@ -25,6 +35,7 @@ extern const char* const kHeaderLineTooLong;
 extern const char* const kChunkLineTooLong;
 extern const char* const kTooManyHeaderLines;
 extern const char* const kOutOfMemory;
+extern const char* const kBodyTooLarge;
 
 // Where response bytes come from. Receive blocks until at least one byte
 // is there and returns how many were stored; 0 means the peer closed the
@@ -120,10 +131,12 @@ private:
     // Reads exactly count bytes (or until close when untilClose) as one
     // work unit.
     void ReadCounted(TMemoryStream& stream, uint64_t count, bool untilClose);
+    std::size_t BodyRoomLeft(const TMemoryStream& stream) const;
     std::size_t FillOrClose(); // 0 on close
 
     THttpByteSource& source_;
     THttpInputBuffer& input_;
     THttpWorkEvents& events_;
     THttpLimits limits_;
+    std::size_t bodyStart_ = 0;
 };

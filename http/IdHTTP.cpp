@@ -263,6 +263,12 @@ void TIdHTTP::Get(const std::string& urlText, TMemoryStream& stream) {
         ~InGet() { d.inGet = false; }
     } inGet(d);
 
+    ResponseCode = 0;
+    ResponseText.clear();
+    // A line break would end the request line early and smuggle in
+    // header lines of its own.
+    if (urlText.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+        throw EIdException("The URL contains a line break or a NUL character.");
     THttpUrl url = ParseHttpUrl(urlText);
     if (!url.HasHost)
         url.Host = d.lastHost;
@@ -280,8 +286,6 @@ void TIdHTTP::Get(const std::string& urlText, TMemoryStream& stream) {
 
     d.SendAll(d.BuildRequest(url, viaProxy));
 
-    ResponseCode = 0;
-    ResponseText.clear();
     THttpResponseReader reader(d, d.input, d);
     THttpResponseInfo info;
     try {

@@ -1,5 +1,6 @@
 #include "serialxfer/Protocol.h"
 
+#include <algorithm>
 #include <array>
 
 #include "serialxfer/Crc16.h"
@@ -24,11 +25,23 @@ std::optional<std::uint8_t> Line::ReadAttempt(int timeoutMs)
     return std::nullopt;
 }
 
+namespace {
+
+// A read attempt never waits past the end of the wait it belongs to, so a
+// wait of N s ends after N s, not up to a read time-out later.
+int AttemptTimeout(std::int64_t start, std::int64_t limitMs, std::int64_t now)
+{
+    const std::int64_t left = start + limitMs - now;
+    return static_cast<int>(std::clamp<std::int64_t>(left, 1, serial::kReadTimeoutMs));
+}
+
+} // namespace
+
 std::optional<std::uint8_t> Line::ReceiveByte(std::int64_t limitMs)
 {
     const std::int64_t start = clock_.NowMs();
     do {
-        if (auto byte = ReadAttempt())
+        if (auto byte = ReadAttempt(AttemptTimeout(start, limitMs, clock_.NowMs())))
             return byte;
     } while (clock_.NowMs() - start < limitMs);
     return std::nullopt;
@@ -38,7 +51,7 @@ std::optional<std::uint8_t> Line::WaitForEither(std::uint8_t a, std::uint8_t b, 
 {
     const std::int64_t start = clock_.NowMs();
     do {
-        auto byte = ReadAttempt();
+        auto byte = ReadAttempt(AttemptTimeout(start, limitMs, clock_.NowMs()));
         if (byte && (*byte == a || *byte == b))
             return byte;
     } while (clock_.NowMs() - start < limitMs);
@@ -57,10 +70,7 @@ public:
         if (!first)
             return kTransferFailed;
         for (;;) {
-            // A wait for a frame start that brought nothing is refused like
-            // a byte that starts no frame (0 is such a byte); the empty
-            // optional holds no byte to look at.
-            switch (Decide(first.value_or(0))) {
+            switch (Decide(first)) {
             case Outcome::Done:
                 return kTransferOk;
             case Outcome::Accepted:
@@ -96,7 +106,10 @@ private:
                 lastRequest = line_.Now();
                 lastAttempt = sent == kStartRequests;
             }
-            auto byte = line_.ReadAttempt();
+            // Up to the next request's time, so they go out 2 s apart.
+            const int timeout = lastAttempt ? serial::kReadTimeoutMs
+                                            : AttemptTimeout(lastRequest, kStartRequestIntervalMs, line_.Now());
+            auto byte = line_.ReadAttempt(timeout);
             if (byte && (*byte == kSoh || *byte == kEot))
                 return byte;
             if (lastAttempt)
@@ -110,9 +123,14 @@ private:
         line_.PauseMilliseconds(kPauseMs);
     }
 
-    void Resynchronise() { next_ = line_.WaitForEither(kSoh, kEot, kResyncLimitMs); }
+    void Resynchronise()
+    {
+        line_.ExpectBytes(0);
+        next_ = line_.WaitForEither(kSoh, kEot, kResyncLimitMs);
+    }
 
-    Outcome Decide(std::uint8_t first)
+    // first: the byte that may start a frame, or nothing (silence).
+    Outcome Decide(std::optional<std::uint8_t> first)
     {
         // Resynchronisation stops at any 0x04, also one inside the data of a
         // frame it skips; taken as EOT, that would end the transfer with
@@ -129,6 +147,7 @@ private:
             return Outcome::Refused;
         }
 
+        line_.ExpectBytes(kFrameSize - 1);
         const auto number = line_.ReceiveByte(kFrameByteLimitMs);
         const auto complement = line_.ReceiveByte(kFrameByteLimitMs);
         const bool expected = number == expected_ && complement == static_cast<std::uint8_t>(255 - expected_);
@@ -161,6 +180,7 @@ private:
         }
         const auto high = line_.ReceiveByte(kCrcByteLimitMs);
         const auto low = line_.ReceiveByte(kCrcByteLimitMs);
+        line_.ExpectBytes(0);
         if (high != static_cast<std::uint8_t>(crc >> 8) || low != static_cast<std::uint8_t>(crc & 0xFF)) {
             Refuse();
             Resynchronise();

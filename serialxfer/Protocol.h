@@ -57,8 +57,13 @@ public:
     std::optional<std::uint8_t> WaitForEither(std::uint8_t a, std::uint8_t b, std::int64_t limitMs);
     void SendByte(std::uint8_t byte) { port_.WriteByte(byte); }
     void DiscardInput() { port_.DiscardInput(); }
+    void ExpectBytes(int count) { port_.ExpectBytes(count); }
     // Sleeps; the written bytes keep going out meanwhile.
-    void PauseMilliseconds(std::int64_t ms) { clock_.SleepMs(ms); }
+    void PauseMilliseconds(std::int64_t ms)
+    {
+        port_.Flush();
+        clock_.SleepMs(ms);
+    }
     std::int64_t Now() { return clock_.NowMs(); }
 
 private:

@@ -1,5 +1,6 @@
 #include "platform/serial/SerialPort.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
@@ -87,6 +88,7 @@ void PosixSerialPort::Close()
 {
     if (fd_ < 0)
         return;
+    Flush();
     ioctl(fd_, TIOCNXCL);
     ::close(fd_);
     fd_ = -1;
@@ -96,17 +98,40 @@ ReadStatus PosixSerialPort::ReadByte(std::uint8_t& byte, int timeoutMs)
 {
     if (fd_ < 0)
         return ReadStatus::Failed;
+    Flush();
     if (bufferedPos_ < bufferedEnd_) {
         byte = buffer_[bufferedPos_++];
+        if (expected_ > 0)
+            --expected_;
         return ReadStatus::Byte;
     }
     const std::int64_t deadline = MonotonicNowMs() + timeoutMs;
+    bool gathered = false;
     for (;;) {
         const ssize_t got = ::read(fd_, buffer_, sizeof buffer_);
         if (got > 0) {
+            if (!gathered && expected_ > 1 && got < expected_) {
+                // Bytes of a frame arrive one line time apart: let the next
+                // ones (at most a buffer's worth) come in before waking up
+                // for them. The wait ends before the last of them is due.
+                gathered = true;
+                const int more = std::min<int>(expected_ - static_cast<int>(got), static_cast<int>(sizeof buffer_) - static_cast<int>(got)) - 1;
+                if (more > 0) {
+                    const long waitNs = static_cast<long>(more) * 10L * 1000000000L / kBaudRate;
+                    timespec pause{waitNs / 1000000000L, waitNs % 1000000000L};
+                    nanosleep(&pause, nullptr);
+                    const ssize_t rest = ::read(fd_, buffer_ + got, sizeof buffer_ - static_cast<std::size_t>(got));
+                    bufferedEnd_ = static_cast<std::size_t>(got + (rest > 0 ? rest : 0));
+                } else {
+                    bufferedEnd_ = static_cast<std::size_t>(got);
+                }
+            } else {
+                bufferedEnd_ = static_cast<std::size_t>(got);
+            }
             bufferedPos_ = 1;
-            bufferedEnd_ = static_cast<std::size_t>(got);
             byte = buffer_[0];
+            if (expected_ > 0)
+                --expected_;
             return ReadStatus::Byte;
         }
         if (got < 0 && errno != EAGAIN && errno != EINTR)
@@ -127,6 +152,7 @@ ReadStatus PosixSerialPort::ReadByte(std::uint8_t& byte, int timeoutMs)
 void PosixSerialPort::DiscardInput()
 {
     bufferedPos_ = bufferedEnd_ = 0;
+    Flush();
     if (fd_ >= 0)
         tcflush(fd_, TCIFLUSH);
 }
@@ -135,20 +161,38 @@ bool PosixSerialPort::WriteByte(std::uint8_t byte)
 {
     if (fd_ < 0)
         return false;
+    if (outCount_ == sizeof outBuffer_)
+        Flush();
+    outBuffer_[outCount_++] = byte;
+    return true;
+}
+
+void PosixSerialPort::Flush()
+{
+    if (fd_ < 0 || outCount_ == 0) {
+        outCount_ = 0;
+        return;
+    }
+    // Like a write with a time-out: what the driver does not take within
+    // the write time-out is lost.
     const std::int64_t deadline = MonotonicNowMs() + kWriteTimeoutMs;
-    for (;;) {
-        const ssize_t put = ::write(fd_, &byte, 1);
-        if (put == 1)
-            return true;
+    std::size_t done = 0;
+    while (done < outCount_) {
+        const ssize_t put = ::write(fd_, outBuffer_ + done, outCount_ - done);
+        if (put > 0) {
+            done += static_cast<std::size_t>(put);
+            continue;
+        }
         if (put < 0 && errno != EAGAIN && errno != EINTR)
-            return false;
+            break;
         const std::int64_t left = deadline - MonotonicNowMs();
         if (left <= 0)
-            return false;
+            break;
         pollfd p{fd_, POLLOUT, 0};
         if (::poll(&p, 1, static_cast<int>(left)) < 0 && errno != EINTR)
-            return false;
+            break;
     }
+    outCount_ = 0;
 }
 
 } // namespace serial

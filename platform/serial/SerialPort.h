@@ -24,8 +24,15 @@ public:
     // Queues one byte for sending; never waits for it to leave the line.
     // Returns false when the byte was lost (the caller may ignore it).
     virtual bool WriteByte(std::uint8_t byte) = 0;
+    // Hands queued bytes to the driver now (a read does so by itself). Only
+    // the hand-over: it does not wait for the bytes to leave the line.
+    virtual void Flush() {}
     // Drops the bytes that have arrived but were not read yet.
     virtual void DiscardInput() = 0;
+    // A hint: about count bytes follow back to back (the rest of a frame).
+    // A port may then let them gather before it wakes the reader, instead
+    // of waking once per byte; each byte's own time-out still holds.
+    virtual void ExpectBytes(int count) { (void)count; }
 };
 
 // Line settings the tool always uses.
@@ -54,6 +61,8 @@ public:
     ReadStatus ReadByte(std::uint8_t& byte, int timeoutMs) override;
     bool WriteByte(std::uint8_t byte) override;
     void DiscardInput() override;
+    void ExpectBytes(int count) override { expected_ = count; }
+    void Flush() override;
     void Close();
 
 private:
@@ -63,6 +72,12 @@ private:
     std::uint8_t buffer_[256]{};
     std::size_t bufferedPos_ = 0;
     std::size_t bufferedEnd_ = 0;
+    int expected_ = 0;
+    // Bytes written but not yet handed to the driver: a frame goes to the
+    // driver in one call, so the line never idles in the middle of it while
+    // this process waits for the processor.
+    std::uint8_t outBuffer_[256]{};
+    std::size_t outCount_ = 0;
 };
 
 } // namespace serial

@@ -30,39 +30,45 @@ private:
     int sleeps_ = 0;
 };
 
-class SimulatedPort;
+// Where a peer's answers go: the simulated port, or a real line in tests
+// that drive the program through a pty.
+class PeerOutput {
+public:
+    virtual ~PeerOutput() = default;
+    // Makes byte readable delayMs milliseconds after the later of now and the
+    // previous byte's arrival (a byte never overtakes the one before it).
+    virtual void Deliver(std::uint8_t byte, std::int64_t delayMs) = 0;
+    void Deliver(const std::vector<std::uint8_t>& bytes, std::int64_t delayMs = 0)
+    {
+        for (std::uint8_t b : bytes)
+            Deliver(b, delayMs);
+    }
+};
 
-// The far end of a simulated line: sees every byte the code under test
-// writes and may answer through SimulatedPort::Deliver.
+// The far end of a line: sees every byte the code under test writes and may
+// answer through its output.
 class LinePeer {
 public:
     virtual ~LinePeer() = default;
-    virtual void OnByte(SimulatedPort& port, std::uint8_t byte) = 0;
+    virtual void OnByte(PeerOutput& out, std::uint8_t byte) = 0;
 };
 
-class SimulatedPort final : public BytePort {
+class SimulatedPort final : public BytePort, public PeerOutput {
 public:
+    using PeerOutput::Deliver;
     explicit SimulatedPort(FakeClock& clock, LinePeer* peer = nullptr) : clock_(clock), peer_(peer) {}
 
     void SetPeer(LinePeer* peer) { peer_ = peer; }
     // Reads fail at once, like reads on a port that could not be opened.
     void SetBroken(bool broken) { broken_ = broken; }
 
-    // Makes byte readable delayMs milliseconds after the later of now and the
-    // previous byte's arrival (a byte never overtakes the one before it).
-    void Deliver(std::uint8_t byte, std::int64_t delayMs = 0)
+    void Deliver(std::uint8_t byte, std::int64_t delayMs = 0) override
     {
         std::int64_t at = clock_.NowMs() + delayMs;
         if (!incoming_.empty() && incoming_.back().first > at)
             at = incoming_.back().first;
         incoming_.emplace_back(at, byte);
     }
-    void Deliver(const std::vector<std::uint8_t>& bytes, std::int64_t delayMs = 0)
-    {
-        for (std::uint8_t b : bytes)
-            Deliver(b, delayMs);
-    }
-
     ReadStatus ReadByte(std::uint8_t& byte, int timeoutMs) override
     {
         ++readAttempts_;

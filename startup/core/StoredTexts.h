@@ -14,9 +14,11 @@ namespace halvorne {
 inline constexpr std::size_t kMaxStoredTextLength = 255;
 
 // Key byte for position i. Depends on the position so that repeated
-// characters (".", "/") do not show up as repeated bytes.
+// characters (".", "/") do not show up as repeated bytes. The high bit is
+// always set: every ASCII character becomes a byte of 0x80 or above, so no
+// run of an address can ever look like printable text in the binary.
 constexpr unsigned char ScrambleKey(std::size_t i) {
-    return static_cast<unsigned char>(0xA7u ^ ((i * 37u + 11u) & 0xFFu));
+    return static_cast<unsigned char>(0x80u | ((i * 37u + 11u) & 0x7Fu));
 }
 
 template <std::size_t N>

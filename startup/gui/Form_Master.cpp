@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QThread>
 
 #include <cstdio>
 #include <cstdlib>
@@ -94,19 +95,22 @@ void TForm_Master::ShowMessageDlg(TMsgDlgType kind, const QString& text) {
 
 void TForm_Master::EndProgram() {
     const int code = RunParameters.ExitCode;
+    // QCoreApplication::exit() outside any event loop is not a no-op: it
+    // makes every later modal loop return at once until exec() starts. So
+    // it is only called while a loop runs; start-up checks the flags below
+    // before it would enter the loop.
+    const bool loopRunning = QThread::currentThread()->loopLevel() > 0;
     if (code != 0) {
         ProcessEnded = true;
         EndedExitCode = code;
         TerminateProcess(code);
         // Reached only when TerminateProcess was replaced (tests): leave a
         // running event loop as the ended process would have.
-        QCoreApplication::exit(code);
+        if (loopRunning) QCoreApplication::exit(code);
         return;
     }
-    // quit() does nothing before the event loop runs; start-up checks this
-    // flag instead of entering the loop.
     QuitRequested = true;
-    QCoreApplication::exit(0);
+    if (loopRunning) QCoreApplication::exit(0);
 }
 
 void TForm_Master::ReadProxySettings() {

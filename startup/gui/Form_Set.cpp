@@ -14,7 +14,6 @@
 #include <QRegularExpressionValidator>
 #include <QShowEvent>
 #include <QSpinBox>
-#include <QVBoxLayout>
 
 #include <functional>
 #include <limits>
@@ -59,6 +58,8 @@ constexpr int kOuterHeight = 149;
 // anchors keep each control's distance to the edges it is tied to.
 constexpr int kDesignClientWidth = 273;
 constexpr int kDesignClientHeight = 122;
+
+constexpr int kFontPixels = 11;
 
 // Distance between the name field and its label above it.
 constexpr int kLabelSpacing = 8;
@@ -190,21 +191,24 @@ TForm_Set::TForm_Set(QWidget* parent)
     setWindowIcon(mainwindow_glyphs::SettingsGlyph());
     setModal(false);
     setSizeGripEnabled(false);
+    // The positions are laid out for a small dialog font of 11 pixels.
+    QFont small = font();
+    small.setPixelSize(kFontPixels);
+    setFont(small);
 
     auto* frame = new QFrame(this);
     frame->setFrameStyle(QFrame::Panel | QFrame::Raised);
     Panel1 = frame;
     Panel1->setObjectName(QStringLiteral("Panel1"));
-    auto* fill = new QVBoxLayout(this);
-    fill->setContentsMargins(0, 0, 0, 0);
-    fill->addWidget(Panel1);
 
     // Until the frame is known the client takes the whole outer size;
     // showEvent takes the frame off.
     resize(kOuterWidth, kOuterHeight);
     setMinimumWidth(kOuterWidth);
     setFixedHeight(kOuterHeight);
-    Panel1->resize(kOuterWidth, kOuterHeight);
+    // The panel fills the window whatever its size.
+    (new AnchorKeeper(this, kOuterWidth, kOuterHeight))
+        ->Add(Panel1, QRect(0, 0, kOuterWidth, kOuterHeight), AnchorLeft | AnchorTop | AnchorRight | AnchorBottom);
 
     auto* anchors = new AnchorKeeper(Panel1, kDesignClientWidth, kDesignClientHeight);
 
@@ -236,7 +240,9 @@ TForm_Set::TForm_Set(QWidget* parent)
 
     StaticText_ProxyPort = new QLabel(QString::fromUtf8(kCaptionProxyPort), Panel1);
     StaticText_ProxyPort->setObjectName(QStringLiteral("StaticText_ProxyPort"));
-    anchors->Add(StaticText_ProxyPort, QRect(190, 32, 51, 17), AnchorTop | AnchorRight);
+    // A wider font than the designed one must not cut the text short.
+    anchors->Add(StaticText_ProxyPort, QRect(190, 32, std::max(51, StaticText_ProxyPort->sizeHint().width()), 17),
+                 AnchorTop | AnchorRight);
 
     Button_Test = new QPushButton(mainwindow_glyphs::TestGlyph(), QString::fromUtf8(kCaptionTest), Panel1);
     Button_Test->setObjectName(QStringLiteral("Button_Test"));
@@ -423,9 +429,11 @@ void TForm_Set::showEvent(QShowEvent* event) {
         return;
     // The design sizes include the frame; take it off the client once known.
     const QSize frame = frameGeometry().size() - geometry().size();
-    if (frame.width() > 0 || frame.height() > 0) {
+    if (!frameFitted_ && (frame.width() > 0 || frame.height() > 0)) {
         setMinimumWidth(kOuterWidth - frame.width());
         setFixedHeight(kOuterHeight - frame.height());
+        resize(kOuterWidth - frame.width(), kOuterHeight - frame.height());
+        frameFitted_ = true;
     }
     FormShow();
 }

@@ -48,6 +48,9 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    bool frameFitted_ = false;
 };
 
 extern TForm_Set* Form_Set;

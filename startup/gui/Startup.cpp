@@ -12,22 +12,27 @@
 #include <climits>
 #include <unistd.h>
 
-namespace {
-
-// Table A: texts 1-5 for the connection test, 6-10 for the version check.
-void HandOverVersionParams(QObject* sender) {
-    const TRunParameters& p = Form_Master->RunParameters;
-    Form_Run->SetCheckAndDownloadVersionParams(sender,
-        std::string(), Form_Master->GetVersionDirAddress(), Form_Master->GetVersionFileName(), std::string(),
-        std::string(),
-        p.CurrentVersion, Form_Master->GetVersionDirAddress(), Form_Master->GetVersionFileName(),
-        Form_Master->GetNewVersionFileName(), p.TargetDir);
+std::array<std::string, 10> VersionParamTexts(const TForm_Master& master) {
+    const TRunParameters& p = master.RunParameters;
+    return {std::string(), master.GetVersionDirAddress(), master.GetVersionFileName(), std::string(), std::string(),
+            p.CurrentVersion, master.GetVersionDirAddress(), master.GetVersionFileName(),
+            master.GetNewVersionFileName(), p.TargetDir};
 }
 
-// Table B: the documentation download.
+std::array<std::string, 3> DokumParamTexts(const TForm_Master& master) {
+    return {master.GetDokumDirAddress(), master.GetDokumFileName(), master.RunParameters.TargetDir};
+}
+
+namespace {
+
+void HandOverVersionParams(QObject* sender) {
+    const auto t = VersionParamTexts(*Form_Master);
+    Form_Run->SetCheckAndDownloadVersionParams(sender, t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7], t[8], t[9]);
+}
+
 void HandOverDokumParams(QObject* sender) {
-    Form_Run->SetCheckAndDownloadDokumParams(sender, Form_Master->GetDokumDirAddress(),
-                                             Form_Master->GetDokumFileName(), Form_Master->RunParameters.TargetDir);
+    const auto t = DokumParamTexts(*Form_Master);
+    Form_Run->SetCheckAndDownloadDokumParams(sender, t[0], t[1], t[2]);
 }
 
 } // namespace
@@ -93,7 +98,7 @@ int RunHalvorne(const std::vector<std::string>& args, const std::string& program
         }
     } else {
         // The main window's version check and the settings dialog's
-        // connection test read table A, so they use this run's "/v:" and
+        // connection test read the version parameters, so they use this run's "/v:" and
         // "/p:" and the stored server texts rather than empty parameters.
         if (params.ModeDokum && !params.ModeVersion) HandOverDokumParams(app);
         HandOverVersionParams(app);

@@ -3,6 +3,7 @@
 // event loop. main() calls it; tests call it in-process.
 #pragma once
 
+#include <array>
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,6 +18,18 @@ struct TStartupOptions {
 // QApplication. Returns the process exit code.
 int RunHalvorne(const std::vector<std::string>& args, const std::string& programFile,
                 const TStartupOptions& options = {});
+
+class TForm_Master;
+
+// The ten texts for SetCheckAndDownloadVersionParams: 1-5 the connection
+// test's set (empty, version directory, version file, empty, empty), 6-10
+// the version check's (installed version, version directory, version file,
+// new-version file, target directory). Each getter is asked afresh.
+std::array<std::string, 10> VersionParamTexts(const TForm_Master& master);
+
+// The three texts for SetCheckAndDownloadDokumParams: documentation
+// directory, documentation file, target directory.
+std::array<std::string, 3> DokumParamTexts(const TForm_Master& master);
 
 // Deletes the five windows in reverse order and clears their pointers.
 void DestroyHalvorneWindows();

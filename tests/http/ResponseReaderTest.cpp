@@ -319,9 +319,7 @@ TEST(ResponseLimits, DefaultLineCapIs64KiB) {
     EXPECT_EQ(ReadAll(many + "\r\n", 4096).error, kTooManyHeaderLines);
 }
 
-TEST(ResponseLimits, HugeDeclaredSizesReserveOnlyUpToTheCap) {
-    THttpLimits limits;
-    limits.MaxPresize = 1 << 20;
+TEST(ResponseLimits, HugeDeclaredSizesReserveOnlyTheStartBlock) {
     struct Case {
         const char* name;
         std::string bytes;
@@ -329,27 +327,68 @@ TEST(ResponseLimits, HugeDeclaredSizesReserveOnlyUpToTheCap) {
         {"content length", "HTTP/1.0 200 OK\r\nContent-Length: 107374182400\r\n\r\n0123456789"},
         {"chunk size", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFF\r\n0123456789"},
     };
+    THttpLimits small;
+    small.MaxPresize = 1 << 20;
+    small.GrowthStart = 64 * 1024;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Result r = ReadAll(c.bytes, 4096, limits);
+        Result r = ReadAll(c.bytes, 4096, small);
         EXPECT_EQ(r.error, "Connection Closed Gracefully.");
         EXPECT_EQ(r.body, "0123456789");
-        EXPECT_LE(r.capacity, std::size_t{1} << 20);
+        EXPECT_EQ(r.capacity, std::size_t{64 * 1024});
+        Result d = ReadAll(c.bytes, 4096);
+        EXPECT_EQ(d.body, "0123456789");
+        EXPECT_EQ(d.capacity, THttpLimits().GrowthStart);
     }
 }
 
-TEST(ResponseLimits, GrowthBeyondTheCapFollowsArrivingBytes) {
+TEST(ResponseLimits, GrowthFollowsArrivingBytes) {
     THttpLimits limits;
     limits.MaxPresize = 1000;
-    std::string body(5000, 'q');
-    Result r = ReadAll("HTTP/1.0 200 OK\r\nContent-Length: 1000000\r\n\r\n" + body, 700, limits);
-    EXPECT_EQ(r.error, "Connection Closed Gracefully.");
-    EXPECT_EQ(r.body, body);
-    // never more than about twice what arrived
-    EXPECT_LE(r.capacity, 2 * body.size() + 64 * 1024);
-    // a declared size is reserved exactly once when within the cap
+    limits.GrowthStart = 500;
+    limits.TrustFactor = 4;
+    std::string body(300000, 'q');
+    // Declared 1,000,000: once a quarter of it has arrived the declared
+    // size is reserved in one step.
+    Result trusted = ReadAll("HTTP/1.0 200 OK\r\nContent-Length: 1000000\r\n\r\n" + body, 7000, limits);
+    EXPECT_EQ(trusted.error, "Connection Closed Gracefully.");
+    EXPECT_EQ(trusted.body, body);
+    EXPECT_EQ(trusted.capacity, 1000000u);
+    // Declared far more than ever arrives: the reservation only doubles.
+    Result doubling = ReadAll("HTTP/1.0 200 OK\r\nContent-Length: 100000000\r\n\r\n" + body, 7000, limits);
+    EXPECT_EQ(doubling.body, body);
+    EXPECT_GE(doubling.capacity, body.size());
+    EXPECT_LE(doubling.capacity, 2 * body.size());
+    // A declared size within the limit is reserved exactly, once.
     Result exact = ReadAll("HTTP/1.0 200 OK\r\nContent-Length: 900\r\n\r\n" + std::string(900, 'z'), 7, limits);
     EXPECT_EQ(exact.capacity, 900u);
+    EXPECT_EQ(exact.error, "");
+}
+
+TEST(ResponseLimits, BodySizeIsCapped) {
+    THttpLimits limits;
+    limits.MaxBodySize = 100;
+    std::string body(150, 'b');
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::size_t split;
+        std::string kept;
+    } cases[] = {
+        {"until close", "HTTP/1.0 200 OK\r\n\r\n" + body, 50, std::string(100, 'b')},
+        {"counted", "HTTP/1.0 200 OK\r\nContent-Length: 150\r\n\r\n" + body, 1000, std::string(100, 'b')},
+        {"chunked", "HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3c\r\n" + std::string(60, 'c') +
+                        "\r\n3c\r\n" + std::string(60, 'd') + "\r\n0\r\n\r\n",
+         1000, std::string(60, 'c') + std::string(40, 'd')},
+        {"exactly at the cap", "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n" + std::string(100, 'e'), 7,
+         std::string(100, 'e')},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Result r = ReadAll(c.bytes, c.split, limits);
+        EXPECT_EQ(r.error, std::string(c.name) == "exactly at the cap" ? "" : kBodyTooLarge);
+        EXPECT_EQ(r.body, c.kept);
+    }
 }
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -366,6 +405,7 @@ TEST(ResponseLimits, AllocationFailureIsAnError) {
 #else
     THttpLimits limits;
     limits.MaxPresize = SIZE_MAX;
+    limits.MaxBodySize = UINT64_MAX;
     Result r = ReadAll("HTTP/1.0 200 OK\r\nContent-Length: 4611686018427387904\r\n\r\nabc", 4096, limits);
     EXPECT_EQ(r.error, kOutOfMemory);
     EXPECT_EQ(r.events, (std::vector<std::string>{"begin 4611686018427387904", "end 0"}));

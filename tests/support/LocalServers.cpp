@@ -11,6 +11,7 @@
 #include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -34,6 +35,8 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::string& logPath) {
     pid_t pid = fork();
     if (pid != 0)
         return pid;
+    // Dies with the test even when the test itself is killed.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (log >= 0) {
         dup2(log, 1);

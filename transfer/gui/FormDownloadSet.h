@@ -36,6 +36,9 @@ public:
     void BitBtnCancelClick();
     void RadioButtonHtmlClick();
     void RadioButtonPdfClick();
+
+    // Any way out other than the two action buttons reports no choice.
+    void done(int result) override;
 };
 
 extern TFormDownloadSet* FormDownloadSet;

@@ -115,12 +115,16 @@ void TForm_Run::BuildLayout() {
     Label_Top->setGeometry(0, 0, kClientWidth, 17);
     Label_Top->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     Label_Top->setFont(bold);
+    // The lines carry texts from the network (file names, error texts):
+    // never interpret them as markup.
+    Label_Top->setTextFormat(Qt::PlainText);
 
     Label_Download = new QLabel(this);
     Label_Download->setObjectName(QStringLiteral("Label_Download"));
     Label_Download->setGeometry(40, 24, 505, 17);
     Label_Download->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     Label_Download->setFont(bold);
+    Label_Download->setTextFormat(Qt::PlainText);
 
     auto* gauge = new transfer_gui::TGauge(this);
     gauge->setObjectName(QStringLiteral("Gauge1"));
@@ -135,6 +139,7 @@ void TForm_Run::BuildLayout() {
     Label_Msg->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     Label_Msg->setWordWrap(true);
     Label_Msg->setFont(bold);
+    Label_Msg->setTextFormat(Qt::PlainText);
 
     BitBtn_Storno = new QPushButton(QIcon(QStringLiteral(":/glyphs/cross.png")), text::kStorno, this);
     BitBtn_Storno->setObjectName(QStringLiteral("BitBtn_Storno"));
@@ -350,8 +355,9 @@ bool TForm_Run::BitBtn_StornoKeyPress(int key) {
 }
 
 void TForm_Run::BitBtn_StornoClick(QObject*) {
-    // A hidden window gets no close event from close(); the close handler
-    // must still run exactly once for this close.
+    // Whether Qt delivers a close event for a window that is already hidden
+    // depends on its version and platform; the close handler must run
+    // exactly once for this close either way.
     closeHandled_ = false;
     close();
     if (!closeHandled_)

@@ -1,0 +1,272 @@
+// The built program moving files over pty lines in real time: against our
+// own peer devices, against a second copy of itself through the relay (with
+// damaged and lost bytes), and against lrzsz's sx and rx.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "PeerSim.h"
+#include "TestSupport.h"
+#include "tools/serial_relay/PacedRelay.h"
+
+using namespace testsupport;
+using peersim::Bytes;
+
+namespace {
+
+Bytes Pattern(std::size_t size, std::uint32_t seed, bool withNul = true)
+{
+    std::mt19937 rng(seed);
+    Bytes data(size);
+    for (auto& b : data) {
+        b = static_cast<std::uint8_t>(rng());
+        if (!withNul && b == 0)
+            b = 0x1A;
+    }
+    return data;
+}
+
+std::unique_ptr<Process> StartVeltrix(const std::string& direction, const std::string& file, const std::string& device,
+                                      const std::string& dir)
+{
+    return std::make_unique<Process>(std::vector<std::string>{VeltrixPath(), direction, file, "/1"},
+                                     std::map<std::string, std::string>{{"VELTRIX_COM1", device}}, dir);
+}
+
+bool WaitForPath(const std::string& path, int ms = 5000)
+{
+    for (int waited = 0; waited < ms; waited += 10) {
+        if (fs::exists(path))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+Bytes PaddedTo128(Bytes data)
+{
+    while (data.size() % 128 != 0)
+        data.push_back(0x1A);
+    return data;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- our peers
+
+TEST(LineReceive, FromPeerDevice)
+{
+    Bytes mixed(300);
+    for (std::size_t i = 0; i < mixed.size(); ++i)
+        mixed[i] = static_cast<std::uint8_t>(i % 4 == 0 ? 0 : (i % 4 == 1 ? 0x1A : i));
+    const struct {
+        const char* name;
+        Bytes data;
+        std::function<void(peersim::SenderPeer&)> setup;
+    } cases[] = {
+        {"empty", {}, {}},
+        {"128 bytes", Pattern(128, 1), {}},
+        {"129 bytes", Pattern(129, 2), {}},
+        {"NUL dropped, 0x1A kept", mixed, {}},
+        {"damaged byte refused then accepted", Pattern(3 * 128, 3),
+         [](peersim::SenderPeer& p) {
+             p.damage = [](std::size_t attempt, std::size_t, Bytes& f) {
+                 if (attempt == 1)
+                     f[77] ^= 0x04;
+             };
+         }},
+        {"lost ACK", Pattern(3 * 128, 4),
+         [](peersim::SenderPeer& p) {
+             p.lostAnswerTimeoutMs = 1500;
+             p.loseAnswer = [](std::size_t attempt, std::uint8_t a) { return attempt == 1 && a == veltrix::kAck; };
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        PtyLine line;
+        peersim::SenderPeer peer(c.data);
+        if (c.setup)
+            c.setup(peer);
+        PtyPeer driver(line, peer);
+        auto veltrix = StartVeltrix("I", "got.bin", line.Device(), dir.Path().string());
+        EXPECT_EQ(veltrix->Wait(20000), 0);
+        driver.Stop();
+        EXPECT_EQ(veltrix->Output(), "");
+        EXPECT_EQ(ReadFile(dir / "got.bin"), peersim::ExpectedReceived(c.data));
+        EXPECT_TRUE(peer.eotAcked);
+    }
+}
+
+TEST(LineSend, ToPeerDevice)
+{
+    const struct {
+        const char* name;
+        Bytes data;
+        std::function<void(peersim::ReceiverPeer&)> setup;
+        std::size_t attempts;
+        int eots;
+    } cases[] = {
+        {"empty", {}, {}, 0, 1},
+        {"129 bytes", Pattern(129, 5), {}, 2, 1},
+        {"refused frame repeated", Pattern(300, 6),
+         [](peersim::ReceiverPeer& p) {
+             p.answer = [](std::size_t attempt, const peersim::ReceiverPeer::Frame&) -> std::optional<std::uint8_t> {
+                 return attempt == 1 ? veltrix::kNak : veltrix::kAck;
+             };
+         },
+         4, 1},
+        {"EOT refused once", Pattern(100, 7), [](peersim::ReceiverPeer& p) { p.eotAnswers = {veltrix::kNak}; }, 1,
+         2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        WriteFile(dir / "out.bin", c.data);
+        PtyLine line;
+        peersim::ReceiverPeer peer;
+        if (c.setup)
+            c.setup(peer);
+        PtyPeer driver(line, peer);
+        driver.Deliver(veltrix::kStartRequest, 0);
+        auto veltrix = StartVeltrix("O", "out.bin", line.Device(), dir.Path().string());
+        EXPECT_EQ(veltrix->Wait(20000), 0);
+        driver.Stop();
+        EXPECT_EQ(veltrix->Output(), "");
+        ASSERT_EQ(peer.frames.size(), c.attempts);
+        Bytes sent;
+        for (const auto& f : peer.frames) {
+            EXPECT_TRUE(f.valid);
+            if (&f != &peer.frames[1] || c.attempts != 4)
+                sent.insert(sent.end(), f.raw.begin() + 3, f.raw.begin() + 131);
+        }
+        EXPECT_EQ(sent, PaddedTo128(c.data));
+        EXPECT_EQ(peer.eots, c.eots);
+        EXPECT_TRUE(peer.stray.empty());
+    }
+}
+
+// ---------------------------------------------------------------- two copies
+
+struct Pair {
+    TempDir dir;
+    std::unique_ptr<relay::PacedRelay> line;
+    std::unique_ptr<Process> receiver;
+    std::unique_ptr<Process> sender;
+
+    void Start(const Bytes& data, int baud, std::map<std::uint64_t, relay::Fault> senderToReceiverFaults = {})
+    {
+        WriteFile(dir / "in.bin", data);
+        relay::Options options;
+        options.a.linkPath = dir / "ttyA";
+        options.b.linkPath = dir / "ttyB";
+        options.baud = baud;
+        options.faults[0] = std::move(senderToReceiverFaults);
+        line = std::make_unique<relay::PacedRelay>(options);
+        ASSERT_TRUE(line->Start()) << line->Error();
+        receiver = StartVeltrix("I", "out.bin", dir / "ttyB", dir.Path().string());
+        sender = StartVeltrix("O", "in.bin", dir / "ttyA", dir.Path().string());
+    }
+};
+
+TEST(TwoCopies, FrameNumbersWrapAndDamageIsRepaired)
+{
+    const Bytes data = Pattern(257 * 128 + 10, 8);
+    std::map<std::uint64_t, relay::Fault> faults;
+    faults[133 * 3 + 40] = {false, 0x20};  // a data byte of frame 4
+    faults[133 * 300 + 2] = {true, 0};     // the complement of frame 300... after one repeat
+    faults[133 * 200 + 131] = {false, 1};  // a CRC byte
+    Pair pair;
+    pair.Start(data, 0, faults);
+    EXPECT_EQ(pair.sender->Wait(60000), 0);
+    EXPECT_EQ(pair.receiver->Wait(10000), 0);
+    EXPECT_EQ(ReadFile(pair.dir / "out.bin"), peersim::ExpectedReceived(data));
+}
+
+TEST(TwoCopies, TenDamagedFramesEndBothSidesWithMinusOne)
+{
+    const Bytes data = Pattern(5 * 128, 9);
+    std::map<std::uint64_t, relay::Fault> faults;
+    for (std::uint64_t attempt = 0; attempt < 10; ++attempt)
+        faults[133 * (2 + attempt) + 60] = {false, 0x81}; // frame 3, every try
+    Pair pair;
+    pair.Start(data, 0, faults);
+    EXPECT_EQ(pair.sender->Wait(60000), 255);
+    EXPECT_EQ(pair.receiver->Wait(10000), 255);
+    // Exactly the two accepted frames were kept.
+    EXPECT_EQ(ReadFile(pair.dir / "out.bin"), peersim::ExpectedReceived(Bytes(data.begin(), data.begin() + 256)));
+}
+
+TEST(TwoCopies, PacedLineKeepsItsPace)
+{
+    // 40 frames at 19200 baud: the line floor is 40 * 134 / 1920 s = 2.79 s.
+    const Bytes data = Pattern(40 * 128, 10);
+    Pair pair;
+    pair.Start(data, 19200);
+    EXPECT_EQ(pair.sender->Wait(60000), 0);
+    EXPECT_EQ(pair.receiver->Wait(10000), 0);
+    EXPECT_EQ(ReadFile(pair.dir / "out.bin"), peersim::ExpectedReceived(data));
+    EXPECT_GE(pair.sender->ElapsedMs(), 2790);
+    EXPECT_EQ(pair.line->BytesSeen(relay::Direction::AToB), 40u * 133u + 1u);
+}
+
+// ---------------------------------------------------------------- lrzsz
+
+TEST(Lrzsz, SxToVeltrix)
+{
+    for (std::size_t size : {1u, 128u, 129u, 20000u}) {
+        SCOPED_TRACE(size);
+        TempDir dir;
+        const Bytes data = Pattern(size, 11, false);
+        WriteFile(dir / "in.bin", data);
+        Process sx({"socat", "pty,raw,echo=0,link=" + (dir / "tty"), "EXEC:sx -b -t 20 in.bin"}, {},
+                   dir.Path().string(), false);
+        ASSERT_TRUE(WaitForPath(dir / "tty"));
+        auto veltrix = StartVeltrix("I", "out.bin", dir / "tty", dir.Path().string());
+        EXPECT_EQ(veltrix->Wait(60000), 0);
+        EXPECT_EQ(sx.Wait(10000), 0);
+        EXPECT_EQ(ReadFile(dir / "out.bin"), peersim::ExpectedReceived(data));
+    }
+}
+
+TEST(Lrzsz, VeltrixToRx)
+{
+    for (std::size_t size : {1u, 128u, 129u, 20000u}) {
+        SCOPED_TRACE(size);
+        TempDir dir;
+        const Bytes data = Pattern(size, 12, true);
+        WriteFile(dir / "in.bin", data);
+        Process rx({"socat", "pty,raw,echo=0,link=" + (dir / "tty"), "EXEC:rx -c -b out.bin"}, {},
+                   dir.Path().string(), false);
+        ASSERT_TRUE(WaitForPath(dir / "tty"));
+        auto veltrix = StartVeltrix("O", "in.bin", dir / "tty", dir.Path().string());
+        EXPECT_EQ(veltrix->Wait(60000), 0);
+        EXPECT_EQ(rx.Wait(10000), 0);
+        EXPECT_EQ(ReadFile(dir / "out.bin"), PaddedTo128(data));
+    }
+}
+
+TEST(Lrzsz, LateStartedVeltrixSenderAndDamagedLine)
+{
+    // rx asks more than once before the sender runs; one byte of the third
+    // frame is damaged on a paced line.
+    TempDir dir;
+    const Bytes data = Pattern(6 * 128, 13, true);
+    WriteFile(dir / "in.bin", data);
+    relay::Options options;
+    options.a.linkPath = dir / "ttyA";
+    options.b.linkPath = dir / "ttyB";
+    options.faults[0][133 * 2 + 90] = {false, 0x10};
+    relay::PacedRelay line(options);
+    ASSERT_TRUE(line.Start()) << line.Error();
+    Process rx({"socat", "OPEN:" + (dir / "ttyB") + ",rawer", "EXEC:rx -c -b out.bin"}, {}, dir.Path().string(),
+               false);
+    // Wait for rx's second start request.
+    for (int i = 0; i < 300 && line.BytesSeen(relay::Direction::BToA) < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_GE(line.BytesSeen(relay::Direction::BToA), 2u);
+    auto veltrix = StartVeltrix("O", "in.bin", dir / "ttyA", dir.Path().string());
+    EXPECT_EQ(veltrix->Wait(60000), 0);
+    EXPECT_EQ(rx.Wait(10000), 0);
+    EXPECT_EQ(ReadFile(dir / "out.bin"), data);
+}

@@ -1,0 +1,558 @@
+// The transfer window driven as the operations and the user drive it.
+#include "TransferTestSupport.h"
+
+#include "startup/gui/Form_Main.h"
+#include "startup/gui/Form_Master.h"
+#include "transfer/gui/Form_Run.h"
+#include "transfer/gui/TransferWidgets.h"
+
+#include <QDir>
+#include <QIcon>
+#include <QFile>
+#include <QImage>
+#include <QImageReader>
+#include <QLabel>
+#include <QMovie>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using transfer_test::HalvorneWindows;
+using transfer_test::WindowsOptions;
+
+namespace {
+
+const QColor kGreen(0, 128, 0);
+const QColor kBlue(0, 0, 255);
+const QColor kRed(255, 0, 0);
+const QColor kBlack(0, 0, 0);
+
+QColor TextColour(const QLabel* label) { return label->palette().color(QPalette::WindowText); }
+
+int Percent(const QProgressBar* gauge) {
+    return static_cast<const transfer_gui::TGauge*>(gauge)->PercentDone();
+}
+
+// Counts close events that reach a window.
+class CloseCounter : public QObject {
+public:
+    int closes = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Close)
+            ++closes;
+        return false;
+    }
+};
+
+class FormRunTest : public ::testing::Test {
+protected:
+    void Build(bool autoMode, bool withMain = true) {
+        WindowsOptions o;
+        o.autoMode = autoMode;
+        o.createMain = withMain;
+        windows = std::make_unique<HalvorneWindows>(o);
+    }
+    std::unique_ptr<HalvorneWindows> windows;
+};
+
+// ---- layout ----
+
+TEST_F(FormRunTest, WindowIsFixedAlwaysOnTopWithoutTitleBarButtons) {
+    Build(false);
+    EXPECT_EQ(Form_Run->size(), QSize(571, 126));
+    EXPECT_EQ(Form_Run->minimumSize(), QSize(571, 126));
+    EXPECT_EQ(Form_Run->maximumSize(), QSize(571, 126));
+    const Qt::WindowFlags f = Form_Run->windowFlags();
+    EXPECT_TRUE(f.testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_TRUE(f.testFlag(Qt::CustomizeWindowHint));
+    EXPECT_FALSE(f.testFlag(Qt::WindowCloseButtonHint));
+    EXPECT_FALSE(f.testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_FALSE(f.testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_FALSE(f.testFlag(Qt::WindowSystemMenuHint));
+    EXPECT_EQ(Form_Run->windowTitle().toStdString(), Form_Master->RunParameters.CaptionText);
+    EXPECT_EQ(Form_Run->font().pixelSize(), 11);
+}
+
+struct Placement {
+    const char* name;
+    QRect rect;
+};
+
+TEST_F(FormRunTest, ControlsSitWhereTheLayoutPutsThem) {
+    Build(true);
+    const Placement table[] = {
+        {"Label_Top", QRect(0, 0, 571, 17)},        {"Label_Msg", QRect(0, 24, 569, 33)},
+        {"Label_Download", QRect(40, 24, 505, 17)}, {"Gauge1", QRect(8, 42, 557, 15)},
+        {"BitBtn_Storno", QRect(242, 94, 91, 25)},  {"BitBtn_Set", QRect(474, 92, 91, 25)},
+        {"Panel_Img", QRect(8, 85, 36, 36)},
+    };
+    for (const auto& p : table) {
+        auto* w = Form_Run->findChild<QWidget*>(QString::fromLatin1(p.name));
+        ASSERT_NE(w, nullptr) << p.name;
+        EXPECT_EQ(w->geometry(), p.rect) << p.name;
+    }
+    EXPECT_EQ(Form_Run->ImageGIf->geometry(), QRect(0, 0, 36, 36));
+    EXPECT_EQ(Form_Run->ImageGIf->parentWidget(), Form_Run->Panel_Img);
+}
+
+TEST_F(FormRunTest, InitialStateAfterCreation) {
+    Build(false);
+    EXPECT_FALSE(Form_Run->CloseWhenDone);
+    EXPECT_FALSE(Form_Run->ConnectionMade);
+    EXPECT_TRUE(Form_Run->FinishedOk);
+    EXPECT_FALSE(Form_Run->ReshowConnected);
+    EXPECT_TRUE(Form_Run->Label_Msg->isHidden());
+    EXPECT_FALSE(Form_Run->Label_Download->isHidden());
+    EXPECT_FALSE(Form_Run->Gauge1->isHidden());
+    EXPECT_EQ(TextColour(Form_Run->Label_Download), kGreen);
+    EXPECT_TRUE(Form_Run->Label_Top->text().isEmpty());
+    EXPECT_TRUE(Form_Run->Label_Download->text().isEmpty());
+    EXPECT_TRUE(Form_Run->Label_Msg->wordWrap());
+    for (QLabel* l : {Form_Run->Label_Top, Form_Run->Label_Msg, Form_Run->Label_Download})
+        EXPECT_TRUE(l->font().bold()) << l->objectName().toStdString();
+    EXPECT_EQ(Form_Run->Gauge1->minimum(), 0);
+    EXPECT_EQ(Form_Run->Gauge1->maximum(), 100);
+    EXPECT_EQ(Form_Run->Gauge1->value(), 0);
+    EXPECT_EQ(Form_Run->BitBtn_Storno->text(), QStringLiteral("Storno"));
+    EXPECT_EQ(Form_Run->BitBtn_Set->text(), QStringLiteral("Nastavení"));
+    EXPECT_FALSE(Form_Run->BitBtn_Storno->icon().isNull());
+    EXPECT_FALSE(Form_Run->BitBtn_Set->icon().isNull());
+}
+
+TEST_F(FormRunTest, SettingsButtonOnlyInAutomaticMode) {
+    for (bool autoMode : {false, true}) {
+        Build(autoMode);
+        EXPECT_EQ(!Form_Run->BitBtn_Set->isHidden(), autoMode);
+        EXPECT_EQ(Form_Run->BitBtn_Set->isEnabled(), autoMode);
+        windows.reset();
+    }
+}
+
+TEST_F(FormRunTest, PicturePlaysTheAnimatedAtScaledIntoTheSquare) {
+    Build(false);
+    QMovie* movie = Form_Run->GifMovie;
+    ASSERT_NE(movie, nullptr);
+    EXPECT_TRUE(movie->isValid());
+    EXPECT_EQ(Form_Run->ImageGIf->movie(), movie);
+    EXPECT_EQ(movie->frameCount(), 9);
+    EXPECT_EQ(movie->loopCount(), -1); // endless
+    EXPECT_EQ(movie->scaledSize(), QSize(36, 29));
+    EXPECT_EQ(movie->state(), QMovie::Running);
+    EXPECT_EQ(Form_Run->ImageGIf->movie()->currentImage().size(), QSize(36, 29));
+}
+
+TEST(Picture, IsA55By45Gif89aOfNineFramesOf160Milliseconds) {
+    const QString path = transfer_gui::FindResourceIgnoringCase(":/gif", "zavinac");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.read(6), QByteArray("GIF89a"));
+    file.close();
+    QImageReader reader(path);
+    EXPECT_EQ(reader.format(), QByteArray("gif"));
+    EXPECT_EQ(reader.size(), QSize(55, 45));
+    EXPECT_EQ(reader.imageCount(), 9);
+    EXPECT_EQ(reader.loopCount(), -1); // repeats without end
+    int frames = 0;
+    // The GIF handler knows a frame's delay once the frame has been read.
+    while (reader.canRead()) {
+        EXPECT_FALSE(reader.read().isNull()) << frames;
+        EXPECT_EQ(reader.nextImageDelay(), 160) << frames;
+        ++frames;
+    }
+    EXPECT_EQ(frames, 9);
+}
+
+TEST(ResourceLookup, FindsThePictureWhateverTheCase) {
+    for (const char* name : {"zavinac", "ZAVINAC", "ZaViNaC"})
+        EXPECT_FALSE(transfer_gui::FindResourceIgnoringCase(":/gif", name).isEmpty()) << name;
+    EXPECT_TRUE(transfer_gui::FindResourceIgnoringCase(":/gif", "zavina").isEmpty());
+    EXPECT_TRUE(transfer_gui::FindResourceIgnoringCase(":/nowhere", "zavinac").isEmpty());
+}
+
+// ---- icon from the current directory ----
+
+class IconTest : public ::testing::Test {
+protected:
+    void SetUp() override { previous = QDir::currentPath(); }
+    void TearDown() override { QDir::setCurrent(previous); }
+    static QRgb CentreOf(const QIcon& icon) {
+        const QImage img = icon.pixmap(16, 16).toImage();
+        return img.pixel(img.width() / 2, img.height() / 2);
+    }
+    QString previous;
+};
+
+TEST_F(IconTest, IconFileInCurrentDirectoryReplacesBuiltInIcon) {
+    QTemporaryDir dir;
+    QImage img(16, 16, QImage::Format_ARGB32);
+    img.fill(QColor(0, 200, 0));
+    ASSERT_TRUE(img.save(dir.filePath("MIRASTE.ICO"), "ICO"));
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    HalvorneWindows w;
+    EXPECT_EQ(QColor(CentreOf(Form_Run->windowIcon())), QColor(0, 200, 0));
+}
+
+TEST_F(IconTest, MissingOrBrokenIconFileKeepsBuiltInIcon) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    const QRgb builtIn = CentreOf(QIcon(":/glyphs/halvorne.png"));
+    {
+        HalvorneWindows w;
+        EXPECT_FALSE(Form_Run->windowIcon().isNull());
+        EXPECT_EQ(CentreOf(Form_Run->windowIcon()), builtIn);
+    }
+    QFile junk(dir.filePath("MIRASTE.ICO"));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write("not an icon at all");
+    junk.close();
+    {
+        HalvorneWindows w;
+        EXPECT_EQ(CentreOf(Form_Run->windowIcon()), builtIn);
+    }
+}
+
+// ---- display operations ----
+
+TEST_F(FormRunTest, ByteCountTextDelegates) {
+    EXPECT_EQ(TForm_Run::FormatByteCount(10241), QStringLiteral("10 kB"));
+    EXPECT_EQ(TForm_Run::FormatByteCount(10240), QStringLiteral("10240 B"));
+    EXPECT_EQ(TForm_Run::FormatByteCount(2147483647), QStringLiteral("2048 MB"));
+}
+
+TEST_F(FormRunTest, StatusLineTakesTextAndColour) {
+    Build(false);
+    Form_Run->show();
+    Form_Run->ShowStatusLine(QStringLiteral("NAVAZOVÁNÍ SPOJENÍ"), kBlue);
+    EXPECT_EQ(Form_Run->Label_Top->text(), QStringLiteral("NAVAZOVÁNÍ SPOJENÍ"));
+    EXPECT_EQ(TextColour(Form_Run->Label_Top), kBlue);
+    // What is on the screen, not only in the label's state: the status line
+    // has been painted in blue without the event loop running.
+    const QImage shot = Form_Run->Label_Top->grab().toImage();
+    bool blueSeen = false;
+    for (int y = 0; y < shot.height() && !blueSeen; ++y)
+        for (int x = 0; x < shot.width() && !blueSeen; ++x)
+            blueSeen = QColor(shot.pixel(x, y)) == kBlue;
+    EXPECT_TRUE(blueSeen);
+}
+
+TEST_F(FormRunTest, MessageLineReplacesByteCountLineAndGauge) {
+    Build(false);
+    for (const QString& text : {QStringLiteral("Soubor se nepodařilo uložit!"), QString()}) {
+        Form_Run->Label_Msg->hide();
+        Form_Run->Label_Download->show();
+        Form_Run->Gauge1->show();
+        Form_Run->ShowMessageLine(text, text.isEmpty() ? kBlack : kRed);
+        EXPECT_EQ(Form_Run->Label_Msg->text(), text);
+        EXPECT_EQ(TextColour(Form_Run->Label_Msg), text.isEmpty() ? kBlack : kRed);
+        EXPECT_FALSE(Form_Run->Label_Msg->isHidden()) << text.toStdString();
+        EXPECT_TRUE(Form_Run->Label_Download->isHidden()) << text.toStdString();
+        EXPECT_TRUE(Form_Run->Gauge1->isHidden()) << text.toStdString();
+    }
+}
+
+TEST_F(FormRunTest, AnimationShowsAndHidesThePanel) {
+    Build(false);
+    Form_Run->HideAnimation();
+    EXPECT_TRUE(Form_Run->Panel_Img->isHidden());
+    Form_Run->ShowAnimation();
+    EXPECT_FALSE(Form_Run->Panel_Img->isHidden());
+}
+
+TEST_F(FormRunTest, ShowFileNameChoosesTheDocumentForm) {
+    Build(false);
+    EXPECT_EQ(Form_Run->ShowFileName(true), Form_Master->GetChangesPdfAddress());
+    EXPECT_EQ(Form_Run->ShowFileName(false), Form_Master->GetChangesHtmlAddress());
+}
+
+TEST_F(FormRunTest, ConnectedInfoSetsFlagAndGreenStatus) {
+    Build(false);
+    Form_Run->ConnectedInfo(nullptr);
+    EXPECT_TRUE(Form_Run->ConnectionMade);
+    EXPECT_EQ(Form_Run->Label_Top->text(), QStringLiteral("SPOJENÍ NAVÁZÁNO"));
+    EXPECT_EQ(TextColour(Form_Run->Label_Top), kGreen);
+}
+
+struct DisconnectCase {
+    bool connectionMade;
+    bool finishedOk;
+    const char16_t* text;
+    QColor colour;
+};
+
+TEST_F(FormRunTest, DisconnectedInfoTable) {
+    Build(false);
+    const DisconnectCase table[] = {
+        {false, false, u"SPOJENÍ SE NEPODAŘILO NAVÁZAT", kRed},
+        {false, true, u"SPOJENÍ SE NEPODAŘILO NAVÁZAT", kRed},
+        {true, true, u"SPOJENÍ UKONČENO", kBlue},
+        {true, false, u"SPOJENÍ ZRUŠENO", kRed},
+    };
+    for (const auto& c : table) {
+        Form_Run->ShowStatusLine(QStringLiteral("x"), kBlack);
+        Form_Run->ConnectionMade = c.connectionMade;
+        Form_Run->FinishedOk = c.finishedOk;
+        Form_Run->DisconnectedInfo(nullptr);
+        EXPECT_EQ(Form_Run->Label_Top->text(), QString::fromUtf16(c.text));
+        EXPECT_EQ(TextColour(Form_Run->Label_Top), c.colour);
+        EXPECT_EQ(Form_Run->ConnectionMade, c.connectionMade); // only read
+        EXPECT_EQ(Form_Run->FinishedOk, c.finishedOk);
+    }
+}
+
+// ---- progress handlers ----
+
+TEST_F(FormRunTest, WorkBeginWithAnnouncedSize) {
+    Build(false);
+    Form_Run->Gauge1->setValue(70);
+    Form_Run->HTTPWorkBegin(nullptr, wmRead, 20000);
+    EXPECT_TRUE(Form_Run->Panel_Img->isHidden());
+    EXPECT_EQ(Form_Run->Gauge1->value(), 0);
+    EXPECT_EQ(Form_Run->Gauge1->maximum(), 20000);
+    EXPECT_EQ(Form_Run->Label_Download->text(), QStringLiteral("Ke stažení: 20 kB"));
+}
+
+TEST_F(FormRunTest, WorkBeginWithoutSizeKeepsTheEarlierText) {
+    Build(false);
+    Form_Run->Label_Download->setText(QStringLiteral("Staženo: 5 B z celkem 5 B"));
+    Form_Run->Gauge1->setValue(100);
+    Form_Run->HTTPWorkBegin(nullptr, wmRead, 0);
+    EXPECT_EQ(Form_Run->Gauge1->maximum(), 0);
+    EXPECT_EQ(Form_Run->Gauge1->value(), 0);
+    EXPECT_EQ(Percent(Form_Run->Gauge1), 0);
+    EXPECT_EQ(Form_Run->Gauge1->text(), QStringLiteral("0%"));
+    EXPECT_EQ(Form_Run->Label_Download->text(), QStringLiteral("Staženo: 5 B z celkem 5 B"));
+    Form_Run->HTTPWork(nullptr, wmRead, 12345);
+    EXPECT_EQ(Form_Run->Label_Download->text(), QStringLiteral("Staženo: 12 kB"));
+    EXPECT_EQ(Form_Run->Gauge1->value(), 0);
+    EXPECT_EQ(Form_Run->Gauge1->maximum(), 0);
+}
+
+TEST_F(FormRunTest, WorkBeginWithNegativeSizeKeepsGaugeRangeSound) {
+    Build(false);
+    Form_Run->HTTPWorkBegin(nullptr, wmRead, -1);
+    EXPECT_EQ(Form_Run->Gauge1->minimum(), 0);
+    EXPECT_EQ(Form_Run->Gauge1->maximum(), 0);
+    EXPECT_EQ(Percent(Form_Run->Gauge1), 0);
+}
+
+struct WorkStep {
+    int64_t count;
+    const char16_t* label;
+    int maximum;
+    int percent;
+};
+
+TEST_F(FormRunTest, WorkMovesGaugeAndNeverPassesHundredPercent) {
+    Build(false);
+    Form_Run->HTTPWorkBegin(nullptr, wmRead, 20000);
+    const WorkStep steps[] = {
+        {0, u"Staženo: 0 B z celkem 20 kB", 20000, 0},
+        {8000, u"Staženo: 8000 B z celkem 20 kB", 20000, 40},
+        {8199, u"Staženo: 8199 B z celkem 20 kB", 20000, 40}, // rounded down
+        {19999, u"Staženo: 20 kB z celkem 20 kB", 20000, 99},
+        {20000, u"Staženo: 20 kB z celkem 20 kB", 20000, 100},
+        {25000, u"Staženo: 24 kB z celkem 24 kB", 25000, 100}, // above the announced size
+        {24000, u"Staženo: 23 kB z celkem 24 kB", 25000, 96},
+    };
+    for (const auto& s : steps) {
+        Form_Run->HTTPWork(nullptr, wmRead, s.count);
+        EXPECT_EQ(Form_Run->Label_Download->text(), QString::fromUtf16(s.label)) << s.count;
+        EXPECT_EQ(Form_Run->Gauge1->maximum(), s.maximum) << s.count;
+        EXPECT_EQ(Form_Run->Gauge1->value(), s.count) << s.count;
+        EXPECT_EQ(Percent(Form_Run->Gauge1), s.percent) << s.count;
+        EXPECT_LE(Form_Run->Gauge1->value(), Form_Run->Gauge1->maximum());
+    }
+}
+
+TEST_F(FormRunTest, WorkBeyondThirtyTwoBitsClampsGaugeButPrintsTheCount) {
+    Build(false);
+    Form_Run->HTTPWorkBegin(nullptr, wmRead, 1000);
+    Form_Run->HTTPWork(nullptr, wmRead, int64_t{3} * 1024 * 1024 * 1024);
+    EXPECT_EQ(Form_Run->Gauge1->maximum(), INT_MAX);
+    EXPECT_EQ(Form_Run->Gauge1->value(), INT_MAX);
+    EXPECT_EQ(Percent(Form_Run->Gauge1), 100);
+    EXPECT_TRUE(Form_Run->Label_Download->text().startsWith(QStringLiteral("Staženo: 3072 MB z celkem ")));
+}
+
+TEST_F(FormRunTest, WorkEndShowsDoneInTheUnchangedColour) {
+    Build(false);
+    Form_Run->ShowStatusLine(QStringLiteral("Stahování souboru X"), kBlue);
+    Form_Run->HideAnimation();
+    Form_Run->HTTPWorkEnd(nullptr, wmRead);
+    EXPECT_TRUE(Form_Run->Gauge1->isHidden());
+    EXPECT_FALSE(Form_Run->Panel_Img->isHidden());
+    EXPECT_EQ(Form_Run->Label_Top->text(), QStringLiteral("HOTOVO"));
+    EXPECT_EQ(TextColour(Form_Run->Label_Top), kBlue);
+}
+
+TEST_F(FormRunTest, ClientEventsReachTheHandlers) {
+    Build(false);
+    ASSERT_TRUE(Form_Run->IdHTTP1.OnConnected);
+    ASSERT_TRUE(Form_Run->IdHTTP1.OnWorkBegin);
+    EXPECT_EQ(Form_Run->IdHTTP1.AntiFreeze, &Form_Run->IdAntiFreeze1);
+    EXPECT_TRUE(Form_Run->IdAntiFreeze1.OnIdle);
+    EXPECT_EQ(Form_Run->IdHTTP1.Request.Accept, "text/html, */*");
+    EXPECT_EQ(Form_Run->IdHTTP1.Request.UserAgent, "Mozilla/3.0 (compatible; Indy Library)");
+    Form_Run->IdHTTP1.OnConnected(&Form_Run->IdHTTP1);
+    EXPECT_TRUE(Form_Run->ConnectionMade);
+    Form_Run->IdHTTP1.OnWorkBegin(&Form_Run->IdHTTP1, wmRead, 500);
+    Form_Run->IdHTTP1.OnWork(&Form_Run->IdHTTP1, wmRead, 200);
+    EXPECT_EQ(Percent(Form_Run->Gauge1), 40);
+    Form_Run->FinishedOk = true;
+    Form_Run->IdHTTP1.OnDisconnected(&Form_Run->IdHTTP1);
+    EXPECT_EQ(Form_Run->Label_Top->text(), QStringLiteral("SPOJENÍ UKONČENO"));
+    Form_Run->IdHTTP1.OnWorkEnd(&Form_Run->IdHTTP1, wmRead);
+    EXPECT_EQ(Form_Run->Label_Top->text(), QStringLiteral("HOTOVO"));
+}
+
+// ---- showing ----
+
+TEST_F(FormRunTest, FirstShowingReportsNoConnectionYet) {
+    Build(true);
+    Form_Run->HideAnimation();
+    Form_Run->show();
+    EXPECT_FALSE(Form_Run->FinishedOk);
+    EXPECT_EQ(Form_Run->Label_Top->text(), QStringLiteral("SPOJENÍ SE NEPODAŘILO NAVÁZAT"));
+    EXPECT_EQ(TextColour(Form_Run->Label_Top), kRed);
+    EXPECT_FALSE(Form_Run->Panel_Img->isHidden());
+    EXPECT_EQ(Form_Run->focusWidget(), Form_Run->BitBtn_Storno);
+}
+
+TEST_F(FormRunTest, ShowingAgainAfterTheChangesReportsTheConnection) {
+    Build(true);
+    Form_Run->ReshowConnected = true;
+    Form_Run->show();
+    EXPECT_TRUE(Form_Run->ConnectionMade);
+    EXPECT_EQ(Form_Run->Label_Top->text(), QStringLiteral("SPOJENÍ NAVÁZÁNO"));
+    EXPECT_EQ(TextColour(Form_Run->Label_Top), kGreen);
+}
+
+TEST_F(FormRunTest, ShownCentredOnTheScreen) {
+    Build(false);
+    Form_Run->move(0, 0);
+    Form_Run->show();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE(std::abs(Form_Run->frameGeometry().center().x() - screen.center().x()), 1);
+    EXPECT_LE(std::abs(Form_Run->frameGeometry().center().y() - screen.center().y()), 1);
+}
+
+// ---- Storno, Esc, Nastavení ----
+
+TEST_F(FormRunTest, StornoInMainWindowModeHidesTransferAndShowsMainWindow) {
+    Build(false);
+    ASSERT_NE(Form_Main, nullptr);
+    Form_Run->show();
+    Form_Run->ShowMessageLine(QStringLiteral("chyba"), kBlack);
+    QTest::mouseClick(Form_Run->BitBtn_Storno, Qt::LeftButton);
+    EXPECT_FALSE(Form_Run->isVisible());
+    EXPECT_TRUE(Form_Main->isVisible());
+    EXPECT_TRUE(Form_Run->Label_Msg->isHidden());
+    EXPECT_FALSE(Form_Run->Gauge1->isHidden());
+    EXPECT_TRUE(windows->TerminatedWith.empty());
+}
+
+TEST_F(FormRunTest, StornoInAutomaticModeEndsWithTheCurrentExitCode) {
+    Build(true);
+    ASSERT_NE(Form_Main, nullptr);
+    CloseCounter mainCloses;
+    Form_Main->installEventFilter(&mainCloses);
+    Form_Run->show();
+    Form_Master->RunParameters.ExitCode = 55;
+    QTest::mouseClick(Form_Run->BitBtn_Storno, Qt::LeftButton);
+    EXPECT_FALSE(Form_Run->isVisible());
+    ASSERT_FALSE(windows->TerminatedWith.empty());
+    EXPECT_EQ(windows->TerminatedWith.front(), 55);
+    EXPECT_EQ(mainCloses.closes, 1);
+    EXPECT_FALSE(Form_Main->isVisible());
+}
+
+TEST_F(FormRunTest, EscOnStornoActsLikeTheClickInBothModes) {
+    for (bool autoMode : {false, true}) {
+        Build(autoMode);
+        Form_Run->show();
+        Form_Master->RunParameters.ExitCode = 29;
+        ASSERT_EQ(Form_Run->focusWidget(), Form_Run->BitBtn_Storno);
+        QTest::keyClick(Form_Run->BitBtn_Storno, Qt::Key_A);
+        EXPECT_TRUE(Form_Run->isVisible()) << "only Esc ends the window";
+        QTest::keyClick(Form_Run->BitBtn_Storno, Qt::Key_Escape);
+        EXPECT_FALSE(Form_Run->isVisible());
+        if (autoMode) {
+            ASSERT_FALSE(windows->TerminatedWith.empty());
+            EXPECT_EQ(windows->TerminatedWith.front(), 29);
+        } else {
+            EXPECT_TRUE(windows->TerminatedWith.empty());
+            EXPECT_TRUE(Form_Main->isVisible());
+        }
+        windows.reset();
+    }
+}
+
+TEST_F(FormRunTest, EscOnTheWindowItselfClosesTheMainWindow) {
+    for (bool autoMode : {false, true}) {
+        Build(autoMode);
+        CloseCounter mainCloses;
+        Form_Main->installEventFilter(&mainCloses);
+        Form_Run->show();
+        Form_Run->BitBtn_Storno->clearFocus();
+        ASSERT_EQ(Form_Run->focusWidget(), nullptr);
+        QTest::keyClick(Form_Run, Qt::Key_B);
+        EXPECT_EQ(mainCloses.closes, 0);
+        QTest::keyClick(Form_Run, Qt::Key_Escape);
+        EXPECT_EQ(mainCloses.closes, 1) << autoMode;
+        Form_Main->removeEventFilter(&mainCloses);
+        windows.reset();
+    }
+}
+
+TEST_F(FormRunTest, EscIgnoredByAFocusedSettingsButtonIsNotTheWindows) {
+    Build(true);
+    CloseCounter mainCloses;
+    Form_Main->installEventFilter(&mainCloses);
+    Form_Run->show();
+    Form_Run->BitBtn_Set->setFocus();
+    QTest::keyClick(Form_Run->BitBtn_Set, Qt::Key_Escape);
+    EXPECT_EQ(mainCloses.closes, 0);
+    EXPECT_TRUE(Form_Run->isVisible());
+    Form_Main->removeEventFilter(&mainCloses);
+}
+
+TEST_F(FormRunTest, CloseHandlerRunsOncePerStornoWhetherShownOrHidden) {
+    Build(true, /*withMain=*/false);
+    Form_Master->RunParameters.ExitCode = 7;
+    Form_Run->show();
+    Form_Run->BitBtn_StornoClick(nullptr);
+    EXPECT_EQ(windows->TerminatedWith, std::vector<int>{7});
+    windows->TerminatedWith.clear();
+    ASSERT_FALSE(Form_Run->isVisible());
+    Form_Run->ShowMessageLine(QStringLiteral("x"), kBlack);
+    Form_Run->BitBtn_StornoClick(nullptr);
+    EXPECT_EQ(windows->TerminatedWith, std::vector<int>{7});
+    EXPECT_TRUE(Form_Run->Label_Msg->isHidden());
+    EXPECT_FALSE(Form_Run->Gauge1->isHidden());
+}
+
+TEST_F(FormRunTest, StornoWithoutMainWindowIsSafe) {
+    Build(false, /*withMain=*/false);
+    Form_Run->show();
+    Form_Run->BitBtn_StornoClick(nullptr);
+    EXPECT_FALSE(Form_Run->isVisible());
+    EXPECT_TRUE(Form_Run->FormKeyPress(27));
+    EXPECT_FALSE(Form_Run->FormKeyPress('x'));
+}
+
+TEST_F(FormRunTest, ClosingTheWindowOtherwiseStillRunsTheCloseHandler) {
+    Build(true, /*withMain=*/false);
+    Form_Master->RunParameters.ExitCode = 21;
+    Form_Run->show();
+    Form_Run->ShowMessageLine(QStringLiteral("x"), kBlack);
+    Form_Run->close();
+    EXPECT_EQ(windows->TerminatedWith, std::vector<int>{21});
+    EXPECT_TRUE(Form_Run->Label_Msg->isHidden());
+    EXPECT_FALSE(Form_Run->Gauge1->isHidden());
+}
+
+} // namespace
