@@ -137,7 +137,7 @@ TEST(LineSend, ToPeerDevice)
         Bytes sent;
         for (const auto& f : peer.frames) {
             EXPECT_TRUE(f.valid);
-            if (&f != &peer.frames[1] || c.attempts != 4)
+            if (c.attempts != 4 || &f != &peer.frames[1])
                 sent.insert(sent.end(), f.raw.begin() + 3, f.raw.begin() + 131);
         }
         EXPECT_EQ(sent, PaddedTo128(c.data));
