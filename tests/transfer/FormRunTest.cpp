@@ -8,7 +8,9 @@
 
 #include <QDir>
 #include <QIcon>
+#include <QFile>
 #include <QImage>
+#include <QImageReader>
 #include <QLabel>
 #include <QMovie>
 #include <QProgressBar>
@@ -140,9 +142,28 @@ TEST_F(FormRunTest, PicturePlaysTheAnimatedAtScaledIntoTheSquare) {
     EXPECT_EQ(movie->loopCount(), -1); // endless
     EXPECT_EQ(movie->scaledSize(), QSize(36, 29));
     EXPECT_EQ(movie->state(), QMovie::Running);
-    ASSERT_TRUE(movie->jumpToFrame(0));
-    EXPECT_EQ(movie->nextFrameDelay(), 160);
-    EXPECT_EQ(movie->currentImage().size(), QSize(36, 29));
+    EXPECT_EQ(Form_Run->ImageGIf->movie()->currentImage().size(), QSize(36, 29));
+}
+
+TEST(Picture, IsA55By45Gif89aOfNineFramesOf160Milliseconds) {
+    const QString path = transfer_gui::FindResourceIgnoringCase(":/gif", "zavinac");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.read(6), QByteArray("GIF89a"));
+    file.close();
+    QImageReader reader(path);
+    EXPECT_EQ(reader.format(), QByteArray("gif"));
+    EXPECT_EQ(reader.size(), QSize(55, 45));
+    EXPECT_EQ(reader.imageCount(), 9);
+    EXPECT_EQ(reader.loopCount(), -1); // repeats without end
+    int frames = 0;
+    // The GIF handler knows a frame's delay once the frame has been read.
+    while (reader.canRead()) {
+        EXPECT_FALSE(reader.read().isNull()) << frames;
+        EXPECT_EQ(reader.nextImageDelay(), 160) << frames;
+        ++frames;
+    }
+    EXPECT_EQ(frames, 9);
 }
 
 TEST(ResourceLookup, FindsThePictureWhateverTheCase) {

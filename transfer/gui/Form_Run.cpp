@@ -355,8 +355,9 @@ bool TForm_Run::BitBtn_StornoKeyPress(int key) {
 }
 
 void TForm_Run::BitBtn_StornoClick(QObject*) {
-    // A hidden window gets no close event from close(); the close handler
-    // must still run exactly once for this close.
+    // Whether Qt delivers a close event for a window that is already hidden
+    // depends on its version and platform; the close handler must run
+    // exactly once for this close either way.
     closeHandled_ = false;
     close();
     if (!closeHandled_)
