@@ -265,6 +265,10 @@ void TIdHTTP::Get(const std::string& urlText, TMemoryStream& stream) {
 
     ResponseCode = 0;
     ResponseText.clear();
+    // A line break would end the request line early and smuggle in
+    // header lines of its own.
+    if (urlText.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+        throw EIdException("The URL contains a line break or a NUL character.");
     THttpUrl url = ParseHttpUrl(urlText);
     if (!url.HasHost)
         url.Host = d.lastHost;

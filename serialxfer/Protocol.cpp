@@ -1,5 +1,6 @@
 #include "serialxfer/Protocol.h"
 
+#include <algorithm>
 #include <array>
 
 #include "serialxfer/Crc16.h"
@@ -24,11 +25,23 @@ std::optional<std::uint8_t> Line::ReadAttempt(int timeoutMs)
     return std::nullopt;
 }
 
+namespace {
+
+// A read attempt never waits past the end of the wait it belongs to, so a
+// wait of N s ends after N s, not up to a read time-out later.
+int AttemptTimeout(std::int64_t start, std::int64_t limitMs, std::int64_t now)
+{
+    const std::int64_t left = start + limitMs - now;
+    return static_cast<int>(std::clamp<std::int64_t>(left, 1, serial::kReadTimeoutMs));
+}
+
+} // namespace
+
 std::optional<std::uint8_t> Line::ReceiveByte(std::int64_t limitMs)
 {
     const std::int64_t start = clock_.NowMs();
     do {
-        if (auto byte = ReadAttempt())
+        if (auto byte = ReadAttempt(AttemptTimeout(start, limitMs, clock_.NowMs())))
             return byte;
     } while (clock_.NowMs() - start < limitMs);
     return std::nullopt;
@@ -38,7 +51,7 @@ std::optional<std::uint8_t> Line::WaitForEither(std::uint8_t a, std::uint8_t b, 
 {
     const std::int64_t start = clock_.NowMs();
     do {
-        auto byte = ReadAttempt();
+        auto byte = ReadAttempt(AttemptTimeout(start, limitMs, clock_.NowMs()));
         if (byte && (*byte == a || *byte == b))
             return byte;
     } while (clock_.NowMs() - start < limitMs);
@@ -57,7 +70,7 @@ public:
         if (!first)
             return kTransferFailed;
         for (;;) {
-            switch (Decide(*first)) {
+            switch (Decide(first)) {
             case Outcome::Done:
                 return kTransferOk;
             case Outcome::Accepted:
@@ -93,7 +106,10 @@ private:
                 lastRequest = line_.Now();
                 lastAttempt = sent == kStartRequests;
             }
-            auto byte = line_.ReadAttempt();
+            // Up to the next request's time, so they go out 2 s apart.
+            const int timeout = lastAttempt ? serial::kReadTimeoutMs
+                                            : AttemptTimeout(lastRequest, kStartRequestIntervalMs, line_.Now());
+            auto byte = line_.ReadAttempt(timeout);
             if (byte && (*byte == kSoh || *byte == kEot))
                 return byte;
             if (lastAttempt)
@@ -113,7 +129,8 @@ private:
         next_ = line_.WaitForEither(kSoh, kEot, kResyncLimitMs);
     }
 
-    Outcome Decide(std::uint8_t first)
+    // first: the byte that may start a frame, or nothing (silence).
+    Outcome Decide(std::optional<std::uint8_t> first)
     {
         // Resynchronisation stops at any 0x04, also one inside the data of a
         // frame it skips; taken as EOT, that would end the transfer with

@@ -27,6 +27,7 @@ struct RunResult {
     bool ok = false;
     double seconds = 0;
     long maxRssKiB = 0;
+    double cpuSeconds = 0; // user + system time of the fetching process
     double maxIdleGapMs = 0;
     std::string note;
 };
@@ -97,6 +98,8 @@ RunResult RunChild(const std::vector<std::string>& argv, bool parseOwnOutput) {
     wait4(pid, &status, 0, &usage);
     auto end = Clock::now();
     r.maxRssKiB = usage.ru_maxrss;
+    r.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+                   (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     r.seconds = std::chrono::duration<double>(end - start).count();
     r.note = out;
@@ -192,9 +195,10 @@ int main(int argc, char** argv) {
             RunResult c = RunCurl(url);
             RunResult o = RunChild({self, "--fetch", url, std::to_string(size)}, true);
             allOk = allOk && c.ok && o.ok;
-            std::printf("round %d: curl %.3f s (%.0f MiB/s)   ours %.3f s (%.0f MiB/s), peak RSS %.1f MiB, max idle gap %.1f ms%s\n",
-                        i + 1, c.seconds, mib / c.seconds, o.seconds, mib / o.seconds, o.maxRssKiB / 1024.0,
-                        o.maxIdleGapMs, (c.ok && o.ok) ? "" : "  [FAILED RUN]");
+            std::printf("round %d: curl %.3f s (%.0f MiB/s, cpu %.2f s)   ours %.3f s (%.0f MiB/s, cpu %.2f s), "
+                        "peak RSS %.1f MiB, max idle gap %.1f ms%s\n",
+                        i + 1, c.seconds, mib / c.seconds, c.cpuSeconds, o.seconds, mib / o.seconds, o.cpuSeconds,
+                        o.maxRssKiB / 1024.0, o.maxIdleGapMs, (c.ok && o.ok) ? "" : "  [FAILED RUN]");
             ratios.push_back(c.seconds / o.seconds);
             bestCurl = std::min(bestCurl, c.seconds);
             bestOurs = std::min(bestOurs, o.seconds);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <random>
 
+#include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,6 +20,29 @@ struct Fd {
     int fd = -1;
     ~Fd() { if (fd >= 0) ::close(fd); }
     int release() { int f = fd; fd = -1; return f; }
+};
+
+// A file-size limit (RLIMIT_FSIZE) raises SIGXFSZ, whose default action
+// kills the process and leaves the temporary file behind. While we write,
+// the signal is ignored so the write fails with EFBIG like any other
+// failed write and is reported.
+class IgnoreFileSizeSignal {
+public:
+    IgnoreFileSizeSignal() {
+        struct sigaction ign{};
+        ign.sa_handler = SIG_IGN;
+        sigemptyset(&ign.sa_mask);
+        active_ = ::sigaction(SIGXFSZ, &ign, &old_) == 0;
+    }
+    ~IgnoreFileSizeSignal() {
+        if (active_)
+            ::sigaction(SIGXFSZ, &old_, nullptr);
+    }
+    IgnoreFileSizeSignal(const IgnoreFileSizeSignal&) = delete;
+    IgnoreFileSizeSignal& operator=(const IgnoreFileSizeSignal&) = delete;
+private:
+    struct sigaction old_{};
+    bool active_ = false;
 };
 
 void SyncDirectory(const std::string& dir) {
@@ -90,6 +114,7 @@ bool WriteNewTempFile(const std::string& dir, const uint8_t* data, std::size_t n
         return false;
     }
 
+    IgnoreFileSizeSignal noSignal;
     auto fail = [&](int err) {
         error = ErrnoText(err);
         ::close(fd.release());

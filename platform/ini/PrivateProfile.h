@@ -3,8 +3,17 @@
 // values read up to 2047 characters, other sections and keys left alone.
 // POSIX implementation in PrivateProfile_posix.cpp; a Windows build would
 // call GetPrivateProfileStringA / WritePrivateProfileStringA instead.
+//
+// Details of the POSIX files: lines end in LF or CR LF (a rewrite keeps the
+// file's style; a new file gets LF); names and values are trimmed of blanks
+// and a value loses one pair of enclosing quotes; lines starting with ';'
+// are comments; the first section and key of a name count. A file is
+// replaced through a temporary file and rename(), keeping its permissions
+// (through a symbolic link, its target is replaced). Files over 16 MiB are
+// not ours: reads give the default, writes fail.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace platform {
@@ -22,8 +31,9 @@ int GetPrivateProfileInt(const std::string& section, const std::string& key, int
                          const std::string& fileName);
 
 // Writes key=value into section, creating the file and the section when
-// needed. Returns false when the file cannot be created or written; the
-// file is then unchanged.
+// needed. Returns false when the file cannot be created or written, or when
+// a name or the value holds a line break (or the section ']', the key '='),
+// which would change the file's structure; the file is then unchanged.
 bool WritePrivateProfileString(const std::string& section, const std::string& key,
                                const std::string& value, const std::string& fileName);
 

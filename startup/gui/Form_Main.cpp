@@ -9,7 +9,10 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QPainter>
+#include <QProxyStyle>
 #include <QShowEvent>
+#include <QStyleOptionMenuItem>
 
 TForm_Main* Form_Main = nullptr;
 
@@ -31,6 +34,55 @@ constexpr int kOuterWidth = 481;
 constexpr int kOuterHeight = 154;
 
 constexpr int kEscape = 27;
+
+// Menu-bar items show either their picture or their caption; this window's
+// items carry both, the picture left of the caption.
+class PictureAndCaptionMenuStyle : public QProxyStyle {
+public:
+    QSize sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& size,
+                           const QWidget* widget) const override {
+        if (type == CT_MenuBarItem)
+            if (const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option))
+                if (!item->icon.isNull() && !item->text.isEmpty()) {
+                    const QSize text = item->fontMetrics.size(Qt::TextShowMnemonic, item->text);
+                    const QSize both(kIcon + kGap + text.width(), std::max(kIcon, text.height()));
+                    return QProxyStyle::sizeFromContents(type, option, both, widget);
+                }
+        return QProxyStyle::sizeFromContents(type, option, size, widget);
+    }
+
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+        const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
+        if (element != CE_MenuBarItem || !item || item->icon.isNull() || item->text.isEmpty()) {
+            QProxyStyle::drawControl(element, option, painter, widget);
+            return;
+        }
+        // The style paints the item's background and highlight...
+        QStyleOptionMenuItem background(*item);
+        background.text.clear();
+        background.icon = QIcon();
+        QProxyStyle::drawControl(element, &background, painter, widget);
+        // ...and the picture and caption go on top, centred together.
+        const bool enabled = item->state & State_Enabled;
+        const bool selected = (item->state & State_Selected) && (item->state & State_Sunken);
+        const QSize text = item->fontMetrics.size(Qt::TextShowMnemonic, item->text);
+        const int width = kIcon + kGap + text.width();
+        const int left = item->rect.left() + (item->rect.width() - width) / 2;
+        const QRect iconRect(left, item->rect.top() + (item->rect.height() - kIcon) / 2, kIcon, kIcon);
+        item->icon.paint(painter, iconRect, Qt::AlignCenter, enabled ? QIcon::Normal : QIcon::Disabled);
+        const QRect textRect(left + kIcon + kGap, item->rect.top(), text.width(), item->rect.height());
+        int flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextShowMnemonic | Qt::TextSingleLine;
+        if (!proxy()->styleHint(SH_UnderlineShortcut, item, widget))
+            flags |= Qt::TextHideMnemonic;
+        proxy()->drawItemText(painter, textRect, flags, item->palette, enabled, item->text,
+                              selected ? QPalette::HighlightedText : QPalette::ButtonText);
+    }
+
+private:
+    static constexpr int kIcon = 16;
+    static constexpr int kGap = 4;
+};
 
 } // namespace
 
@@ -55,6 +107,9 @@ TForm_Main::TForm_Main(QWidget* parent) : QMainWindow(parent) {
     // The four items sit side by side; none opens a submenu, so the menu bar
     // must not fold them into a native application menu.
     bar->setNativeMenuBar(false);
+    auto* menuStyle = new PictureAndCaptionMenuStyle();
+    menuStyle->setParent(this);
+    bar->setStyle(menuStyle);
 
     auto makeItem = [&](const char* objectName, const char* caption, const QIcon& icon,
                         const QKeySequence& key, void (TForm_Main::*handler)()) {

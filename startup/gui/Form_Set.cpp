@@ -59,6 +59,8 @@ constexpr int kOuterHeight = 149;
 constexpr int kDesignClientWidth = 273;
 constexpr int kDesignClientHeight = 122;
 
+constexpr int kFontPixels = 11;
+
 // Distance between the name field and its label above it.
 constexpr int kLabelSpacing = 8;
 // Extra pixels between glyph and caption on the save and cancel buttons.
@@ -189,6 +191,10 @@ TForm_Set::TForm_Set(QWidget* parent)
     setWindowIcon(mainwindow_glyphs::SettingsGlyph());
     setModal(false);
     setSizeGripEnabled(false);
+    // The positions are laid out for a small dialog font of 11 pixels.
+    QFont small = font();
+    small.setPixelSize(kFontPixels);
+    setFont(small);
 
     auto* frame = new QFrame(this);
     frame->setFrameStyle(QFrame::Panel | QFrame::Raised);
@@ -234,7 +240,9 @@ TForm_Set::TForm_Set(QWidget* parent)
 
     StaticText_ProxyPort = new QLabel(QString::fromUtf8(kCaptionProxyPort), Panel1);
     StaticText_ProxyPort->setObjectName(QStringLiteral("StaticText_ProxyPort"));
-    anchors->Add(StaticText_ProxyPort, QRect(190, 32, 51, 17), AnchorTop | AnchorRight);
+    // A wider font than the designed one must not cut the text short.
+    anchors->Add(StaticText_ProxyPort, QRect(190, 32, std::max(51, StaticText_ProxyPort->sizeHint().width()), 17),
+                 AnchorTop | AnchorRight);
 
     Button_Test = new QPushButton(mainwindow_glyphs::TestGlyph(), QString::fromUtf8(kCaptionTest), Panel1);
     Button_Test->setObjectName(QStringLiteral("Button_Test"));

@@ -98,7 +98,7 @@ int RunHalvorne(const std::vector<std::string>& args, const std::string& program
         }
     } else {
         // The main window's version check and the settings dialog's
-        // connection test read table A, so they use this run's "/v:" and
+        // connection test read the version parameters, so they use this run's "/v:" and
         // "/p:" and the stored server texts rather than empty parameters.
         if (params.ModeDokum && !params.ModeVersion) HandOverDokumParams(app);
         HandOverVersionParams(app);

@@ -132,22 +132,6 @@ NginxServer::NginxServer(const std::string& rootDir, int fixedPort) {
                              ReadText(prefix / "error.log"));
 }
 
-TinyProxy::TinyProxy() {
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        port_ = UnusedLoopbackPort();
-        const fs::path conf = tmp_.path() / "tinyproxy.conf";
-        std::ofstream(conf) << "Port " << port_ << "\nListen 127.0.0.1\nAllow 127.0.0.1\nTimeout 30\n"
-                            << "PidFile \"" << (tmp_.path() / "tinyproxy.pid").string() << "\"\n"
-                            << "LogFile \"" << (tmp_.path() / "tinyproxy.log").string() << "\"\n"
-                            << "LogLevel Info\nMaxClients 20\n";
-        proc_.Start({"tinyproxy", "-d", "-c", conf.string()}, (tmp_.path() / "stdout.log").string());
-        if (WaitForListening(port_) && proc_.Running())
-            return;
-        proc_.Stop();
-    }
-    throw std::runtime_error("tinyproxy did not start");
-}
-
 XvfbDisplay::XvfbDisplay() {
     int fds[2];
     if (::pipe(fds) != 0)

@@ -1,6 +1,6 @@
-// nginx and tinyproxy on free loopback ports, started from a test and
-// stopped by their destructors. nginx serves the demo server's folder, so
-// the tests fetch exactly what scripts/demo serves.
+// nginx with the demo server's own configuration (on a free or a given
+// loopback port) and a private X server, started from a test and stopped by
+// their destructors; tinyproxy comes from tests/support (test_servers).
 #pragma once
 
 #include "TempDir.h"
@@ -36,16 +36,6 @@ public:
     }
     // Path of the served copy, to add or remove files in a test.
     std::string Root() const { return (tmp_.path() / "www").string(); }
-private:
-    TempDir tmp_;
-    int port_ = 0;
-    ChildProcess proc_;
-};
-
-class TinyProxy {
-public:
-    TinyProxy();
-    int Port() const { return port_; }
 private:
     TempDir tmp_;
     int port_ = 0;

@@ -366,6 +366,17 @@ TEST(ClientSocketErrors, HttpsWithoutProxyIsRefusedAtOnce) {
     EXPECT_EQ(server.Connections(), 0);
 }
 
+TEST(ClientSocketErrors, UrlWithLineBreaksIsRefused) {
+    ScriptedServer server({ScriptStep::Read(), ScriptStep::Out("HTTP/1.0 200 OK\r\n\r\n")});
+    Harness h;
+    for (std::string tail : {std::string("/a\r\nX-Evil: 1"), std::string("/a\nb"), std::string("/a\0b", 4)}) {
+        EXPECT_EQ(h.Get(UrlOf(server, tail)), "The URL contains a line break or a NUL character.");
+        EXPECT_EQ(h.errorType, "other");
+    }
+    EXPECT_TRUE(h.events.empty());
+    EXPECT_EQ(server.Connections(), 0);
+}
+
 TEST(ClientSocketErrors, BadProxyPortIsASocketError) {
     Harness h;
     h.http.Request.ProxyServer = "127.0.0.1";

@@ -222,7 +222,19 @@ void WriteWholeFile(const std::string& file, const std::string& content) {
 
 // -------------------------------------------------------------- windows
 
+namespace {
+// EndProgram with code 0 asks the event loop to stop; with no loop running
+// the request stays pending and makes every later modal loop return at
+// once, as in a program that is ending. Each test starts as a fresh
+// process would: one short run of the application loop clears the request.
+void ForgetPendingQuit() {
+    QTimer::singleShot(0, QCoreApplication::instance(), [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
+}
+} // namespace
+
 void WindowsFixture::Build(const WindowsOptions& options) {
+    ForgetPendingQuit();
     tmp_ = std::make_unique<QTemporaryDir>();
     ASSERT_TRUE(tmp_->isValid());
     const std::string root = tmp_->path().toStdString() + "/";
@@ -257,8 +269,18 @@ TRunParameters& WindowsFixture::Params() { return Form_Master->RunParameters; }
 bool WindowsFixture::Activate(QWidget* w) {
     w->show();
     w->raise();
-    w->activateWindow();
-    return QTest::qWaitForWindowActive(w, 2000);
+    // A window hidden just before may still have its deactivation queued,
+    // which would take the activation away again: wait until it holds.
+    for (int i = 0; i < 200; ++i) {
+        w->activateWindow();
+        QTest::qWait(5);
+        if (QApplication::activeWindow() == w) {
+            QTest::qWait(5);
+            if (QApplication::activeWindow() == w)
+                return true;
+        }
+    }
+    return false;
 }
 
 void WindowsFixture::TearDown() {

@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QTest>
 #include <QWindow>
 
@@ -69,6 +70,19 @@ TEST_F(MainWindowTest, LayoutCaptionAndMenuItems) {
         }
     }
     EXPECT_FALSE(Form_Main->windowIcon().isNull());
+
+    // At the smallest size all four items stand on the bar, none folded
+    // away, each wide enough for its picture and caption.
+    Form_Main->resize(Form_Main->minimumSize());
+    QApplication::processEvents();
+    const QMenuBar* bar = Form_Main->menuBar();
+    for (const Item& item : items) {
+        const QRect r = bar->actionGeometry(item.action);
+        EXPECT_FALSE(r.isEmpty()) << item.caption;
+        EXPECT_LE(r.right(), bar->width()) << item.caption;
+        const int captionWidth = bar->fontMetrics().horizontalAdvance(QString::fromUtf8(item.caption).remove('&'));
+        EXPECT_GE(r.width(), captionWidth + 16) << item.caption;
+    }
 }
 
 TEST_F(MainWindowTest, HelpShowsTheFullPathOfTheIniFile) {
@@ -229,6 +243,57 @@ TEST_F(MainWindowTest, ClosingBeforeAnyCheckExits0) {
     Form_Main->Menu_Konec->trigger();
     EXPECT_TRUE(exitCodes_.empty());
     EXPECT_TRUE(Form_Master->QuitRequested);
+}
+
+// The transfer window's Storno in the interactive mode gives the main window
+// back, with its keys working again.
+TEST_F(MainWindowTest, TransferStornoBringsTheMainWindowBack) {
+    Build();
+    AimChecksAt("http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()) + "/", "1.10");
+    ASSERT_TRUE(Activate(Form_Main));
+    QTest::keyClick(Form_Main, Qt::Key_F9);
+    ASSERT_TRUE(Form_Run->isVisible()) << "a failed check leaves the transfer window open";
+    ASSERT_FALSE(Form_Main->isVisible());
+    QTest::mouseClick(Form_Run->BitBtn_Storno, Qt::LeftButton);
+    EXPECT_TRUE(Form_Main->isVisible());
+    EXPECT_FALSE(Form_Run->isVisible());
+    EXPECT_TRUE(exitCodes_.empty());
+    EXPECT_FALSE(Form_Master->QuitRequested);
+    ASSERT_TRUE(Activate(Form_Main));
+    QTest::keyClick(Form_Main, Qt::Key_F1);
+    EXPECT_EQ(boxes_->Boxes().size(), 1u);
+}
+
+// Esc in the transfer window closes the main window while it is hidden; that
+// alone ends the program, with the code of the failed check.
+TEST_F(MainWindowTest, TransferEscEndsTheProgramThroughTheHiddenMainWindow) {
+    Build();
+    AimChecksAt("http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()) + "/", "1.10");
+    ASSERT_TRUE(Activate(Form_Main));
+    QTest::keyClick(Form_Main, Qt::Key_F9);
+    ASSERT_FALSE(Form_Main->isVisible());
+    ASSERT_EQ(Params().ExitCode, 55);
+    EXPECT_TRUE(Form_Run->FormKeyPress(27));
+    EXPECT_EQ(exitCodes_, std::vector<int>{55});
+}
+
+// In the automatic mode the transfer window's "Nastavení" opens the settings
+// dialog modeless, without its test button.
+TEST_F(MainWindowTest, TransferSettingsButtonOpensTheDialogModeless) {
+    Build({.extraArgs = {"chkver", "/v:1.10"}, .autoMode = true, .iniContent = std::nullopt});
+    ASSERT_TRUE(Activate(Form_Run));
+    ASSERT_TRUE(Form_Run->BitBtn_Set->isVisible());
+    QTest::mouseClick(Form_Run->BitBtn_Set, Qt::LeftButton);
+    EXPECT_TRUE(Form_Set->isVisible());
+    EXPECT_FALSE(Form_Set->isModal());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_FALSE(Form_Set->Button_Test->isVisible());
+    EXPECT_FALSE(Form_Main->isVisible()) << "the main window plays no part in the automatic mode";
+    // Closing the dialog ends nothing.
+    QTest::mouseClick(Form_Set->BitBtn_Storno, Qt::LeftButton);
+    EXPECT_FALSE(Form_Set->isVisible());
+    EXPECT_TRUE(exitCodes_.empty());
+    EXPECT_FALSE(Form_Master->QuitRequested);
 }
 
 } // namespace

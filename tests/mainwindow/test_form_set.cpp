@@ -84,6 +84,8 @@ TEST_F(SettingsDialogTest, LayoutTabOrderAndAnchors) {
         EXPECT_FALSE(b->icon().isNull());
         EXPECT_FALSE(b->autoDefault()) << "Enter in a field must not press " << b->text().toStdString();
     }
+    EXPECT_GE(Form_Set->StaticText_ProxyPort->width(), Form_Set->StaticText_ProxyPort->sizeHint().width())
+        << "the text is not cut short";
     EXPECT_EQ(Form_Set->SpinEdit_ProxyPort->minimum(), 0);
     EXPECT_EQ(Form_Set->SpinEdit_ProxyPort->maximum(), 65535);
     // The label sits above its field, 8 pixels apart.

@@ -3,6 +3,7 @@
 // gets and a sender that serves a file, each with hooks that damage or lose
 // chosen bytes, so the tool's side can be tested without a tty and without
 // waiting for real time-outs.
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -18,11 +19,14 @@ using Bytes = std::vector<std::uint8_t>;
 
 inline Bytes MakeFrame(std::uint8_t number, const Bytes& block128)
 {
-    Bytes frame{veltrix::kSoh, number, static_cast<std::uint8_t>(255 - number)};
-    frame.insert(frame.end(), block128.begin(), block128.end());
+    Bytes frame(3 + block128.size() + 2);
+    frame[0] = veltrix::kSoh;
+    frame[1] = number;
+    frame[2] = static_cast<std::uint8_t>(255 - number);
+    std::copy(block128.begin(), block128.end(), frame.begin() + 3);
     const std::uint16_t crc = veltrix::Crc16(block128.data(), block128.size());
-    frame.push_back(static_cast<std::uint8_t>(crc >> 8));
-    frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+    frame[frame.size() - 2] = static_cast<std::uint8_t>(crc >> 8);
+    frame[frame.size() - 1] = static_cast<std::uint8_t>(crc & 0xFF);
     return frame;
 }
 

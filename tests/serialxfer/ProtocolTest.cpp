@@ -310,6 +310,25 @@ TEST(Receiver, EotFollowedByNoiseIsRefused)
     EXPECT_EQ(run.port.Written()[1], kNak);
 }
 
+TEST(Receiver, SilenceAfterAFrameIsRefusedEveryTwoSeconds)
+{
+    ReceiveRun run;
+    const Bytes data = CleanPattern(3 * 128, 32);
+    peersim::SenderPeer peer(data);
+    peer.stopAfter = 1;
+    run.Run(peer);
+    EXPECT_EQ(run.result, kTransferFailed);
+    std::vector<std::int64_t> nakTimes;
+    for (std::size_t i = 0; i < run.port.Written().size(); ++i)
+        if (run.port.Written()[i] == kNak)
+            nakTimes.push_back(run.port.WriteTimes()[i]);
+    ASSERT_EQ(nakTimes.size(), 10u);
+    // Each silence: the 2 s wait for a frame start, then the NAK and its pause.
+    for (std::size_t i = 1; i < nakTimes.size(); ++i)
+        EXPECT_EQ(nakTimes[i] - nakTimes[i - 1], 2000 + kPauseMs) << i;
+    EXPECT_EQ(run.sink.bytes, peersim::ExpectedReceived(Bytes(data.begin(), data.begin() + 128)));
+}
+
 TEST(Receiver, SilentPeerGetsTenStartRequestsTwoSecondsApart)
 {
     ReceiveRun run;
@@ -619,5 +638,82 @@ TEST(BothSides, ReceiverTakesWhatTheSenderSends)
         receive.result = RunReceiver(receive.port, receive.clock, receive.sink);
         EXPECT_EQ(receive.result, kTransferOk);
         EXPECT_EQ(receive.sink.bytes, peersim::ExpectedReceived(data));
+    }
+}
+
+// ---------------------------------------------------------------- hostile input
+
+TEST(HostileInput, ReceiverEndsAndWritesOnlyCheckedFrames)
+{
+    std::mt19937 rng(99);
+    const Bytes good = Pattern(128, 40);
+    const Bytes goodFrame = peersim::MakeFrame(1, good);
+    for (int round = 0; round < 3000; ++round) {
+        // Noise mixed with pieces of valid frames and control bytes.
+        Bytes input;
+        const std::size_t parts = rng() % 8;
+        for (std::size_t p = 0; p < parts; ++p) {
+            switch (rng() % 4) {
+            case 0:
+                for (std::size_t n = rng() % 200; n > 0; --n)
+                    input.push_back(static_cast<std::uint8_t>(rng()));
+                break;
+            case 1:
+                input.insert(input.end(), goodFrame.begin(), goodFrame.begin() + static_cast<long>(rng() % 134));
+                break;
+            case 2:
+                input.push_back(static_cast<std::uint8_t>(rng() % 2 == 0 ? kEot : kSoh));
+                break;
+            default: {
+                Bytes frame = goodFrame;
+                frame[3 + rng() % 130] ^= static_cast<std::uint8_t>(1 + rng() % 255);
+                input.insert(input.end(), frame.begin(), frame.end());
+            }
+            }
+        }
+        ReceiveRun run;
+        run.port.Deliver(input);
+        run.result = RunReceiver(run.port, run.clock, run.sink);
+        ASSERT_TRUE(run.result == kTransferOk || run.result == kTransferFailed);
+        // Only frames that passed the checks reach the file, each ACKed.
+        // (A CRC-16 lets one damaged frame in 65536 pass, so spliced pieces
+        // may now and then be taken; their count is what is checked here.)
+        const std::size_t acks = Count(run.port.Written(), kAck);
+        ASSERT_LE(run.sink.bytes.size(), 128 * acks) << round;
+        if (run.result == kTransferOk)
+            ASSERT_GE(acks, 1u);
+        // Bounded: the simulated time stays within what the tries allow.
+        ASSERT_LT(run.clock.NowMs(), 200000) << round;
+    }
+}
+
+TEST(HostileInput, SenderEndsOnAnyAnswers)
+{
+    std::mt19937 rng(98);
+    const Bytes data = Pattern(3 * 128 + 7, 41);
+    for (int round = 0; round < 2000; ++round) {
+        SendRun run;
+        Bytes answers;
+        for (std::size_t n = rng() % 60; n > 0; --n) {
+            const std::uint8_t pick[] = {kAck, kNak, kStartRequest, static_cast<std::uint8_t>(rng())};
+            answers.push_back(pick[rng() % 4]);
+        }
+        run.port.Deliver(answers, static_cast<std::int64_t>(rng() % 3000));
+        MemorySource source(data);
+        run.result = RunSender(run.port, run.clock, source);
+        ASSERT_TRUE(run.result == kTransferOk || run.result == kTransferFailed);
+        const auto& w = run.port.Written();
+        // Success needs four ACKed frames and an ACKed EOT.
+        if (run.result == kTransferOk)
+            ASSERT_GE(Count(answers, kAck), 5u);
+        // Every byte written is part of a frame or an EOT.
+        std::size_t at = 0;
+        while (at < w.size() && w[at] == kSoh) {
+            ASSERT_LE(at + kFrameSize, w.size());
+            at += kFrameSize;
+        }
+        while (at < w.size())
+            ASSERT_EQ(w[at++], kEot);
+        ASSERT_LT(run.clock.NowMs(), 200000);
     }
 }

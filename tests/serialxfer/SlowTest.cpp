@@ -37,7 +37,7 @@ TEST(SlowReceive, SilentSenderGetsTenStartRequestsAndMinusOne)
     ASSERT_EQ(times.size(), 10u);
     for (std::size_t i = 1; i < times.size(); ++i) {
         EXPECT_GE(times[i] - times[i - 1], 1900) << i;
-        EXPECT_LE(times[i] - times[i - 1], 3100) << i;
+        EXPECT_LE(times[i] - times[i - 1], 2400) << i;
     }
     EXPECT_GE(veltrix->ElapsedMs(), 18000);
     EXPECT_LE(veltrix->ElapsedMs(), 22000);
@@ -53,7 +53,7 @@ TEST(SlowSend, SilentReceiverEndsWithMinusOneAfterThirtySeconds)
     auto veltrix = StartVeltrix("O", "out.bin", line.Device(), dir.Path().string());
     EXPECT_EQ(veltrix->Wait(40000), 255);
     EXPECT_GE(veltrix->ElapsedMs(), 29500);
-    EXPECT_LE(veltrix->ElapsedMs(), 33000);
+    EXPECT_LE(veltrix->ElapsedMs(), 31500);
     EXPECT_TRUE(line.Drain(100).empty());
     EXPECT_LT(veltrix->CpuSeconds(), 0.5);
 }

@@ -181,7 +181,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RejectedCase{"DokumWithEmptyTargetDir", {kMarker, "dokum", "/p:"}, 99}),
     [](const ::testing::TestParamInfo<RejectedCase>& info) { return std::string(info.param.name); });
 
-TEST_F(StartupTest, InteractiveDokumShowsMainWindowAndHandsOverTableA) {
+TEST_F(StartupTest, InteractiveDokumShowsMainWindowAndHandsOverVersionParams) {
     Observer seen;
     RunFinisher finisher;
     const std::string target = dir.path() + "/out dir"; // no trailing separator typed
@@ -203,12 +203,20 @@ TEST_F(StartupTest, InteractiveDokumShowsMainWindowAndHandsOverTableA) {
     EXPECT_EQ(Form_Run->MainSet.VersionFileName, kVersionFile);
     EXPECT_EQ(Form_Run->MainSet.NewFileName, kNewFile);
     EXPECT_EQ(Form_Run->MainSet.TargetDir, target + "/");
+    // The master was complete before the later windows were created: they
+    // took its caption. The master itself never appears.
+    const QString caption = QString::fromUtf8("Stažení dokumentace evidence majetku  - verze 1.10  (c) Test s.r.o. 2011");
+    EXPECT_EQ(QString::fromStdString(Form_Master->RunParameters.CaptionText), caption);
+    EXPECT_EQ(Form_Main->windowTitle(), caption);
+    EXPECT_EQ(Form_Run->windowTitle(), caption);
+    EXPECT_FALSE(seen.shown.count("TForm_Master"));
+    EXPECT_FALSE(Form_Master->isEnabled());
     // Closing the main window ended the program.
     EXPECT_TRUE(finisher.closedMainWindow);
     EXPECT_FALSE(finisher.usedEndProgram);
 }
 
-TEST_F(StartupTest, AutoDokumRunsTheDownloadWithTableB) {
+TEST_F(StartupTest, AutoDokumRunsTheDownloadWithItsParams) {
     Observer seen;
     RunFinisher finisher;
     const std::string target = dir.path() + "/Docs/";
@@ -226,7 +234,7 @@ TEST_F(StartupTest, AutoDokumRunsTheDownloadWithTableB) {
     EXPECT_FALSE(finisher.usedEndProgram);
 }
 
-TEST_F(StartupTest, AutoVersionCheckRunsWithTableA) {
+TEST_F(StartupTest, AutoVersionCheckRunsWithVersionParams) {
     Observer seen;
     RunFinisher finisher;
     const std::string target = dir.path() + "/Prog/";

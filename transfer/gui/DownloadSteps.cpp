@@ -19,7 +19,9 @@ QString SaveFailedMessage(const std::string& dir, const std::string& fileName) {
 }
 
 QString BadVersionMessage(const QString& text) {
-    return QStringLiteral("Chybný formát čísla verze: ") + text;
+    // An empty version (the main window's check on a "dokum" run has no
+    // "/v:") would otherwise end the line with nothing to read.
+    return QStringLiteral("Chybný formát čísla verze: ") + (text.isEmpty() ? QStringLiteral("(prázdný text)") : text);
 }
 
 QString FromCp1250(const std::string& bytes) {

@@ -1,0 +1,193 @@
+// Halvorne run as the host runs it ("dokum", "/p:", "auto") against
+// misbehaving servers. The program is a copy in a temporary folder whose
+// configuration file sends every request through a "proxy" on a free
+// loopback port, which is the misbehaving server; so no fixed port is used.
+// The host sees the exit code and the target folder; the test also reads
+// the program's peak memory from the kernel.
+#include "HostileCases.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#ifndef HOSTILE_PROGRAM
+#error "HOSTILE_PROGRAM must name the program under test"
+#endif
+
+using namespace hostile;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Peak resident memory allowed to one run. A normal run of the program
+// stays well below it (also built with sanitizers); a client without limits
+// on headers or body sizes goes far beyond it against these servers.
+constexpr long kMaxPeakKb = 200L * 1024;
+
+struct RunResult {
+    bool exited = false;        // ended by itself before the test's deadline
+    int code = -1;              // its exit code
+    bool stillRunning = false;  // alive when the test stopped waiting
+    long peakKb = 0;            // peak resident memory
+};
+
+long PeakKbOf(pid_t pid) {
+    std::ifstream f("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(f, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
+    return 0;
+}
+
+class HostRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        program_ = tmp_.prefix() + "Halvorne";
+        fs::copy_file(HOSTILE_PROGRAM, program_);
+        fs::create_directories(tmp_.path() / "home");
+        target_ = tmp_.prefix() + "target/";
+        fs::create_directory(target_);
+        FillOldTree(target_);
+    }
+
+    // Runs "dokum" through the proxy at port. With stopWhen, the run is
+    // stopped (and its state noted) once stopWhen holds.
+    RunResult Run(int port, int seconds, const std::function<bool()>& stopWhen = {}) {
+        WriteFile(tmp_.prefix() + "Halvorne.INI", "[Proxy Server]\r\nUseProxy=1\r\nProxyName=127.0.0.1\r\nProxyPort=" +
+                                                      std::to_string(port) + "\r\n");
+        std::vector<std::string> args = {program_, "+@+", "dokum", "/p:" + target_, "auto"};
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const std::string home = (tmp_.path() / "home").string();
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::setenv("HOME", home.c_str(), 1);
+            ::setenv("XDG_CONFIG_HOME", home.c_str(), 1);
+            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        RunResult r;
+        const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+        int status = 0;
+        rusage usage{};
+        while (Clock::now() < deadline) {
+            if (::wait4(pid, &status, WNOHANG, &usage) == pid) {
+                r.exited = WIFEXITED(status);
+                r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+                r.peakKb = usage.ru_maxrss;
+                return r;
+            }
+            if (stopWhen && stopWhen())
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        r.stillRunning = true;
+        r.peakKb = PeakKbOf(pid);
+        ::kill(pid, SIGKILL);
+        ::wait4(pid, &status, 0, &usage);
+        r.peakKb = std::max<long>(r.peakKb, usage.ru_maxrss);
+        return r;
+    }
+
+    TempDir tmp_;
+    std::string program_;
+    std::string target_;
+};
+
+TEST_F(HostRun, NormalServerSavesTheDocument) {
+    const std::string body(1 << 20, 'd');
+    Server server([&body](Connection& c, int index) {
+        c.ReadRequest();
+        c.Send(Response(index == 0 ? kVersionFile : body));
+    });
+    const RunResult r = Run(server.Port(), 60);
+    ASSERT_TRUE(r.exited);
+    EXPECT_EQ(r.code, 21);
+    const auto requests = server.RequestLines();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0], "GET http://update.halvorne.test/halvorne/verze.txt HTTP/1.0");
+    EXPECT_EQ(requests[1], "GET http://update.halvorne.test/halvorne/DOKUMENTACE.PDF HTTP/1.0");
+    EXPECT_EQ(ListTree(target_), (std::set<std::string>{"DOKUMENTACE.PDF", "archiv/", "archiv/keep.txt"}));
+    EXPECT_EQ(ReadFile(target_ + "DOKUMENTACE.PDF"), body);
+    EXPECT_LE(r.peakKb, kMaxPeakKb);
+    std::printf("peak resident memory of a normal run: %ld KiB\n", r.peakKb);
+}
+
+class HostileVersionFileRun : public HostRun, public ::testing::WithParamInterface<Case> {};
+
+// The first request meets the misbehaving server: the run ends by itself
+// with 29 and the target folder is untouched.
+TEST_P(HostileVersionFileRun, EndsWith29AndTouchesNothing) {
+    const Case& c = GetParam();
+    Server server([&c](Connection& conn, int index) {
+        conn.ReadRequest();
+        if (index == 0)
+            c.play(conn);
+        else
+            conn.Send(Response("%PDF-doc"));
+    });
+    const RunResult r = Run(server.Port(), 90);
+    ASSERT_TRUE(r.exited) << "still running after 90 s";
+    if (c.saves) {
+        // Slow but correct: the document is fetched and saved.
+        EXPECT_EQ(r.code, 21);
+        EXPECT_EQ(ReadFile(target_ + "DOKUMENTACE.PDF"), "%PDF-doc");
+    } else {
+        EXPECT_EQ(r.code, 29);
+        EXPECT_EQ(server.Connections(), 1);
+        EXPECT_EQ(ListTree(target_), kOldTree);
+    }
+    EXPECT_LE(r.peakKb, kMaxPeakKb);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, HostileVersionFileRun, ::testing::ValuesIn(kCases), CaseName);
+
+class HostileDocumentRun : public HostRun, public ::testing::WithParamInterface<Case> {};
+
+// The document request meets the misbehaving server. A failed download
+// leaves the window open for the user (the exit code then comes with the
+// user's "Storno", which the in-process tests cover); here the program must
+// neither end nor grow, and leave the target folder as it was.
+TEST_P(HostileDocumentRun, StaysOpenBoundedAndLeavesNoFile) {
+    const Case& c = GetParam();
+    Server server([&c](Connection& conn, int index) {
+        conn.ReadRequest();
+        if (index == 0)
+            conn.Send(Response(kVersionFile));
+        else
+            c.play(conn);
+    });
+    Clock::time_point finishedAt{};
+    const RunResult r = Run(server.Port(), 90, [&] {
+        if (!server.Finished(1))
+            return false;
+        if (finishedAt == Clock::time_point{})
+            finishedAt = Clock::now();
+        return Clock::now() - finishedAt > std::chrono::milliseconds(2000);
+    });
+    if (c.saves) {
+        ASSERT_TRUE(r.exited);
+        EXPECT_EQ(r.code, 21);
+        EXPECT_EQ(ReadFile(target_ + "DOKUMENTACE.PDF"), "%PDF-slow");
+    } else {
+        EXPECT_TRUE(r.stillRunning) << "ended with " << r.code;
+        EXPECT_EQ(server.Connections(), 2);
+        EXPECT_EQ(ListTree(target_), kOldTree);
+    }
+    EXPECT_LE(r.peakKb, kMaxPeakKb);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, HostileDocumentRun, ::testing::ValuesIn(kCases), CaseName);
+
+} // namespace
