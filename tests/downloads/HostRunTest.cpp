@@ -14,6 +14,7 @@
 #include <optional>
 #include <chrono>
 #include <filesystem>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
@@ -86,6 +87,7 @@ protected:
         const std::string home = (tmp_.path() / "home").string();
         pid_t pid = ::fork();
         if (pid == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL); // never outlive a crashed test
             ::setenv("HOME", home.c_str(), 1);
             ::setenv("XDG_CONFIG_HOME", home.c_str(), 1);
             if (display.empty()) {

@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <fcntl.h>
@@ -33,6 +34,8 @@ void ChildProcess::Start(const std::vector<std::string>& argv, const std::string
     if (pid_ < 0)
         throw std::runtime_error("fork failed");
     if (pid_ == 0) {
+        // A test that crashes must not leave its server running.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         int log = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (log >= 0) {
             ::dup2(log, 1);
@@ -141,6 +144,7 @@ XvfbDisplay::XvfbDisplay() {
     if (pid_ < 0)
         throw std::runtime_error("fork failed");
     if (pid_ == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         ::close(fds[0]);
         int l = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (l >= 0) {
