@@ -8,7 +8,7 @@
 // - the same bytes give the same result whatever the receive splits (one
 //   byte at a time, random pieces, as much as the buffer takes);
 // - what the client holds stays within its limits: header lines and their
-//   count, the receive buffer, the body buffer's reservation;
+//   count, the receive buffer, the body's size and its buffer's reservation;
 // - a counted or until-close body is exactly the bytes after the header
 //   block; a chunked body is the concatenation of the chunks;
 // - the caller's bytes before the stream position survive, also on errors;
@@ -104,10 +104,14 @@ THttpLimits LimitsFor(uint8_t choice) {
     // The default line and header limits, with a smaller reservation so that
     // a declared size does not cost 64 MiB of allocation on every input.
     limits.MaxPresize = 1024 * 1024;
+    limits.GrowthStart = 64 * 1024;
     if ((choice & 3) != 3) {
         limits.MaxLineLength = 16 + (choice >> 2) * 4; // 16..268
         limits.MaxHeaderLines = 1 + (choice & 0x1F);
         limits.MaxPresize = (choice & 0x80) ? 0 : 1024;
+        limits.GrowthStart = (choice & 0x40) ? 16 : 2048;
+        limits.TrustFactor = (choice & 0x20) ? 1 : 8;
+        limits.MaxBodySize = (choice & 0x10) ? 300 : 40000;
     }
     return limits;
 }
@@ -141,7 +145,14 @@ Outcome Run(const uint8_t* data, std::size_t size, Split split, unsigned seed, c
     for (std::size_t i = 0; i < startPos; ++i)
         FUZZ_CHECK(stream.Data.size() > i && stream.Data[i] == 'P', "caller's byte %zu before the position lost", i);
     const std::size_t bodySize = stream.Data.size() - startPos;
-    const std::size_t allowed = 2 * std::max<std::size_t>({limits.MaxPresize + startPos, 64 * 1024, stream.Data.size()});
+    FUZZ_CHECK(bodySize <= limits.MaxBodySize, "a body of %zu bytes kept", bodySize);
+    // Reserved ahead: a declared size up to MaxPresize, else GrowthStart, then
+    // doubling, or a jump to the declared size once TrustFactor times the
+    // bytes that arrived cover it.
+    const std::size_t allowed =
+        2 * std::max<std::size_t>({startPos + std::max(limits.MaxPresize, limits.GrowthStart), 64 * 1024,
+                                   startPos + std::max<std::size_t>(limits.TrustFactor, 1) * (bodySize + 64 * 1024),
+                                   stream.Data.size()});
     FUZZ_CHECK(stream.Data.capacity() <= allowed, "body buffer reserved %zu bytes for %zu", stream.Data.capacity(),
                bodySize);
 

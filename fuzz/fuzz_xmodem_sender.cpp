@@ -36,9 +36,9 @@ public:
     }
 
     // The receiver's first words, before the sender has sent anything.
-    void Start(serial::SimulatedPort& port) { Answer(port, true); }
+    void Start(serial::PeerOutput& port) { Answer(port, true); }
 
-    void OnByte(serial::SimulatedPort& port, std::uint8_t byte) override {
+    void OnByte(serial::PeerOutput& port, std::uint8_t byte) override {
         FUZZ_CHECK(startSeenAt_ >= 0 && startSeenAt_ <= clock_.NowMs(), "a byte 0x%02X went out before any 'C'",
                    byte);
         ++sentBytes;
@@ -94,14 +94,14 @@ private:
         }
     }
 
-    void Deliver(serial::SimulatedPort& port, std::uint8_t b, std::int64_t delay) {
+    void Deliver(serial::PeerOutput& port, std::uint8_t b, std::int64_t delay) {
         port.Deliver(b, delay);
         acksDelivered += b == kAck;
         if (b == kStart && startSeenAt_ < 0)
             startSeenAt_ = clock_.NowMs() + delay;
     }
 
-    void Answer(serial::SimulatedPort& port, bool atStart) {
+    void Answer(serial::PeerOutput& port, bool atStart) {
         const std::uint8_t positive = atStart ? kStart : kAck;
         if (pos_ >= size_) {
             Deliver(port, positive, 0);

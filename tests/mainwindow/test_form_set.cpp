@@ -368,6 +368,23 @@ TEST_F(SettingsDialogTest, SaveIntoAFileThatCannotBeWrittenChangesNothing) {
     std::filesystem::rename(moved, dir);
 }
 
+// The file vanished and cannot be made again when the dialog opens: the
+// error is reported and the dialog shows the settings the program holds.
+TEST_F(SettingsDialogTest, ShowWhenTheFileCannotBeCreatedKeepsTheHeldSettings) {
+    Build({.iniContent = Ini("1", "held.proxy", "8080")});
+    const std::filesystem::path dir = std::filesystem::path(iniFile_).parent_path();
+    std::filesystem::remove_all(dir);
+    WriteWholeFile(dir.string(), "not a folder\n");
+    Open();
+    ASSERT_EQ(boxes_->Boxes().size(), 1u);
+    EXPECT_EQ(boxes_->Boxes()[0].text.toStdString(), "Unable to write to " + iniFile_);
+    EXPECT_EQ(boxes_->Boxes()[0].title, QString::fromUtf8("Chyba"));
+    EXPECT_TRUE(Form_Set->CheckBox_Set->isChecked());
+    EXPECT_EQ(Form_Set->LabeledEdit_ProxyName->text(), QString("held.proxy"));
+    EXPECT_EQ(Form_Set->SpinEdit_ProxyPort->value(), 8080);
+    ExpectParams(true, "held.proxy", 8080);
+}
+
 TEST_F(SettingsDialogTest, StornoRestoresTheRunParametersButNotTheFile) {
     Build({.iniContent = Ini("1", "first.proxy", "8080")});
     Open();
