@@ -492,6 +492,27 @@ TEST_F(SettingsDialogTest, SuccessfulTestThenStorno) {
     EXPECT_EQ(File()["proxyport"], std::to_string(proxy.Port()));
 }
 
+// A connection test that reaches the proxy succeeds even when the version
+// file is missing; the full check that follows then fails and leaves the
+// transfer window open with its outcome, which the user must be able to see.
+TEST_F(SettingsDialogTest, FullCheckAfterTheTestReportsInAVisibleTransferWindow) {
+    LoopbackHttpServer proxy; // serves nothing: every file is missing
+    Build({.iniContent = Ini("0", "", "0")});
+    AimChecksAt("http://update.example.test/halvorne/", "1.10");
+    Open();
+    ASSERT_TRUE(Activate(Form_Set));
+    ASSERT_FALSE(Form_Run->isVisible());
+    QTest::mouseClick(Form_Set->CheckBox_Set, Qt::LeftButton);
+    TypeInto(Form_Set->LabeledEdit_ProxyName, "127.0.0.1");
+    TypeInto(PortText(), QString::number(proxy.Port()));
+    QTest::mouseClick(Form_Set->Button_Test, Qt::LeftButton);
+
+    EXPECT_EQ(boxes_->Texts(), std::vector<QString>{QString::fromUtf8(kTestOk)});
+    EXPECT_EQ(proxy.RequestLines().size(), 2u);
+    EXPECT_EQ(Params().ExitCode, 29) << "the version file is missing";
+    EXPECT_TRUE(Form_Run->isVisible()) << "a failed full check stays open where the user sees it";
+}
+
 TEST_F(SettingsDialogTest, FailedTestWarnsAndKeepsTheSavedSettings) {
     Build({.iniContent = Ini("0", "", "0")});
     AimChecksAt("http://update.example.test/halvorne/", "1.10");
