@@ -18,12 +18,13 @@ using Bytes = std::vector<std::uint8_t>;
 namespace {
 
 Bytes Frame(std::uint8_t number, std::uint8_t fill) {
-    Bytes block(kBlockSize, fill);
-    Bytes f{kSoh, number, static_cast<std::uint8_t>(255 - number)};
-    f.insert(f.end(), block.begin(), block.end());
-    const std::uint16_t crc = Crc16(block.data(), block.size());
-    f.push_back(static_cast<std::uint8_t>(crc >> 8));
-    f.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+    Bytes f(kFrameSize, fill);
+    f[0] = kSoh;
+    f[1] = number;
+    f[2] = static_cast<std::uint8_t>(255 - number);
+    const std::uint16_t crc = Crc16(f.data() + 3, kBlockSize);
+    f[kFrameSize - 2] = static_cast<std::uint8_t>(crc >> 8);
+    f[kFrameSize - 1] = static_cast<std::uint8_t>(crc & 0xFF);
     return f;
 }
 
