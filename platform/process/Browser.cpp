@@ -20,6 +20,7 @@ namespace {
 // Desktop and list files are small; anything larger is not one of them and
 // is not read past this size.
 constexpr std::size_t kMaxConfigFileSize = 1 << 20;
+constexpr std::size_t kMaxDesktopIdLength = 255;
 
 std::string GetEnv(const char* name) {
     const char* v = std::getenv(name);
@@ -148,6 +149,10 @@ std::vector<std::string> MimeAppsLists() {
 // A desktop-file ID names a file, never a path: reject anything that could
 // climb out of the applications folders.
 bool IsPlainDesktopId(const std::string& id) {
+    // Longer than a file name may be: not an installed entry, and not worth
+    // trying in its many vendor-folder spellings.
+    if (id.size() > kMaxDesktopIdLength)
+        return false;
     if (id.size() <= 8 || id.compare(id.size() - 8, 8, ".desktop") != 0)
         return false;
     return id.find('/') == std::string::npos && id.find("..") == std::string::npos;

@@ -404,8 +404,13 @@ void TForm_Set::Button_TestClick() {
     const bool connected = Form_Run && Form_Run->CheckAndDownloadVersionFiles(this, true);
     if (connected) {
         Form_Master->ShowMessageDlg(TMsgDlgType::mtInformation, QString::fromUtf8(kTestOkText));
-        if (Form_Run)
+        // The full check reports its outcome in the transfer window, and a
+        // check that fails leaves it open with its message: show it, as the
+        // main window's own check does, or the user never learns the result.
+        if (Form_Run) {
+            Form_Run->show();
             Form_Run->CheckAndDownloadVersionFiles(this, false);
+        }
     } else {
         Form_Master->ShowMessageDlg(TMsgDlgType::mtWarning, QString::fromUtf8(kTestFailedText));
     }

@@ -1,5 +1,5 @@
 // Halvorne run from outside, as the asset-register application runs it: a
-// program built with its own stored texts (server 127.0.0.1:18123), copied
+// program built with its own stored texts (server 127.0.0.1:HOST_RUN_PORT), copied
 // with its configuration file into a temporary folder, started with the
 // launch marker, the task, "/v:", "/p:" and "auto"; the exit code and the
 // target directory are what the host sees.
@@ -14,6 +14,7 @@
 #include <optional>
 #include <chrono>
 #include <filesystem>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
@@ -86,6 +87,7 @@ protected:
         const std::string home = (tmp_.path() / "home").string();
         pid_t pid = ::fork();
         if (pid == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL); // never outlive a crashed test
             ::setenv("HOME", home.c_str(), 1);
             ::setenv("XDG_CONFIG_HOME", home.c_str(), 1);
             if (display.empty()) {
@@ -342,14 +344,20 @@ TEST_F(HostRunOnDisplay, WindowsLeftOpenEndWithTheirCodeWhenClosed) {
             proxy.Set("/halvorne/DOKUMENTACE.PDF", *c.newFile);
         WriteIni({true, c.refused ? UnusedLoopbackPort() : proxy.Port()});
         const pid_t pid = Start(c.dokum ? Dokum() : Chkver("5.10"), 0, x_.Name());
-        ASSERT_TRUE(WaitUntil([&] { return !x_.FindWindows("evidence majetku").empty(); }));
+        if (!WaitUntil([&] { return !x_.FindWindows("evidence majetku").empty(); })) {
+            const RunResult early = Wait(pid, 1);
+            FAIL() << "no transfer window; the run " << (early.exited ? "ended with " : "still runs, code ")
+                   << early.code;
+        }
         if (!c.lastRequest.empty())
             ASSERT_TRUE(WaitUntil([&] { return Requested(proxy, c.lastRequest); }));
-        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        // The rest of the run takes milliseconds; a loaded machine gets time
+        // to spare. A refused connection has no request to wait for.
+        std::this_thread::sleep_for(std::chrono::milliseconds(c.lastRequest.empty() ? 3000 : 1500));
         PressEscInTransferWindow();
         const RunResult r = Wait(pid, 20);
         EXPECT_TRUE(r.exited);
-        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(r.code, c.code) << "exit code " << r.code;
         EXPECT_EQ(ListTree(target_), kOldTree);
     }
 }
@@ -361,7 +369,7 @@ TEST_F(HostRunOnDisplay, MissingTargetDirectoryEndsWith25) {
     WriteIni({true, proxy.Port()});
     const pid_t pid = Start({kMarker, "dokum", "/p:" + target_ + "missing/", "auto"}, 0, x_.Name());
     ASSERT_TRUE(WaitUntil([&] { return Requested(proxy, "DOKUMENTACE.PDF"); }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     PressEscInTransferWindow();
     const RunResult r = Wait(pid, 20);
     EXPECT_EQ(r.code, 25);
@@ -375,7 +383,7 @@ TEST_F(HostRunOnDisplay, WriteFailingMidwayEndsWith25AndKeepsTheOldFiles) {
     WriteIni({true, proxy.Port()});
     const pid_t pid = Start(Dokum(), 65536, x_.Name());
     ASSERT_TRUE(WaitUntil([&] { return Requested(proxy, "DOKUMENTACE.PDF"); }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     PressEscInTransferWindow();
     const RunResult r = Wait(pid, 20);
     EXPECT_EQ(r.code, 25);

@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <fcntl.h>
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -33,6 +35,8 @@ void ChildProcess::Start(const std::vector<std::string>& argv, const std::string
     if (pid_ < 0)
         throw std::runtime_error("fork failed");
     if (pid_ == 0) {
+        // A test that crashes must not leave its server running.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         int log = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (log >= 0) {
             ::dup2(log, 1);
@@ -112,8 +116,13 @@ NginxServer::NginxServer(const std::string& rootDir, int fixedPort) {
     const fs::path prefix = tmp_.path() / "nginx";
     fs::create_directory(prefix);
     const std::string tmpl = ReadText(fs::path(HALVORNE_SOURCE_DIR) / "demo" / "nginx.conf.in");
-    // A port picked free may be taken before nginx binds it: try a few.
-    for (int attempt = 0; attempt < 5; ++attempt) {
+    // A port picked free may be taken before nginx binds it: try a few. A
+    // fixed port may be held for a while by the same test of another build
+    // tree: wait for it.
+    const int attempts = fixedPort ? 40 : 5;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        if (fixedPort && attempt > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
         port_ = fixedPort ? fixedPort : UnusedLoopbackPort();
         std::string conf = tmpl;
         ReplaceAll(conf, "@PREFIX@", prefix.string());
@@ -133,48 +142,57 @@ NginxServer::NginxServer(const std::string& rootDir, int fixedPort) {
 }
 
 XvfbDisplay::XvfbDisplay() {
-    int fds[2];
-    if (::pipe(fds) != 0)
-        throw std::runtime_error("pipe failed");
+    // A display number of our own, well away from :0 and the small numbers
+    // that other tools pick first, so no one else's server or clean-up
+    // meets ours. Xvfb refuses a number whose lock file exists; then retry.
+    std::random_device rd;
     const std::string log = (tmp_.path() / "xvfb.log").string();
-    pid_ = ::fork();
-    if (pid_ < 0)
-        throw std::runtime_error("fork failed");
-    if (pid_ == 0) {
-        ::close(fds[0]);
-        int l = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (l >= 0) {
-            ::dup2(l, 1);
-            ::dup2(l, 2);
-        }
-        const std::string fd = std::to_string(fds[1]);
-        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-                 static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ::close(fds[1]);
-    // Xvfb writes the display number once it is ready; bounded wait.
-    std::string number;
-    for (int i = 0; i < 100 && number.find('\n') == std::string::npos; ++i) {
-        pollfd p{fds[0], POLLIN, 0};
-        if (::poll(&p, 1, 100) <= 0)
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const int n = 300 + static_cast<int>(rd() % 600);
+        const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+        if (fs::exists(socket) || fs::exists("/tmp/.X" + std::to_string(n) + "-lock"))
             continue;
-        char buf[32];
-        ssize_t r = ::read(fds[0], buf, sizeof buf);
-        if (r <= 0)
-            break;
-        number.append(buf, static_cast<std::size_t>(r));
+        name_ = ":" + std::to_string(n);
+        pid_ = ::fork();
+        if (pid_ < 0)
+            throw std::runtime_error("fork failed");
+        if (pid_ == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            int l = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (l >= 0) {
+                ::dup2(l, 1);
+                ::dup2(l, 2);
+            }
+            ::execlp("Xvfb", "Xvfb", name_.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+                     static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        // Ready once its socket exists and a client can talk to it.
+        for (int i = 0; i < 100; ++i) {
+            if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+                pid_ = -1;
+                break;
+            }
+            int status = 1;
+            if (fs::exists(socket)) {
+                Xdotool({"getdisplaygeometry"}, &status);
+                if (status == 0)
+                    return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
     }
-    ::close(fds[0]);
-    if (number.empty() || number.find('\n') == std::string::npos) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-        throw std::runtime_error("Xvfb did not start: " + ReadText(log));
-    }
-    name_ = ":" + number.substr(0, number.find('\n'));
+    throw std::runtime_error("Xvfb did not start: " + ReadText(log));
 }
 
 XvfbDisplay::~XvfbDisplay() {
+    if (pid_ <= 0)
+        return;
     ::kill(pid_, SIGTERM);
     for (int i = 0; i < 100; ++i) {
         if (::waitpid(pid_, nullptr, WNOHANG) == pid_)

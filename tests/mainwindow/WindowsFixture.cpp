@@ -3,6 +3,7 @@
 #include "startup/core/StoredTextValues.h"
 #include "startup/gui/Form_Main.h"
 #include "startup/gui/Form_Set.h"
+#include "startup/gui/Startup.h"
 #include "transfer/gui/FormDownloadSet.h"
 #include "transfer/gui/Form_Run.h"
 
@@ -287,16 +288,7 @@ void WindowsFixture::TearDown() {
     for (QWidget* w : std::initializer_list<QWidget*>{FormDownloadSet, Form_Main, Form_Set, Form_Run})
         if (w)
             w->hide();
-    delete FormDownloadSet;
-    FormDownloadSet = nullptr;
-    delete Form_Main;
-    Form_Main = nullptr;
-    delete Form_Set;
-    Form_Set = nullptr;
-    delete Form_Run;
-    Form_Run = nullptr;
-    delete Form_Master;
-    Form_Master = nullptr;
+    DestroyHalvorneWindows();
     boxes_.reset();
     QCoreApplication::processEvents();
 }

@@ -368,6 +368,23 @@ TEST_F(SettingsDialogTest, SaveIntoAFileThatCannotBeWrittenChangesNothing) {
     std::filesystem::rename(moved, dir);
 }
 
+// The file vanished and cannot be made again when the dialog opens: the
+// error is reported and the dialog shows the settings the program holds.
+TEST_F(SettingsDialogTest, ShowWhenTheFileCannotBeCreatedKeepsTheHeldSettings) {
+    Build({.iniContent = Ini("1", "held.proxy", "8080")});
+    const std::filesystem::path dir = std::filesystem::path(iniFile_).parent_path();
+    std::filesystem::remove_all(dir);
+    WriteWholeFile(dir.string(), "not a folder\n");
+    Open();
+    ASSERT_EQ(boxes_->Boxes().size(), 1u);
+    EXPECT_EQ(boxes_->Boxes()[0].text.toStdString(), "Unable to write to " + iniFile_);
+    EXPECT_EQ(boxes_->Boxes()[0].title, QString::fromUtf8("Chyba"));
+    EXPECT_TRUE(Form_Set->CheckBox_Set->isChecked());
+    EXPECT_EQ(Form_Set->LabeledEdit_ProxyName->text(), QString("held.proxy"));
+    EXPECT_EQ(Form_Set->SpinEdit_ProxyPort->value(), 8080);
+    ExpectParams(true, "held.proxy", 8080);
+}
+
 TEST_F(SettingsDialogTest, StornoRestoresTheRunParametersButNotTheFile) {
     Build({.iniContent = Ini("1", "first.proxy", "8080")});
     Open();
@@ -473,6 +490,27 @@ TEST_F(SettingsDialogTest, SuccessfulTestThenStorno) {
     EXPECT_EQ(File()["useproxy"], "1");
     EXPECT_EQ(File()["proxyname"], "127.0.0.1");
     EXPECT_EQ(File()["proxyport"], std::to_string(proxy.Port()));
+}
+
+// A connection test that reaches the proxy succeeds even when the version
+// file is missing; the full check that follows then fails and leaves the
+// transfer window open with its outcome, which the user must be able to see.
+TEST_F(SettingsDialogTest, FullCheckAfterTheTestReportsInAVisibleTransferWindow) {
+    LoopbackHttpServer proxy; // serves nothing: every file is missing
+    Build({.iniContent = Ini("0", "", "0")});
+    AimChecksAt("http://update.example.test/halvorne/", "1.10");
+    Open();
+    ASSERT_TRUE(Activate(Form_Set));
+    ASSERT_FALSE(Form_Run->isVisible());
+    QTest::mouseClick(Form_Set->CheckBox_Set, Qt::LeftButton);
+    TypeInto(Form_Set->LabeledEdit_ProxyName, "127.0.0.1");
+    TypeInto(PortText(), QString::number(proxy.Port()));
+    QTest::mouseClick(Form_Set->Button_Test, Qt::LeftButton);
+
+    EXPECT_EQ(boxes_->Texts(), std::vector<QString>{QString::fromUtf8(kTestOk)});
+    EXPECT_EQ(proxy.RequestLines().size(), 2u);
+    EXPECT_EQ(Params().ExitCode, 29) << "the version file is missing";
+    EXPECT_TRUE(Form_Run->isVisible()) << "a failed full check stays open where the user sees it";
 }
 
 TEST_F(SettingsDialogTest, FailedTestWarnsAndKeepsTheSavedSettings) {

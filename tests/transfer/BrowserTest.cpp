@@ -185,6 +185,18 @@ TEST(RegisteredBrowser, IdsThatAreNotPlainFileNamesAreIgnored) {
     EXPECT_EQ(RegisteredBrowserCommand(), "");
 }
 
+TEST(RegisteredBrowser, OverlongIdsAreIgnored) {
+    FakeDesktop d;
+    // Far longer than any file name, and full of would-be vendor prefixes.
+    std::string longId;
+    for (int i = 0; i < 20000; ++i)
+        longId += "a-";
+    longId += "web.desktop";
+    d.WriteDesktopEntry("web.desktop", "/usr/bin/web %u");
+    d.WriteMimeApps(d.ConfigHome(), {{"x-scheme-handler/http", longId + ";web.desktop"}});
+    EXPECT_EQ(RegisteredBrowserCommand(), "\"/usr/bin/web\" %u");
+}
+
 TEST(RegisteredBrowser, OversizedFilesAreNotReadPastTheLimit) {
     FakeDesktop d;
     // A list far larger than any real one whose entry sits past the limit.

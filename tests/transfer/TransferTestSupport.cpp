@@ -4,6 +4,7 @@
 #include "startup/gui/Form_Main.h"
 #include "startup/gui/Form_Master.h"
 #include "startup/gui/Form_Set.h"
+#include "startup/gui/Startup.h"
 #include "transfer/gui/FormDownloadSet.h"
 #include "transfer/gui/Form_Run.h"
 
@@ -46,17 +47,8 @@ HalvorneWindows::HalvorneWindows(const WindowsOptions& options) {
 }
 
 HalvorneWindows::~HalvorneWindows() {
-    delete FormDownloadSet;
-    FormDownloadSet = nullptr;
-    // Closing the main window would end the program; it is simply dropped.
-    delete Form_Main;
-    Form_Main = nullptr;
-    delete Form_Set;
-    Form_Set = nullptr;
-    delete Form_Run;
-    Form_Run = nullptr;
-    delete Form_Master;
-    Form_Master = nullptr;
+    // Closing the main window would end the program; the windows are simply dropped.
+    DestroyHalvorneWindows();
 }
 
 ModalAnswerer::ModalAnswerer() {

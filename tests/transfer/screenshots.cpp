@@ -11,7 +11,10 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QAbstractButton>
 #include <QLabel>
+#include <QMessageBox>
+#include <QTimer>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
@@ -136,6 +139,22 @@ int main(int argc, char** argv) {
         ok &= Save(FormDownloadSet, out, QStringLiteral("next-step-pdf"));
         FormDownloadSet->hide();
         Form_Run->hide();
+
+        // The change viewer's warning when there is no browser and the
+        // address is not a local file, grabbed while the box is open.
+        QTimer::singleShot(0, [&] {
+            if (QWidget* box = QApplication::activeModalWidget()) {
+                ok &= Save(box, out, QStringLiteral("viewer-warning"));
+                if (auto* mb = qobject_cast<QMessageBox*>(box); mb && !mb->buttons().isEmpty())
+                    mb->buttons().first()->click();
+                else
+                    box->close();
+            }
+        });
+        // An empty desktop: no browser is registered here.
+        for (const char* var : {"HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_DATA_HOME", "XDG_DATA_DIRS"})
+            qputenv(var, QByteArray::fromStdString(dir + "/empty-desktop"));
+        Form_Run->ShowChangesFile(nullptr, Form_Master->GetChangesHtmlAddress());
     }
     {
         Windows w(dir, /*autoMode=*/false);
