@@ -101,8 +101,9 @@ TEST(DokumFlow, EveryEndWithItsExitCodeStatusAndMessage) {
         else
             EXPECT_TRUE(h.terminations.empty());
         EXPECT_EQ(ListTree(h.Target()), c.tree);
-        if (c.tree.count("DOKUMENTACE.PDF"))
+        if (c.tree.count("DOKUMENTACE.PDF")) {
             EXPECT_TRUE(ReadFile(h.Target() + "DOKUMENTACE.PDF") == c.saved) << "saved bytes differ";
+        }
         // A first stage that fails never asks for the documentation.
         const bool askedForDok = [&] {
             for (const auto& l : server.RequestLines())

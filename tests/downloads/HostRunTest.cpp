@@ -349,8 +349,9 @@ TEST_F(HostRunOnDisplay, WindowsLeftOpenEndWithTheirCodeWhenClosed) {
             FAIL() << "no transfer window; the run " << (early.exited ? "ended with " : "still runs, code ")
                    << early.code;
         }
-        if (!c.lastRequest.empty())
+        if (!c.lastRequest.empty()) {
             ASSERT_TRUE(WaitUntil([&] { return Requested(proxy, c.lastRequest); }));
+        }
         // The rest of the run takes milliseconds; a loaded machine gets time
         // to spare. A refused connection has no request to wait for.
         std::this_thread::sleep_for(std::chrono::milliseconds(c.lastRequest.empty() ? 3000 : 1500));

@@ -38,12 +38,15 @@ void CheckEnd(WindowHarness& h, const Expect& e, const std::string& what) {
         EXPECT_EQ(TextColour(Form_Run->Label_Msg), e.messageColour);
     }
     EXPECT_EQ(!Form_Run->isVisible(), e.closed);
-    if (e.closed && e.exitCode != 0)
+    if (e.closed && e.exitCode != 0) {
         EXPECT_TRUE(EndedWith(h, e.exitCode));
-    if (e.closed && e.exitCode == 0)
+    }
+    if (e.closed && e.exitCode == 0) {
         EXPECT_TRUE(Form_Master->QuitRequested && h.terminations.empty());
-    if (!e.closed)
+    }
+    if (!e.closed) {
         EXPECT_TRUE(h.terminations.empty());
+    }
 }
 
 bool RunCheck(WindowHarness& h, const std::string& serverDir, const std::string& installed,
@@ -134,8 +137,9 @@ TEST(VersionCheckFlow, EveryEndWithItsExitCodeStatusAndMessage) {
         CheckEnd(h, e, c.name);
         EXPECT_EQ(ListTree(h.Target()), c.tree);
         EXPECT_EQ(h.dialogShowings, static_cast<int>(c.answers.size()));
-        if (c.tree.count("EVMAJ_SETUP.ZIP"))
+        if (c.tree.count("EVMAJ_SETUP.ZIP")) {
             EXPECT_TRUE(ReadFile(h.Target() + "EVMAJ_SETUP.ZIP") == kZip) << "saved bytes differ";
+        }
     }
 }
 
@@ -160,8 +164,9 @@ TEST(VersionCheckFlow, ComparesVersionsAsDecimalNumbers) {
         RunCheck(h, server.Address("halvorne"), c.installed);
         EXPECT_EQ(h.dialogShowings, c.dialog ? 1 : 0);
         EXPECT_EQ(h.ExitCode(), c.dialog ? 0 : 29);
-        if (c.dialog)
+        if (c.dialog) {
             EXPECT_EQ(h.dialogVersionTexts.at(0), c.shown);
+        }
     }
 }
 

@@ -680,8 +680,9 @@ TEST(HostileInput, ReceiverEndsAndWritesOnlyCheckedFrames)
         // may now and then be taken; their count is what is checked here.)
         const std::size_t acks = Count(run.port.Written(), kAck);
         ASSERT_LE(run.sink.bytes.size(), 128 * acks) << round;
-        if (run.result == kTransferOk)
+        if (run.result == kTransferOk) {
             ASSERT_GE(acks, 1u);
+        }
         // Bounded: the simulated time stays within what the tries allow.
         ASSERT_LT(run.clock.NowMs(), 200000) << round;
     }
@@ -704,8 +705,9 @@ TEST(HostileInput, SenderEndsOnAnyAnswers)
         ASSERT_TRUE(run.result == kTransferOk || run.result == kTransferFailed);
         const auto& w = run.port.Written();
         // Success needs four ACKed frames and an ACKed EOT.
-        if (run.result == kTransferOk)
+        if (run.result == kTransferOk) {
             ASSERT_GE(Count(answers, kAck), 5u);
+        }
         // Every byte written is part of a frame or an EOT.
         std::size_t at = 0;
         while (at < w.size() && w[at] == kSoh) {
