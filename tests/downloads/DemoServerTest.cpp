@@ -1,7 +1,7 @@
 // The demo update server: nginx with demo/nginx.conf.in serves every file
 // the program asks for under the addresses of the default stored texts, and
 // the files are what the program relies on.
-#include "TempDir.h"
+#include "tests/support/TempDir.h"
 #include "WebServers.h"
 
 #include "http/IdHTTP.h"

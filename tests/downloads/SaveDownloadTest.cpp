@@ -1,6 +1,6 @@
 #include "platform/files/FileOps.h"
 #include "transfer/core/SaveDownload.h"
-#include "TempDir.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 

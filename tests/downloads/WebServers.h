@@ -3,7 +3,7 @@
 // their destructors; tinyproxy comes from tests/support (test_servers).
 #pragma once
 
-#include "TempDir.h"
+#include "tests/support/TempDir.h"
 
 #include <string>
 #include <sys/types.h>

@@ -3,7 +3,7 @@
 // cannot see from outside: the status line, its colour, the message line.
 #pragma once
 
-#include "TempDir.h"
+#include "tests/support/TempDir.h"
 
 #include "startup/gui/Form_Main.h"
 #include "startup/gui/Form_Master.h"

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "HostileServer.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -72,50 +73,10 @@ inline std::string CaseName(const ::testing::TestParamInfo<Case>& info) { return
 // A version file the documentation download accepts (5 bytes or more).
 inline const std::string kVersionFile = "5.23\r\n";
 
-class TempDir {
-public:
-    TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "halvorne-robust-XXXXXX").string();
-        if (!::mkdtemp(tmpl.data()))
-            throw std::runtime_error("mkdtemp failed");
-        path_ = tmpl;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::string prefix() const { return path_.string() + "/"; }
-
-private:
-    std::filesystem::path path_;
-};
-
-inline void WriteFile(const std::filesystem::path& p, const std::string& bytes) {
-    std::ofstream f(p, std::ios::binary);
-    f << bytes;
-}
-
-inline std::string ReadFile(const std::filesystem::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-// Entries of dir (recursively), directories with a trailing '/'.
-inline std::set<std::string> ListTree(const std::filesystem::path& dir) {
-    std::set<std::string> out;
-    std::error_code ec;
-    for (auto it = std::filesystem::recursive_directory_iterator(dir, ec);
-         it != std::filesystem::recursive_directory_iterator(); ++it) {
-        std::string rel = std::filesystem::relative(it->path(), dir).string();
-        if (it->is_directory())
-            rel += "/";
-        out.insert(rel);
-    }
-    return out;
-}
+using testsupport::ListTree;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
 
 // A target folder as the host leaves it: an old file and a sub-folder.
 inline const std::set<std::string> kOldTree = {"OLD_DOC.PDF", "archiv/", "archiv/keep.txt"};

@@ -4,6 +4,7 @@
 // (the longest gap between two idle callbacks of the anti-freeze).
 #include "HostileCases.h"
 
+#include "startup/gui/Startup.h"
 #include "startup/gui/Form_Main.h"
 #include "startup/gui/Form_Master.h"
 #include "startup/gui/Form_Set.h"
@@ -63,18 +64,7 @@ public:
                 serve();
         };
     }
-    ~Windows() {
-        delete FormDownloadSet;
-        FormDownloadSet = nullptr;
-        delete Form_Main;
-        Form_Main = nullptr;
-        delete Form_Set;
-        Form_Set = nullptr;
-        delete Form_Run;
-        Form_Run = nullptr;
-        delete Form_Master;
-        Form_Master = nullptr;
-    }
+    ~Windows() { DestroyHalvorneWindows(); }
 
     // Runs the download against http://127.0.0.1:port/halvorne/.
     void Run(int port) {

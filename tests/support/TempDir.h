@@ -1,4 +1,5 @@
-// A temporary directory for one test, removed with everything in it.
+// A temporary directory for one test, removed with everything in it, and
+// small file helpers shared by the test folders.
 #pragma once
 
 #include <filesystem>
@@ -14,7 +15,7 @@ namespace testsupport {
 class TempDir {
 public:
     TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "halvorne-dl-XXXXXX").string();
+        std::string tmpl = (std::filesystem::temp_directory_path() / "halvorne-test-XXXXXX").string();
         if (!::mkdtemp(tmpl.data()))
             throw std::runtime_error("mkdtemp failed");
         path_ = tmpl;
