@@ -10,7 +10,7 @@
 #
 # The values live only in a small per-program library compiled from
 # startup/stored/StoredTextValues.cpp against that program's generated
-# header; startup_core and halvorne_gui never contain them. So one build can
+# header; startup_core and startup_gui never contain them. So one build can
 # make several programs with different texts:
 #
 #   halvorne_add_program(<target>
@@ -20,10 +20,10 @@
 #     [CHANGES_HTML_ADDRESS <address>] [CHANGES_PDF_ADDRESS <address>]
 #     [CAPTION_NOTICE <text>])
 #
-# builds the executable <target> from startup/main.cpp and halvorne_gui with
+# builds the executable <target> from startup/main.cpp and startup_gui with
 # its own texts; every value left out takes the cache variable's value.
 # halvorne_add_stored_texts(<library> ...) takes the same keywords and makes
-# only the OBJECT library, for tests that link halvorne_gui themselves.
+# only the OBJECT library, for tests that link startup_gui themselves.
 
 set(HALVORNE_DEMO_PORT 18080 CACHE STRING "Loopback port of the demo update server")
 set(_demo "http://127.0.0.1:${HALVORNE_DEMO_PORT}/halvorne/")
@@ -164,7 +164,8 @@ function(_halvorne_stored_texts_library lib type marker vdir vfile newfile dokfi
   halvorne_write_config_header("${dir}/HalvorneConfig.h" "${marker}" "${vdir}" "${vfile}"
     "${newfile}" "${dokfile}" "${html}" "${pdf}" "${notice}")
   add_library(${lib} ${type} "${_HALVORNE_CONFIG_DIR}/../startup/stored/StoredTextValues.cpp")
-  target_include_directories(${lib} PRIVATE "${dir}" "${PROJECT_SOURCE_DIR}")
+  target_include_directories(${lib} PRIVATE "${dir}")
+  target_link_libraries(${lib} PRIVATE startup_core)
 endfunction()
 
 # The OBJECT library <lib> with one program's launch marker and stored texts.
@@ -184,10 +185,10 @@ function(halvorne_add_program target)
     "${_T_VERSION_FILE_NAME}" "${_T_NEW_VERSION_FILE_NAME}" "${_T_DOKUM_FILE_NAME}"
     "${_T_CHANGES_HTML_ADDRESS}" "${_T_CHANGES_PDF_ADDRESS}" "${_T_CAPTION_NOTICE}")
   add_executable(${target} "${PROJECT_SOURCE_DIR}/startup/main.cpp")
-  target_link_libraries(${target} PRIVATE ${target}_stored_texts halvorne_gui)
+  target_link_libraries(${target} PRIVATE ${target}_stored_texts startup_gui)
 endfunction()
 
-# The configured values as a STATIC library. halvorne_gui hands it on to
+# The configured values as a STATIC library. startup_gui hands it on to
 # whatever links it (tests); an archive member is only pulled in for symbols
 # still undefined, so a program's own texts always win over these.
 function(halvorne_add_default_stored_texts lib)

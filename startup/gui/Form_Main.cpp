@@ -14,7 +14,7 @@
 #include <QShowEvent>
 #include <QStyleOptionMenuItem>
 
-TForm_Main* Form_Main = nullptr;
+QPointer<TForm_Main> Form_Main;
 
 namespace {
 

@@ -1,6 +1,7 @@
 // The main window of the interactive path: a menu bar and nothing else.
 #pragma once
 
+#include <QPointer>
 #include <QMainWindow>
 
 class QAction;
@@ -39,4 +40,5 @@ private:
     bool frameFitted_ = false;
 };
 
-extern TForm_Main* Form_Main;
+// The single instance while it exists; owned by whoever created it.
+extern QPointer<TForm_Main> Form_Main;

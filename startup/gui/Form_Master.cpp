@@ -5,6 +5,8 @@
 #include "startup/core/StartupTexts.h"
 #include "startup/core/StoredTextValues.h"
 #include "startup/core/StoredTexts.h"
+#include "startup/gui/Form_Main.h"
+#include "startup/gui/Form_Set.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
@@ -14,7 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-TForm_Master* Form_Master = nullptr;
+QPointer<TForm_Master> Form_Master;
 
 namespace {
 
@@ -117,4 +119,27 @@ void TForm_Master::ReadProxySettings() {
     std::string error;
     if (!halvorne::LoadProxySettings(RunParameters, error))
         ShowMessageDlg(TMsgDlgType::mtError, QString::fromStdString(error));
+}
+
+transfer::gui::TProxySettings TForm_Master::Proxy() const {
+    return {RunParameters.UseProxy, RunParameters.ProxyName, RunParameters.ProxyPort};
+}
+
+std::string TForm_Master::ChangesAddress(bool pdf) const {
+    return pdf ? GetChangesPdfAddress() : GetChangesHtmlAddress();
+}
+
+void TForm_Master::ShowMainWindow() {
+    if (Form_Main)
+        Form_Main->show();
+}
+
+void TForm_Master::CloseMainWindow() {
+    if (Form_Main)
+        Form_Main->close();
+}
+
+void TForm_Master::OpenSettingsDialog() {
+    if (Form_Set)
+        Form_Set->ShowModeless();
 }

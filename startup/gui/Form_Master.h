@@ -3,7 +3,9 @@
 #pragma once
 
 #include "startup/core/RunParameters.h"
+#include "transfer/gui/TransferHost.h"
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -12,9 +14,8 @@
 #include <string_view>
 #include <vector>
 
-enum class TMsgDlgType { mtWarning, mtError, mtInformation };
-
-class TForm_Master : public QWidget {
+// Also the transfer windows' way into the program (TTransferHost).
+class TForm_Master : public QWidget, public transfer::gui::TTransferHost {
     Q_OBJECT
 public:
     // Master creation: parses the arguments (args[0] is the program file and
@@ -40,16 +41,28 @@ public:
     bool ExtractParamValue(const std::string& word, const std::string& prefix, std::string& value) const;
 
     // Modal message box with the kind's icon and caption and one "OK" button.
-    void ShowMessageDlg(TMsgDlgType kind, const QString& text);
+    void ShowMessageDlg(TMsgDlgType kind, const QString& text) override;
 
     // ExitCode != 0: the process ends at once with it. ExitCode == 0: the
     // event loop is asked to stop (also when it has not started yet).
-    void EndProgram();
+    void EndProgram() override;
 
     // Fills UseProxy, ProxyName, ProxyPort from the configuration file
     // (creating it with defaults when missing); a failed write is reported
     // in an error box "Unable to write to %s" and the values are kept.
     void ReadProxySettings();
+
+    // What the transfer windows read and do through TTransferHost.
+    bool AutoMode() const override { return RunParameters.AutoMode; }
+    std::string CaptionText() const override { return RunParameters.CaptionText; }
+    transfer::gui::TProxySettings Proxy() const override;
+    std::string VersionFileName() const override { return GetVersionFileName(); }
+    std::string ChangesAddress(bool pdf) const override;
+    int ExitCode() const override { return RunParameters.ExitCode; }
+    void SetExitCode(int code) override { RunParameters.ExitCode = code; }
+    void ShowMainWindow() override;
+    void CloseMainWindow() override;
+    void OpenSettingsDialog() override;
 
     // Set by EndProgram with ExitCode 0; start-up honours it before it
     // would enter the event loop.
@@ -65,4 +78,5 @@ public:
     int EndedExitCode = 0;
 };
 
-extern TForm_Master* Form_Master;
+// The single instance while it exists; owned by whoever created it.
+extern QPointer<TForm_Master> Form_Master;

@@ -19,7 +19,7 @@
 #include <limits>
 #include <vector>
 
-TForm_Set* Form_Set = nullptr;
+QPointer<TForm_Set> Form_Set;
 
 namespace {
 

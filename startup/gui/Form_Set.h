@@ -1,6 +1,7 @@
 // The connection-settings dialog: edits, saves and tests the proxy settings.
 #pragma once
 
+#include <QPointer>
 #include <QColor>
 #include <QDialog>
 #include <string>
@@ -53,4 +54,5 @@ private:
     bool frameFitted_ = false;
 };
 
-extern TForm_Set* Form_Set;
+// The single instance while it exists; owned by whoever created it.
+extern QPointer<TForm_Set> Form_Set;

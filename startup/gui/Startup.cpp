@@ -3,20 +3,26 @@
 #include "startup/core/StartupTexts.h"
 #include "startup/gui/Form_Main.h"
 #include "startup/gui/Form_Master.h"
-#include "startup/gui/Form_Set.h"
-#include "transfer/gui/FormDownloadSet.h"
-#include "transfer/gui/Form_Run.h"
+#include "startup/gui/HalvorneWindows.h"
+#include "transfer/core/ErrorClass.h"
 
 #include <QApplication>
 
 #include <climits>
+#include <memory>
 #include <unistd.h>
 
-std::array<std::string, 10> VersionParamTexts(const TForm_Master& master) {
+TVersionParamSets VersionParamSets(const TForm_Master& master) {
     const TRunParameters& p = master.RunParameters;
-    return {std::string(), master.GetVersionDirAddress(), master.GetVersionFileName(), std::string(), std::string(),
-            p.CurrentVersion, master.GetVersionDirAddress(), master.GetVersionFileName(),
-            master.GetNewVersionFileName(), p.TargetDir};
+    TVersionParamSets sets;
+    sets.TestSet.ServerDirAddress = master.GetVersionDirAddress();
+    sets.TestSet.VersionFileName = master.GetVersionFileName();
+    sets.MainSet.CurrentVersion = p.CurrentVersion;
+    sets.MainSet.ServerDirAddress = master.GetVersionDirAddress();
+    sets.MainSet.VersionFileName = master.GetVersionFileName();
+    sets.MainSet.NewFileName = master.GetNewVersionFileName();
+    sets.MainSet.TargetDir = p.TargetDir;
+    return sets;
 }
 
 std::array<std::string, 3> DokumParamTexts(const TForm_Master& master) {
@@ -25,9 +31,13 @@ std::array<std::string, 3> DokumParamTexts(const TForm_Master& master) {
 
 namespace {
 
+// The windows of the running program; main() and the tests end them with
+// DestroyHalvorneWindows once they are done looking at them.
+std::unique_ptr<THalvorneWindows> g_windows;
+
 void HandOverVersionParams(QObject* sender) {
-    const auto t = VersionParamTexts(*Form_Master);
-    Form_Run->SetCheckAndDownloadVersionParams(sender, t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7], t[8], t[9]);
+    const TVersionParamSets sets = VersionParamSets(*Form_Master);
+    Form_Run->SetCheckAndDownloadVersionParams(sender, sets.TestSet, sets.MainSet);
 }
 
 void HandOverDokumParams(QObject* sender) {
@@ -44,18 +54,7 @@ std::string ProgramFilePath() {
     return QCoreApplication::applicationFilePath().toStdString();
 }
 
-void DestroyHalvorneWindows() {
-    delete FormDownloadSet;
-    FormDownloadSet = nullptr;
-    delete Form_Main;
-    Form_Main = nullptr;
-    delete Form_Set;
-    Form_Set = nullptr;
-    delete Form_Run;
-    Form_Run = nullptr;
-    delete Form_Master;
-    Form_Master = nullptr;
-}
+void DestroyHalvorneWindows() { g_windows.reset(); }
 
 int RunHalvorne(const std::vector<std::string>& args, const std::string& programFile, const TStartupOptions& options) {
     // The program ends only through EndProgram, never because the last
@@ -64,24 +63,20 @@ int RunHalvorne(const std::vector<std::string>& args, const std::string& program
     QApplication::setQuitOnLastWindowClosed(false);
     QObject* const app = QCoreApplication::instance();
 
-    // The later windows read the run parameters while they are created, so
-    // the master comes first and is complete before any of them.
-    Form_Master = new TForm_Master(args, programFile);
-    if (options.TerminateProcess) Form_Master->TerminateProcess = options.TerminateProcess;
-    Form_Run = new TForm_Run();
-    Form_Set = new TForm_Set();
-    Form_Main = new TForm_Main();
-    FormDownloadSet = new TFormDownloadSet();
+    g_windows.reset();
+    THalvorneWindowsOptions windowOptions;
+    windowOptions.TerminateProcess = options.TerminateProcess;
+    g_windows = std::make_unique<THalvorneWindows>(args, programFile, windowOptions);
 
     TRunParameters& params = Form_Master->RunParameters;
     if (!params.ParamsValid) {
         if (params.NotFromHost) {
             // The warning has been shown; end quietly without a window.
-            params.ExitCode = 0;
+            params.ExitCode = transfer::kExitNone;
             Form_Master->QuitRequested = true;
             return 0;
         }
-        params.ExitCode = 99;
+        params.ExitCode = transfer::kExitOtherFailure;
         Form_Master->ShowMessageDlg(TMsgDlgType::mtError, QString::fromUtf8(halvorne::texts::kInvalidParameters));
         Form_Master->EndProgram();
         return Form_Master->EndedExitCode;

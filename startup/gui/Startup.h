@@ -3,6 +3,8 @@
 // event loop. main() calls it; tests call it in-process.
 #pragma once
 
+#include "transfer/gui/Form_Run.h"
+
 #include <array>
 #include <functional>
 #include <string>
@@ -21,17 +23,21 @@ int RunHalvorne(const std::vector<std::string>& args, const std::string& program
 
 class TForm_Master;
 
-// The ten texts for SetCheckAndDownloadVersionParams: 1-5 the connection
-// test's set (empty, version directory, version file, empty, empty), 6-10
-// the version check's (installed version, version directory, version file,
-// new-version file, target directory). Each getter is asked afresh.
-std::array<std::string, 10> VersionParamTexts(const TForm_Master& master);
+// The two sets for SetCheckAndDownloadVersionParams: the connection test's
+// (only the version directory and the version file) and the version
+// check's (installed version, version directory, version file, new-version
+// file, target directory). Each getter is asked afresh.
+struct TVersionParamSets {
+    VersionParamSet TestSet;
+    VersionParamSet MainSet;
+};
+TVersionParamSets VersionParamSets(const TForm_Master& master);
 
 // The three texts for SetCheckAndDownloadDokumParams: documentation
 // directory, documentation file, target directory.
 std::array<std::string, 3> DokumParamTexts(const TForm_Master& master);
 
-// Deletes the five windows in reverse order and clears their pointers.
+// Destroys the windows RunHalvorne created, in reverse order.
 void DestroyHalvorneWindows();
 
 // The running program's file: /proc/self/exe, else what Qt reports.

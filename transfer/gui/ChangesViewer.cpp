@@ -4,7 +4,6 @@
 #include "transfer/gui/Form_Run.h"
 
 #include "platform/process/Browser.h"
-#include "startup/gui/Form_Master.h"
 #include "transfer/core/BrowserCommand.h"
 
 namespace {
@@ -15,11 +14,6 @@ const QString kNoFile = QStringLiteral("Soubor informací nebyl nalezen");
 const QString kBrowser = QStringLiteral("Prohlížeč: ");
 const QString kBreak = QStringLiteral("\r\n\r\n");
 } // namespace text
-
-void Warn(const QString& message) {
-    if (Form_Master != nullptr)
-        Form_Master->ShowMessageDlg(TMsgDlgType::mtWarning, message);
-}
 
 } // namespace
 
@@ -34,14 +28,14 @@ void TForm_Run::ShowChangesFile(QObject*, const std::string& Address) {
         const auto run = platform::process::RunAndWait(browser, {Address});
         if (run.started && run.exited && (run.exitCode == 0 || run.exitCode == 1))
             return;
-        Warn(text::kNotShown + text::kBreak + text::kBrowser + QString::fromStdString(browser));
+        host_.ShowMessageDlg(TMsgDlgType::mtWarning, text::kNotShown + text::kBreak + text::kBrowser + QString::fromStdString(browser));
         return;
     }
     if (platform::process::IsExistingFile(Address)) {
         platform::process::ShellOpen(Address);
         return;
     }
-    Warn(text::kNotShown + text::kBreak + text::kNoFile);
+    host_.ShowMessageDlg(TMsgDlgType::mtWarning, text::kNotShown + text::kBreak + text::kNoFile);
 }
 
 std::string TForm_Run::FindBrowserPath() {

@@ -4,7 +4,6 @@
 #include "transfer/gui/Form_Run.h"
 #include "transfer/gui/DownloadSteps.h"
 
-#include "startup/gui/Form_Master.h"
 #include "transfer/core/ErrorClass.h"
 #include "transfer/core/VersionText.h"
 
@@ -34,17 +33,17 @@ bool TForm_Run::CheckAndDownloadDokumFiles(QObject* Sender) {
     const std::string serverDir = MainSet.ServerDirAddress;
     const std::string fileName = MainSet.NewFileName;
     const std::string targetDir = MainSet.TargetDir;
-    const std::string versionFile = Form_Master->GetVersionFileName();
-    TRunParameters& run = Form_Master->RunParameters;
+    const std::string versionFile = Host().VersionFileName();
+    TTransferHost& host = Host();
 
     // 2.
-    run.ExitCode = kExitNone;
+    host.SetExitCode(kExitNone);
     ConnectionMade = false;
     ShowAnimation();
     ShowStatusLine(StatusConnecting(), kBlue);
 
     // 3., 4.
-    PrepareClient(IdHTTP1, run);
+    PrepareClient(IdHTTP1, host.Proxy());
     DisconnectGuard disconnectAtEnd(IdHTTP1);
 
     bool saved = false;
@@ -61,7 +60,7 @@ bool TForm_Run::CheckAndDownloadDokumFiles(QObject* Sender) {
             try {
                 IdHTTP1.Get(serverDir + versionFile, stream);
                 ConnectedInfo(Sender);
-                run.ExitCode = kExitNothingToDownload;
+                host.SetExitCode(kExitNothingToDownload);
                 passed = stream.Size() >= kVersionBytes;
             } catch (...) {
                 FinishedOk = false;
@@ -80,10 +79,10 @@ bool TForm_Run::CheckAndDownloadDokumFiles(QObject* Sender) {
             FinishedOk = true;
             IdHTTP1.Disconnect();
             DisconnectedInfo(Sender);
-            run.ExitCode = kExitNone;
+            host.SetExitCode(kExitNone);
             CloseWhenDone = false;
         } else {
-            run.ExitCode = kExitNothingToDownload;
+            host.SetExitCode(kExitNothingToDownload);
             FinishedOk = true;
             IdHTTP1.Disconnect();
             DisconnectedInfo(Sender);
@@ -93,7 +92,7 @@ bool TForm_Run::CheckAndDownloadDokumFiles(QObject* Sender) {
 
         // 8. The documentation file.
         if (passed) {
-            run.ExitCode = kExitNotSaved;
+            host.SetExitCode(kExitNotSaved);
             Label_Msg->hide();
             Gauge1->show();
             Label_Download->show();
@@ -110,13 +109,13 @@ bool TForm_Run::CheckAndDownloadDokumFiles(QObject* Sender) {
                 const std::string why = DescribeCurrentException();
                 FinishedOk = false;
                 DisconnectedInfo(Sender);
-                ReportFailure(*this, run, why);
+                ReportFailure(*this, host, why);
             }
             if (fetched)
-                saved = SaveIntoTarget(*this, run, Sender, targetDir, fileName, stream);
+                saved = SaveIntoTarget(*this, host, Sender, targetDir, fileName, stream);
         } // the stream is released here
     } catch (...) {
-        run.ExitCode = kExitOtherFailure;
+        host.SetExitCode(kExitOtherFailure);
         ShowMessageLine(FromUtf8OrCp1250(DescribeCurrentException()), kBlack);
         CloseWhenDone = false;
         saved = false;

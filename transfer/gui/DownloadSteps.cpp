@@ -39,12 +39,12 @@ QString FromUtf8OrCp1250(const std::string& bytes) {
     return FromCp1250(bytes);
 }
 
-void PrepareClient(TIdHTTP& http, const TRunParameters& run) {
+void PrepareClient(TIdHTTP& http, const TProxySettings& proxy) {
     http.InterceptEnabled = false;
     http.ProtocolVersion = "1.0";
-    if (run.UseProxy) {
-        http.Request.ProxyServer = run.ProxyName;
-        http.Request.ProxyPort = run.ProxyPort;
+    if (proxy.UseProxy) {
+        http.Request.ProxyServer = proxy.ProxyName;
+        http.Request.ProxyPort = proxy.ProxyPort;
     } else {
         http.Request.ProxyServer.clear();
         http.Request.ProxyPort = 80;
@@ -59,14 +59,14 @@ DisconnectGuard::~DisconnectGuard() {
     }
 }
 
-void ReportFailure(TForm_Run& form, TRunParameters& run, const std::string& errorText) {
+void ReportFailure(TForm_Run& form, TTransferHost& host, const std::string& errorText) {
     const ErrorClass c = ClassifyError(errorText);
-    run.ExitCode = c.ExitCode;
+    host.SetExitCode(c.ExitCode);
     if (c.ShowMessage && !c.Message.empty())
         form.ShowMessageLine(FromUtf8OrCp1250(c.Message), kBlack);
 }
 
-bool SaveIntoTarget(TForm_Run& form, TRunParameters& run, QObject* sender,
+bool SaveIntoTarget(TForm_Run& form, TTransferHost& host, QObject* sender,
                     const std::string& dir, const std::string& fileName, const TMemoryStream& stream) {
     bool saved = false;
     try {
@@ -78,10 +78,10 @@ bool SaveIntoTarget(TForm_Run& form, TRunParameters& run, QObject* sender,
         saved = false;
     }
     if (saved) {
-        run.ExitCode = kExitSaved;
+        host.SetExitCode(kExitSaved);
         return true;
     }
-    run.ExitCode = kExitNotSaved;
+    host.SetExitCode(kExitNotSaved);
     form.ShowMessageLine(SaveFailedMessage(dir, fileName), kRed);
     return false;
 }

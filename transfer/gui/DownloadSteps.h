@@ -2,8 +2,9 @@
 // window (version check and documentation download).
 #pragma once
 
-#include "startup/core/RunParameters.h"
 #include "http/IdHTTP.h"
+#include "transfer/gui/TransferHost.h"
+#include "transfer/gui/TransferWidgets.h"
 
 #include <QColor>
 #include <QString>
@@ -15,11 +16,6 @@ class TForm_Run;
 class TMemoryStream;
 
 namespace transfer::gui {
-
-inline const QColor kBlue{0, 0, 255};
-inline const QColor kGreen{0, 128, 0};
-inline const QColor kRed{255, 0, 0};
-inline const QColor kBlack{0, 0, 0};
 
 // Status and message texts of the operations.
 QString StatusConnecting();                                  // "NAVAZOVÁNÍ SPOJENÍ"
@@ -34,7 +30,7 @@ QString FromUtf8OrCp1250(const std::string& bytes);
 
 // Interception off, HTTP/1.0, the proxy of the run parameters (or none,
 // port 80).
-void PrepareClient(TIdHTTP& http, const TRunParameters& run);
+void PrepareClient(TIdHTTP& http, const TProxySettings& proxy);
 
 // Disconnects the client when the operation leaves, however it leaves.
 class DisconnectGuard {
@@ -59,12 +55,12 @@ private:
 };
 
 // A failed request: exit code and message line by the error's text.
-void ReportFailure(TForm_Run& form, TRunParameters& run, const std::string& errorText);
+void ReportFailure(TForm_Run& form, TTransferHost& host, const std::string& errorText);
 
 // Saves the downloaded stream as dir + fileName in place of every file in
 // dir. Sets FinishedOk, shows the end of the connection, and leaves 21 or,
 // on failure, 25 with the red message. Returns whether the file was saved.
-bool SaveIntoTarget(TForm_Run& form, TRunParameters& run, QObject* sender,
+bool SaveIntoTarget(TForm_Run& form, TTransferHost& host, QObject* sender,
                     const std::string& dir, const std::string& fileName, const TMemoryStream& stream);
 
 } // namespace transfer::gui

@@ -10,7 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-TFormDownloadSet* FormDownloadSet = nullptr;
+QPointer<TFormDownloadSet> FormDownloadSet;
 
 namespace {
 
@@ -57,7 +57,7 @@ QPushButton* GlyphButton(QWidget* parent, const char* name, const QString& capti
 } // namespace
 
 TFormDownloadSet::TFormDownloadSet(QWidget* parent) : QDialog(parent) {
-    using transfer_gui::WindowFont;
+    using transfer::gui::WindowFont;
 
     // No title-bar buttons. Kept above the always-on-top transfer window,
     // which it would otherwise open behind.
@@ -74,11 +74,11 @@ TFormDownloadSet::TFormDownloadSet(QWidget* parent) : QDialog(parent) {
     LabelSetTopDiv = TopLabel(this, "LabelSetTopDiv", 0, 13, QString());
     LabelSetPopis = TopLabel(this, "LabelSetPopis", 13, 20, text::kPopis);
     LabelSetPopis->setFont(WindowFont(16, true));
-    transfer_gui::SetLabelColour(LabelSetPopis, palette().color(QPalette::Highlight));
+    transfer::gui::SetLabelColour(LabelSetPopis, palette().color(QPalette::Highlight));
     Label1 = TopLabel(this, "Label1", 33, 13, text::kSpacer);
     LabelSetVers = TopLabel(this, "LabelSetVers", 46, 20, QString());
     LabelSetVers->setFont(WindowFont(16, true));
-    transfer_gui::SetLabelColour(LabelSetVers, QColor(255, 0, 0));
+    transfer::gui::SetLabelColour(LabelSetVers, transfer::gui::kRed);
     LabelSetVers->setAutoFillBackground(true);
     {
         QPalette p = LabelSetVers->palette();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <QString>
 
 class QLabel;
@@ -41,4 +42,5 @@ public:
     void done(int result) override;
 };
 
-extern TFormDownloadSet* FormDownloadSet;
+// The single instance while it exists; owned by whoever created it.
+extern QPointer<TFormDownloadSet> FormDownloadSet;

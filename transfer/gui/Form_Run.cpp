@@ -4,9 +4,6 @@
 // the event loop.
 #include "transfer/gui/Form_Run.h"
 
-#include "startup/gui/Form_Main.h"
-#include "startup/gui/Form_Master.h"
-#include "startup/gui/Form_Set.h"
 #include "transfer/core/ByteCount.h"
 #include "transfer/gui/TransferWidgets.h"
 
@@ -26,7 +23,12 @@
 #include <algorithm>
 #include <climits>
 
-TForm_Run* Form_Run = nullptr;
+using transfer::gui::kBlue;
+using transfer::gui::kGreen;
+using transfer::gui::kRed;
+using transfer::gui::TTransferHost;
+
+QPointer<TForm_Run> Form_Run;
 
 namespace {
 
@@ -43,10 +45,6 @@ const QString kToDownload = QStringLiteral("Ke stažení: ");
 const QString kDownloaded = QStringLiteral("Staženo: ");
 const QString kOfTotal = QStringLiteral(" z celkem ");
 } // namespace text
-
-const QColor kGreen(0, 128, 0);
-const QColor kBlue(0, 0, 255);
-const QColor kRed(255, 0, 0);
 
 constexpr int kClientWidth = 571;
 constexpr int kClientHeight = 126;
@@ -72,13 +70,9 @@ int KeyCharacter(const QKeyEvent* e) {
     return t.isEmpty() ? 0 : t.at(0).unicode();
 }
 
-bool IsAutoMode() {
-    return Form_Master != nullptr && Form_Master->RunParameters.AutoMode;
-}
-
 } // namespace
 
-TForm_Run::TForm_Run(QWidget* parent) : QWidget(parent) {
+TForm_Run::TForm_Run(TTransferHost& host, QWidget* parent) : QWidget(parent), host_(host) {
     BuildLayout();
     FormCreate();
 }
@@ -97,7 +91,7 @@ TForm_Run::~TForm_Run() {
 }
 
 void TForm_Run::BuildLayout() {
-    using transfer_gui::WindowFont;
+    using transfer::gui::WindowFont;
 
     setWindowFlags(Qt::Window | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
                    Qt::WindowTitleHint);
@@ -126,7 +120,7 @@ void TForm_Run::BuildLayout() {
     Label_Download->setFont(bold);
     Label_Download->setTextFormat(Qt::PlainText);
 
-    auto* gauge = new transfer_gui::TGauge(this);
+    auto* gauge = new transfer::gui::TGauge(this);
     gauge->setObjectName(QStringLiteral("Gauge1"));
     gauge->setGeometry(8, 42, 557, 15);
     Gauge1 = gauge;
@@ -174,7 +168,7 @@ void TForm_Run::FormCreate() {
     ReshowConnected = false;
 
     setWindowIcon(QIcon(kBuiltInIcon));
-    const QString iconPath = transfer_gui::FindFileIgnoringCase(QDir::currentPath(), kIconFileName);
+    const QString iconPath = transfer::gui::FindFileIgnoringCase(QDir::currentPath(), kIconFileName);
     if (!iconPath.isEmpty()) {
         const QIcon icon(iconPath);
         // An unreadable file keeps the built-in icon.
@@ -182,15 +176,14 @@ void TForm_Run::FormCreate() {
             setWindowIcon(icon);
     }
 
-    if (Form_Master != nullptr)
-        setWindowTitle(QString::fromStdString(Form_Master->RunParameters.CaptionText));
+    setWindowTitle(QString::fromStdString(host_.CaptionText()));
 
     Label_Msg->hide();
     Label_Download->show();
-    transfer_gui::SetLabelColour(Label_Download, kGreen);
+    transfer::gui::SetLabelColour(Label_Download, kGreen);
     Gauge1->show();
 
-    const bool autoMode = IsAutoMode();
+    const bool autoMode = host_.AutoMode();
     BitBtn_Set->setVisible(autoMode);
     BitBtn_Set->setEnabled(autoMode);
 
@@ -216,7 +209,7 @@ void TForm_Run::FormCreate() {
 }
 
 void TForm_Run::LoadPicture() {
-    const QString path = transfer_gui::FindResourceIgnoringCase(kPictureFolder, kPictureName);
+    const QString path = transfer::gui::FindResourceIgnoringCase(kPictureFolder, kPictureName);
     if (path.isEmpty())
         return;
     QImageReader reader(path);
@@ -238,14 +231,14 @@ void TForm_Run::LoadPicture() {
 // ---- display operations ----
 
 void TForm_Run::ShowStatusLine(const QString& text, const QColor& colour) {
-    transfer_gui::SetLabelColour(Label_Top, colour);
+    transfer::gui::SetLabelColour(Label_Top, colour);
     Label_Top->setText(text);
     Label_Top->repaint();
     repaint();
 }
 
 void TForm_Run::ShowMessageLine(const QString& text, const QColor& colour) {
-    transfer_gui::SetLabelColour(Label_Msg, colour);
+    transfer::gui::SetLabelColour(Label_Msg, colour);
     Label_Msg->setText(text);
     Label_Msg->show();
     Label_Download->hide();
@@ -267,11 +260,7 @@ QString TForm_Run::FormatByteCount(int32_t count) {
     return QString::fromStdString(transfer::FormatByteCount(count));
 }
 
-std::string TForm_Run::ShowFileName(bool pdf) {
-    if (Form_Master == nullptr)
-        return {};
-    return pdf ? Form_Master->GetChangesPdfAddress() : Form_Master->GetChangesHtmlAddress();
-}
+std::string TForm_Run::ShowFileName(bool pdf) { return host_.ChangesAddress(pdf); }
 
 void TForm_Run::ConnectedInfo(QObject*) {
     ShowStatusLine(text::kConnected, kGreen);
@@ -335,15 +324,14 @@ void TForm_Run::FormClose() {
     IdHTTP1.Disconnect();
     Label_Msg->hide();
     Gauge1->show();
-    if (IsAutoMode())
-        Form_Master->EndProgram();
+    if (host_.AutoMode())
+        host_.EndProgram();
 }
 
 bool TForm_Run::FormKeyPress(int key) {
     if (key != kEscape)
         return false;
-    if (Form_Main != nullptr)
-        Form_Main->close();
+    host_.CloseMainWindow();
     return true;
 }
 
@@ -362,18 +350,15 @@ void TForm_Run::BitBtn_StornoClick(QObject*) {
     close();
     if (!closeHandled_)
         FormClose();
-    if (IsAutoMode()) {
-        if (Form_Main != nullptr)
-            Form_Main->close();
-    } else if (Form_Main != nullptr) {
-        Form_Main->show();
-    }
+    if (host_.AutoMode())
+        host_.CloseMainWindow();
+    else
+        host_.ShowMainWindow();
 }
 
 void TForm_Run::BitBtn_SetClick() {
     IdHTTP1.Disconnect();
-    if (Form_Set != nullptr)
-        Form_Set->ShowModeless();
+    host_.OpenSettingsDialog();
 }
 
 // ---- Qt events ----

@@ -5,8 +5,10 @@
 
 #include "http/IdAntiFreeze.h"
 #include "http/IdHTTP.h"
+#include "transfer/gui/TransferHost.h"
 
 #include <QColor>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -29,8 +31,12 @@ struct VersionParamSet {
 class TForm_Run : public QWidget {
     Q_OBJECT
 public:
-    explicit TForm_Run(QWidget* parent = nullptr); // runs FormCreate
+    // Runs FormCreate, which reads the caption and the mode from the host.
+    explicit TForm_Run(transfer::gui::TTransferHost& host, QWidget* parent = nullptr);
     ~TForm_Run() override;
+
+    // The program this window works for.
+    transfer::gui::TTransferHost& Host() const { return host_; }
 
     // Child components
     TIdHTTP IdHTTP1;
@@ -85,6 +91,10 @@ public:
         const std::string& P1, const std::string& P2, const std::string& P3, const std::string& P4,
         const std::string& P5, const std::string& P6, const std::string& P7, const std::string& P8,
         const std::string& P9, const std::string& P10);
+    // The same, with the two sets named: the connection test's and the
+    // version check's.
+    void SetCheckAndDownloadVersionParams(QObject* Sender, const VersionParamSet& testSet,
+                                          const VersionParamSet& mainSet);
     bool CheckAndDownloadVersionFiles(QObject* Sender, bool Test);
     static void DeleteFilesInDir(const std::string& Dir);
 
@@ -106,9 +116,11 @@ protected:
 private:
     void BuildLayout();
     void LoadPicture();
+    transfer::gui::TTransferHost& host_;
     // Set by closeEvent, so that a close of the hidden window (which Qt
     // delivers no close event for) still runs FormClose once.
     bool closeHandled_ = false;
 };
 
-extern TForm_Run* Form_Run;
+// The single instance while it exists; owned by whoever created it.
+extern QPointer<TForm_Run> Form_Run;

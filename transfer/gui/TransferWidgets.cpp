@@ -5,7 +5,7 @@
 #include <QLabel>
 #include <QPainter>
 
-namespace transfer_gui {
+namespace transfer::gui {
 
 TGauge::TGauge(QWidget* parent) : QProgressBar(parent) {
     setRange(0, 100);
@@ -97,4 +97,4 @@ QString FindFileIgnoringCase(const QString& dirPath, const QString& fileName) {
     return {};
 }
 
-} // namespace transfer_gui
+} // namespace transfer::gui

@@ -9,7 +9,13 @@
 
 class QLabel;
 
-namespace transfer_gui {
+namespace transfer::gui {
+
+// The colours of the transfer window's lines and the next-step dialog.
+inline const QColor kGreen{0, 128, 0};
+inline const QColor kBlue{0, 0, 255};
+inline const QColor kRed{255, 0, 0};
+inline const QColor kBlack{0, 0, 0};
 
 // A horizontal gauge that draws its own bar and prints the whole percentage
 // done, rounded down, in the bar. An empty range (maximum equal to minimum)
@@ -46,4 +52,4 @@ QString FindResourceIgnoringCase(const QString& folder, const QString& name);
 // there is no such file.
 QString FindFileIgnoringCase(const QString& dir, const QString& fileName);
 
-} // namespace transfer_gui
+} // namespace transfer::gui

@@ -5,7 +5,6 @@
 #include "transfer/gui/FormDownloadSet.h"
 #include "transfer/gui/DownloadSteps.h"
 
-#include "startup/gui/Form_Master.h"
 #include "transfer/core/ErrorClass.h"
 #include "transfer/core/SaveDownload.h"
 #include "transfer/core/VersionText.h"
@@ -29,8 +28,14 @@ void TForm_Run::SetCheckAndDownloadVersionParams(QObject* /*Sender*/,
     const std::string& P1, const std::string& P2, const std::string& P3, const std::string& P4,
     const std::string& P5, const std::string& P6, const std::string& P7, const std::string& P8,
     const std::string& P9, const std::string& P10) {
-    TestSet = VersionParamSet{P1, P2, P3, P4, P5};
-    MainSet = VersionParamSet{P6, P7, P8, P9, P10};
+    SetCheckAndDownloadVersionParams(nullptr, VersionParamSet{P1, P2, P3, P4, P5},
+                                     VersionParamSet{P6, P7, P8, P9, P10});
+}
+
+void TForm_Run::SetCheckAndDownloadVersionParams(QObject* /*Sender*/, const VersionParamSet& testSet,
+                                                 const VersionParamSet& mainSet) {
+    TestSet = testSet;
+    MainSet = mainSet;
 }
 
 void TForm_Run::DeleteFilesInDir(const std::string& Dir) {
@@ -44,16 +49,16 @@ bool TForm_Run::CheckAndDownloadVersionFiles(QObject* Sender, bool Test) {
 
     // 1. Copies: the parameter sets may be changed while the dialog is up.
     const VersionParamSet set = Test ? TestSet : MainSet;
-    TRunParameters& run = Form_Master->RunParameters;
+    TTransferHost& host = Host();
 
     // 2.
-    run.ExitCode = kExitNone;
+    host.SetExitCode(kExitNone);
     ConnectionMade = false;
     ShowAnimation();
     ShowStatusLine(StatusConnecting(), kBlue);
 
     // 3. From here on the client is disconnected however the operation ends.
-    PrepareClient(IdHTTP1, run);
+    PrepareClient(IdHTTP1, host.Proxy());
     DisconnectGuard disconnectAtEnd(IdHTTP1);
 
     bool ok = false;
@@ -70,7 +75,7 @@ bool TForm_Run::CheckAndDownloadVersionFiles(QObject* Sender, bool Test) {
             try {
                 IdHTTP1.Get(set.ServerDirAddress + set.VersionFileName, stream);
                 ConnectedInfo(Sender);
-                run.ExitCode = kExitNothingToDownload;
+                host.SetExitCode(kExitNothingToDownload);
                 auto text = VersionTextFromFile(stream.Data.data(), stream.Size());
                 ok = text.has_value();
                 if (ok)
@@ -79,7 +84,7 @@ bool TForm_Run::CheckAndDownloadVersionFiles(QObject* Sender, bool Test) {
                 const std::string why = DescribeCurrentException();
                 FinishedOk = false;
                 DisconnectedInfo(Sender);
-                ReportFailure(*this, run, why);
+                ReportFailure(*this, host, why);
                 ok = false;
             }
         } // the stream is released here
@@ -101,12 +106,12 @@ bool TForm_Run::CheckAndDownloadVersionFiles(QObject* Sender, bool Test) {
                     FinishedOk = true;
                     IdHTTP1.Disconnect();
                     DisconnectedInfo(Sender);
-                    run.ExitCode = kExitOtherFailure;
+                    host.SetExitCode(kExitOtherFailure);
                     ShowMessageLine(BadVersionMessage(bad), kRed);
                     CloseWhenDone = false;
                     ok = false;
                 } else if (cmp == VersionComparison::NotNewer) {
-                    run.ExitCode = kExitNothingToDownload;
+                    host.SetExitCode(kExitNothingToDownload);
                     FinishedOk = true;
                     IdHTTP1.Disconnect();
                     DisconnectedInfo(Sender);
@@ -138,14 +143,14 @@ bool TForm_Run::CheckAndDownloadVersionFiles(QObject* Sender, bool Test) {
                     FinishedOk = true;
                     IdHTTP1.Disconnect();
                     DisconnectedInfo(Sender);
-                    run.ExitCode = kExitNone;
+                    host.SetExitCode(kExitNone);
                     CloseWhenDone = !ok;
                 }
             }
 
             // 8. The new version.
             if (ok) {
-                run.ExitCode = kExitNotSaved;
+                host.SetExitCode(kExitNotSaved);
                 Label_Msg->hide();
                 Gauge1->show();
                 Label_Download->show();
@@ -161,17 +166,17 @@ bool TForm_Run::CheckAndDownloadVersionFiles(QObject* Sender, bool Test) {
                     const std::string why = DescribeCurrentException();
                     FinishedOk = false;
                     DisconnectedInfo(Sender);
-                    ReportFailure(*this, run, why);
+                    ReportFailure(*this, host, why);
                     ok = false;
                 }
                 if (fetched)
-                    ok = SaveIntoTarget(*this, run, Sender, set.TargetDir, set.NewFileName, stream);
+                    ok = SaveIntoTarget(*this, host, Sender, set.TargetDir, set.NewFileName, stream);
             } // the stream is released here
         }
     } catch (...) {
         // Nothing the steps above call is expected to throw; should it
         // happen anyway, the run ends as a failure the user can read.
-        run.ExitCode = kExitOtherFailure;
+        host.SetExitCode(kExitOtherFailure);
         ShowMessageLine(FromUtf8OrCp1250(DescribeCurrentException()), kBlack);
         CloseWhenDone = false;
         ok = false;

@@ -1,1 +1,0 @@
-// STUB: placeholder until the transfer logic lands.
