@@ -4,7 +4,8 @@
 // side, so machine load affects both.
 //
 //   http_bench [size in MiB, default 256] [rounds, default 3]
-#include "LocalServers.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/WebServers.h"
 #include "http/IdHTTP.h"
 
 #include <algorithm>
@@ -162,18 +163,17 @@ int main(int argc, char** argv) {
         return 1;
     }
     const uint64_t size = mib << 20;
-    std::string root = testsrv::MakeTempDir("http-bench-");
-    if (root.empty() || !MakeFile(root + "/big.bin", size)) {
+    const tests::support::TempDir rootDir("http-bench-");
+    const std::string root = rootDir.path().string();
+    if (!MakeFile(root + "/big.bin", size)) {
         std::fprintf(stderr, "cannot create the test file\n");
-        testsrv::RemoveTree(root);
         return 1;
     }
     int rc = 0;
     {
-        testsrv::NginxServer nginx(root);
+        tests::support::NginxServer nginx(root);
         if (!nginx.Running()) {
             std::fprintf(stderr, "nginx did not start: %s\n", nginx.Error().c_str());
-            testsrv::RemoveTree(root);
             return 1;
         }
         std::string url = "http://127.0.0.1:" + std::to_string(nginx.Port()) + "/big.bin";
@@ -219,6 +219,5 @@ int main(int argc, char** argv) {
         if (!allOk)
             rc = 1;
     }
-    testsrv::RemoveTree(root);
     return rc;
 }

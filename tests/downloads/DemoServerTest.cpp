@@ -2,14 +2,14 @@
 // the program asks for under the addresses of the default stored texts, and
 // the files are what the program relies on.
 #include "tests/support/TempDir.h"
-#include "WebServers.h"
+#include "tests/support/WebServers.h"
 
 #include "http/IdHTTP.h"
 #include "transfer/core/VersionText.h"
 
 #include <gtest/gtest.h>
 
-using namespace testsupport;
+using namespace tests::support;
 
 namespace {
 const std::string kDemo = std::string(HALVORNE_SOURCE_DIR) + "/demo/www";
@@ -26,7 +26,8 @@ std::string Fetch(const std::string& url) {
 } // namespace
 
 TEST(DemoServer, ServesEveryFileTheProgramNeeds) {
-    NginxServer nginx(kDemo);
+    NginxServer nginx(kDemo, {.copyRoot = true});
+    ASSERT_TRUE(nginx.Running()) << nginx.Error();
     struct Case { std::string name; std::string head; std::string tail; };
     const std::vector<Case> cases = {
         {"verze.txt", "5.30\r\n", ""},

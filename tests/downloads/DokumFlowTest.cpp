@@ -1,14 +1,14 @@
 // The documentation download driven in-process against loopback servers.
-#include "ScriptedHttpServer.h"
-#include "WebServers.h"
-#include "LocalServers.h"
+#include "tests/support/LoopbackServer.h"
+#include "tests/support/Ports.h"
+#include "tests/support/WebServers.h"
 #include "WindowHarness.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 
-using namespace testsupport;
+using namespace tests::support;
 using Tree = std::set<std::string>;
 
 namespace {
@@ -78,7 +78,7 @@ TEST(DokumFlow, EveryEndWithItsExitCodeStatusAndMessage) {
             server.Set("/halvorne/DOKUMENTACE.PDF", *c.dokFile);
         WindowHarness h("dokum");
         PopulateTarget(h);
-        const std::string dir = c.refused ? "http://127.0.0.1:" + std::to_string(UnusedLoopbackPort()) + "/halvorne/"
+        const std::string dir = c.refused ? "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/halvorne/"
                                           : server.Address("halvorne");
         const std::string target = c.missingTarget ? h.Target() + "missing/" : h.Target();
         const bool connected = RunDokum(h, dir, target);
@@ -131,8 +131,9 @@ TEST(DokumFlow, StornoDuringTheDownloadEndsAtOnceWith25) {
 }
 
 TEST(DokumFlow, AgainstNginxDirectlyAndThroughTinyproxy) {
-    NginxServer nginx(std::string(HALVORNE_SOURCE_DIR) + "/demo/www");
-    testsrv::TinyProxyServer proxy;
+    NginxServer nginx(std::string(HALVORNE_SOURCE_DIR) + "/demo/www", {.copyRoot = true});
+    ASSERT_TRUE(nginx.Running()) << nginx.Error();
+    TinyProxyServer proxy;
     ASSERT_TRUE(proxy.Running()) << proxy.Error();
     for (bool viaProxy : {false, true}) {
         SCOPED_TRACE(viaProxy ? "through tinyproxy" : "direct");

@@ -3,22 +3,22 @@
 // with its configuration file into a temporary folder, started with the
 // launch marker, the task, "/v:", "/p:" and "auto"; the exit code and the
 // target directory are what the host sees.
-#include "ScriptedHttpServer.h"
-#include "WebServers.h"
-#include "LocalServers.h"
+#include "tests/support/LoopbackServer.h"
+#include "tests/support/Ports.h"
+#include "tests/support/Subprocess.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/WebServers.h"
+#include "tests/support/XvfbDisplay.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <functional>
-#include <optional>
 #include <chrono>
 #include <filesystem>
-#include <sys/prctl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
 #include <thread>
-#include <unistd.h>
 
 #ifndef HOST_RUN_PROGRAM
 #error "HOST_RUN_PROGRAM must name the program under test"
@@ -27,7 +27,7 @@
 #error "HOST_RUN_PORT must be the port of the program's stored server address"
 #endif
 
-using namespace testsupport;
+using namespace tests::support;
 namespace fs = std::filesystem;
 using Tree = std::set<std::string>;
 
@@ -61,14 +61,7 @@ protected:
 
     // A run a failed assertion left behind must not outlive the test (it
     // would hold the test's output open).
-    void TearDown() override {
-        for (pid_t pid : started_) {
-            if (::waitpid(pid, nullptr, WNOHANG) == 0) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, nullptr, 0);
-            }
-        }
-    }
+    void TearDown() override { started_.clear(); }
 
     void WriteIni(const Proxy& p) {
         WriteFile(tmp_.prefix() + "Halvorne.INI", "[Proxy Server]\r\nUseProxy=" + std::string(p.use ? "1" : "0") +
@@ -78,51 +71,31 @@ protected:
 
     // Starts the program with the host's arguments; fileSizeLimit > 0
     // limits every file it writes. With a display it runs on that X server, else offscreen.
-    pid_t Start(std::vector<std::string> args, long fileSizeLimit = 0, const std::string& display = "") {
+    Subprocess& Start(std::vector<std::string> args, long fileSizeLimit = 0, const std::string& display = "") {
         args.insert(args.begin(), program_);
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
+        SubprocessOptions o;
         const std::string home = (tmp_.path() / "home").string();
-        pid_t pid = ::fork();
-        if (pid == 0) {
-            ::prctl(PR_SET_PDEATHSIG, SIGKILL); // never outlive a crashed test
-            ::setenv("HOME", home.c_str(), 1);
-            ::setenv("XDG_CONFIG_HOME", home.c_str(), 1);
-            if (display.empty()) {
-                ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-            } else {
-                ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-                ::setenv("DISPLAY", display.c_str(), 1);
-            }
-            if (fileSizeLimit > 0) {
-                std::signal(SIGXFSZ, SIG_DFL); // the program copes with the default action itself
-                rlimit lim{static_cast<rlim_t>(fileSizeLimit), static_cast<rlim_t>(fileSizeLimit)};
-                ::setrlimit(RLIMIT_FSIZE, &lim);
-            }
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
+        o.env = {{"HOME", home}, {"XDG_CONFIG_HOME", home}};
+        if (display.empty()) {
+            o.env["QT_QPA_PLATFORM"] = "offscreen";
+        } else {
+            o.env["QT_QPA_PLATFORM"] = "xcb";
+            o.env["DISPLAY"] = display;
         }
-        started_.push_back(pid);
-        return pid;
+        o.fileSizeLimit = fileSizeLimit;
+        started_.push_back(std::make_unique<Subprocess>(args, o));
+        return *started_.back();
     }
 
     // Waits for the program's end; kills it at the deadline.
-    static RunResult Wait(pid_t pid, int seconds) {
+    static RunResult Wait(Subprocess& run, int seconds) {
         RunResult r;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-        while (std::chrono::steady_clock::now() < deadline) {
-            int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) == pid) {
-                r.exited = WIFEXITED(status);
-                r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-                return r;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (run.WaitFor(std::chrono::seconds(seconds))) {
+            r.exited = run.Exited();
+            r.code = run.Exited() ? run.ExitCode() : -run.TermSignal();
+        } else {
+            run.Kill();
         }
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
         return r;
     }
 
@@ -135,8 +108,8 @@ protected:
     }
     std::vector<std::string> Dokum() { return {kMarker, "dokum", "/p:" + target_, "auto"}; }
 
-    std::vector<pid_t> started_;
     TempDir tmp_;
+    std::vector<std::unique_ptr<Subprocess>> started_;
     std::string program_;
     std::string target_;
 };
@@ -145,7 +118,9 @@ const Tree kOldTree = {"EVMAJ_OLD.ZIP", "archiv/", "archiv/keep.txt"};
 
 // nginx on the program's fixed port, serving a copy of the demo files.
 std::unique_ptr<NginxServer> DemoServer() {
-    auto s = std::make_unique<NginxServer>(kDemo, HOST_RUN_PORT);
+    auto s = std::make_unique<NginxServer>(kDemo, NginxOptions{.fixedPort = HOST_RUN_PORT, .copyRoot = true});
+    if (!s->Running())
+        throw std::runtime_error(s->Error());
     return s;
 }
 
@@ -153,7 +128,7 @@ std::unique_ptr<NginxServer> DemoServer() {
 
 TEST_F(HostRun, NoNewerVersionEndsWith29DirectlyAndThroughTinyproxy) {
     auto nginx = DemoServer();
-    testsrv::TinyProxyServer tinyproxy;
+    TinyProxyServer tinyproxy;
     ASSERT_TRUE(tinyproxy.Running()) << tinyproxy.Error();
     for (bool viaProxy : {false, true}) {
         SCOPED_TRACE(viaProxy ? "through tinyproxy" : "direct");
@@ -169,7 +144,7 @@ TEST_F(HostRun, NoNewerVersionEndsWith29DirectlyAndThroughTinyproxy) {
 
 TEST_F(HostRun, DocumentationSavedWith21DirectlyAndThroughTinyproxy) {
     auto nginx = DemoServer();
-    testsrv::TinyProxyServer tinyproxy;
+    TinyProxyServer tinyproxy;
     ASSERT_TRUE(tinyproxy.Running()) << tinyproxy.Error();
     for (bool viaProxy : {false, true}) {
         SCOPED_TRACE(viaProxy ? "through tinyproxy" : "direct");
@@ -185,7 +160,7 @@ TEST_F(HostRun, DocumentationSavedWith21DirectlyAndThroughTinyproxy) {
 TEST_F(HostRun, MissingVersionFileEndsTheDocumentationDownloadWith29) {
     auto nginx = DemoServer();
     fs::remove(nginx->Root() + "/halvorne/verze.txt");
-    testsrv::TinyProxyServer tinyproxy;
+    TinyProxyServer tinyproxy;
     ASSERT_TRUE(tinyproxy.Running()) << tinyproxy.Error();
     for (bool viaProxy : {false, true}) {
         SCOPED_TRACE(viaProxy ? "through tinyproxy" : "direct");
@@ -198,7 +173,7 @@ TEST_F(HostRun, MissingVersionFileEndsTheDocumentationDownloadWith29) {
 
 TEST_F(HostRun, RefusedConnectionEndsTheDocumentationDownloadWith29) {
     // Through a "proxy" where nothing listens: the first request fails.
-    WriteIni({true, UnusedLoopbackPort()});
+    WriteIni({true, FreeLoopbackPort()});
     const RunResult r = Run(Dokum());
     EXPECT_EQ(r.code, 29);
     EXPECT_EQ(ListTree(target_), kOldTree);
@@ -255,23 +230,35 @@ protected:
                 return true;
         return false;
     }
-    // Esc in the transfer window: its "Storno" button has the focus.
-    void PressEscInTransferWindow() {
-        auto ids = x_.FindWindows("evidence majetku");
-        ASSERT_FALSE(ids.empty()) << "no transfer window";
-        x_.Xdotool({"windowfocus", "--sync", ids.front()});
-        x_.Xdotool({"key", "--window", ids.front(), "Escape"});
+    // Esc into a window through the server's own input (XTEST), after giving
+    // it the focus. Sent to the window directly instead (xdotool key
+    // --window), the release can miss a window that the press has closed:
+    // the server then holds the key down and its autorepeat closes the next
+    // run's window too, since the display lives on between runs.
+    void PressEsc(const std::string& window) {
+        x_.Xdotool({"windowfocus", "--sync", window});
+        x_.Xdotool({"key", "Escape"});
     }
-    // Clicks a button of the next-step dialog at its place in the dialog.
-    void ClickInDialog(int x, int y) {
-        std::vector<std::string> ids;
-        ASSERT_TRUE(WaitUntil([&] { return !(ids = x_.FindWindows("Nastavení dalšího postupu")).empty(); }))
-            << "no next-step dialog";
-        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // let it map and paint
+    // Esc in the transfer window once the run waits for the user (its
+    // window is mapped and the program idle in its event loop): the
+    // "Storno" button has the focus.
+    void PressEscInTransferWindow(Subprocess& run) {
+        const auto ids = x_.WaitForWindow("evidence majetku");
+        ASSERT_FALSE(ids.empty()) << "no transfer window";
+        ASSERT_TRUE(WaitUntilIdle(run.Pid()))
+            << "the run did not come to rest" << (run.Finished() ? ": it ended by itself" : "");
+        PressEsc(ids.front());
+    }
+    // Clicks a button of the next-step dialog at its place in the dialog,
+    // once the dialog is mapped and the program waits in it.
+    void ClickInDialog(const Subprocess& run, int x, int y) {
+        const auto ids = x_.WaitForWindow("Nastavení dalšího postupu");
+        ASSERT_FALSE(ids.empty()) << "no next-step dialog";
+        ASSERT_TRUE(WaitUntilIdle(run.Pid())) << "the dialog did not come to rest";
         x_.Xdotool({"mousemove", "--window", ids.front(), std::to_string(x), std::to_string(y), "click", "1"});
     }
-    void ClickDownload() { ClickInDialog(152 + 124, 112 + 12); }
-    void ClickStorno() { ClickInDialog(240 + 40, 152 + 12); }
+    void ClickDownload(const Subprocess& run) { ClickInDialog(run, 152 + 124, 112 + 12); }
+    void ClickStorno(const Subprocess& run) { ClickInDialog(run, 240 + 40, 152 + 12); }
 
     XvfbDisplay x_;
 };
@@ -279,9 +266,9 @@ protected:
 TEST_F(HostRunOnDisplay, DownloadChosenInTheDialogSavesTheNewVersionWith21) {
     auto nginx = DemoServer();
     WriteIni({false, 0});
-    const pid_t pid = Start(Chkver("5.10"), 0, x_.Name());
-    ClickDownload();
-    const RunResult r = Wait(pid, 60);
+    Subprocess& run = Start(Chkver("5.10"), 0, x_.Name());
+    ClickDownload(run);
+    const RunResult r = Wait(run, 60);
     EXPECT_EQ(r.code, 21);
     EXPECT_EQ(ListTree(target_), (Tree{"EVMAJ_SETUP.ZIP", "archiv/", "archiv/keep.txt"}));
     EXPECT_TRUE(ReadFile(target_ + "EVMAJ_SETUP.ZIP") == ReadFile(kDemo + "/halvorne/EVMAJ_SETUP.ZIP")) << "saved bytes differ";
@@ -290,9 +277,9 @@ TEST_F(HostRunOnDisplay, DownloadChosenInTheDialogSavesTheNewVersionWith21) {
 TEST_F(HostRunOnDisplay, StornoInTheDialogEndsWith0) {
     auto nginx = DemoServer();
     WriteIni({false, 0});
-    const pid_t pid = Start(Chkver("5.10"), 0, x_.Name());
-    ClickStorno();
-    const RunResult r = Wait(pid, 30);
+    Subprocess& run = Start(Chkver("5.10"), 0, x_.Name());
+    ClickStorno(run);
+    const RunResult r = Wait(run, 30);
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(ListTree(target_), kOldTree);
 }
@@ -303,13 +290,15 @@ TEST_F(HostRunOnDisplay, StornoDuringTheDownloadEndsAtOnceWith25) {
     // About 20 s at this pace: the Esc comes long before the end.
     proxy.Set("/halvorne/EVMAJ_SETUP.ZIP", ScriptedReply{200, "OK", std::string(1000000, 'z'), 5000, 100});
     WriteIni({true, proxy.Port()});
-    const pid_t pid = Start(Chkver("5.10"), 0, x_.Name());
-    ClickDownload();
+    Subprocess& run = Start(Chkver("5.10"), 0, x_.Name());
+    ClickDownload(run);
     ASSERT_TRUE(WaitUntil([&] { return Requested(proxy, "EVMAJ_SETUP.ZIP"); }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // The download is under way (paced by the server) when Esc comes.
+    const auto ids = x_.WaitForWindow("evidence majetku");
+    ASSERT_FALSE(ids.empty()) << "no transfer window";
     const auto pressed = std::chrono::steady_clock::now();
-    PressEscInTransferWindow();
-    const RunResult r = Wait(pid, 30);
+    PressEsc(ids.front());
+    const RunResult r = Wait(run, 30);
     EXPECT_EQ(r.code, 25);
     EXPECT_LT(std::chrono::steady_clock::now() - pressed, std::chrono::seconds(5)) << "ends at once";
     EXPECT_EQ(ListTree(target_), kOldTree);
@@ -342,21 +331,19 @@ TEST_F(HostRunOnDisplay, WindowsLeftOpenEndWithTheirCodeWhenClosed) {
             proxy.Set("/halvorne/verze.txt", *c.versionFile);
         if (c.newFile)
             proxy.Set("/halvorne/DOKUMENTACE.PDF", *c.newFile);
-        WriteIni({true, c.refused ? UnusedLoopbackPort() : proxy.Port()});
-        const pid_t pid = Start(c.dokum ? Dokum() : Chkver("5.10"), 0, x_.Name());
-        if (!WaitUntil([&] { return !x_.FindWindows("evidence majetku").empty(); })) {
-            const RunResult early = Wait(pid, 1);
-            FAIL() << "no transfer window; the run " << (early.exited ? "ended with " : "still runs, code ")
-                   << early.code;
+        WriteIni({true, c.refused ? FreeLoopbackPort() : proxy.Port()});
+        Subprocess& run = Start(c.dokum ? Dokum() : Chkver("5.10"), 0, x_.Name());
+        if (x_.WaitForWindow("evidence majetku").empty()) {
+            const RunResult early = Wait(run, 1);
+            FAIL() << "no transfer window; the run "
+                   << (early.exited ? "ended with " : run.TermSignal() ? "died of signal " : "still runs, code ")
+                   << (run.TermSignal() ? run.TermSignal() : early.code);
         }
         if (!c.lastRequest.empty()) {
-            ASSERT_TRUE(WaitUntil([&] { return Requested(proxy, c.lastRequest); }));
+            ASSERT_TRUE(WaitUntil([&] { return proxy.Answered(c.lastRequest); }));
         }
-        // The rest of the run takes milliseconds; a loaded machine gets time
-        // to spare. A refused connection has no request to wait for.
-        std::this_thread::sleep_for(std::chrono::milliseconds(c.lastRequest.empty() ? 3000 : 1500));
-        PressEscInTransferWindow();
-        const RunResult r = Wait(pid, 20);
+        PressEscInTransferWindow(run);
+        const RunResult r = Wait(run, 20);
         EXPECT_TRUE(r.exited);
         EXPECT_EQ(r.code, c.code) << "exit code " << r.code;
         EXPECT_EQ(ListTree(target_), kOldTree);
@@ -368,11 +355,10 @@ TEST_F(HostRunOnDisplay, MissingTargetDirectoryEndsWith25) {
     proxy.Set("/halvorne/verze.txt", "5.30\r\n");
     proxy.Set("/halvorne/DOKUMENTACE.PDF", "%PDF-1.4 doc");
     WriteIni({true, proxy.Port()});
-    const pid_t pid = Start({kMarker, "dokum", "/p:" + target_ + "missing/", "auto"}, 0, x_.Name());
-    ASSERT_TRUE(WaitUntil([&] { return Requested(proxy, "DOKUMENTACE.PDF"); }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    PressEscInTransferWindow();
-    const RunResult r = Wait(pid, 20);
+    Subprocess& run = Start({kMarker, "dokum", "/p:" + target_ + "missing/", "auto"}, 0, x_.Name());
+    ASSERT_TRUE(WaitUntil([&] { return proxy.Answered("DOKUMENTACE.PDF"); }));
+    PressEscInTransferWindow(run);
+    const RunResult r = Wait(run, 20);
     EXPECT_EQ(r.code, 25);
     EXPECT_EQ(ListTree(target_), kOldTree);
 }
@@ -382,11 +368,10 @@ TEST_F(HostRunOnDisplay, WriteFailingMidwayEndsWith25AndKeepsTheOldFiles) {
     proxy.Set("/halvorne/verze.txt", "5.30\r\n");
     proxy.Set("/halvorne/DOKUMENTACE.PDF", std::string(300000, 'p'));
     WriteIni({true, proxy.Port()});
-    const pid_t pid = Start(Dokum(), 65536, x_.Name());
-    ASSERT_TRUE(WaitUntil([&] { return Requested(proxy, "DOKUMENTACE.PDF"); }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    PressEscInTransferWindow();
-    const RunResult r = Wait(pid, 20);
+    Subprocess& run = Start(Dokum(), 65536, x_.Name());
+    ASSERT_TRUE(WaitUntil([&] { return proxy.Answered("DOKUMENTACE.PDF"); }));
+    PressEscInTransferWindow(run);
+    const RunResult r = Wait(run, 20);
     EXPECT_EQ(r.code, 25);
     EXPECT_EQ(ListTree(target_), kOldTree);
     EXPECT_EQ(ReadFile(target_ + "EVMAJ_OLD.ZIP"), "old");

@@ -10,10 +10,10 @@
 #include <unistd.h>
 
 namespace pf = platform::files;
-using testsupport::ListTree;
-using testsupport::ReadFile;
-using testsupport::TempDir;
-using testsupport::WriteFile;
+using tests::support::ListTree;
+using tests::support::ReadFile;
+using tests::support::TempDir;
+using tests::support::WriteFile;
 using Tree = std::set<std::string>;
 
 namespace {

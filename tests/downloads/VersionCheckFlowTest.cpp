@@ -1,15 +1,15 @@
 // The version check driven in-process against loopback servers: every end
 // of the operation with its exit code, status line and message line.
-#include "ScriptedHttpServer.h"
-#include "WebServers.h"
-#include "LocalServers.h"
+#include "tests/support/LoopbackServer.h"
+#include "tests/support/Ports.h"
+#include "tests/support/WebServers.h"
 #include "WindowHarness.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 
-using namespace testsupport;
+using namespace tests::support;
 using Tree = std::set<std::string>;
 
 namespace {
@@ -126,7 +126,7 @@ TEST(VersionCheckFlow, EveryEndWithItsExitCodeStatusAndMessage) {
         WindowHarness h;
         PopulateTarget(h);
         h.AnswerDialog(c.answers);
-        const std::string dir = c.refused ? "http://127.0.0.1:" + std::to_string(UnusedLoopbackPort()) + "/halvorne/"
+        const std::string dir = c.refused ? "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/halvorne/"
                                           : server.Address("halvorne");
         const std::string target = c.missingTarget ? h.Target() + "missing/" : h.Target();
         Expect e = c.expect;
@@ -217,7 +217,7 @@ TEST(VersionCheckFlow, TestModeReportsTheConnectionOnly) {
     EXPECT_TRUE(Form_Run->isVisible());
     EXPECT_TRUE(h.terminations.empty());
     EXPECT_EQ(ListTree(h.Target()), kOldTree);
-    Form_Run->SetCheckAndDownloadVersionParams(qApp, "", "http://127.0.0.1:" + std::to_string(UnusedLoopbackPort()) + "/",
+    Form_Run->SetCheckAndDownloadVersionParams(qApp, "", "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/",
                                                "verze.txt", "", "", "", "", "", "", "");
     EXPECT_FALSE(Form_Run->CheckAndDownloadVersionFiles(qApp, true));
     EXPECT_TRUE(Form_Run->isVisible());
@@ -238,8 +238,9 @@ TEST(VersionCheckFlow, UsesTheConfiguredProxy) {
 
 // The demo server's files through nginx, directly and through tinyproxy.
 TEST(VersionCheckFlow, AgainstNginxDirectlyAndThroughTinyproxy) {
-    NginxServer nginx(std::string(HALVORNE_SOURCE_DIR) + "/demo/www");
-    testsrv::TinyProxyServer proxy;
+    NginxServer nginx(std::string(HALVORNE_SOURCE_DIR) + "/demo/www", {.copyRoot = true});
+    ASSERT_TRUE(nginx.Running()) << nginx.Error();
+    TinyProxyServer proxy;
     ASSERT_TRUE(proxy.Running()) << proxy.Error();
     for (bool viaProxy : {false, true}) {
         SCOPED_TRACE(viaProxy ? "through tinyproxy" : "direct");

@@ -8,8 +8,10 @@
 #include "startup/gui/Form_Main.h"
 #include "startup/gui/Form_Master.h"
 #include "startup/gui/Form_Set.h"
+#include "startup/gui/HalvorneWindows.h"
 #include "transfer/gui/FormDownloadSet.h"
 #include "transfer/gui/Form_Run.h"
+#include "transfer/gui/TransferWidgets.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -29,12 +31,12 @@
 #error "TEST_LAUNCH_MARKER must be the marker of the test's stored texts"
 #endif
 
-namespace testsupport {
+namespace tests::support {
 
-inline const QColor kBlue{0, 0, 255};
-inline const QColor kGreen{0, 128, 0};
-inline const QColor kRed{255, 0, 0};
-inline const QColor kBlack{0, 0, 0};
+using transfer::gui::kBlack;
+using transfer::gui::kBlue;
+using transfer::gui::kGreen;
+using transfer::gui::kRed;
 
 inline const QString kConnecting = QStringLiteral("NAVAZOVÁNÍ SPOJENÍ");
 inline const QString kConnected = QStringLiteral("SPOJENÍ NAVÁZÁNO");
@@ -65,22 +67,12 @@ public:
         IsolateBrowser();
         const std::string program = tmp_.prefix() + "Halvorne";
         std::vector<std::string> args = {program, TEST_LAUNCH_MARKER, mode, "/v:5.10", "/p:" + target_, "auto"};
-        Form_Master = new TForm_Master(args, program);
-        Form_Master->TerminateProcess = [this](int code) { terminations.push_back(code); };
-        Form_Run = new TForm_Run();
-        Form_Set = new TForm_Set();
-        Form_Main = new TForm_Main();
-        FormDownloadSet = new TFormDownloadSet();
+        THalvorneWindowsOptions options;
+        options.TerminateProcess = [this](int code) { terminations.push_back(code); };
+        windows_ = std::make_unique<THalvorneWindows>(args, program, options);
         Form_Run->show();
     }
-    ~WindowHarness() {
-        *alive_ = false;
-        delete FormDownloadSet; FormDownloadSet = nullptr;
-        delete Form_Main; Form_Main = nullptr;
-        delete Form_Set; Form_Set = nullptr;
-        delete Form_Run; Form_Run = nullptr;
-        delete Form_Master; Form_Master = nullptr;
-    }
+    ~WindowHarness() { *alive_ = false; }
 
     const std::string& Target() const { return target_; }
     const TempDir& Tmp() const { return tmp_; }
@@ -166,6 +158,7 @@ private:
 
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     TempDir tmp_;
+    std::unique_ptr<THalvorneWindows> windows_;
     std::string target_;
     std::vector<Answer> answers_;
 };
@@ -179,4 +172,4 @@ inline bool EndedWith(const WindowHarness& h, int code) {
     return true;
 }
 
-} // namespace testsupport
+} // namespace tests::support

@@ -1,6 +1,7 @@
 // The client against a scriptable server on loopback: request bytes, body
 // forms, error texts, event order, connection state and the idle callback.
-#include "LocalServers.h"
+#include "tests/support/LoopbackServer.h"
+#include "tests/support/Ports.h"
 #include "http/IdHTTP.h"
 #include "platform/net/TcpSocket.h"
 
@@ -14,8 +15,8 @@
 #include <string>
 #include <vector>
 
-using testsrv::ScriptedServer;
-using testsrv::ScriptStep;
+using tests::support::ScriptedServer;
+using tests::support::ScriptStep;
 
 namespace {
 
@@ -311,7 +312,7 @@ TEST(ClientConnection, DisconnectWithoutConnectionDoesNothing) {
 // ---- socket errors ----------------------------------------------------------
 
 TEST(ClientSocketErrors, RefusedPort) {
-    int port = testsrv::PickFreePort();
+    int port = tests::support::FreeLoopbackPort();
     ASSERT_GT(port, 0);
     Harness h;
     EXPECT_EQ(h.Get("http://127.0.0.1:" + std::to_string(port) + "/x"), "Socket Error # 10061\r\nConnection refused.");
@@ -322,7 +323,7 @@ TEST(ClientSocketErrors, RefusedPort) {
 }
 
 TEST(ClientSocketErrors, RefusedProxyPort) {
-    int port = testsrv::PickFreePort();
+    int port = tests::support::FreeLoopbackPort();
     Harness h;
     h.http.Request.ProxyServer = "localhost";
     h.http.Request.ProxyPort = port;

@@ -1,6 +1,8 @@
 // The client against real servers started on loopback: nginx directly and
 // tinyproxy as the proxy in front of it.
-#include "LocalServers.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Ports.h"
+#include "tests/support/WebServers.h"
 #include "http/IdHTTP.h"
 
 #include <algorithm>
@@ -14,22 +16,23 @@ namespace {
 class RealServers : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        root_ = testsrv::MakeTempDir("http-root-");
+        rootDir_ = new tests::support::TempDir("http-root-");
+        root_ = rootDir_->path().string();
         std::mt19937 rng(12345);
         std::string binary(1 << 20, '\0');
         for (auto& c : binary)
             c = static_cast<char>(rng());
         binary_ = binary;
-        testsrv::WriteFile(root_ + "/verze.bin", binary_);
-        testsrv::WriteFile(root_ + "/ver.txt", "02.15\r\nNová verze\r\n");
-        testsrv::WriteFile(root_ + "/empty.txt", "");
-        nginx_ = new testsrv::NginxServer(root_);
-        proxy_ = new testsrv::TinyProxyServer();
+        tests::support::WriteFile(root_ + "/verze.bin", binary_);
+        tests::support::WriteFile(root_ + "/ver.txt", "02.15\r\nNová verze\r\n");
+        tests::support::WriteFile(root_ + "/empty.txt", "");
+        nginx_ = new tests::support::NginxServer(root_);
+        proxy_ = new tests::support::TinyProxyServer();
     }
     static void TearDownTestSuite() {
         delete proxy_;
         delete nginx_;
-        testsrv::RemoveTree(root_);
+        delete rootDir_;
     }
     void SetUp() override {
         ASSERT_TRUE(nginx_->Running()) << nginx_->Error();
@@ -60,10 +63,11 @@ protected:
     }
     std::string Body() const { return std::string(stream_.Data.begin(), stream_.Data.end()); }
 
+    static tests::support::TempDir* rootDir_;
     static std::string root_;
     static std::string binary_;
-    static testsrv::NginxServer* nginx_;
-    static testsrv::TinyProxyServer* proxy_;
+    static tests::support::NginxServer* nginx_;
+    static tests::support::TinyProxyServer* proxy_;
 
     TIdHTTP http_;
     TMemoryStream stream_;
@@ -72,10 +76,11 @@ protected:
     int works_ = 0;
 };
 
+tests::support::TempDir* RealServers::rootDir_ = nullptr;
 std::string RealServers::root_;
 std::string RealServers::binary_;
-testsrv::NginxServer* RealServers::nginx_ = nullptr;
-testsrv::TinyProxyServer* RealServers::proxy_ = nullptr;
+tests::support::NginxServer* RealServers::nginx_ = nullptr;
+tests::support::TinyProxyServer* RealServers::proxy_ = nullptr;
 
 TEST_F(RealServers, DirectFetchOfABinaryFile) {
     EXPECT_EQ(Fetch(Url("verze.bin")), "");
@@ -137,7 +142,7 @@ TEST_F(RealServers, ThroughProxyMissingFileIs404) {
 
 TEST_F(RealServers, ThroughProxyToAClosedPortIsAnErrorStatus) {
     UseProxy();
-    int closedPort = testsrv::PickFreePort();
+    int closedPort = tests::support::FreeLoopbackPort();
     std::string message = Fetch("http://127.0.0.1:" + std::to_string(closedPort) + "/x.bin");
     EXPECT_EQ(message.rfind("500", 0), 0u) << message;
     http_.Disconnect();
@@ -147,7 +152,7 @@ TEST_F(RealServers, HttpsThroughProxyIsNotRefusedLocally) {
     UseProxy();
     // The proxy gets the request; with no TLS origin it answers with an
     // error status, which shows the client did not refuse it itself.
-    std::string message = Fetch("https://127.0.0.1:" + std::to_string(testsrv::PickFreePort()) + "/x");
+    std::string message = Fetch("https://127.0.0.1:" + std::to_string(tests::support::FreeLoopbackPort()) + "/x");
     EXPECT_NE(message, "Intercept value is not valid");
     EXPECT_EQ(message.find("Socket Error"), std::string::npos) << message;
     http_.Disconnect();

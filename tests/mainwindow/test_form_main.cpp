@@ -113,7 +113,7 @@ TEST_F(MainWindowTest, F4OpensTheSettingsModelessAndTheMainWindowStaysUsable) {
 
 TEST_F(MainWindowTest, FunctionKeysActOnlyWhileTheMainWindowIsActive) {
     Build();
-    AimChecksAt("http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()) + "/", "1.10");
+    AimChecksAt("http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/", "1.10");
     ASSERT_TRUE(Activate(Form_Main));
 
     // F9 hides the main window, shows the transfer window and runs the check
@@ -220,10 +220,10 @@ TEST_F(MainWindowTest, OtherKeysDoNotCloseTheWindow) {
 // version that is not newer: the check ends with 29, the transfer window
 // gives way to the main window, and closing it ends the program with 29.
 TEST_F(MainWindowTest, ClosingAfterACheckEndingWith29Exits29) {
-    LoopbackHttpServer server;
+    ScriptedHttpServer server;
     Build();
-    server.Serve(Form_Master->GetVersionFileName(), "1.00\r\n");
-    AimChecksAt(server.BaseAddress(), "1.10");
+    server.Set("/" + Form_Master->GetVersionFileName(), "1.00\r\n");
+    AimChecksAt(server.Address(), "1.10");
     ASSERT_TRUE(Activate(Form_Main));
     QTest::keyClick(Form_Main, Qt::Key_F9);
     EXPECT_EQ(Params().ExitCode, 29);
@@ -249,7 +249,7 @@ TEST_F(MainWindowTest, ClosingBeforeAnyCheckExits0) {
 // back, with its keys working again.
 TEST_F(MainWindowTest, TransferStornoBringsTheMainWindowBack) {
     Build();
-    AimChecksAt("http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()) + "/", "1.10");
+    AimChecksAt("http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/", "1.10");
     ASSERT_TRUE(Activate(Form_Main));
     QTest::keyClick(Form_Main, Qt::Key_F9);
     ASSERT_TRUE(Form_Run->isVisible()) << "a failed check leaves the transfer window open";
@@ -268,7 +268,7 @@ TEST_F(MainWindowTest, TransferStornoBringsTheMainWindowBack) {
 // alone ends the program, with the code of the failed check.
 TEST_F(MainWindowTest, TransferEscEndsTheProgramThroughTheHiddenMainWindow) {
     Build();
-    AimChecksAt("http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()) + "/", "1.10");
+    AimChecksAt("http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/", "1.10");
     ASSERT_TRUE(Activate(Form_Main));
     QTest::keyClick(Form_Main, Qt::Key_F9);
     ASSERT_FALSE(Form_Main->isVisible());

@@ -153,7 +153,7 @@ TEST_F(SettingsDialogTest, ShowReadsTheFileAgain) {
     Build({.iniContent = Ini("0", "", "0")});
     // Changed by hand after start-up: the dialog shows the file, not the
     // values start-up read.
-    WriteWholeFile(iniFile_, Ini("1", "edited.by.hand", "3128"));
+    WriteFile(iniFile_, Ini("1", "edited.by.hand", "3128"));
     ExpectParams(false, "", 0);
     Open();
     EXPECT_TRUE(Form_Set->CheckBox_Set->isChecked());
@@ -234,7 +234,7 @@ TEST_F(SettingsDialogTest, IncompleteProxySettingsAreRefused) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Build({.iniContent = Ini("0", "old.proxy", "8080")});
-        const std::string before = ReadWholeFile(iniFile_);
+        const std::string before = ReadFile(iniFile_);
         Open();
         ASSERT_TRUE(Activate(Form_Set));
         QTest::mouseClick(Form_Set->CheckBox_Set, Qt::LeftButton);
@@ -245,14 +245,14 @@ TEST_F(SettingsDialogTest, IncompleteProxySettingsAreRefused) {
         ASSERT_EQ(boxes_->Boxes().size(), 1u);
         EXPECT_EQ(boxes_->Boxes()[0].text, QString::fromUtf8(kRefused));
         EXPECT_EQ(boxes_->Boxes()[0].title, QString::fromUtf8("Upozornění"));
-        EXPECT_EQ(ReadWholeFile(iniFile_), before);
+        EXPECT_EQ(ReadFile(iniFile_), before);
         ExpectParams(false, "old.proxy", 8080);
 
         // The save button says the same and leaves the dialog open.
         QTest::mouseClick(Form_Set->BitBtn_Save, Qt::LeftButton);
         EXPECT_EQ(boxes_->Boxes().size(), 2u);
         EXPECT_TRUE(Form_Set->isVisible());
-        EXPECT_EQ(ReadWholeFile(iniFile_), before);
+        EXPECT_EQ(ReadFile(iniFile_), before);
         TearDown();
     }
 }
@@ -308,7 +308,7 @@ TEST_F(SettingsDialogTest, KeysAreWrittenInOrderAndOtherContentIsKept) {
     Form_Set->LabeledEdit_ProxyName->setText("p.local");
     Form_Set->SpinEdit_ProxyPort->setValue(8080);
     ASSERT_TRUE(Form_Set->SaveSettings());
-    const std::string text = ReadWholeFile(iniFile_);
+    const std::string text = ReadFile(iniFile_);
     EXPECT_EQ(ReadIniSection(iniFile_, "Other")["keep"], "me");
     const auto u = text.find("UseProxy="), n = text.find("ProxyName="), p = text.find("ProxyPort=");
     ASSERT_NE(u, std::string::npos);
@@ -321,7 +321,7 @@ TEST_F(SettingsDialogTest, KeysAreWrittenInOrderAndOtherContentIsKept) {
 TEST_F(SettingsDialogTest, LineBreaksInTheNameAreRefused) {
     Build({.iniContent = Ini("0", "", "0")});
     Open();
-    const std::string before = ReadWholeFile(iniFile_);
+    const std::string before = ReadFile(iniFile_);
     Form_Set->CheckBox_Set->setChecked(true);
     Form_Set->CheckBox_SetClick();
     // Not typeable, but set through code it must not reach the file, where
@@ -330,7 +330,7 @@ TEST_F(SettingsDialogTest, LineBreaksInTheNameAreRefused) {
     Form_Set->SpinEdit_ProxyPort->setValue(8080);
     EXPECT_FALSE(Form_Set->SaveSettings());
     EXPECT_EQ(boxes_->Texts(), std::vector<QString>{QString::fromUtf8(kRefused)});
-    EXPECT_EQ(ReadWholeFile(iniFile_), before);
+    EXPECT_EQ(ReadFile(iniFile_), before);
     ExpectParams(false, "", 0);
     // Pasting cannot put one there either (paste inserts at the cursor).
     Form_Set->LabeledEdit_ProxyName->clear();
@@ -343,13 +343,13 @@ TEST_F(SettingsDialogTest, LineBreaksInTheNameAreRefused) {
 TEST_F(SettingsDialogTest, SaveIntoAFileThatCannotBeWrittenChangesNothing) {
     Build({.iniContent = Ini("0", "old.proxy", "8080")});
     Open();
-    const std::string before = ReadWholeFile(iniFile_);
+    const std::string before = ReadFile(iniFile_);
     // Swap the program folder for a regular file: a write to the INI file
     // now fails even for root.
     const std::filesystem::path dir = std::filesystem::path(iniFile_).parent_path();
     const std::filesystem::path moved = dir.string() + ".moved";
     std::filesystem::rename(dir, moved);
-    WriteWholeFile(dir.string(), "not a folder\n");
+    WriteFile(dir.string(), "not a folder\n");
 
     Form_Set->CheckBox_Set->setChecked(true);
     Form_Set->CheckBox_SetClick();
@@ -362,7 +362,7 @@ TEST_F(SettingsDialogTest, SaveIntoAFileThatCannotBeWrittenChangesNothing) {
     EXPECT_EQ(boxes_->Boxes()[0].title, QString::fromUtf8("Chyba"));
     ExpectParams(false, "old.proxy", 8080);
     EXPECT_TRUE(Form_Set->isVisible()) << "the dialog stays open";
-    EXPECT_EQ(ReadWholeFile((moved / "Halvorne.INI").string()), before);
+    EXPECT_EQ(ReadFile((moved / "Halvorne.INI").string()), before);
 
     std::filesystem::remove(dir);
     std::filesystem::rename(moved, dir);
@@ -374,7 +374,7 @@ TEST_F(SettingsDialogTest, ShowWhenTheFileCannotBeCreatedKeepsTheHeldSettings) {
     Build({.iniContent = Ini("1", "held.proxy", "8080")});
     const std::filesystem::path dir = std::filesystem::path(iniFile_).parent_path();
     std::filesystem::remove_all(dir);
-    WriteWholeFile(dir.string(), "not a folder\n");
+    WriteFile(dir.string(), "not a folder\n");
     Open();
     ASSERT_EQ(boxes_->Boxes().size(), 1u);
     EXPECT_EQ(boxes_->Boxes()[0].text.toStdString(), "Unable to write to " + iniFile_);
@@ -432,7 +432,7 @@ TEST_F(SettingsDialogTest, ASecondOpeningOnlyBringsItToTheFront) {
     Build({.iniContent = Ini("1", "first.proxy", "8080")});
     Open();
     Form_Set->LabeledEdit_ProxyName->setText("typed.not.saved");
-    WriteWholeFile(iniFile_, Ini("1", "changed.in.file", "1111"));
+    WriteFile(iniFile_, Ini("1", "changed.in.file", "1111"));
     QWidget other;
     ASSERT_TRUE(Activate(&other));
     Form_Main->Menu_Nastaveni->trigger();
@@ -461,9 +461,9 @@ TEST_F(SettingsDialogTest, AutomaticModeHasNoTestButton) {
 // the connection works and runs the full check; Storno afterwards puts the
 // run parameters back while the file keeps the tested values.
 TEST_F(SettingsDialogTest, SuccessfulTestThenStorno) {
-    LoopbackHttpServer proxy;
+    ScriptedHttpServer proxy;
     Build({.iniContent = Ini("0", "", "0")});
-    proxy.Serve(Form_Master->GetVersionFileName(), "1.00\r\n");
+    proxy.Set("/halvorne/" + Form_Master->GetVersionFileName(), "1.00\r\n");
     // Addresses the proxy answers for; the host itself is never dialled.
     AimChecksAt("http://update.example.test/halvorne/", "1.10");
     Open();
@@ -496,7 +496,7 @@ TEST_F(SettingsDialogTest, SuccessfulTestThenStorno) {
 // file is missing; the full check that follows then fails and leaves the
 // transfer window open with its outcome, which the user must be able to see.
 TEST_F(SettingsDialogTest, FullCheckAfterTheTestReportsInAVisibleTransferWindow) {
-    LoopbackHttpServer proxy; // serves nothing: every file is missing
+    ScriptedHttpServer proxy; // serves nothing: every file is missing
     Build({.iniContent = Ini("0", "", "0")});
     AimChecksAt("http://update.example.test/halvorne/", "1.10");
     Open();
@@ -516,7 +516,7 @@ TEST_F(SettingsDialogTest, FullCheckAfterTheTestReportsInAVisibleTransferWindow)
 TEST_F(SettingsDialogTest, FailedTestWarnsAndKeepsTheSavedSettings) {
     Build({.iniContent = Ini("0", "", "0")});
     AimChecksAt("http://update.example.test/halvorne/", "1.10");
-    const int closed = ClosedLoopbackPort();
+    const int closed = FreeLoopbackPort();
     Open();
     Form_Set->CheckBox_Set->setChecked(true);
     Form_Set->CheckBox_SetClick();
@@ -532,9 +532,9 @@ TEST_F(SettingsDialogTest, FailedTestWarnsAndKeepsTheSavedSettings) {
 }
 
 TEST_F(SettingsDialogTest, RefusedSettingsStopTheTestBeforeAnyConnection) {
-    LoopbackHttpServer server;
+    ScriptedHttpServer server;
     Build({.iniContent = Ini("0", "", "0")});
-    AimChecksAt(server.BaseAddress(), "1.10");
+    AimChecksAt(server.Address(), "1.10");
     Open();
     Form_Set->CheckBox_Set->setChecked(true);
     Form_Set->CheckBox_SetClick();

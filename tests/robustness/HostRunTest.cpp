@@ -5,6 +5,7 @@
 // The host sees the exit code and the target folder; the test also reads
 // the program's peak memory from the kernel.
 #include "HostileCases.h"
+#include "tests/support/Subprocess.h"
 
 #include <gtest/gtest.h>
 
@@ -12,9 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <functional>
 
 #ifndef HOSTILE_PROGRAM
 #error "HOSTILE_PROGRAM must name the program under test"
@@ -63,29 +62,17 @@ protected:
     RunResult Run(int port, int seconds, const std::function<bool()>& stopWhen = {}) {
         WriteFile(tmp_.prefix() + "Halvorne.INI", "[Proxy Server]\r\nUseProxy=1\r\nProxyName=127.0.0.1\r\nProxyPort=" +
                                                       std::to_string(port) + "\r\n");
-        std::vector<std::string> args = {program_, "+@+", "dokum", "/p:" + target_, "auto"};
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
+        tests::support::SubprocessOptions o;
         const std::string home = (tmp_.path() / "home").string();
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::setenv("HOME", home.c_str(), 1);
-            ::setenv("XDG_CONFIG_HOME", home.c_str(), 1);
-            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
+        o.env = {{"HOME", home}, {"XDG_CONFIG_HOME", home}, {"QT_QPA_PLATFORM", "offscreen"}};
+        tests::support::Subprocess run({program_, "+@+", "dokum", "/p:" + target_, "auto"}, o);
         RunResult r;
         const auto deadline = Clock::now() + std::chrono::seconds(seconds);
-        int status = 0;
-        rusage usage{};
         while (Clock::now() < deadline) {
-            if (::wait4(pid, &status, WNOHANG, &usage) == pid) {
-                r.exited = WIFEXITED(status);
-                r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-                r.peakKb = usage.ru_maxrss;
+            if (run.Finished()) {
+                r.exited = run.Exited();
+                r.code = run.Exited() ? run.ExitCode() : -run.TermSignal();
+                r.peakKb = run.PeakKb();
                 return r;
             }
             if (stopWhen && stopWhen())
@@ -93,10 +80,9 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         r.stillRunning = true;
-        r.peakKb = PeakKbOf(pid);
-        ::kill(pid, SIGKILL);
-        ::wait4(pid, &status, 0, &usage);
-        r.peakKb = std::max<long>(r.peakKb, usage.ru_maxrss);
+        r.peakKb = PeakKbOf(run.Pid());
+        run.Kill();
+        r.peakKb = std::max(r.peakKb, run.PeakKb());
         return r;
     }
 

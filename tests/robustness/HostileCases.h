@@ -2,7 +2,7 @@
 // put in front of Halvorne, and small helpers around a test's folder.
 #pragma once
 
-#include "HostileServer.h"
+#include "tests/support/LoopbackServer.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +16,10 @@
 #include <thread>
 
 namespace hostile {
+
+using tests::support::Connection;
+using tests::support::Response;
+using Server = tests::support::LoopbackServer;
 
 struct Case {
     const char* name;
@@ -50,7 +54,7 @@ inline void HugeChunk(Connection& c) {
     c.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n7FFFFFFF\r\n" + std::string(5000, 'y'));
 }
 
-inline void OneBytePer200ms(Connection& c) { c.SendSlowly("HTTP/1.0 200 OK\r\n\r\n%PDF-slow", 200); }
+inline void OneBytePer200ms(Connection& c) { c.SendSlowly("HTTP/1.0 200 OK\r\n\r\n%PDF-slow", 1, 200); }
 
 inline void ResetMidBody(Connection& c) {
     if (c.Send("HTTP/1.0 200 OK\r\nContent-Length: 200000\r\n\r\n" + std::string(60000, 'z'))) {
@@ -73,10 +77,10 @@ inline std::string CaseName(const ::testing::TestParamInfo<Case>& info) { return
 // A version file the documentation download accepts (5 bytes or more).
 inline const std::string kVersionFile = "5.23\r\n";
 
-using testsupport::ListTree;
-using testsupport::ReadFile;
-using testsupport::TempDir;
-using testsupport::WriteFile;
+using tests::support::ListTree;
+using tests::support::ReadFile;
+using tests::support::TempDir;
+using tests::support::WriteFile;
 
 // A target folder as the host leaves it: an old file and a sub-folder.
 inline const std::set<std::string> kOldTree = {"OLD_DOC.PDF", "archiv/", "archiv/keep.txt"};

@@ -4,11 +4,8 @@
 // (the longest gap between two idle callbacks of the anti-freeze).
 #include "HostileCases.h"
 
-#include "startup/gui/Startup.h"
-#include "startup/gui/Form_Main.h"
+#include "startup/gui/HalvorneWindows.h"
 #include "startup/gui/Form_Master.h"
-#include "startup/gui/Form_Set.h"
-#include "transfer/gui/FormDownloadSet.h"
 #include "transfer/gui/Form_Run.h"
 
 #include <QApplication>
@@ -19,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <chrono>
 #include <cstdio>
 #include <unistd.h>
@@ -47,12 +45,10 @@ public:
         fs::create_directory(target);
         FillOldTree(target);
         const std::string program = tmp.prefix() + "Halvorne";
-        Form_Master = new TForm_Master({program, "+@+", "dokum", "/p:" + target, "auto"}, program);
-        Form_Master->TerminateProcess = [this](int code) { terminations.push_back(code); };
-        Form_Run = new TForm_Run();
-        Form_Set = new TForm_Set();
-        Form_Main = new TForm_Main();
-        FormDownloadSet = new TFormDownloadSet();
+        THalvorneWindowsOptions options;
+        options.TerminateProcess = [this](int code) { terminations.push_back(code); };
+        windows_ = std::make_unique<THalvorneWindows>(
+            std::vector<std::string>{program, "+@+", "dokum", "/p:" + target, "auto"}, program, options);
         Form_Run->show();
 
         // Watch the anti-freeze: when it runs, and how much memory is held.
@@ -64,7 +60,6 @@ public:
                 serve();
         };
     }
-    ~Windows() { DestroyHalvorneWindows(); }
 
     // Runs the download against http://127.0.0.1:port/halvorne/.
     void Run(int port) {
@@ -98,6 +93,9 @@ public:
     std::vector<Clock::time_point> idleTimes;
     Clock::time_point start, end;
     long baseResident = 0, peakResident = 0;
+
+private:
+    std::unique_ptr<THalvorneWindows> windows_;
 };
 
 // Idle slices are 250 ms; a loaded machine or a sanitizer build may add to

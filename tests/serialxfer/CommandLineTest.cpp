@@ -100,11 +100,11 @@ TEST(CommandLine, RejectedArgumentsPrintMessageAndUsage)
         for (const auto& a : c.args)
             shown += "[" + a + "]";
         SCOPED_TRACE(shown);
-        const RunResult run = RunVeltrix(c.args, {}, dir.Path().string());
+        const RunResult run = RunVeltrix(c.args, {}, dir.path().string());
         EXPECT_EQ(run.code, 1);
         EXPECT_EQ(run.output, c.message + kUsage);
         // No file was touched.
-        EXPECT_TRUE(fs::is_empty(dir.Path()));
+        EXPECT_TRUE(fs::is_empty(dir.path()));
     }
 }
 
@@ -178,7 +178,7 @@ TEST(DataFile, OpeningFailures)
         int code;
     } cases[] = {
         {"create in missing folder", [&] { veltrix::OutputFile f(dir / "no/such.bin", "ReceiveFile"); }, ENOENT},
-        {"create over a folder", [&] { veltrix::OutputFile f(dir.Path().string(), "ReceiveFile"); }, EISDIR},
+        {"create over a folder", [&] { veltrix::OutputFile f(dir.path().string(), "ReceiveFile"); }, EISDIR},
         {"open missing", [&] { veltrix::InputFile f(dir / "missing.bin", "SendFile"); }, ENOENT},
         {"open read-only", [&] { veltrix::InputFile f(dir / "ro.bin", "SendFile"); }, EACCES},
     };
@@ -192,7 +192,7 @@ TEST(DataFile, OpeningFailures)
         }
     }
     EXPECT_TRUE(veltrix::FileExists(dir / "ro.bin"));
-    EXPECT_FALSE(veltrix::FileExists(dir.Path().string()));
+    EXPECT_FALSE(veltrix::FileExists(dir.path().string()));
     EXPECT_FALSE(veltrix::FileExists(dir / "missing.bin"));
 }
 
@@ -299,7 +299,7 @@ TEST(Program, SendOfMissingFileEndsWith254AfterOpeningThePort)
     for (const std::string name : {"missing.bin", "folder"}) {
         SCOPED_TRACE(name);
         PtyLine line;
-        const RunResult run = RunVeltrix({"O", name, "/1"}, {{"VELTRIX_COM1", line.Device()}}, dir.Path().string());
+        const RunResult run = RunVeltrix({"O", name, "/1"}, {{"VELTRIX_COM1", line.Device()}}, dir.path().string());
         EXPECT_EQ(run.code, 254);
         EXPECT_EQ(run.output, "");
         EXPECT_TRUE(line.Drain(100).empty());
@@ -327,7 +327,7 @@ TEST(Program, FileErrorsPrintTheReportBeforeAnyByteIsSent)
         PtyLine line;
         // A 'C' waits on the line, so a sender that went on would send.
         line.Write(Bytes{'C'});
-        const RunResult run = RunVeltrix(c.args, {{"VELTRIX_COM1", line.Device()}}, dir.Path().string());
+        const RunResult run = RunVeltrix(c.args, {{"VELTRIX_COM1", line.Device()}}, dir.path().string());
         EXPECT_EQ(run.code, 1);
         const auto lines = Lines(run.output);
         ASSERT_EQ(lines.size(), 2u) << run.output;
@@ -345,7 +345,7 @@ TEST(Program, ReceiveTruncatesAnExistingFile)
     WriteFile(dir / "old.bin", Bytes(1000, 'o'));
     PtyLine line;
     line.Write(Bytes{veltrix::kEot});
-    const RunResult run = RunVeltrix({"I", "old.bin", "/1"}, {{"VELTRIX_COM1", line.Device()}}, dir.Path().string());
+    const RunResult run = RunVeltrix({"I", "old.bin", "/1"}, {{"VELTRIX_COM1", line.Device()}}, dir.path().string());
     EXPECT_EQ(run.code, 0);
     EXPECT_EQ(run.output, "");
     EXPECT_TRUE(fs::exists(dir / "old.bin"));
@@ -368,7 +368,7 @@ TEST(Program, PortSwitchChoosesTheDevice)
         PtyLine line;
         line.Write(Bytes{veltrix::kEot});
         // The other port's variable still names a missing device.
-        const RunResult run = RunVeltrix(c.args, {{c.variable, line.Device()}}, dir.Path().string());
+        const RunResult run = RunVeltrix(c.args, {{c.variable, line.Device()}}, dir.path().string());
         EXPECT_EQ(run.code, 0);
         EXPECT_EQ(line.Drain(200), (Bytes{'C', veltrix::kAck}));
     }

@@ -89,7 +89,7 @@ TEST(LineReceive, FromPeerDevice)
         if (c.setup)
             c.setup(peer);
         PtyPeer driver(line, peer);
-        auto veltrix = StartVeltrix("I", "got.bin", line.Device(), dir.Path().string());
+        auto veltrix = StartVeltrix("I", "got.bin", line.Device(), dir.path().string());
         EXPECT_EQ(veltrix->Wait(20000), 0);
         driver.Stop();
         EXPECT_EQ(veltrix->Output(), "");
@@ -129,7 +129,7 @@ TEST(LineSend, ToPeerDevice)
             c.setup(peer);
         PtyPeer driver(line, peer);
         driver.Deliver(veltrix::kStartRequest, 0);
-        auto veltrix = StartVeltrix("O", "out.bin", line.Device(), dir.Path().string());
+        auto veltrix = StartVeltrix("O", "out.bin", line.Device(), dir.path().string());
         EXPECT_EQ(veltrix->Wait(20000), 0);
         driver.Stop();
         EXPECT_EQ(veltrix->Output(), "");
@@ -164,8 +164,8 @@ struct Pair {
         options.faults[0] = std::move(senderToReceiverFaults);
         line = std::make_unique<relay::PacedRelay>(options);
         ASSERT_TRUE(line->Start()) << line->Error();
-        receiver = StartVeltrix("I", "out.bin", dir / "ttyB", dir.Path().string());
-        sender = StartVeltrix("O", "in.bin", dir / "ttyA", dir.Path().string());
+        receiver = StartVeltrix("I", "out.bin", dir / "ttyB", dir.path().string());
+        sender = StartVeltrix("O", "in.bin", dir / "ttyA", dir.path().string());
     }
 };
 
@@ -220,9 +220,9 @@ TEST(Lrzsz, SxToVeltrix)
         const Bytes data = Pattern(size, 11, false);
         WriteFile(dir / "in.bin", data);
         Process sx({"socat", "pty,raw,echo=0,link=" + (dir / "tty"), "EXEC:sx -b -t 20 in.bin"}, {},
-                   dir.Path().string(), false);
+                   dir.path().string(), false);
         ASSERT_TRUE(WaitForPath(dir / "tty"));
-        auto veltrix = StartVeltrix("I", "out.bin", dir / "tty", dir.Path().string());
+        auto veltrix = StartVeltrix("I", "out.bin", dir / "tty", dir.path().string());
         EXPECT_EQ(veltrix->Wait(60000), 0);
         EXPECT_EQ(sx.Wait(10000), 0);
         EXPECT_EQ(ReadFile(dir / "out.bin"), peersim::ExpectedReceived(data));
@@ -237,9 +237,9 @@ TEST(Lrzsz, VeltrixToRx)
         const Bytes data = Pattern(size, 12, true);
         WriteFile(dir / "in.bin", data);
         Process rx({"socat", "pty,raw,echo=0,link=" + (dir / "tty"), "EXEC:rx -c -b out.bin"}, {},
-                   dir.Path().string(), false);
+                   dir.path().string(), false);
         ASSERT_TRUE(WaitForPath(dir / "tty"));
-        auto veltrix = StartVeltrix("O", "in.bin", dir / "tty", dir.Path().string());
+        auto veltrix = StartVeltrix("O", "in.bin", dir / "tty", dir.path().string());
         EXPECT_EQ(veltrix->Wait(60000), 0);
         EXPECT_EQ(rx.Wait(10000), 0);
         EXPECT_EQ(ReadFile(dir / "out.bin"), PaddedTo128(data));
@@ -259,13 +259,13 @@ TEST(Lrzsz, LateStartedVeltrixSenderAndDamagedLine)
     options.faults[0][133 * 2 + 90] = {false, 0x10};
     relay::PacedRelay line(options);
     ASSERT_TRUE(line.Start()) << line.Error();
-    Process rx({"socat", "OPEN:" + (dir / "ttyB") + ",rawer", "EXEC:rx -c -b out.bin"}, {}, dir.Path().string(),
+    Process rx({"socat", "OPEN:" + (dir / "ttyB") + ",rawer", "EXEC:rx -c -b out.bin"}, {}, dir.path().string(),
                false);
     // Wait for rx's second start request.
     for (int i = 0; i < 300 && line.BytesSeen(relay::Direction::BToA) < 2; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_GE(line.BytesSeen(relay::Direction::BToA), 2u);
-    auto veltrix = StartVeltrix("O", "in.bin", dir / "ttyA", dir.Path().string());
+    auto veltrix = StartVeltrix("O", "in.bin", dir / "ttyA", dir.path().string());
     EXPECT_EQ(veltrix->Wait(60000), 0);
     EXPECT_EQ(rx.Wait(10000), 0);
     EXPECT_EQ(ReadFile(dir / "out.bin"), data);

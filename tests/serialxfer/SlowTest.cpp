@@ -23,7 +23,7 @@ TEST(SlowReceive, SilentSenderGetsTenStartRequestsAndMinusOne)
 {
     TempDir dir;
     PtyLine line;
-    auto veltrix = StartVeltrix("I", "got.bin", line.Device(), dir.Path().string());
+    auto veltrix = StartVeltrix("I", "got.bin", line.Device(), dir.path().string());
     std::vector<std::int64_t> times;
     const std::int64_t start = NowMs();
     while (NowMs() - start < 25000 && !veltrix->Finished()) {
@@ -50,7 +50,7 @@ TEST(SlowSend, SilentReceiverEndsWithMinusOneAfterThirtySeconds)
     TempDir dir;
     WriteFile(dir / "out.bin", Bytes(500, 'd'));
     PtyLine line;
-    auto veltrix = StartVeltrix("O", "out.bin", line.Device(), dir.Path().string());
+    auto veltrix = StartVeltrix("O", "out.bin", line.Device(), dir.path().string());
     EXPECT_EQ(veltrix->Wait(40000), 255);
     EXPECT_GE(veltrix->ElapsedMs(), 29500);
     EXPECT_LE(veltrix->ElapsedMs(), 31500);
@@ -61,7 +61,7 @@ TEST(SlowSend, SilentReceiverEndsWithMinusOneAfterThirtySeconds)
 TEST(SlowReceive, PortThatCannotBeOpenedRunsIntoTheTimeOutsWithoutSpinning)
 {
     TempDir dir;
-    auto veltrix = StartVeltrix("I", "got.bin", "/nonexistent/veltrix-tty", dir.Path().string());
+    auto veltrix = StartVeltrix("I", "got.bin", "/nonexistent/veltrix-tty", dir.path().string());
     EXPECT_EQ(veltrix->Wait(30000), 255);
     EXPECT_EQ(veltrix->Output(), "");
     EXPECT_GE(veltrix->ElapsedMs(), 17000);
@@ -79,7 +79,7 @@ TEST(SlowReceive, SenderStoppingMidwayLeavesTheAcceptedFrames)
     peersim::SenderPeer peer(data);
     peer.stopAfter = 3;
     PtyPeer driver(line, peer);
-    auto veltrix = StartVeltrix("I", "got.bin", line.Device(), dir.Path().string());
+    auto veltrix = StartVeltrix("I", "got.bin", line.Device(), dir.path().string());
     EXPECT_EQ(veltrix->Wait(40000), 255);
     driver.Stop();
     EXPECT_EQ(ReadFile(dir / "got.bin"), Bytes(data.begin(), data.begin() + 3 * 128));

@@ -25,6 +25,8 @@
 #include <vector>
 
 #include "platform/serial/SimulatedLine.h"
+#include "tests/support/Subprocess.h"
+#include "tests/support/TempDir.h"
 
 namespace testsupport {
 
@@ -37,26 +39,10 @@ inline std::int64_t NowMs()
         .count();
 }
 
-class TempDir {
+// The shared temporary directory, named for this tool's tests.
+class TempDir : public tests::support::TempDir {
 public:
-    TempDir()
-    {
-        std::string pattern = (fs::temp_directory_path() / "veltrix-test-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp");
-        path_ = pattern;
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(path_, ec);
-    }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-    const fs::path& Path() const { return path_; }
-
-private:
-    fs::path path_;
+    TempDir() : tests::support::TempDir("veltrix-test-") {}
 };
 
 inline void WriteFile(const std::string& path, const Bytes& data)
@@ -71,130 +57,50 @@ inline Bytes ReadFile(const std::string& path)
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// A child process with its standard output captured.
+// A child process with its standard output captured, on the shared runner.
 class Process {
 public:
     Process(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {},
             const std::string& workDir = {}, bool captureOutput = true)
+        : child_(argv, Options(env, workDir, captureOutput))
     {
-        int out[2] = {-1, -1};
-        if (captureOutput && pipe2(out, O_CLOEXEC) != 0)
-            throw std::runtime_error("pipe");
-        started_ = NowMs();
-        pid_ = fork();
-        if (pid_ < 0)
-            throw std::runtime_error("fork");
-        if (pid_ == 0) {
-            if (captureOutput)
-                dup2(out[1], STDOUT_FILENO);
-            int devnull = open("/dev/null", O_RDWR);
-            dup2(devnull, STDIN_FILENO);
-            if (!captureOutput)
-                dup2(devnull, STDOUT_FILENO);
-            dup2(devnull, STDERR_FILENO);
-            // The device names must always come from the test.
-            setenv("VELTRIX_COM1", "/nonexistent/veltrix-test-com1", 1);
-            setenv("VELTRIX_COM2", "/nonexistent/veltrix-test-com2", 1);
-            for (const auto& [k, v] : env)
-                setenv(k.c_str(), v.c_str(), 1);
-            if (!workDir.empty() && chdir(workDir.c_str()) != 0)
-                _exit(127);
-            std::vector<char*> args;
-            for (const auto& a : argv)
-                args.push_back(const_cast<char*>(a.c_str()));
-            args.push_back(nullptr);
-            execvp(args[0], args.data());
-            _exit(127);
-        }
-        if (captureOutput) {
-            close(out[1]);
-            outFd_ = out[0];
-            reader_ = std::thread([this] {
-                char buf[4096];
-                ssize_t n;
-                while ((n = read(outFd_, buf, sizeof buf)) > 0) {
-                    std::lock_guard<std::mutex> lock(mutex_);
-                    output_.append(buf, static_cast<std::size_t>(n));
-                }
-            });
-        }
-    }
-    ~Process()
-    {
-        if (pid_ > 0 && !done_) {
-            kill(pid_, SIGKILL);
-            Wait(10000);
-        }
-        if (reader_.joinable())
-            reader_.join();
-        if (outFd_ >= 0)
-            close(outFd_);
     }
 
     // Waits up to timeoutMs; returns the exit code (0..255), or -1000 when
     // the process had to be killed, -2000 for a signal.
     int Wait(std::int64_t timeoutMs)
     {
-        if (done_)
-            return code_;
-        const std::int64_t deadline = NowMs() + timeoutMs;
-        int status = 0;
-        bool killed = false;
-        for (;;) {
-            const pid_t r = wait4(pid_, &status, WNOHANG, &usage_);
-            if (r == pid_)
-                break;
-            if (NowMs() > deadline && !killed) {
-                kill(pid_, SIGKILL);
-                killed = true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        ended_ = NowMs();
-        done_ = true;
-        if (reader_.joinable())
-            reader_.join();
-        code_ = killed ? -1000 : (WIFEXITED(status) ? WEXITSTATUS(status) : -2000);
-        return code_;
+        if (!child_.WaitFor(std::chrono::milliseconds(timeoutMs)))
+            child_.Kill();
+        return Code();
     }
     // True once the process has ended (never kills it).
-    bool Finished()
-    {
-        if (done_)
-            return true;
-        int status = 0;
-        if (wait4(pid_, &status, WNOHANG, &usage_) != pid_)
-            return false;
-        ended_ = NowMs();
-        done_ = true;
-        if (reader_.joinable())
-            reader_.join();
-        code_ = WIFEXITED(status) ? WEXITSTATUS(status) : -2000;
-        return true;
-    }
-    std::string Output()
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return output_;
-    }
-    std::int64_t ElapsedMs() const { return ended_ - started_; }
-    double CpuSeconds() const
-    {
-        return usage_.ru_utime.tv_sec + usage_.ru_stime.tv_sec +
-               (usage_.ru_utime.tv_usec + usage_.ru_stime.tv_usec) / 1e6;
-    }
+    bool Finished() { return child_.Finished(); }
+    std::string Output() { return child_.Output(); }
+    std::int64_t ElapsedMs() const { return child_.Elapsed().count(); }
+    double CpuSeconds() const { return child_.CpuSeconds(); }
 
 private:
-    pid_t pid_ = -1;
-    int outFd_ = -1;
-    std::thread reader_;
-    std::mutex mutex_;
-    std::string output_;
-    bool done_ = false;
-    int code_ = 0;
-    std::int64_t started_ = 0;
-    std::int64_t ended_ = 0;
-    rusage usage_{};
+    static tests::support::SubprocessOptions Options(const std::map<std::string, std::string>& env,
+                                                     const std::string& workDir, bool captureOutput)
+    {
+        tests::support::SubprocessOptions o;
+        // The device names must always come from the test.
+        o.env = {{"VELTRIX_COM1", "/nonexistent/veltrix-test-com1"}, {"VELTRIX_COM2", "/nonexistent/veltrix-test-com2"}};
+        for (const auto& [k, v] : env)
+            o.env[k] = v;
+        o.workDir = workDir;
+        o.captureOutput = captureOutput;
+        return o;
+    }
+    int Code() const
+    {
+        if (child_.KilledByUs())
+            return -1000;
+        return child_.Exited() ? child_.ExitCode() : -2000;
+    }
+
+    tests::support::Subprocess child_;
 };
 
 inline std::string VeltrixPath() { return VELTRIX_BINARY; }

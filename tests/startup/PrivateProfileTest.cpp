@@ -2,7 +2,7 @@
 // writes.
 #include "platform/ini/PrivateProfile.h"
 
-#include "TempDir.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +14,8 @@
 using platform::GetPrivateProfileInt;
 using platform::GetPrivateProfileString;
 using platform::WritePrivateProfileString;
+
+using namespace tests::support;
 
 namespace {
 
@@ -30,33 +32,33 @@ TEST_F(PrivateProfileTest, MissingFileGivesDefaults) {
 }
 
 TEST_F(PrivateProfileTest, NamesMatchWithoutRegardToCase) {
-    WriteWholeFile(ini, "[proxy SERVER]\nproxyname = host.example\nPROXYPORT=8080\n");
+    WriteFile(ini, "[proxy SERVER]\nproxyname = host.example\nPROXYPORT=8080\n");
     EXPECT_EQ(GetPrivateProfileString("Proxy Server", "ProxyName", "", ini), "host.example");
     EXPECT_EQ(GetPrivateProfileInt("PROXY server", "ProxyPort", 0, ini), 8080);
 }
 
 TEST_F(PrivateProfileTest, LookupStaysInsideItsSection) {
-    WriteWholeFile(ini, "ProxyPort=1\n[Other]\nProxyPort=2\n[Proxy Server]\nProxyName=x\n[Later]\nProxyPort=3\n");
+    WriteFile(ini, "ProxyPort=1\n[Other]\nProxyPort=2\n[Proxy Server]\nProxyName=x\n[Later]\nProxyPort=3\n");
     EXPECT_EQ(GetPrivateProfileInt("Proxy Server", "ProxyPort", -1, ini), -1);
     EXPECT_EQ(GetPrivateProfileInt("Other", "ProxyPort", -1, ini), 2);
     EXPECT_EQ(GetPrivateProfileInt("Later", "ProxyPort", -1, ini), 3);
 }
 
 TEST_F(PrivateProfileTest, FirstOfDuplicateSectionsAndKeysCounts) {
-    WriteWholeFile(ini, "[S]\nk=first\nk=second\n[S]\nk=third\n");
+    WriteFile(ini, "[S]\nk=first\nk=second\n[S]\nk=third\n");
     EXPECT_EQ(GetPrivateProfileString("S", "k", "", ini), "first");
 }
 
 TEST_F(PrivateProfileTest, CrLfAndLfLineEndsBothRead) {
     for (const char* content : {"[S]\r\nName=a b\r\nPort=0x1F\r\n", "[S]\nName=a b\nPort=0x1F", "\n\n[S]\r\nName=a b\nPort=0x1F\r\n"}) {
-        WriteWholeFile(ini, content);
+        WriteFile(ini, content);
         EXPECT_EQ(GetPrivateProfileString("S", "Name", "", ini), "a b") << content;
         EXPECT_EQ(GetPrivateProfileInt("S", "Port", 0, ini), 31) << content;
     }
 }
 
 TEST_F(PrivateProfileTest, ValuesAreTrimmedAndLoseOnePairOfQuotes) {
-    WriteWholeFile(ini, "[S]\n  a  =  x y  \t\nb=\" padded \"\nc='q'\nd=\"unbalanced\ne=\nf\n; g=comment\n");
+    WriteFile(ini, "[S]\n  a  =  x y  \t\nb=\" padded \"\nc='q'\nd=\"unbalanced\ne=\nf\n; g=comment\n");
     EXPECT_EQ(GetPrivateProfileString("S", "a", "-", ini), "x y");
     EXPECT_EQ(GetPrivateProfileString("S", "b", "-", ini), " padded ");
     EXPECT_EQ(GetPrivateProfileString("S", "c", "-", ini), "q");
@@ -81,13 +83,13 @@ TEST_F(PrivateProfileTest, IntegersReadDecimalOrHexElseTheDefault) {
         {"-2147483649", -99}, {"0x100000000", -99}, {"99999999999999999999999", -99}, {"1.5", -99},
     };
     for (const Case& c : cases) {
-        WriteWholeFile(ini, std::string("[S]\nv=") + c.text + "\n");
+        WriteFile(ini, std::string("[S]\nv=") + c.text + "\n");
         EXPECT_EQ(GetPrivateProfileInt("S", "v", -99, ini), c.expected) << "value '" << c.text << "'";
     }
 }
 
 TEST_F(PrivateProfileTest, TextValuesAreCutAt2047Characters) {
-    WriteWholeFile(ini, "[S]\nascii=" + std::string(3000, 'a') + "\nczech=" + [] {
+    WriteFile(ini, "[S]\nascii=" + std::string(3000, 'a') + "\nczech=" + [] {
         std::string s;
         for (int i = 0; i < 3000; ++i) s += "č";
         return s;
@@ -104,7 +106,7 @@ TEST_F(PrivateProfileTest, FirstWriteCreatesTheFileWithSectionAndKey) {
     ASSERT_TRUE(WritePrivateProfileString("Proxy Server", "UseProxy", "0", ini));
     ASSERT_TRUE(WritePrivateProfileString("Proxy Server", "ProxyName", "", ini));
     ASSERT_TRUE(WritePrivateProfileString("Proxy Server", "ProxyPort", "0", ini));
-    EXPECT_EQ(ReadWholeFile(ini), "[Proxy Server]\nUseProxy=0\nProxyName=\nProxyPort=0\n");
+    EXPECT_EQ(ReadFile(ini), "[Proxy Server]\nUseProxy=0\nProxyName=\nProxyPort=0\n");
     struct stat st {};
     ASSERT_EQ(::stat(ini.c_str(), &st), 0);
     mode_t mask = ::umask(0);
@@ -125,11 +127,11 @@ TEST_F(PrivateProfileTest, WritesKeepEverythingElse) {
         "\r\n"
         "[Last]\r\n"
         "x=1\r\n";
-    WriteWholeFile(ini, before);
+    WriteFile(ini, before);
     ASSERT_TRUE(WritePrivateProfileString("Proxy Server", "UseProxy", "1", ini));
     ASSERT_TRUE(WritePrivateProfileString("PROXY SERVER", "ProxyPort", "3128", ini));
     ASSERT_TRUE(WritePrivateProfileString("New", "Key", "v", ini));
-    EXPECT_EQ(ReadWholeFile(ini),
+    EXPECT_EQ(ReadFile(ini),
               "; settings of the asset register\r\n"
               "[General]\r\n"
               "Language=cs\r\n"
@@ -148,7 +150,7 @@ TEST_F(PrivateProfileTest, WritesKeepEverythingElse) {
 }
 
 TEST_F(PrivateProfileTest, FileWithoutFinalLineEndStaysReadable) {
-    WriteWholeFile(ini, "[S]\na=1");
+    WriteFile(ini, "[S]\na=1");
     ASSERT_TRUE(WritePrivateProfileString("S", "b", "2", ini));
     EXPECT_EQ(GetPrivateProfileInt("S", "a", 0, ini), 1);
     EXPECT_EQ(GetPrivateProfileInt("S", "b", 0, ini), 2);
@@ -175,7 +177,7 @@ TEST_F(PrivateProfileTest, FailedWritesReturnFalseAndChangeNothing) {
 
     // Texts that would break the file's structure are refused.
     const std::string before = "[S]\nk=old\n";
-    WriteWholeFile(ini, before);
+    WriteFile(ini, before);
     EXPECT_FALSE(WritePrivateProfileString("S", "k", "two\nlines", ini));
     EXPECT_FALSE(WritePrivateProfileString("S", "k", "cr\r", ini));
     EXPECT_FALSE(WritePrivateProfileString("S", "a=b", "v", ini));
@@ -183,11 +185,11 @@ TEST_F(PrivateProfileTest, FailedWritesReturnFalseAndChangeNothing) {
     EXPECT_FALSE(WritePrivateProfileString("S]", "k", "v", ini));
     EXPECT_FALSE(WritePrivateProfileString("", "k", "v", ini));
     EXPECT_FALSE(WritePrivateProfileString("S", ";k", "v", ini));
-    EXPECT_EQ(ReadWholeFile(ini), before);
+    EXPECT_EQ(ReadFile(ini), before);
 }
 
 TEST_F(PrivateProfileTest, WriteKeepsPermissionsAndLeavesNoTemporaryFile) {
-    WriteWholeFile(ini, "[S]\nk=1\n");
+    WriteFile(ini, "[S]\nk=1\n");
     ASSERT_EQ(::chmod(ini.c_str(), 0640), 0);
     ASSERT_TRUE(WritePrivateProfileString("S", "k", "2", ini));
     struct stat st {};
@@ -203,13 +205,13 @@ TEST_F(PrivateProfileTest, WriteKeepsPermissionsAndLeavesNoTemporaryFile) {
 
 TEST_F(PrivateProfileTest, WriteThroughSymbolicLinkUpdatesItsTarget) {
     const std::string real = dir.file("real.ini");
-    WriteWholeFile(real, "[S]\nk=1\n");
+    WriteFile(real, "[S]\nk=1\n");
     ASSERT_EQ(::symlink(real.c_str(), ini.c_str()), 0);
     ASSERT_TRUE(WritePrivateProfileString("S", "k", "2", ini));
     struct stat st {};
     ASSERT_EQ(::lstat(ini.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
-    EXPECT_EQ(ReadWholeFile(real), "[S]\nk=2\n");
+    EXPECT_EQ(ReadFile(real), "[S]\nk=2\n");
 }
 
 TEST_F(PrivateProfileTest, OversizedFileIsNeitherReadNorRewritten) {
@@ -228,9 +230,9 @@ TEST_F(PrivateProfileTest, OversizedFileIsNeitherReadNorRewritten) {
 
 TEST_F(PrivateProfileTest, FileExistsOnlyForRegularFiles) {
     EXPECT_FALSE(platform::FileExists(ini));
-    EXPECT_FALSE(platform::FileExists(dir.path()));
+    EXPECT_FALSE(platform::FileExists(dir.path().string()));
     EXPECT_FALSE(platform::FileExists(""));
-    WriteWholeFile(ini, "");
+    WriteFile(ini, "");
     EXPECT_TRUE(platform::FileExists(ini));
 }
 

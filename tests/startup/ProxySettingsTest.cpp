@@ -3,9 +3,11 @@
 #include "startup/core/IniFile.h"
 #include "startup/core/ProxySettings.h"
 
-#include "TempDir.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
+
+using namespace tests::support;
 
 namespace {
 
@@ -22,7 +24,7 @@ TEST(LoadProxySettings, FirstStartCreatesTheThreeKeysInOrder) {
     std::string error = "stale";
     ASSERT_TRUE(halvorne::LoadProxySettings(p, error));
     EXPECT_EQ(error, "");
-    EXPECT_EQ(ReadWholeFile(p.IniFileName), "[Proxy Server]\nUseProxy=0\nProxyName=\nProxyPort=0\n");
+    EXPECT_EQ(ReadFile(p.IniFileName), "[Proxy Server]\nUseProxy=0\nProxyName=\nProxyPort=0\n");
     EXPECT_FALSE(p.UseProxy);
     EXPECT_EQ(p.ProxyName, "");
     EXPECT_EQ(p.ProxyPort, 0);
@@ -48,14 +50,14 @@ TEST(LoadProxySettings, ReadsWhatTheFileHoldsWithoutChecking) {
     for (const Case& c : cases) {
         TempDir dir;
         TRunParameters p = WithIni(dir.file("Halvorne.INI"));
-        WriteWholeFile(p.IniFileName, c.content);
+        WriteFile(p.IniFileName, c.content);
         std::string error;
         ASSERT_TRUE(halvorne::LoadProxySettings(p, error)) << c.content;
         EXPECT_EQ(p.UseProxy, c.useProxy) << c.content;
         EXPECT_EQ(p.ProxyName, c.name) << c.content;
         EXPECT_EQ(p.ProxyPort, c.port) << c.content;
         // An existing file is only read, even when it lacks the keys.
-        EXPECT_EQ(ReadWholeFile(p.IniFileName), c.content);
+        EXPECT_EQ(ReadFile(p.IniFileName), c.content);
     }
 }
 
@@ -87,7 +89,7 @@ TEST(TIniFile, WritesReadBackAndFailuresThrowWithTheFileName) {
     ini.WriteBool("Proxy Server", "UseProxy", true);
     ini.WriteString("Proxy Server", "ProxyName", "h");
     ini.WriteInteger("Proxy Server", "ProxyPort", 65535);
-    EXPECT_EQ(ReadWholeFile(ini.FileName), "[Proxy Server]\nUseProxy=1\nProxyName=h\nProxyPort=65535\n");
+    EXPECT_EQ(ReadFile(ini.FileName), "[Proxy Server]\nUseProxy=1\nProxyName=h\nProxyPort=65535\n");
     EXPECT_TRUE(ini.ReadBool("proxy server", "useproxy", false));
     EXPECT_EQ(ini.ReadString("Proxy Server", "ProxyName", ""), "h");
     EXPECT_EQ(ini.ReadInteger("Proxy Server", "ProxyPort", 0), 65535);

@@ -9,7 +9,7 @@
 #include "startup/gui/Startup.h"
 #include "transfer/gui/Form_Run.h"
 
-#include "TempDir.h"
+#include "tests/support/TempDir.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -19,8 +19,11 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 #include <set>
+
+using namespace tests::support;
 
 namespace {
 
@@ -158,7 +161,7 @@ TEST_P(StartupRejectedTest, EndsWithMessageAndExitCode) {
         EXPECT_EQ(terminatedWith, 99);
         EXPECT_EQ(Form_Master->RunParameters.ExitCode, 99);
         // The host started it, so the configuration file was read (created).
-        EXPECT_EQ(ReadWholeFile(ini), "[Proxy Server]\nUseProxy=0\nProxyName=\nProxyPort=0\n");
+        EXPECT_EQ(ReadFile(ini), "[Proxy Server]\nUseProxy=0\nProxyName=\nProxyPort=0\n");
     }
     // No window of the program appeared, only the box.
     std::set<std::string> windows = seen.shown;
@@ -184,7 +187,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(StartupTest, InteractiveDokumShowsMainWindowAndHandsOverVersionParams) {
     Observer seen;
     RunFinisher finisher;
-    const std::string target = dir.path() + "/out dir"; // no trailing separator typed
+    const std::string target = dir.file("out dir"); // no trailing separator typed
     const int code = Run({kMarker, "DOKUM", "/P:" + target, "/v:5.20"});
     EXPECT_EQ(code, 0);
     EXPECT_FALSE(terminatedWith.has_value());
@@ -219,7 +222,7 @@ TEST_F(StartupTest, InteractiveDokumShowsMainWindowAndHandsOverVersionParams) {
 TEST_F(StartupTest, AutoDokumRunsTheDownloadWithItsParams) {
     Observer seen;
     RunFinisher finisher;
-    const std::string target = dir.path() + "/Docs/";
+    const std::string target = dir.prefix() + "Docs/";
     const int code = Run({kMarker, "dokum", "/p:" + target, "auto"});
     EXPECT_TRUE(seen.shown.count("TForm_Run"));
     EXPECT_FALSE(seen.shown.count("TForm_Main"));
@@ -237,7 +240,7 @@ TEST_F(StartupTest, AutoDokumRunsTheDownloadWithItsParams) {
 TEST_F(StartupTest, AutoVersionCheckRunsWithVersionParams) {
     Observer seen;
     RunFinisher finisher;
-    const std::string target = dir.path() + "/Prog/";
+    const std::string target = dir.prefix() + "Prog/";
     const int code = Run({kMarker, "chkver", "/v:5.20", "/p:" + target, "auto"});
     EXPECT_TRUE(seen.shown.count("TForm_Run"));
     EXPECT_FALSE(seen.shown.count("TForm_Main"));
@@ -259,7 +262,7 @@ TEST_F(StartupTest, AutoVersionCheckRunsWithVersionParams) {
 }
 
 TEST_F(StartupTest, ProxySettingsAreReadAtStart) {
-    WriteWholeFile(ini, "[Proxy Server]\nUseProxy=1\nProxyName=proxy.local\nProxyPort=70000\n");
+    WriteFile(ini, "[Proxy Server]\nUseProxy=1\nProxyName=proxy.local\nProxyPort=70000\n");
     Observer seen;
     RunFinisher finisher;
     EXPECT_EQ(Run({kMarker, "dokum", "/p:/tmp/x/"}), 0);
@@ -291,11 +294,13 @@ class FormMasterTest : public StartupTest {
 protected:
     void SetUp() override {
         Observer quiet; // no box expected for a valid start
-        Form_Master = new TForm_Master({dir.file("Halvorne"), kMarker, "chkver", "/v:1", "/p:/t/"},
-                                       dir.file("Halvorne"));
+        master_ = std::make_unique<TForm_Master>(
+            std::vector<std::string>{dir.file("Halvorne"), kMarker, "chkver", "/v:1", "/p:/t/"}, dir.file("Halvorne"));
+        Form_Master = master_.get();
         Form_Master->TerminateProcess = [this](int code) { terminatedWith = code; };
         ASSERT_TRUE(quiet.boxes.empty());
     }
+    std::unique_ptr<TForm_Master> master_;
 };
 
 TEST_F(FormMasterTest, MessageDialogKinds) {
@@ -374,7 +379,11 @@ TEST_F(FormMasterTest, StoredTextGettersReturnThisProgramsTexts) {
 
 TEST_F(FormMasterTest, ParameterTablesComeFromRunAndStoredTexts) {
     using A = std::array<std::string, 10>;
-    EXPECT_EQ(VersionParamTexts(*Form_Master),
+    const TVersionParamSets sets = VersionParamSets(*Form_Master);
+    const VersionParamSet& t = sets.TestSet;
+    const VersionParamSet& m = sets.MainSet;
+    EXPECT_EQ((A{t.CurrentVersion, t.ServerDirAddress, t.VersionFileName, t.NewFileName, t.TargetDir,
+                 m.CurrentVersion, m.ServerDirAddress, m.VersionFileName, m.NewFileName, m.TargetDir}),
               (A{"", kDir, kVersionFile, "", "", "1", kDir, kVersionFile, kNewFile, "/t/"}));
     EXPECT_EQ(DokumParamTexts(*Form_Master), (std::array<std::string, 3>{kDir, kDokumFile, "/t/"}));
 }
@@ -389,7 +398,7 @@ TEST_F(FormMasterTest, ExtractParamValueIsCaseExact) {
 
 TEST_F(FormMasterTest, ReadProxySettingsAgainPicksUpChanges) {
     EXPECT_FALSE(Form_Master->RunParameters.UseProxy);
-    WriteWholeFile(ini, "[Proxy Server]\nUseProxy=1\nProxyName=p\nProxyPort=3128\n");
+    WriteFile(ini, "[Proxy Server]\nUseProxy=1\nProxyName=p\nProxyPort=3128\n");
     Form_Master->ReadProxySettings();
     EXPECT_TRUE(Form_Master->RunParameters.UseProxy);
     EXPECT_EQ(Form_Master->RunParameters.ProxyName, "p");

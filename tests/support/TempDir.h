@@ -2,26 +2,30 @@
 // small file helpers shared by the test folders.
 #pragma once
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <stdexcept>
 #include <string>
 
-#include <cstdlib>
-
-namespace testsupport {
+namespace tests::support {
 
 class TempDir {
 public:
-    TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "halvorne-test-XXXXXX").string();
-        if (!::mkdtemp(tmpl.data()))
-            throw std::runtime_error("mkdtemp failed");
+    // A failed mkdtemp throws: a test must never go on in a folder that is
+    // not its own.
+    explicit TempDir(const std::string& prefix = "halvorne-test-") {
+        std::string tmpl = (std::filesystem::temp_directory_path() / (prefix + "XXXXXX")).string();
+        if (::mkdtemp(tmpl.data()) == nullptr)
+            throw std::runtime_error("mkdtemp failed for " + tmpl);
         path_ = tmpl;
     }
     ~TempDir() {
         std::error_code ec;
+        // A test may have taken the write bit away to provoke a failure.
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
         std::filesystem::remove_all(path_, ec);
     }
     TempDir(const TempDir&) = delete;
@@ -30,14 +34,17 @@ public:
     const std::filesystem::path& path() const { return path_; }
     // The directory as the host passes it: with a trailing separator.
     std::string prefix() const { return path_.string() + "/"; }
+    // The full name of an entry in it.
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+    std::string operator/(const std::string& name) const { return file(name); }
 
 private:
     std::filesystem::path path_;
 };
 
 inline void WriteFile(const std::filesystem::path& p, const std::string& bytes) {
-    std::ofstream f(p, std::ios::binary);
-    f << bytes;
+    std::ofstream f(p, std::ios::binary | std::ios::trunc);
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 inline std::string ReadFile(const std::filesystem::path& p) {
@@ -59,4 +66,4 @@ inline std::set<std::string> ListTree(const std::filesystem::path& dir) {
     return out;
 }
 
-} // namespace testsupport
+} // namespace tests::support

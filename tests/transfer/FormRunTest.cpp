@@ -34,7 +34,7 @@ const QColor kBlack(0, 0, 0);
 QColor TextColour(const QLabel* label) { return label->palette().color(QPalette::WindowText); }
 
 int Percent(const QProgressBar* gauge) {
-    return static_cast<const transfer_gui::TGauge*>(gauge)->PercentDone();
+    return static_cast<const transfer::gui::TGauge*>(gauge)->PercentDone();
 }
 
 // Counts close events that reach a window.
@@ -146,7 +146,7 @@ TEST_F(FormRunTest, PicturePlaysTheAnimatedAtScaledIntoTheSquare) {
 }
 
 TEST(Picture, IsA55By45Gif89aOfNineFramesOf160Milliseconds) {
-    const QString path = transfer_gui::FindResourceIgnoringCase(":/gif", "zavinac");
+    const QString path = transfer::gui::FindResourceIgnoringCase(":/gif", "zavinac");
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.read(6), QByteArray("GIF89a"));
@@ -168,9 +168,9 @@ TEST(Picture, IsA55By45Gif89aOfNineFramesOf160Milliseconds) {
 
 TEST(ResourceLookup, FindsThePictureWhateverTheCase) {
     for (const char* name : {"zavinac", "ZAVINAC", "ZaViNaC"})
-        EXPECT_FALSE(transfer_gui::FindResourceIgnoringCase(":/gif", name).isEmpty()) << name;
-    EXPECT_TRUE(transfer_gui::FindResourceIgnoringCase(":/gif", "zavina").isEmpty());
-    EXPECT_TRUE(transfer_gui::FindResourceIgnoringCase(":/nowhere", "zavinac").isEmpty());
+        EXPECT_FALSE(transfer::gui::FindResourceIgnoringCase(":/gif", name).isEmpty()) << name;
+    EXPECT_TRUE(transfer::gui::FindResourceIgnoringCase(":/gif", "zavina").isEmpty());
+    EXPECT_TRUE(transfer::gui::FindResourceIgnoringCase(":/nowhere", "zavinac").isEmpty());
 }
 
 // ---- icon from the current directory ----

@@ -4,16 +4,14 @@
 // of taken, and modal boxes answered automatically.
 #pragma once
 
-#include <QString>
-#include <QStringList>
-#include <QTemporaryDir>
-#include <QTimer>
+#include "startup/gui/HalvorneWindows.h"
 
-#include <functional>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
 #include <string>
 #include <vector>
-
-class QWidget;
 
 namespace transfer_test {
 
@@ -39,28 +37,7 @@ public:
 
 private:
     QTemporaryDir dir_;
-};
-
-// Answers every modal box that appears while it lives: records its caption
-// and text and presses the button chosen by `pick` (default: the first).
-class ModalAnswerer {
-public:
-    ModalAnswerer();
-    ~ModalAnswerer();
-
-    struct Seen {
-        QString caption;
-        QString text;
-    };
-    std::vector<Seen> Boxes;
-
-    // Called with each modal widget that is not a message box; it must
-    // close it. The default rejects it.
-    std::function<void(QWidget*)> OnOtherModal;
-
-private:
-    void Poll();
-    QTimer timer_;
+    std::unique_ptr<THalvorneWindows> windows_;
 };
 
 } // namespace transfer_test

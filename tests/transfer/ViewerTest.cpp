@@ -1,6 +1,7 @@
 // The change-information viewer with fake browsers on a fake desktop.
 #include "FakeDesktop.h"
 #include "TransferTestSupport.h"
+#include "tests/support/ModalBoxes.h"
 
 #include "startup/gui/Form_Master.h"
 #include "transfer/gui/Form_Run.h"
@@ -14,7 +15,7 @@
 namespace fs = std::filesystem;
 using transfer_test::FakeDesktop;
 using transfer_test::HalvorneWindows;
-using transfer_test::ModalAnswerer;
+using tests::support::ModalBoxAnswerer;
 
 namespace {
 
@@ -28,7 +29,7 @@ class ViewerTest : public ::testing::Test {
 protected:
     FakeDesktop desktop; // before the windows: the environment is set first
     HalvorneWindows windows;
-    ModalAnswerer answers;
+    ModalBoxAnswerer answers;
 
     void Show(const std::string& address) {
         Form_Run->ReshowConnected = false;
@@ -50,7 +51,7 @@ TEST_F(ViewerTest, BrowserEndingWithZeroOrOneIsSuccess) {
         desktop.RegisterBrowser("web" + std::to_string(code),
                                 "printf '%s|%s' \"$#\" \"$1\" > '" + out + "'; exit " + std::to_string(code));
         Show(kWebAddress);
-        EXPECT_TRUE(answers.Boxes.empty()) << code;
+        EXPECT_TRUE(answers.Boxes().empty()) << code;
         EXPECT_EQ(FakeDesktop::ReadFile(out), "1|" + kWebAddress) << code;
     }
 }
@@ -58,29 +59,29 @@ TEST_F(ViewerTest, BrowserEndingWithZeroOrOneIsSuccess) {
 TEST_F(ViewerTest, BrowserEndingWithAnotherCodeIsReported) {
     const std::string script = desktop.RegisterBrowser("web", "exit 2");
     Show(kWebAddress);
-    ASSERT_EQ(answers.Boxes.size(), 1u);
-    EXPECT_EQ(answers.Boxes[0].text, kBrowserFailed + QString::fromStdString(script));
-    EXPECT_EQ(answers.Boxes[0].caption, QStringLiteral("Upozornění"));
+    ASSERT_EQ(answers.Boxes().size(), 1u);
+    EXPECT_EQ(answers.Boxes()[0].text, kBrowserFailed + QString::fromStdString(script));
+    EXPECT_EQ(answers.Boxes()[0].title, QStringLiteral("Upozornění"));
 }
 
 TEST_F(ViewerTest, BrowserThatCannotStartIsReported) {
     const std::string notExecutable = desktop.RegisterBrowser("plain", "exit 0", /*executable=*/false);
     Show(kWebAddress);
-    ASSERT_EQ(answers.Boxes.size(), 1u);
-    EXPECT_EQ(answers.Boxes[0].text, kBrowserFailed + QString::fromStdString(notExecutable));
+    ASSERT_EQ(answers.Boxes().size(), 1u);
+    EXPECT_EQ(answers.Boxes()[0].text, kBrowserFailed + QString::fromStdString(notExecutable));
 
     const std::string missing = desktop.Root() + "/gone/web";
     desktop.WriteDesktopEntry("fake-browser.desktop", missing + " %u");
     Show(kWebAddress);
-    ASSERT_EQ(answers.Boxes.size(), 2u);
-    EXPECT_EQ(answers.Boxes[1].text, kBrowserFailed + QString::fromStdString(missing));
+    ASSERT_EQ(answers.Boxes().size(), 2u);
+    EXPECT_EQ(answers.Boxes()[1].text, kBrowserFailed + QString::fromStdString(missing));
 }
 
 TEST_F(ViewerTest, BrowserKilledBySignalIsReported) {
     const std::string script = desktop.RegisterBrowser("web", "kill -9 $$");
     Show(kWebAddress);
-    ASSERT_EQ(answers.Boxes.size(), 1u);
-    EXPECT_EQ(answers.Boxes[0].text, kBrowserFailed + QString::fromStdString(script));
+    ASSERT_EQ(answers.Boxes().size(), 1u);
+    EXPECT_EQ(answers.Boxes()[0].text, kBrowserFailed + QString::fromStdString(script));
 }
 
 TEST_F(ViewerTest, BrowserPathWithBlanksStarts) {
@@ -91,7 +92,7 @@ TEST_F(ViewerTest, BrowserPathWithBlanksStarts) {
     desktop.WriteMimeApps(desktop.ConfigHome(), {{"text/html", "spaced.desktop"}});
     EXPECT_EQ(TForm_Run::FindBrowserPath(), script);
     Show(kWebAddress);
-    EXPECT_TRUE(answers.Boxes.empty());
+    EXPECT_TRUE(answers.Boxes().empty());
     EXPECT_EQ(FakeDesktop::ReadFile(out), kWebAddress);
 }
 
@@ -100,14 +101,14 @@ TEST_F(ViewerTest, ReturnsOnlyAfterTheBrowserEnded) {
     desktop.RegisterBrowser("web", "sleep 0.3; echo closed > '" + done + "'");
     Show(kWebAddress);
     EXPECT_TRUE(fs::exists(done));
-    EXPECT_TRUE(answers.Boxes.empty());
+    EXPECT_TRUE(answers.Boxes().empty());
 }
 
 TEST_F(ViewerTest, NoBrowserAndAWebAddressTellsTheFileWasNotFound) {
     Show(kWebAddress);
-    ASSERT_EQ(answers.Boxes.size(), 1u);
-    EXPECT_EQ(answers.Boxes[0].text, kNoFile);
-    EXPECT_EQ(answers.Boxes[0].caption, QStringLiteral("Upozornění"));
+    ASSERT_EQ(answers.Boxes().size(), 1u);
+    EXPECT_EQ(answers.Boxes()[0].text, kNoFile);
+    EXPECT_EQ(answers.Boxes()[0].title, QStringLiteral("Upozornění"));
 }
 
 TEST_F(ViewerTest, NoBrowserAndALocalFileOpensItWithTheDesktop) {
@@ -115,7 +116,7 @@ TEST_F(ViewerTest, NoBrowserAndALocalFileOpensItWithTheDesktop) {
     desktop.WriteScript("xdg-open", "printf '%s' \"$1\" > '" + seen + "'");
     const std::string file = desktop.WriteFile("docs/zmeny v1.html", "<html></html>");
     Show(file);
-    EXPECT_TRUE(answers.Boxes.empty());
+    EXPECT_TRUE(answers.Boxes().empty());
     for (int i = 0; i < 400 && FakeDesktop::ReadFile(seen) != file; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
     EXPECT_EQ(FakeDesktop::ReadFile(seen), file);
@@ -124,13 +125,13 @@ TEST_F(ViewerTest, NoBrowserAndALocalFileOpensItWithTheDesktop) {
 TEST_F(ViewerTest, NoBrowserAndAFailingOpenerSaysNothing) {
     desktop.WriteScript("xdg-open", "exit 4");
     Show(desktop.WriteFile("zmeny.pdf", "%PDF-1.4"));
-    EXPECT_TRUE(answers.Boxes.empty());
+    EXPECT_TRUE(answers.Boxes().empty());
 }
 
 TEST_F(ViewerTest, NoBrowserAndAMissingLocalFileTellsTheFileWasNotFound) {
     Show(desktop.Root() + "/docs/none.html");
-    ASSERT_EQ(answers.Boxes.size(), 1u);
-    EXPECT_EQ(answers.Boxes[0].text, kNoFile);
+    ASSERT_EQ(answers.Boxes().size(), 1u);
+    EXPECT_EQ(answers.Boxes()[0].text, kNoFile);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "startup/gui/Form_Main.h"
 #include "startup/gui/Form_Master.h"
 #include "startup/gui/Form_Set.h"
+#include "startup/gui/HalvorneWindows.h"
 #include "transfer/core/ErrorClass.h"
 #include "transfer/gui/FormDownloadSet.h"
 #include "transfer/gui/Form_Run.h"
@@ -21,6 +22,7 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -48,26 +50,12 @@ struct Windows {
         std::vector<std::string> args{dir + "/Halvorne", marker, "chkver", "/v:5.10", "/p:" + dir + "/cil"};
         if (autoMode)
             args.push_back("auto");
-        Form_Master = new TForm_Master(args, dir + "/Halvorne");
+        THalvorneWindowsOptions o;
         // Rendering only: the program never ends from here.
-        Form_Master->TerminateProcess = [](int) {};
-        Form_Run = new TForm_Run();
-        Form_Set = new TForm_Set();
-        Form_Main = new TForm_Main();
-        FormDownloadSet = new TFormDownloadSet();
+        o.TerminateProcess = [](int) {};
+        windows = std::make_unique<THalvorneWindows>(args, dir + "/Halvorne", o);
     }
-    ~Windows() {
-        delete FormDownloadSet;
-        delete Form_Main;
-        delete Form_Set;
-        delete Form_Run;
-        delete Form_Master;
-        FormDownloadSet = nullptr;
-        Form_Main = nullptr;
-        Form_Set = nullptr;
-        Form_Run = nullptr;
-        Form_Master = nullptr;
-    }
+    std::unique_ptr<THalvorneWindows> windows;
 };
 
 } // namespace
