@@ -6,8 +6,8 @@
 #include "transfer/gui/FormDownloadSet.h"
 #include "transfer/gui/Form_Run.h"
 
-THalvorneWindows::THalvorneWindows(const std::vector<std::string>& args, const std::string& programFile,
-                                   const THalvorneWindowsOptions& options) {
+THalvorneWindows::THalvorneWindows(
+    const std::vector<std::string>& args, const std::string& programFile, const THalvorneWindowsOptions& options) {
     // The later windows read the run parameters while they are created, so
     // the master comes first and is complete before any of them.
     master_ = std::make_unique<TForm_Master>(args, programFile);

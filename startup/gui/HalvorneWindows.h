@@ -31,7 +31,7 @@ public:
     // Master creation parses args (args[0], the program file as started, is
     // not examined); programFile is its full path. Needs a QApplication.
     THalvorneWindows(const std::vector<std::string>& args, const std::string& programFile,
-                     const THalvorneWindowsOptions& options = {});
+        const THalvorneWindowsOptions& options = {});
     ~THalvorneWindows();
     THalvorneWindows(const THalvorneWindows&) = delete;
     THalvorneWindows& operator=(const THalvorneWindows&) = delete;

@@ -20,8 +20,9 @@ constexpr int kPollMs = 20;
 } // namespace
 
 std::string Response(const std::string& body, const std::string& status) {
-    return "HTTP/1.0 " + status + "\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
-           std::to_string(body.size()) + "\r\n\r\n" + body;
+    return "HTTP/1.0 " + status +
+           "\r\nContent-Type: application/octet-stream\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+           body;
 }
 
 // ---- Connection ----
@@ -214,27 +215,13 @@ ScriptedServer::ScriptedServer(std::vector<ScriptStep> script)
               if (c.Stopping())
                   return;
               switch (step.kind) {
-              case ScriptStep::ReadRequest:
-                  c.ReadHead();
-                  break;
-              case ScriptStep::Send:
-                  c.Send(step.Data);
-                  break;
-              case ScriptStep::SendSlowly:
-                  c.SendSlowly(step.Data, step.Count, step.Millis);
-                  break;
-              case ScriptStep::Sleep:
-                  c.Pause(step.Millis);
-                  break;
-              case ScriptStep::Hold:
-                  c.WaitForClose();
-                  break;
-              case ScriptStep::Close:
-                  c.Close();
-                  return;
-              case ScriptStep::Reset:
-                  c.Reset();
-                  return;
+              case ScriptStep::ReadRequest: c.ReadHead(); break;
+              case ScriptStep::Send: c.Send(step.Data); break;
+              case ScriptStep::SendSlowly: c.SendSlowly(step.Data, step.Count, step.Millis); break;
+              case ScriptStep::Sleep: c.Pause(step.Millis); break;
+              case ScriptStep::Hold: c.WaitForClose(); break;
+              case ScriptStep::Close: c.Close(); return;
+              case ScriptStep::Reset: c.Reset(); return;
               }
           }
       }) {}
@@ -263,7 +250,7 @@ void ScriptedHttpServer::Set(const std::string& path, ScriptedReply reply) {
 bool ScriptedHttpServer::Answered(const std::string& what) const {
     std::lock_guard<std::mutex> lock(mutex_);
     return std::any_of(answered_.begin(), answered_.end(),
-                       [&](const std::string& line) { return line.find(what) != std::string::npos; });
+        [&](const std::string& line) { return line.find(what) != std::string::npos; });
 }
 
 void ScriptedHttpServer::Serve(Connection& c) {
@@ -285,9 +272,10 @@ void ScriptedHttpServer::Serve(Connection& c) {
         if (it != replies_.end())
             reply = it->second;
     }
-    const std::string head = "HTTP/1.0 " + std::to_string(reply.Status) + " " + reply.Reason +
-                             "\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
-                             std::to_string(reply.Body.size()) + "\r\n\r\n";
+    const std::string head =
+        "HTTP/1.0 " + std::to_string(reply.Status) + " " + reply.Reason +
+        "\r\nContent-Type: application/octet-stream\r\nContent-Length: " + std::to_string(reply.Body.size()) +
+        "\r\n\r\n";
     const bool sent = c.Send(head) && (reply.PieceSize == 0 ? c.Send(reply.Body)
                                                             : c.SendSlowly(reply.Body, reply.PieceSize, reply.PauseMs));
     c.Close();

@@ -21,7 +21,7 @@ namespace tests::support {
 class Connection {
 public:
     Connection(int fd, const std::atomic<bool>& stop, std::function<void(const char*, std::size_t)> onReceived,
-               std::function<void(const std::string&)> onRequestLine)
+        std::function<void(const std::string&)> onRequestLine)
         : fd_(fd), stop_(stop), onReceived_(std::move(onReceived)), onRequestLine_(std::move(onRequestLine)) {}
     ~Connection() { Close(); }
     Connection(const Connection&) = delete;

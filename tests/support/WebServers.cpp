@@ -35,8 +35,8 @@ void MakeWorldReadable(const fs::path& root) {
 // Starts a server on a port and waits until it listens, trying a few ports
 // (a free one may be taken before the server binds it) or waiting for a
 // fixed one. start(port) writes the configuration and starts the process.
-std::unique_ptr<Subprocess> StartListening(const std::function<std::unique_ptr<Subprocess>(int)>& start,
-                                           int fixedPort, int& portOut) {
+std::unique_ptr<Subprocess> StartListening(
+    const std::function<std::unique_ptr<Subprocess>(int)>& start, int fixedPort, int& portOut) {
     const int attempts = fixedPort ? 40 : 5;
     for (int attempt = 0; attempt < attempts; ++attempt) {
         if (fixedPort && attempt > 0)
@@ -78,13 +78,13 @@ NginxServer::NginxServer(const std::string& rootDir, const NginxOptions& options
             o.logFile = (prefix / "stdout.log").string();
             return std::make_unique<Subprocess>(
                 std::vector<std::string>{"nginx", "-p", prefix.string(), "-c", (prefix / "nginx.conf").string(), "-e",
-                                         (prefix / "error.log").string(), "-g", "daemon off;"},
+                    (prefix / "error.log").string(), "-g", "daemon off;"},
                 o);
         },
         options.fixedPort, port_);
     if (!process_)
-        error_ = "nginx did not start on 127.0.0.1:" + std::to_string(port_) + ": " +
-                 ReadFile(prefix / "error.log") + ReadFile(prefix / "stdout.log");
+        error_ = "nginx did not start on 127.0.0.1:" + std::to_string(port_) + ": " + ReadFile(prefix / "error.log") +
+                 ReadFile(prefix / "stdout.log");
 }
 
 NginxServer::~NginxServer() {

@@ -54,7 +54,7 @@ XvfbDisplay::XvfbDisplay() {
                 ::dup2(l, 2);
             }
             ::execlp("Xvfb", "Xvfb", display.c_str(), "-displayfd", readyFd.c_str(), "-noreset", "-screen", "0",
-                     "1024x768x24", "-nolisten", "tcp", static_cast<char*>(nullptr));
+                "1024x768x24", "-nolisten", "tcp", static_cast<char*>(nullptr));
             ::_exit(127);
         }
         ::close(ready[1]);
@@ -147,8 +147,8 @@ std::vector<std::string> XvfbDisplay::FindWindows(const std::string& pattern) co
     return Words(Xdotool({"search", "--name", pattern}));
 }
 
-std::vector<std::string> XvfbDisplay::WaitForWindow(const std::string& pattern,
-                                                    std::chrono::milliseconds timeout) const {
+std::vector<std::string> XvfbDisplay::WaitForWindow(
+    const std::string& pattern, std::chrono::milliseconds timeout) const {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     do {
         auto ids = Words(Xdotool({"search", "--onlyvisible", "--name", pattern}));

@@ -28,8 +28,8 @@ public:
     std::vector<std::string> FindWindows(const std::string& pattern) const;
     // Ids of the mapped (visible) windows whose name matches, waiting until
     // there is one; empty after the time-out.
-    std::vector<std::string> WaitForWindow(const std::string& pattern,
-                                           std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
+    std::vector<std::string> WaitForWindow(
+        const std::string& pattern, std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
 
 private:
     TempDir tmp_{"xvfb-test-"};
