@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-using namespace halvorne;
+using namespace startup;
 
 namespace {
 

@@ -8,8 +8,8 @@
 int main(int argc, char** argv) {
     // Taken before QApplication, which removes the options it recognises
     // from argv. A Windows build would split GetCommandLineA() with
-    // halvorne::SplitCommandLine instead.
-    const std::vector<std::string> args = halvorne::ArgumentsFromArgv(argc, argv);
+    // startup::SplitCommandLine instead.
+    const std::vector<std::string> args = startup::ArgumentsFromArgv(argc, argv);
     QApplication app(argc, argv);
     const int code = RunHalvorne(args, ProgramFilePath());
     DestroyHalvorneWindows();

@@ -2,7 +2,7 @@
 
 #include "startup/core/StartupTexts.h"
 
-namespace halvorne {
+namespace startup {
 
 std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
     std::vector<std::string> args;
@@ -141,4 +141,4 @@ std::string NotFromHostWarning(const std::string& versionText) {
     return std::string(texts::kNotFromHostBefore) + versionText + texts::kNotFromHostAfter;
 }
 
-} // namespace halvorne
+} // namespace startup

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace halvorne {
+namespace startup {
 
 // Splits a whole Windows command line into arguments: white space is any
 // character with a code from 1 to 32; a double quote toggles grouping (blanks
@@ -72,4 +72,4 @@ TRunParameters ParseRunParameters(const std::vector<std::string>& args, const TL
 // The warning shown when argument 1 is not the launch marker.
 std::string NotFromHostWarning(const std::string& versionText);
 
-} // namespace halvorne
+} // namespace startup

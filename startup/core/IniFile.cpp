@@ -20,7 +20,7 @@ bool TIniFile::ReadBool(const std::string& section, const std::string& ident, bo
 
 void TIniFile::WriteString(const std::string& section, const std::string& ident, const std::string& value) {
     if (!platform::WritePrivateProfileString(section, ident, value, FileName))
-        throw EIniFileException(halvorne::texts::kUnableToWrite + FileName);
+        throw EIniFileException(startup::texts::kUnableToWrite + FileName);
 }
 
 void TIniFile::WriteInteger(const std::string& section, const std::string& ident, int value) {

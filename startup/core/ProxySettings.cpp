@@ -4,7 +4,7 @@
 #include "startup/core/IniFile.h"
 #include "startup/core/StartupTexts.h"
 
-namespace halvorne {
+namespace startup {
 
 bool LoadProxySettings(TRunParameters& params, std::string& error) {
     error.clear();
@@ -26,4 +26,4 @@ bool LoadProxySettings(TRunParameters& params, std::string& error) {
     return true;
 }
 
-} // namespace halvorne
+} // namespace startup

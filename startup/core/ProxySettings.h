@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace halvorne {
+namespace startup {
 
 // Creates the file with the three keys (UseProxy 0, ProxyName empty,
 // ProxyPort 0, in this order) when it does not exist, then reads them into
@@ -15,4 +15,4 @@ namespace halvorne {
 // IniFileName (a run not started by the host) reads nothing.
 bool LoadProxySettings(TRunParameters& params, std::string& error);
 
-} // namespace halvorne
+} // namespace startup

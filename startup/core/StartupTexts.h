@@ -2,7 +2,7 @@
 // compared side by side with what the host application's users expect.
 #pragma once
 
-namespace halvorne::texts {
+namespace startup::texts {
 
 inline constexpr const char* kVersionText = "verze 1.10";
 inline constexpr const char* kCaptionSeparator = " - ";
@@ -34,4 +34,4 @@ inline constexpr const char* kKeyUseProxy = "UseProxy";
 inline constexpr const char* kKeyProxyName = "ProxyName";
 inline constexpr const char* kKeyProxyPort = "ProxyPort";
 
-} // namespace halvorne::texts
+} // namespace startup::texts

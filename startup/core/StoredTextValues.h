@@ -7,7 +7,7 @@
 
 #include <string_view>
 
-namespace halvorne::stored {
+namespace startup::stored {
 
 char LaunchMarkerFirst();
 char LaunchMarkerSecond();
@@ -22,4 +22,4 @@ std::string_view ChangesHtmlAddress();
 std::string_view ChangesPdfAddress();
 std::string_view CaptionNotice();
 
-} // namespace halvorne::stored
+} // namespace startup::stored

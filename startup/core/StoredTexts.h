@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace halvorne {
+namespace startup {
 
 // A stored text is at most 255 characters long.
 inline constexpr std::size_t kMaxStoredTextLength = 255;
@@ -52,4 +52,4 @@ inline std::string UnscrambleText(std::string_view stored) {
     return plain;
 }
 
-} // namespace halvorne
+} // namespace startup

@@ -89,7 +89,7 @@ private:
 TForm_Main::TForm_Main(QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("Form_Main"));
     setWindowTitle(QString::fromUtf8(kDesignCaption));
-    setWindowIcon(mainwindow_glyphs::WindowIcon());
+    setWindowIcon(startup::gui::WindowIcon());
 
     // Until the window manager tells us the frame, the client area takes the
     // whole outer size; showEvent takes the frame off once it is known.
@@ -126,13 +126,13 @@ TForm_Main::TForm_Main(QWidget* parent) : QMainWindow(parent) {
         bar->addAction(action);
         return action;
     };
-    Menu_Akce = makeItem("Menu_Akce", kCaptionAkce, mainwindow_glyphs::VersionCheckGlyph(),
+    Menu_Akce = makeItem("Menu_Akce", kCaptionAkce, startup::gui::VersionCheckGlyph(),
                          QKeySequence(Qt::Key_F9), &TForm_Main::Menu_AkceClick);
-    Menu_Nastaveni = makeItem("Menu_Nastaveni", kCaptionNastaveni, mainwindow_glyphs::SettingsGlyph(),
+    Menu_Nastaveni = makeItem("Menu_Nastaveni", kCaptionNastaveni, startup::gui::SettingsGlyph(),
                               QKeySequence(Qt::Key_F4), &TForm_Main::Menu_NastaveniClick);
-    Menu_Konec = makeItem("Menu_Konec", kCaptionKonec, mainwindow_glyphs::ExitGlyph(), QKeySequence(),
+    Menu_Konec = makeItem("Menu_Konec", kCaptionKonec, startup::gui::ExitGlyph(), QKeySequence(),
                           &TForm_Main::Menu_KonecClick);
-    Menu_Napoveda = makeItem("Menu_Napoveda", kCaptionNapoveda, mainwindow_glyphs::HelpGlyph(),
+    Menu_Napoveda = makeItem("Menu_Napoveda", kCaptionNapoveda, startup::gui::HelpGlyph(),
                              QKeySequence(Qt::Key_F1), &TForm_Main::Menu_NapovedaClick);
 
     FormCreate();

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <functional>
 
-namespace mainwindow_glyphs {
+namespace startup::gui {
 namespace {
 
 // Every picture is drawn on a 16 x 16 grid; the icon carries it at 16 and
@@ -183,4 +183,4 @@ QIcon WithTrailingGap(const QIcon& icon, int gap) {
     return out;
 }
 
-} // namespace mainwindow_glyphs
+} // namespace startup::gui

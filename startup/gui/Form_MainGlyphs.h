@@ -6,7 +6,7 @@
 
 #include <QIcon>
 
-namespace mainwindow_glyphs {
+namespace startup::gui {
 
 QIcon VersionCheckGlyph(); // circular arrow around a dot: "check for a newer version"
 QIcon SettingsGlyph();     // cog wheel
@@ -22,4 +22,4 @@ QIcon CancelGlyph(); // red cross
 // button shows extra pixels between picture and caption.
 QIcon WithTrailingGap(const QIcon& icon, int gap);
 
-} // namespace mainwindow_glyphs
+} // namespace startup::gui

@@ -39,46 +39,46 @@ TForm_Master::TForm_Master(const std::vector<std::string>& args, const std::stri
     setEnabled(false);
     setWindowState(Qt::WindowMinimized);
 
-    const halvorne::TLaunchMarker marker{halvorne::stored::LaunchMarkerFirst(), halvorne::stored::LaunchMarkerSecond(),
-                                         halvorne::stored::LaunchMarkerThird()};
-    RunParameters = halvorne::ParseRunParameters(args, marker, UnscrambleText(halvorne::stored::CaptionNotice()),
+    const startup::TLaunchMarker marker{startup::stored::LaunchMarkerFirst(), startup::stored::LaunchMarkerSecond(),
+                                         startup::stored::LaunchMarkerThird()};
+    RunParameters = startup::ParseRunParameters(args, marker, UnscrambleText(startup::stored::CaptionNotice()),
                                                  programFile);
     if (RunParameters.NotFromHost) {
         ShowMessageDlg(TMsgDlgType::mtWarning,
-                       QString::fromStdString(halvorne::NotFromHostWarning(RunParameters.VersionText)));
+                       QString::fromStdString(startup::NotFromHostWarning(RunParameters.VersionText)));
         return;
     }
     ReadProxySettings();
 }
 
-std::string TForm_Master::UnscrambleText(std::string_view stored) const { return halvorne::UnscrambleText(stored); }
+std::string TForm_Master::UnscrambleText(std::string_view stored) const { return startup::UnscrambleText(stored); }
 
-std::string TForm_Master::GetVersionDirAddress() const { return UnscrambleText(halvorne::stored::VersionDirAddress()); }
-std::string TForm_Master::GetVersionFileName() const { return UnscrambleText(halvorne::stored::VersionFileName()); }
-std::string TForm_Master::GetNewVersionFileName() const { return UnscrambleText(halvorne::stored::NewVersionFileName()); }
+std::string TForm_Master::GetVersionDirAddress() const { return UnscrambleText(startup::stored::VersionDirAddress()); }
+std::string TForm_Master::GetVersionFileName() const { return UnscrambleText(startup::stored::VersionFileName()); }
+std::string TForm_Master::GetNewVersionFileName() const { return UnscrambleText(startup::stored::NewVersionFileName()); }
 // The documentation lies in the directory of the version file.
-std::string TForm_Master::GetDokumDirAddress() const { return UnscrambleText(halvorne::stored::VersionDirAddress()); }
-std::string TForm_Master::GetDokumFileName() const { return UnscrambleText(halvorne::stored::DokumFileName()); }
-std::string TForm_Master::GetChangesHtmlAddress() const { return UnscrambleText(halvorne::stored::ChangesHtmlAddress()); }
-std::string TForm_Master::GetChangesPdfAddress() const { return UnscrambleText(halvorne::stored::ChangesPdfAddress()); }
+std::string TForm_Master::GetDokumDirAddress() const { return UnscrambleText(startup::stored::VersionDirAddress()); }
+std::string TForm_Master::GetDokumFileName() const { return UnscrambleText(startup::stored::DokumFileName()); }
+std::string TForm_Master::GetChangesHtmlAddress() const { return UnscrambleText(startup::stored::ChangesHtmlAddress()); }
+std::string TForm_Master::GetChangesPdfAddress() const { return UnscrambleText(startup::stored::ChangesPdfAddress()); }
 
 bool TForm_Master::ExtractParamValue(const std::string& word, const std::string& prefix, std::string& value) const {
-    return halvorne::ExtractParamValue(word, prefix, value);
+    return startup::ExtractParamValue(word, prefix, value);
 }
 
 void TForm_Master::ShowMessageDlg(TMsgDlgType kind, const QString& text) {
     QMessageBox::Icon icon = QMessageBox::Warning;
-    QString caption = Utf8(halvorne::texts::kCaptionWarning);
+    QString caption = Utf8(startup::texts::kCaptionWarning);
     switch (kind) {
     case TMsgDlgType::mtWarning:
         break;
     case TMsgDlgType::mtError:
         icon = QMessageBox::Critical;
-        caption = Utf8(halvorne::texts::kCaptionError);
+        caption = Utf8(startup::texts::kCaptionError);
         break;
     case TMsgDlgType::mtInformation:
         icon = QMessageBox::Information;
-        caption = Utf8(halvorne::texts::kCaptionInformation);
+        caption = Utf8(startup::texts::kCaptionInformation);
         break;
     }
     QString body = text;
@@ -89,7 +89,7 @@ void TForm_Master::ShowMessageDlg(TMsgDlgType kind, const QString& text) {
     // File names and server texts are shown as they are, never as markup.
     box.setTextFormat(Qt::PlainText);
     box.setObjectName(QStringLiteral("MessageDlg"));
-    QPushButton* ok = box.addButton(Utf8(halvorne::texts::kButtonOk), QMessageBox::AcceptRole);
+    QPushButton* ok = box.addButton(Utf8(startup::texts::kButtonOk), QMessageBox::AcceptRole);
     box.setDefaultButton(ok);
     box.setEscapeButton(ok);
     box.exec();
@@ -117,7 +117,7 @@ void TForm_Master::EndProgram() {
 
 void TForm_Master::ReadProxySettings() {
     std::string error;
-    if (!halvorne::LoadProxySettings(RunParameters, error))
+    if (!startup::LoadProxySettings(RunParameters, error))
         ShowMessageDlg(TMsgDlgType::mtError, QString::fromStdString(error));
 }
 

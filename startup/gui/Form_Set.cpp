@@ -188,7 +188,7 @@ TForm_Set::TForm_Set(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
     setObjectName(QStringLiteral("Form_Set"));
     setWindowTitle(QString::fromUtf8(kCaption));
-    setWindowIcon(mainwindow_glyphs::SettingsGlyph());
+    setWindowIcon(startup::gui::SettingsGlyph());
     setModal(false);
     setSizeGripEnabled(false);
     // The positions are laid out for a small dialog font of 11 pixels.
@@ -244,19 +244,19 @@ TForm_Set::TForm_Set(QWidget* parent)
     anchors->Add(StaticText_ProxyPort, QRect(190, 32, std::max(51, StaticText_ProxyPort->sizeHint().width()), 17),
                  AnchorTop | AnchorRight);
 
-    Button_Test = new QPushButton(mainwindow_glyphs::TestGlyph(), QString::fromUtf8(kCaptionTest), Panel1);
+    Button_Test = new QPushButton(startup::gui::TestGlyph(), QString::fromUtf8(kCaptionTest), Panel1);
     Button_Test->setObjectName(QStringLiteral("Button_Test"));
     anchors->Add(Button_Test, QRect(8, 86, 97, 25), AnchorLeft | AnchorBottom);
     connect(Button_Test, &QPushButton::clicked, this, [this] { Button_TestClick(); });
 
-    BitBtn_Save = new QPushButton(mainwindow_glyphs::WithTrailingGap(mainwindow_glyphs::SaveGlyph(), kGlyphGap / 2),
+    BitBtn_Save = new QPushButton(startup::gui::WithTrailingGap(startup::gui::SaveGlyph(), kGlyphGap / 2),
                                   QString::fromUtf8(kCaptionSave), Panel1);
     BitBtn_Save->setObjectName(QStringLiteral("BitBtn_Save"));
     BitBtn_Save->setIconSize(QSize(16 + kGlyphGap / 2, 16));
     anchors->Add(BitBtn_Save, QRect(110, 86, 75, 25), AnchorRight | AnchorBottom);
     connect(BitBtn_Save, &QPushButton::clicked, this, [this] { BitBtn_SaveClick(); });
 
-    BitBtn_Storno = new QPushButton(mainwindow_glyphs::WithTrailingGap(mainwindow_glyphs::CancelGlyph(), kGlyphGap / 2),
+    BitBtn_Storno = new QPushButton(startup::gui::WithTrailingGap(startup::gui::CancelGlyph(), kGlyphGap / 2),
                                     QString::fromUtf8(kCaptionStorno), Panel1);
     BitBtn_Storno->setObjectName(QStringLiteral("BitBtn_Storno"));
     BitBtn_Storno->setIconSize(QSize(16 + kGlyphGap / 2, 16));

@@ -77,7 +77,7 @@ int RunHalvorne(const std::vector<std::string>& args, const std::string& program
             return 0;
         }
         params.ExitCode = transfer::kExitOtherFailure;
-        Form_Master->ShowMessageDlg(TMsgDlgType::mtError, QString::fromUtf8(halvorne::texts::kInvalidParameters));
+        Form_Master->ShowMessageDlg(TMsgDlgType::mtError, QString::fromUtf8(startup::texts::kInvalidParameters));
         Form_Master->EndProgram();
         return Form_Master->EndedExitCode;
     }

@@ -4,7 +4,7 @@
 
 #include "HalvorneConfig.h"
 
-namespace halvorne::stored {
+namespace startup::stored {
 namespace {
 template <std::size_t N>
 std::string_view View(const std::array<unsigned char, N>& bytes) {
@@ -24,4 +24,4 @@ std::string_view ChangesHtmlAddress() { return View(config::kStoredChangesHtmlAd
 std::string_view ChangesPdfAddress() { return View(config::kStoredChangesPdfAddress); }
 std::string_view CaptionNotice() { return View(config::kStoredCaptionNotice); }
 
-} // namespace halvorne::stored
+} // namespace startup::stored

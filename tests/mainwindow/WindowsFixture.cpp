@@ -16,7 +16,7 @@
 #include <filesystem>
 #include <sstream>
 
-namespace mwtest {
+namespace tests::mainwindow {
 
 // ------------------------------------------------------------------ INI
 
@@ -85,8 +85,8 @@ void WindowsFixture::Build(const WindowsOptions& options) {
     boxes_ = std::make_unique<ModalBoxAnswerer>();
 
     std::vector<std::string> args{programDir_ + "Halvorne.exe"};
-    args.push_back({halvorne::stored::LaunchMarkerFirst(), halvorne::stored::LaunchMarkerSecond(),
-                    halvorne::stored::LaunchMarkerThird()});
+    args.push_back({startup::stored::LaunchMarkerFirst(), startup::stored::LaunchMarkerSecond(),
+                    startup::stored::LaunchMarkerThird()});
     for (const auto& a : options.extraArgs)
         args.push_back(a);
     args.push_back("/p:" + targetDir_);
@@ -126,4 +126,4 @@ void WindowsFixture::TearDown() {
     QCoreApplication::processEvents();
 }
 
-} // namespace mwtest
+} // namespace tests::mainwindow

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-namespace mwtest {
+namespace tests::mainwindow {
 
 using tests::support::FreeLoopbackPort;
 using tests::support::ModalBoxAnswerer;
@@ -63,4 +63,4 @@ protected:
     std::unique_ptr<THalvorneWindows> windows_;
 };
 
-} // namespace mwtest
+} // namespace tests::mainwindow

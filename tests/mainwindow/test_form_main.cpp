@@ -13,7 +13,7 @@
 #include <QTest>
 #include <QWindow>
 
-using namespace mwtest;
+using namespace tests::mainwindow;
 
 namespace {
 

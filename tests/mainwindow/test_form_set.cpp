@@ -16,7 +16,7 @@
 
 #include <filesystem>
 
-using namespace mwtest;
+using namespace tests::mainwindow;
 
 namespace {
 

@@ -19,7 +19,7 @@
 #error "HOSTILE_PROGRAM must name the program under test"
 #endif
 
-using namespace hostile;
+using namespace tests::robustness;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <thread>
 
-namespace hostile {
+namespace tests::robustness {
 
 using tests::support::Connection;
 using tests::support::Response;
@@ -90,4 +90,4 @@ inline void FillOldTree(const std::filesystem::path& dir) {
     WriteFile(dir / "archiv" / "keep.txt", "k");
 }
 
-} // namespace hostile
+} // namespace tests::robustness

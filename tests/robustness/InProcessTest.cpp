@@ -21,7 +21,7 @@
 #include <cstdio>
 #include <unistd.h>
 
-using namespace hostile;
+using namespace tests::robustness;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 

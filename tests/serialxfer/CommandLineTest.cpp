@@ -12,8 +12,8 @@
 #include "serialxfer/DataFile.h"
 #include "serialxfer/Veltrix.h"
 
-using namespace testsupport;
-using peersim::Bytes;
+using namespace tests::serialxfer;
+using tests::serialxfer::Bytes;
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include "TestSupport.h"
 #include "tools/serial_relay/PacedRelay.h"
 
-using namespace testsupport;
-using peersim::Bytes;
+using namespace tests::serialxfer;
+using tests::serialxfer::Bytes;
 
 namespace {
 
@@ -62,21 +62,21 @@ TEST(LineReceive, FromPeerDevice)
     const struct {
         const char* name;
         Bytes data;
-        std::function<void(peersim::SenderPeer&)> setup;
+        std::function<void(tests::serialxfer::SenderPeer&)> setup;
     } cases[] = {
         {"empty", {}, {}},
         {"128 bytes", Pattern(128, 1), {}},
         {"129 bytes", Pattern(129, 2), {}},
         {"NUL dropped, 0x1A kept", mixed, {}},
         {"damaged byte refused then accepted", Pattern(3 * 128, 3),
-         [](peersim::SenderPeer& p) {
+         [](tests::serialxfer::SenderPeer& p) {
              p.damage = [](std::size_t attempt, std::size_t, Bytes& f) {
                  if (attempt == 1)
                      f[77] ^= 0x04;
              };
          }},
         {"lost ACK", Pattern(3 * 128, 4),
-         [](peersim::SenderPeer& p) {
+         [](tests::serialxfer::SenderPeer& p) {
              p.lostAnswerTimeoutMs = 1500;
              p.loseAnswer = [](std::size_t attempt, std::uint8_t a) { return attempt == 1 && a == veltrix::kAck; };
          }},
@@ -85,7 +85,7 @@ TEST(LineReceive, FromPeerDevice)
         SCOPED_TRACE(c.name);
         TempDir dir;
         PtyLine line;
-        peersim::SenderPeer peer(c.data);
+        tests::serialxfer::SenderPeer peer(c.data);
         if (c.setup)
             c.setup(peer);
         PtyPeer driver(line, peer);
@@ -93,7 +93,7 @@ TEST(LineReceive, FromPeerDevice)
         EXPECT_EQ(veltrix->Wait(20000), 0);
         driver.Stop();
         EXPECT_EQ(veltrix->Output(), "");
-        EXPECT_EQ(ReadFile(dir / "got.bin"), peersim::ExpectedReceived(c.data));
+        EXPECT_EQ(ReadFile(dir / "got.bin"), tests::serialxfer::ExpectedReceived(c.data));
         EXPECT_TRUE(peer.eotAcked);
     }
 }
@@ -103,20 +103,20 @@ TEST(LineSend, ToPeerDevice)
     const struct {
         const char* name;
         Bytes data;
-        std::function<void(peersim::ReceiverPeer&)> setup;
+        std::function<void(tests::serialxfer::ReceiverPeer&)> setup;
         std::size_t attempts;
         int eots;
     } cases[] = {
         {"empty", {}, {}, 0, 1},
         {"129 bytes", Pattern(129, 5), {}, 2, 1},
         {"refused frame repeated", Pattern(300, 6),
-         [](peersim::ReceiverPeer& p) {
-             p.answer = [](std::size_t attempt, const peersim::ReceiverPeer::Frame&) -> std::optional<std::uint8_t> {
+         [](tests::serialxfer::ReceiverPeer& p) {
+             p.answer = [](std::size_t attempt, const tests::serialxfer::ReceiverPeer::Frame&) -> std::optional<std::uint8_t> {
                  return attempt == 1 ? veltrix::kNak : veltrix::kAck;
              };
          },
          4, 1},
-        {"EOT refused once", Pattern(100, 7), [](peersim::ReceiverPeer& p) { p.eotAnswers = {veltrix::kNak}; }, 1,
+        {"EOT refused once", Pattern(100, 7), [](tests::serialxfer::ReceiverPeer& p) { p.eotAnswers = {veltrix::kNak}; }, 1,
          2},
     };
     for (const auto& c : cases) {
@@ -124,7 +124,7 @@ TEST(LineSend, ToPeerDevice)
         TempDir dir;
         WriteFile(dir / "out.bin", c.data);
         PtyLine line;
-        peersim::ReceiverPeer peer;
+        tests::serialxfer::ReceiverPeer peer;
         if (c.setup)
             c.setup(peer);
         PtyPeer driver(line, peer);
@@ -180,7 +180,7 @@ TEST(TwoCopies, FrameNumbersWrapAndDamageIsRepaired)
     pair.Start(data, 0, faults);
     EXPECT_EQ(pair.sender->Wait(60000), 0);
     EXPECT_EQ(pair.receiver->Wait(10000), 0);
-    EXPECT_EQ(ReadFile(pair.dir / "out.bin"), peersim::ExpectedReceived(data));
+    EXPECT_EQ(ReadFile(pair.dir / "out.bin"), tests::serialxfer::ExpectedReceived(data));
 }
 
 TEST(TwoCopies, TenDamagedFramesEndBothSidesWithMinusOne)
@@ -194,7 +194,7 @@ TEST(TwoCopies, TenDamagedFramesEndBothSidesWithMinusOne)
     EXPECT_EQ(pair.sender->Wait(60000), 255);
     EXPECT_EQ(pair.receiver->Wait(10000), 255);
     // Exactly the two accepted frames were kept.
-    EXPECT_EQ(ReadFile(pair.dir / "out.bin"), peersim::ExpectedReceived(Bytes(data.begin(), data.begin() + 256)));
+    EXPECT_EQ(ReadFile(pair.dir / "out.bin"), tests::serialxfer::ExpectedReceived(Bytes(data.begin(), data.begin() + 256)));
 }
 
 TEST(TwoCopies, PacedLineKeepsItsPace)
@@ -205,7 +205,7 @@ TEST(TwoCopies, PacedLineKeepsItsPace)
     pair.Start(data, 19200);
     EXPECT_EQ(pair.sender->Wait(60000), 0);
     EXPECT_EQ(pair.receiver->Wait(10000), 0);
-    EXPECT_EQ(ReadFile(pair.dir / "out.bin"), peersim::ExpectedReceived(data));
+    EXPECT_EQ(ReadFile(pair.dir / "out.bin"), tests::serialxfer::ExpectedReceived(data));
     EXPECT_GE(pair.sender->ElapsedMs(), 2790);
     EXPECT_EQ(pair.line->BytesSeen(relay::Direction::AToB), 40u * 133u + 1u);
 }
@@ -225,7 +225,7 @@ TEST(Lrzsz, SxToVeltrix)
         auto veltrix = StartVeltrix("I", "out.bin", dir / "tty", dir.path().string());
         EXPECT_EQ(veltrix->Wait(60000), 0);
         EXPECT_EQ(sx.Wait(10000), 0);
-        EXPECT_EQ(ReadFile(dir / "out.bin"), peersim::ExpectedReceived(data));
+        EXPECT_EQ(ReadFile(dir / "out.bin"), tests::serialxfer::ExpectedReceived(data));
     }
 }
 

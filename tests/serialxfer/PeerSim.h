@@ -13,7 +13,7 @@
 #include "serialxfer/Crc16.h"
 #include "serialxfer/Protocol.h"
 
-namespace peersim {
+namespace tests::serialxfer {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -186,4 +186,4 @@ private:
     bool eotSent_ = false;
 };
 
-} // namespace peersim
+} // namespace tests::serialxfer

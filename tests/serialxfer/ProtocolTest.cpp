@@ -10,7 +10,7 @@
 #include "serialxfer/Crc16.h"
 #include "serialxfer/Protocol.h"
 
-using peersim::Bytes;
+using tests::serialxfer::Bytes;
 using namespace veltrix;
 
 namespace {
@@ -102,7 +102,7 @@ TEST(Crc16, TableMatchesBitwiseDefinition)
 TEST(Receiver, EotFirstGivesEmptyFileAndAck)
 {
     ReceiveRun run;
-    peersim::SenderPeer peer({});
+    tests::serialxfer::SenderPeer peer({});
     run.Run(peer);
     EXPECT_EQ(run.result, kTransferOk);
     EXPECT_TRUE(run.sink.bytes.empty());
@@ -117,10 +117,10 @@ TEST(Receiver, FileSizesAndFill)
         Bytes data = Pattern(size);
         std::replace(data.begin(), data.end(), std::uint8_t{0}, std::uint8_t{1});
         ReceiveRun run;
-        peersim::SenderPeer peer(data);
+        tests::serialxfer::SenderPeer peer(data);
         run.Run(peer);
         EXPECT_EQ(run.result, kTransferOk);
-        EXPECT_EQ(run.sink.bytes, peersim::ExpectedReceived(data));
+        EXPECT_EQ(run.sink.bytes, tests::serialxfer::ExpectedReceived(data));
         EXPECT_EQ(run.sink.bytes.size() % 128, 0u);
         EXPECT_EQ(peer.acked, (size + 127) / 128);
         EXPECT_TRUE(peer.eotAcked);
@@ -133,26 +133,26 @@ TEST(Receiver, DropsNulBytesKeepsFillBytes)
     for (std::size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<std::uint8_t>(i % 3 == 0 ? 0 : (i % 3 == 1 ? 0x1A : 'x'));
     ReceiveRun run;
-    peersim::SenderPeer peer(data);
+    tests::serialxfer::SenderPeer peer(data);
     run.Run(peer);
     ASSERT_EQ(run.result, kTransferOk);
     EXPECT_EQ(Count(run.sink.bytes, 0), 0u);
     EXPECT_EQ(Count(run.sink.bytes, 'x'), 100u);
     // 100 from the data, 84 from the fill of the third frame.
     EXPECT_EQ(Count(run.sink.bytes, 0x1A), 100u + 84u);
-    EXPECT_EQ(run.sink.bytes, peersim::ExpectedReceived(data));
+    EXPECT_EQ(run.sink.bytes, tests::serialxfer::ExpectedReceived(data));
 }
 
 TEST(Receiver, FrameNumbersWrapAfter255)
 {
     const Bytes data = Pattern(258 * 128 + 5, 3);
     ReceiveRun run;
-    peersim::SenderPeer peer(data);
+    tests::serialxfer::SenderPeer peer(data);
     Bytes numbers;
     peer.damage = [&](std::size_t, std::size_t, Bytes& frame) { numbers.push_back(frame[1]); };
     run.Run(peer);
     ASSERT_EQ(run.result, kTransferOk);
-    EXPECT_EQ(run.sink.bytes, peersim::ExpectedReceived(data));
+    EXPECT_EQ(run.sink.bytes, tests::serialxfer::ExpectedReceived(data));
     ASSERT_EQ(numbers.size(), 259u);
     EXPECT_EQ(numbers[254], 255);
     EXPECT_EQ(numbers[255], 0);
@@ -178,7 +178,7 @@ TEST(Receiver, DamagedFramesAreRefusedThenAccepted)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ReceiveRun run;
-        peersim::SenderPeer peer(data);
+        tests::serialxfer::SenderPeer peer(data);
         // The second block fails nine times (tries reset after the first
         // block), the third block nine times again: still a success.
         peer.damage = [&](std::size_t, std::size_t block, Bytes& frame) {
@@ -190,7 +190,7 @@ TEST(Receiver, DamagedFramesAreRefusedThenAccepted)
         };
         run.Run(peer);
         EXPECT_EQ(run.result, kTransferOk);
-        EXPECT_EQ(run.sink.bytes, peersim::ExpectedReceived(data));
+        EXPECT_EQ(run.sink.bytes, tests::serialxfer::ExpectedReceived(data));
         EXPECT_EQ(peer.acked, 3u);
         EXPECT_EQ(Count(peer.answers, kNak), 18u);
     }
@@ -200,7 +200,7 @@ TEST(Receiver, TenDamagedFramesFailKeepingAcceptedFrames)
 {
     const Bytes data = Pattern(5 * 128, 12);
     ReceiveRun run;
-    peersim::SenderPeer peer(data);
+    tests::serialxfer::SenderPeer peer(data);
     peer.damage = [](std::size_t, std::size_t block, Bytes& frame) {
         if (block == 2)
             frame[100] ^= 0xFF;
@@ -208,14 +208,14 @@ TEST(Receiver, TenDamagedFramesFailKeepingAcceptedFrames)
     run.Run(peer);
     EXPECT_EQ(run.result, kTransferFailed);
     EXPECT_EQ(Count(peer.answers, kNak), 10u);
-    EXPECT_EQ(run.sink.bytes, peersim::ExpectedReceived(Bytes(data.begin(), data.begin() + 256)));
+    EXPECT_EQ(run.sink.bytes, tests::serialxfer::ExpectedReceived(Bytes(data.begin(), data.begin() + 256)));
 }
 
 TEST(Receiver, RepeatedFrameAfterLostAckIsAckedAndDropped)
 {
     const Bytes data = Pattern(4 * 128, 13);
     ReceiveRun run;
-    peersim::SenderPeer peer(data);
+    tests::serialxfer::SenderPeer peer(data);
     peer.lostAnswerTimeoutMs = 1500;
     // The ACKs of the second block are lost twice and the third block's once.
     peer.loseAnswer = [](std::size_t attempt, std::uint8_t answer) {
@@ -223,7 +223,7 @@ TEST(Receiver, RepeatedFrameAfterLostAckIsAckedAndDropped)
     };
     run.Run(peer);
     EXPECT_EQ(run.result, kTransferOk);
-    EXPECT_EQ(run.sink.bytes, peersim::ExpectedReceived(data));
+    EXPECT_EQ(run.sink.bytes, tests::serialxfer::ExpectedReceived(data));
     EXPECT_EQ(Count(peer.answers, kNak), 0u);
     EXPECT_EQ(Count(peer.answers, kAck), 4u + 3u + 1u);
 }
@@ -234,7 +234,7 @@ TEST(Receiver, RepeatedFramesCostNoTryButAreBounded)
     {
         // Ten lost ACKs in a row, then nine damaged frames: still fine.
         ReceiveRun run;
-        peersim::SenderPeer peer(data);
+        tests::serialxfer::SenderPeer peer(data);
         peer.lostAnswerTimeoutMs = 1500;
         peer.loseAnswer = [](std::size_t attempt, std::uint8_t answer) { return answer == kAck && attempt < 10; };
         peer.damage = [](std::size_t attempt, std::size_t, Bytes& frame) {
@@ -243,12 +243,12 @@ TEST(Receiver, RepeatedFramesCostNoTryButAreBounded)
         };
         run.Run(peer);
         EXPECT_EQ(run.result, kTransferOk);
-        EXPECT_EQ(run.sink.bytes, peersim::ExpectedReceived(data));
+        EXPECT_EQ(run.sink.bytes, tests::serialxfer::ExpectedReceived(data));
     }
     {
         // A peer that repeats one frame for ever ends the transfer.
         ReceiveRun run;
-        peersim::SenderPeer peer(data);
+        tests::serialxfer::SenderPeer peer(data);
         peer.lostAnswerTimeoutMs = 1500;
         peer.loseAnswer = [](std::size_t, std::uint8_t answer) { return answer == kAck; };
         run.Run(peer);
@@ -257,14 +257,14 @@ TEST(Receiver, RepeatedFramesCostNoTryButAreBounded)
         // the last NAK asked for, which nobody reads.
         EXPECT_EQ(peer.attempts, 1u + 10u + 10u + 1u);
         EXPECT_EQ(Count(peer.answers, kNak), 10u);
-        EXPECT_EQ(run.sink.bytes, peersim::ExpectedReceived(Bytes(data.begin(), data.begin() + 128)));
+        EXPECT_EQ(run.sink.bytes, tests::serialxfer::ExpectedReceived(Bytes(data.begin(), data.begin() + 128)));
     }
 }
 
 TEST(Receiver, RepeatBeforeAnyAcceptedFrameIsRefused)
 {
     ReceiveRun run;
-    peersim::SenderPeer peer(CleanPattern(128, 15));
+    tests::serialxfer::SenderPeer peer(CleanPattern(128, 15));
     peer.damage = [](std::size_t attempt, std::size_t, Bytes& frame) {
         if (attempt == 0) {
             frame[1] = 0;
@@ -287,7 +287,7 @@ TEST(Receiver, EndOfTransmissionByteInsideSkippedDataIsNoEnd)
         Bytes data = CleanPattern(3 * 128, 31);
         data[128 + c.position] = kEot;
         ReceiveRun run;
-        peersim::SenderPeer peer(data);
+        tests::serialxfer::SenderPeer peer(data);
         // The second frame's number is hit: the receiver skips its data.
         peer.damage = [](std::size_t attempt, std::size_t, Bytes& frame) {
             if (attempt == 1)
@@ -295,7 +295,7 @@ TEST(Receiver, EndOfTransmissionByteInsideSkippedDataIsNoEnd)
         };
         run.Run(peer);
         EXPECT_EQ(run.result, kTransferOk);
-        EXPECT_EQ(run.sink.bytes, peersim::ExpectedReceived(data));
+        EXPECT_EQ(run.sink.bytes, tests::serialxfer::ExpectedReceived(data));
         EXPECT_TRUE(peer.eotAcked);
     }
 }
@@ -314,7 +314,7 @@ TEST(Receiver, SilenceAfterAFrameIsRefusedEveryTwoSeconds)
 {
     ReceiveRun run;
     const Bytes data = CleanPattern(3 * 128, 32);
-    peersim::SenderPeer peer(data);
+    tests::serialxfer::SenderPeer peer(data);
     peer.stopAfter = 1;
     run.Run(peer);
     EXPECT_EQ(run.result, kTransferFailed);
@@ -326,7 +326,7 @@ TEST(Receiver, SilenceAfterAFrameIsRefusedEveryTwoSeconds)
     // Each silence: the 2 s wait for a frame start, then the NAK and its pause.
     for (std::size_t i = 1; i < nakTimes.size(); ++i)
         EXPECT_EQ(nakTimes[i] - nakTimes[i - 1], 2000 + kPauseMs) << i;
-    EXPECT_EQ(run.sink.bytes, peersim::ExpectedReceived(Bytes(data.begin(), data.begin() + 128)));
+    EXPECT_EQ(run.sink.bytes, tests::serialxfer::ExpectedReceived(Bytes(data.begin(), data.begin() + 128)));
 }
 
 TEST(Receiver, SilentPeerGetsTenStartRequestsTwoSecondsApart)
@@ -359,12 +359,12 @@ TEST(Receiver, LateSenderAnswersALaterStartRequest)
         SCOPED_TRACE(ignored);
         ReceiveRun run;
         const Bytes data = Pattern(200, 16);
-        peersim::SenderPeer peer(data);
+        tests::serialxfer::SenderPeer peer(data);
         peer.ignoreStartRequests = ignored;
         run.Run(peer);
         EXPECT_EQ(run.result, kTransferOk);
         EXPECT_EQ(peer.startRequests, ignored + 1);
-        EXPECT_EQ(run.sink.bytes, peersim::ExpectedReceived(data));
+        EXPECT_EQ(run.sink.bytes, tests::serialxfer::ExpectedReceived(data));
     }
 }
 
@@ -373,10 +373,10 @@ TEST(Receiver, StartPhaseSkipsNoiseBeforeTheFirstFrame)
     ReceiveRun run;
     const Bytes data = Pattern(130, 17);
     run.port.Deliver(Bytes{'x', 0xFF, 0x00, kAck, kNak});
-    peersim::SenderPeer peer(data);
+    tests::serialxfer::SenderPeer peer(data);
     run.Run(peer);
     EXPECT_EQ(run.result, kTransferOk);
-    EXPECT_EQ(run.sink.bytes, peersim::ExpectedReceived(data));
+    EXPECT_EQ(run.sink.bytes, tests::serialxfer::ExpectedReceived(data));
     EXPECT_EQ(Count(peer.answers, kNak), 0u);
 }
 
@@ -398,7 +398,7 @@ TEST(Receiver, RefusedHeaderResynchronisesBeforeTheNak)
 TEST(Receiver, DamagedDataNaksFirstThenResynchronises)
 {
     ReceiveRun run;
-    Bytes frame = peersim::MakeFrame(1, Bytes(128, 'q'));
+    Bytes frame = tests::serialxfer::MakeFrame(1, Bytes(128, 'q'));
     frame[131] ^= 1;
     run.port.Deliver(frame);
     run.result = RunReceiver(run.port, run.clock, run.sink);
@@ -412,7 +412,7 @@ TEST(Receiver, DamagedDataNaksFirstThenResynchronises)
 TEST(Receiver, AnswerToTheTenthStartRequestIsTaken)
 {
     ReceiveRun run;
-    peersim::SenderPeer peer(Pattern(10, 18));
+    tests::serialxfer::SenderPeer peer(Pattern(10, 18));
     peer.ignoreStartRequests = 9;
     run.Run(peer);
     EXPECT_EQ(run.result, kTransferOk);
@@ -422,7 +422,7 @@ TEST(Receiver, AnswerToTheTenthStartRequestIsTaken)
 TEST(Receiver, PausesAfterEveryAnswer)
 {
     ReceiveRun run;
-    peersim::SenderPeer peer(Pattern(3 * 128, 19));
+    tests::serialxfer::SenderPeer peer(Pattern(3 * 128, 19));
     peer.damage = [](std::size_t attempt, std::size_t, Bytes& frame) {
         if (attempt == 1)
             frame[10] ^= 1;
@@ -438,7 +438,7 @@ TEST(Receiver, PausesAfterEveryAnswer)
 TEST(Sender, EmptyFileSendsOnlyEot)
 {
     SendRun run;
-    peersim::ReceiverPeer peer;
+    tests::serialxfer::ReceiverPeer peer;
     run.Run(peer, {});
     EXPECT_EQ(run.result, kTransferOk);
     EXPECT_EQ(run.port.Written(), Bytes{kEot});
@@ -451,13 +451,13 @@ TEST(Sender, FramesForFileSizes)
         SCOPED_TRACE(size);
         const Bytes data = Pattern(size, 21);
         SendRun run;
-        peersim::ReceiverPeer peer;
+        tests::serialxfer::ReceiverPeer peer;
         run.Run(peer, data);
         EXPECT_EQ(run.result, kTransferOk);
-        const auto blocks = peersim::Blocks(data);
+        const auto blocks = tests::serialxfer::Blocks(data);
         ASSERT_EQ(peer.frames.size(), blocks.size());
         for (std::size_t i = 0; i < blocks.size(); ++i)
-            EXPECT_EQ(peer.frames[i].raw, peersim::MakeFrame(static_cast<std::uint8_t>(i + 1), blocks[i]));
+            EXPECT_EQ(peer.frames[i].raw, tests::serialxfer::MakeFrame(static_cast<std::uint8_t>(i + 1), blocks[i]));
         EXPECT_EQ(peer.eots, 1);
         EXPECT_TRUE(peer.stray.empty());
     }
@@ -467,7 +467,7 @@ TEST(Sender, OneHundredTwentyNineBytesMakeTwoFrames)
 {
     const Bytes data = Pattern(129, 22);
     SendRun run;
-    peersim::ReceiverPeer peer;
+    tests::serialxfer::ReceiverPeer peer;
     run.Run(peer, data);
     ASSERT_EQ(peer.frames.size(), 2u);
     const Bytes& second = peer.frames[1].raw;
@@ -483,7 +483,7 @@ TEST(Sender, FrameNumbersWrapAfter255)
 {
     const Bytes data = Pattern(257 * 128, 23);
     SendRun run;
-    peersim::ReceiverPeer peer;
+    tests::serialxfer::ReceiverPeer peer;
     run.Run(peer, data);
     ASSERT_EQ(run.result, kTransferOk);
     ASSERT_EQ(peer.frames.size(), 257u);
@@ -505,9 +505,9 @@ TEST(Sender, RefusedOrUnansweredFramesAreRepeated)
         SCOPED_TRACE(c.name);
         const Bytes data = Pattern(3 * 128, 24);
         SendRun run;
-        peersim::ReceiverPeer peer;
+        tests::serialxfer::ReceiverPeer peer;
         // Block 2 gets nine bad answers, block 3 nine again (tries reset).
-        peer.answer = [&](std::size_t attempt, const peersim::ReceiverPeer::Frame&) -> std::optional<std::uint8_t> {
+        peer.answer = [&](std::size_t attempt, const tests::serialxfer::ReceiverPeer::Frame&) -> std::optional<std::uint8_t> {
             if ((attempt >= 1 && attempt < 10) || (attempt >= 11 && attempt < 20))
                 return c.answer;
             return kAck;
@@ -524,8 +524,8 @@ TEST(Sender, RefusedOrUnansweredFramesAreRepeated)
 TEST(Sender, TenRefusalsFailWithoutEot)
 {
     SendRun run;
-    peersim::ReceiverPeer peer;
-    peer.answer = [](std::size_t attempt, const peersim::ReceiverPeer::Frame&) -> std::optional<std::uint8_t> {
+    tests::serialxfer::ReceiverPeer peer;
+    peer.answer = [](std::size_t attempt, const tests::serialxfer::ReceiverPeer::Frame&) -> std::optional<std::uint8_t> {
         return attempt == 0 ? kAck : kNak;
     };
     run.Run(peer, Pattern(4 * 128, 25));
@@ -538,7 +538,7 @@ TEST(Sender, WaitsThirtySecondsForTheStartRequest)
 {
     {
         SendRun run;
-        peersim::ReceiverPeer peer;
+        tests::serialxfer::ReceiverPeer peer;
         run.Run(peer, Pattern(10, 26), false);
         EXPECT_EQ(run.result, kTransferFailed);
         EXPECT_TRUE(run.port.Written().empty());
@@ -548,7 +548,7 @@ TEST(Sender, WaitsThirtySecondsForTheStartRequest)
     {
         // Noise before a late 'C' is skipped.
         SendRun run;
-        peersim::ReceiverPeer peer;
+        tests::serialxfer::ReceiverPeer peer;
         run.port.Deliver(Bytes{kNak, kAck, 'x'}, 100);
         run.port.Deliver(kStartRequest, 28000);
         const Bytes data = Pattern(10, 26);
@@ -572,7 +572,7 @@ TEST(Sender, DeadPortFailsAfterThirtySecondsWithoutSpinning)
 TEST(Sender, StaleStartRequestsAreNotTakenAsAnswers)
 {
     SendRun run;
-    peersim::ReceiverPeer peer;
+    tests::serialxfer::ReceiverPeer peer;
     run.port.Deliver(Bytes{kStartRequest, kStartRequest, kStartRequest});
     const Bytes data = Pattern(300, 27);
     run.Run(peer, data, false);
@@ -598,7 +598,7 @@ TEST(Sender, EndOfTransmission)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         SendRun run;
-        peersim::ReceiverPeer peer;
+        tests::serialxfer::ReceiverPeer peer;
         peer.eotAnswers = c.answers;
         run.Run(peer, Pattern(130, 28));
         EXPECT_EQ(run.result, c.result);
@@ -610,7 +610,7 @@ TEST(Sender, EndOfTransmission)
 TEST(Sender, PausesThirtyMillisecondsAfterEachFrame)
 {
     SendRun run;
-    peersim::ReceiverPeer peer;
+    tests::serialxfer::ReceiverPeer peer;
     peer.answerDelayMs = 0;
     run.Run(peer, Pattern(3 * 128, 29));
     ASSERT_EQ(run.result, kTransferOk);
@@ -629,7 +629,7 @@ TEST(BothSides, ReceiverTakesWhatTheSenderSends)
         SCOPED_TRACE(size);
         const Bytes data = Pattern(size, 30);
         SendRun send;
-        peersim::ReceiverPeer recorder;
+        tests::serialxfer::ReceiverPeer recorder;
         send.Run(recorder, data);
         ASSERT_EQ(send.result, kTransferOk);
 
@@ -637,7 +637,7 @@ TEST(BothSides, ReceiverTakesWhatTheSenderSends)
         receive.port.Deliver(send.port.Written());
         receive.result = RunReceiver(receive.port, receive.clock, receive.sink);
         EXPECT_EQ(receive.result, kTransferOk);
-        EXPECT_EQ(receive.sink.bytes, peersim::ExpectedReceived(data));
+        EXPECT_EQ(receive.sink.bytes, tests::serialxfer::ExpectedReceived(data));
     }
 }
 
@@ -647,7 +647,7 @@ TEST(HostileInput, ReceiverEndsAndWritesOnlyCheckedFrames)
 {
     std::mt19937 rng(99);
     const Bytes good = Pattern(128, 40);
-    const Bytes goodFrame = peersim::MakeFrame(1, good);
+    const Bytes goodFrame = tests::serialxfer::MakeFrame(1, good);
     for (int round = 0; round < 3000; ++round) {
         // Noise mixed with pieces of valid frames and control bytes.
         Bytes input;

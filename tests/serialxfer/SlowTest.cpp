@@ -5,8 +5,8 @@
 #include "PeerSim.h"
 #include "TestSupport.h"
 
-using namespace testsupport;
-using peersim::Bytes;
+using namespace tests::serialxfer;
+using tests::serialxfer::Bytes;
 
 namespace {
 
@@ -76,7 +76,7 @@ TEST(SlowReceive, SenderStoppingMidwayLeavesTheAcceptedFrames)
     Bytes data(6 * 128);
     for (std::size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<std::uint8_t>('A' + i % 26);
-    peersim::SenderPeer peer(data);
+    tests::serialxfer::SenderPeer peer(data);
     peer.stopAfter = 3;
     PtyPeer driver(line, peer);
     auto veltrix = StartVeltrix("I", "got.bin", line.Device(), dir.path().string());

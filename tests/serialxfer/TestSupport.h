@@ -28,7 +28,7 @@
 #include "tests/support/Subprocess.h"
 #include "tests/support/TempDir.h"
 
-namespace testsupport {
+namespace tests::serialxfer {
 
 using Bytes = std::vector<std::uint8_t>;
 namespace fs = std::filesystem;
@@ -233,4 +233,4 @@ private:
     std::thread thread_;
 };
 
-} // namespace testsupport
+} // namespace tests::serialxfer

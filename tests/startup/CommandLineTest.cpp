@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-using halvorne::TLaunchMarker;
+using startup::TLaunchMarker;
 using Args = std::vector<std::string>;
 
 namespace {
@@ -23,7 +23,7 @@ void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.name; }
 class SplitCommandLineTest : public ::testing::TestWithParam<SplitCase> {};
 
 TEST_P(SplitCommandLineTest, SplitsLikeTheHostsCommandLine) {
-    EXPECT_EQ(halvorne::SplitCommandLine(GetParam().commandLine), GetParam().expected);
+    EXPECT_EQ(startup::SplitCommandLine(GetParam().commandLine), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -44,12 +44,12 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"TwoEmptyPairsSkipped", "prog \"\"\"\" a", {"prog", "a"}},
         SplitCase{"UnterminatedQuoteRunsToEnd", "prog \"a b  c", {"prog", "a b  c"}},
         SplitCase{"EmbeddedNulEndsTheLine", std::string("prog a\0b c", 10), {"prog", "a"}}),
-    [](const ::testing::TestParamInfo<SplitCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<SplitCase>& testInfo) { return std::string(testInfo.param.name); });
 
 TEST(ArgumentsFromArgv, KeepsProgramAndSkipsEmptyArguments) {
     const char* argv[] = {"/opt/Halvorne", "+@+", "", "dokum", "", "/p:/tmp/x y/"};
-    EXPECT_EQ(halvorne::ArgumentsFromArgv(6, argv), (Args{"/opt/Halvorne", "+@+", "dokum", "/p:/tmp/x y/"}));
-    EXPECT_TRUE(halvorne::ArgumentsFromArgv(0, nullptr).empty());
+    EXPECT_EQ(startup::ArgumentsFromArgv(6, argv), (Args{"/opt/Halvorne", "+@+", "dokum", "/p:/tmp/x y/"}));
+    EXPECT_TRUE(startup::ArgumentsFromArgv(0, nullptr).empty());
 }
 
 TEST(ExtractParamValue, MatchesThePrefixExactly) {
@@ -70,35 +70,35 @@ TEST(ExtractParamValue, MatchesThePrefixExactly) {
     };
     for (const Case& c : cases) {
         std::string value = "stale";
-        EXPECT_EQ(halvorne::ExtractParamValue(c.word, c.prefix, value), c.found) << c.word;
+        EXPECT_EQ(startup::ExtractParamValue(c.word, c.prefix, value), c.found) << c.word;
         EXPECT_EQ(value, c.value) << c.word;
     }
 }
 
 TEST(LaunchMarker, ComparesExactlyThreeCharacters) {
     const TLaunchMarker m{'#', ';', '"'};
-    EXPECT_TRUE(halvorne::IsLaunchMarker("#;\"", m));
-    EXPECT_FALSE(halvorne::IsLaunchMarker("#;\"x", m));
-    EXPECT_FALSE(halvorne::IsLaunchMarker("#;", m));
-    EXPECT_FALSE(halvorne::IsLaunchMarker("", m));
-    EXPECT_FALSE(halvorne::IsLaunchMarker("#;'", m));
-    EXPECT_FALSE(halvorne::IsLaunchMarker(";#\"", m));
+    EXPECT_TRUE(startup::IsLaunchMarker("#;\"", m));
+    EXPECT_FALSE(startup::IsLaunchMarker("#;\"x", m));
+    EXPECT_FALSE(startup::IsLaunchMarker("#;", m));
+    EXPECT_FALSE(startup::IsLaunchMarker("", m));
+    EXPECT_FALSE(startup::IsLaunchMarker("#;'", m));
+    EXPECT_FALSE(startup::IsLaunchMarker(";#\"", m));
 }
 
 TEST(WithTrailingSeparator, AddsOneOnlyWhenMissing) {
-    EXPECT_EQ(halvorne::WithTrailingSeparator(""), "");
-    EXPECT_EQ(halvorne::WithTrailingSeparator("/tmp/out"), "/tmp/out/");
-    EXPECT_EQ(halvorne::WithTrailingSeparator("/tmp/out/"), "/tmp/out/");
-    EXPECT_EQ(halvorne::WithTrailingSeparator("C:\\Data\\"), "C:\\Data\\");
-    EXPECT_EQ(halvorne::WithTrailingSeparator("/"), "/");
+    EXPECT_EQ(startup::WithTrailingSeparator(""), "");
+    EXPECT_EQ(startup::WithTrailingSeparator("/tmp/out"), "/tmp/out/");
+    EXPECT_EQ(startup::WithTrailingSeparator("/tmp/out/"), "/tmp/out/");
+    EXPECT_EQ(startup::WithTrailingSeparator("C:\\Data\\"), "C:\\Data\\");
+    EXPECT_EQ(startup::WithTrailingSeparator("/"), "/");
 }
 
 TEST(IniFileNameFor, ReplacesTheExtensionOfTheFileName) {
-    EXPECT_EQ(halvorne::IniFileNameFor("/opt/ev/Halvorne"), "/opt/ev/Halvorne.INI");
-    EXPECT_EQ(halvorne::IniFileNameFor("/opt/ev/Halvorne.exe"), "/opt/ev/Halvorne.INI");
-    EXPECT_EQ(halvorne::IniFileNameFor("/opt/ev.d/Halvorne"), "/opt/ev.d/Halvorne.INI");
-    EXPECT_EQ(halvorne::IniFileNameFor("/opt/ev/Halvorne.x.bin"), "/opt/ev/Halvorne.x.INI");
-    EXPECT_EQ(halvorne::IniFileNameFor("Halvorne.exe"), "Halvorne.INI");
+    EXPECT_EQ(startup::IniFileNameFor("/opt/ev/Halvorne"), "/opt/ev/Halvorne.INI");
+    EXPECT_EQ(startup::IniFileNameFor("/opt/ev/Halvorne.exe"), "/opt/ev/Halvorne.INI");
+    EXPECT_EQ(startup::IniFileNameFor("/opt/ev.d/Halvorne"), "/opt/ev.d/Halvorne.INI");
+    EXPECT_EQ(startup::IniFileNameFor("/opt/ev/Halvorne.x.bin"), "/opt/ev/Halvorne.x.INI");
+    EXPECT_EQ(startup::IniFileNameFor("Halvorne.exe"), "Halvorne.INI");
 }
 
 // ---- master creation over whole argument lists ----
@@ -127,7 +127,7 @@ TEST_P(ParseRunParametersTest, DerivesTheRunParameters) {
     const ParseCase& c = GetParam();
     Args args{kProgram};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    const TRunParameters p = halvorne::ParseRunParameters(args, kMarker, kNotice, kProgram);
+    const TRunParameters p = startup::ParseRunParameters(args, kMarker, kNotice, kProgram);
     EXPECT_EQ(p.NotFromHost, c.notFromHost);
     EXPECT_EQ(p.ParamsValid, c.valid);
     EXPECT_EQ(p.AutoMode, c.autoMode);
@@ -154,7 +154,7 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"MarkerWithExtraCharacter", {M + "x", "dokum", "/p:/t/"}, true, false, false, false, false, "", "", kBaseCaption},
         ParseCase{"FirstTwoCharactersOnly", {"#;", "dokum", "/p:/t/"}, true, false, false, false, false, "", "", kBaseCaption},
         ParseCase{"MarkerAsSecondArgument", {"dokum", M, "/p:/t/"}, true, false, false, false, false, "", "", kBaseCaption}),
-    [](const ::testing::TestParamInfo<ParseCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<ParseCase>& testInfo) { return std::string(testInfo.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
     NotValid, ParseRunParametersTest,
@@ -173,7 +173,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "/t/", kBaseCaption},
         ParseCase{"BothModesButVersionIncomplete", {M, "dokum", "chkver", "/p:/t/"}, false, false, false, true, true, "",
                   "/t/", kVersionPrefix + kDokumPrefix + kBaseCaption}),
-    [](const ::testing::TestParamInfo<ParseCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<ParseCase>& testInfo) { return std::string(testInfo.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
     Valid, ParseRunParametersTest,
@@ -199,10 +199,10 @@ INSTANTIATE_TEST_SUITE_P(
                   kDokumPrefix + kDokumPrefix + kBaseCaption},
         ParseCase{"UnknownWordsIgnored", {M, "dokum", "hello", M, "/x:1", "autox", "/p:/t/"}, false, true, false, false,
                   true, "", "/t/", kDokumPrefix + kBaseCaption}),
-    [](const ::testing::TestParamInfo<ParseCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<ParseCase>& testInfo) { return std::string(testInfo.param.name); });
 
 TEST(NotFromHostWarning, NamesTheVersion) {
-    EXPECT_EQ(halvorne::NotFromHostWarning("verze 1.10"),
+    EXPECT_EQ(startup::NotFromHostWarning("verze 1.10"),
               "Program Halvorne verze 1.10 je určen k použití pouze z evidence majetku!");
 }
 

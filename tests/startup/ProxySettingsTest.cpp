@@ -22,7 +22,7 @@ TEST(LoadProxySettings, FirstStartCreatesTheThreeKeysInOrder) {
     TRunParameters p = WithIni(dir.file("Halvorne.INI"));
     p.ProxyPort = 5; // replaced by what the new file holds
     std::string error = "stale";
-    ASSERT_TRUE(halvorne::LoadProxySettings(p, error));
+    ASSERT_TRUE(startup::LoadProxySettings(p, error));
     EXPECT_EQ(error, "");
     EXPECT_EQ(ReadFile(p.IniFileName), "[Proxy Server]\nUseProxy=0\nProxyName=\nProxyPort=0\n");
     EXPECT_FALSE(p.UseProxy);
@@ -52,7 +52,7 @@ TEST(LoadProxySettings, ReadsWhatTheFileHoldsWithoutChecking) {
         TRunParameters p = WithIni(dir.file("Halvorne.INI"));
         WriteFile(p.IniFileName, c.content);
         std::string error;
-        ASSERT_TRUE(halvorne::LoadProxySettings(p, error)) << c.content;
+        ASSERT_TRUE(startup::LoadProxySettings(p, error)) << c.content;
         EXPECT_EQ(p.UseProxy, c.useProxy) << c.content;
         EXPECT_EQ(p.ProxyName, c.name) << c.content;
         EXPECT_EQ(p.ProxyPort, c.port) << c.content;
@@ -68,7 +68,7 @@ TEST(LoadProxySettings, UnwritableFileReportsAndKeepsTheValues) {
     p.ProxyName = "kept";
     p.ProxyPort = 1234;
     std::string error;
-    EXPECT_FALSE(halvorne::LoadProxySettings(p, error));
+    EXPECT_FALSE(startup::LoadProxySettings(p, error));
     EXPECT_EQ(error, "Unable to write to " + p.IniFileName);
     EXPECT_TRUE(p.UseProxy);
     EXPECT_EQ(p.ProxyName, "kept");
@@ -79,7 +79,7 @@ TEST(LoadProxySettings, NoFileNameReadsNothing) {
     TRunParameters p;
     p.ProxyPort = 9;
     std::string error;
-    EXPECT_TRUE(halvorne::LoadProxySettings(p, error));
+    EXPECT_TRUE(startup::LoadProxySettings(p, error));
     EXPECT_EQ(p.ProxyPort, 9);
 }
 

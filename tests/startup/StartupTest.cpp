@@ -182,7 +182,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RejectedCase{"ChkverWithoutTargetDir", {kMarker, "chkver", "/v:5.20", "auto"}, 99},
                       RejectedCase{"ChkverWithoutVersion", {kMarker, "chkver", "/p:/tmp/x/", "auto"}, 99},
                       RejectedCase{"DokumWithEmptyTargetDir", {kMarker, "dokum", "/p:"}, 99}),
-    [](const ::testing::TestParamInfo<RejectedCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<RejectedCase>& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(StartupTest, InteractiveDokumShowsMainWindowAndHandsOverVersionParams) {
     Observer seen;

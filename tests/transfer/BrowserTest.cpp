@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 using platform::process::QuotedCommandFromExec;
 using platform::process::RegisteredBrowserCommand;
 using platform::process::RunAndWait;
-using transfer_test::FakeDesktop;
+using tests::transfer::FakeDesktop;
 
 namespace {
 
@@ -48,7 +48,7 @@ INSTANTIATE_TEST_SUITE_P(
         PathCase{"/usr/bin/firefox\" %u", ""},         // only one quote, later
         PathCase{"\"\" %u", ""},                        // nothing between them
         PathCase{"", ""}),
-    [](const ::testing::TestParamInfo<PathCase>& info) { return "command" + std::to_string(info.index); });
+    [](const ::testing::TestParamInfo<PathCase>& testInfo) { return "command" + std::to_string(testInfo.index); });
 
 // ---- a desktop entry's Exec line in the quoted form ----
 
@@ -78,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
         ExecCase{"\"\" %u", ""},
         ExecCase{"", ""},
         ExecCase{"   ", ""}),
-    [](const ::testing::TestParamInfo<ExecCase>& info) { return "line" + std::to_string(info.index); });
+    [](const ::testing::TestParamInfo<ExecCase>& testInfo) { return "line" + std::to_string(testInfo.index); });
 
 // ---- the registered browser on a fake desktop ----
 

@@ -37,8 +37,8 @@ INSTANTIATE_TEST_SUITE_P(
         ByteCountCase{13824, "14 kB"},            // 13.5 goes to the even 14
         ByteCountCase{13823, "13 kB"},            // just below a half rounds down
         ByteCountCase{13825, "14 kB"}),           // just above a half rounds up
-    [](const ::testing::TestParamInfo<ByteCountCase>& info) {
-        const int64_t c = info.param.count;
+    [](const ::testing::TestParamInfo<ByteCountCase>& testInfo) {
+        const int64_t c = testInfo.param.count;
         return (c < 0 ? "minus" + std::to_string(-c) : std::to_string(c)) + "_bytes";
     });
 

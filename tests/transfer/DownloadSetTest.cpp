@@ -133,8 +133,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ButtonCase{"BitBtnLoad", true, QDialog::Accepted, false, true, true},
                       ButtonCase{"BitBtnCancel", false, QDialog::Rejected, false, false, false},
                       ButtonCase{"BitBtnCancel", true, QDialog::Rejected, false, false, false}),
-    [](const ::testing::TestParamInfo<ButtonCase>& info) {
-        return std::string(info.param.name) + (info.param.pickPdf ? "_pdf" : "_html");
+    [](const ::testing::TestParamInfo<ButtonCase>& testInfo) {
+        return std::string(testInfo.param.name) + (testInfo.param.pickPdf ? "_pdf" : "_html");
     });
 
 TEST(DownloadSet, PdfChoiceIsRememberedBetweenShowings) {

@@ -8,7 +8,7 @@
 
 namespace fs = std::filesystem;
 
-namespace transfer_test {
+namespace tests::transfer {
 
 FakeDesktop::FakeDesktop() {
     std::string templ = (fs::temp_directory_path() / "halvorne-desktop-XXXXXX").string();
@@ -92,4 +92,4 @@ std::string FakeDesktop::ReadFile(const std::string& path) {
     return ss.str();
 }
 
-} // namespace transfer_test
+} // namespace tests::transfer

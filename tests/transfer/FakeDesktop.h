@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-namespace transfer_test {
+namespace tests::transfer {
 
 class FakeDesktop {
 public:
@@ -47,4 +47,4 @@ private:
     void Set(const char* name, const std::string& value);
 };
 
-} // namespace transfer_test
+} // namespace tests::transfer

@@ -21,8 +21,8 @@
 
 #include <memory>
 
-using transfer_test::HalvorneWindows;
-using transfer_test::WindowsOptions;
+using tests::transfer::HalvorneWindows;
+using tests::transfer::WindowsOptions;
 
 namespace {
 

@@ -25,8 +25,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-using transfer_test::HalvorneWindows;
-using transfer_test::WindowsOptions;
+using tests::transfer::HalvorneWindows;
+using tests::transfer::WindowsOptions;
 
 namespace {
 

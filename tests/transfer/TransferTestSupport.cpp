@@ -5,12 +5,12 @@
 
 #include <QApplication>
 
-namespace transfer_test {
+namespace tests::transfer {
 
 namespace {
 std::string LaunchMarker() {
-    return {halvorne::stored::LaunchMarkerFirst(), halvorne::stored::LaunchMarkerSecond(),
-            halvorne::stored::LaunchMarkerThird()};
+    return {startup::stored::LaunchMarkerFirst(), startup::stored::LaunchMarkerSecond(),
+            startup::stored::LaunchMarkerThird()};
 }
 } // namespace
 
@@ -37,4 +37,4 @@ HalvorneWindows::HalvorneWindows(const WindowsOptions& options) {
 // Closing the main window would end the program; the windows are simply dropped.
 HalvorneWindows::~HalvorneWindows() = default;
 
-} // namespace transfer_test
+} // namespace tests::transfer

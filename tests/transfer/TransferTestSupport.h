@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace transfer_test {
+namespace tests::transfer {
 
 struct WindowsOptions {
     bool autoMode = false;
@@ -40,4 +40,4 @@ private:
     std::unique_ptr<THalvorneWindows> windows_;
 };
 
-} // namespace transfer_test
+} // namespace tests::transfer

@@ -13,8 +13,8 @@
 #include <thread>
 
 namespace fs = std::filesystem;
-using transfer_test::FakeDesktop;
-using transfer_test::HalvorneWindows;
+using tests::transfer::FakeDesktop;
+using tests::transfer::HalvorneWindows;
 using tests::support::ModalBoxAnswerer;
 
 namespace {

@@ -45,8 +45,8 @@ bool Save(QWidget* w, const QDir& out, const QString& name) {
 
 struct Windows {
     explicit Windows(const std::string& dir, bool autoMode) {
-        const std::string marker{halvorne::stored::LaunchMarkerFirst(), halvorne::stored::LaunchMarkerSecond(),
-                                 halvorne::stored::LaunchMarkerThird()};
+        const std::string marker{startup::stored::LaunchMarkerFirst(), startup::stored::LaunchMarkerSecond(),
+                                 startup::stored::LaunchMarkerThird()};
         std::vector<std::string> args{dir + "/Halvorne", marker, "chkver", "/v:5.10", "/p:" + dir + "/cil"};
         if (autoMode)
             args.push_back("auto");
