@@ -1,5 +1,7 @@
 #include "tests/support/XvfbDisplay.h"
 
+#include "tests/support/Subprocess.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
@@ -98,38 +100,17 @@ XvfbDisplay::~XvfbDisplay() {
 }
 
 std::string XvfbDisplay::Xdotool(const std::vector<std::string>& args, int* status) const {
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe failed");
-    std::vector<char*> argv{const_cast<char*>("xdotool")};
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        ::dup2(out[1], 1);
-        const int devnull = ::open("/dev/null", O_WRONLY);
-        if (devnull >= 0)
-            ::dup2(devnull, 2);
-        ::setenv("DISPLAY", name_.c_str(), 1);
-        ::execvp("xdotool", argv.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    std::string text;
-    char buf[4096];
-    ssize_t r;
-    while ((r = ::read(out[0], buf, sizeof buf)) > 0)
-        text.append(buf, static_cast<std::size_t>(r));
-    ::close(out[0]);
-    int st = 0;
-    ::waitpid(pid, &st, 0);
+    std::vector<std::string> argv{"xdotool"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    SubprocessOptions o;
+    o.env = {{"DISPLAY", name_}};
+    o.captureOutput = true;
+    Subprocess xdotool(argv, o);
+    // xdotool's own --sync waits are bounded; this only guards a hang.
+    const bool ended = xdotool.WaitFor(std::chrono::seconds(60));
     if (status)
-        *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return text;
+        *status = ended && xdotool.Exited() ? xdotool.ExitCode() : -1;
+    return xdotool.Output();
 }
 
 namespace {
