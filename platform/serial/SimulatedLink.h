@@ -58,6 +58,7 @@ public:
     void AddNoise(Side to, std::int64_t atMs, std::uint8_t byte)
     {
         Insert(ends_[to].incoming, atMs * 1000, byte);
+        ends_[to].arrived.push_back(Pending{atMs * 1000, byte});
     }
 
     BytePort& Port(Side side) { return ends_[side]; }
@@ -65,6 +66,17 @@ public:
     std::int64_t NowMs() const { return nowUs_ / 1000; }
     // Everything written at an end, before any damage.
     const std::vector<std::uint8_t>& Written(Side side) const { return ends_[side].written; }
+    // Everything that reached an end (damaged, with the noise), in the order
+    // of arrival, read or not.
+    std::vector<std::uint8_t> Delivered(Side to) const
+    {
+        std::vector<Pending> all = ends_[to].arrived;
+        std::stable_sort(all.begin(), all.end(), [](const Pending& a, const Pending& b) { return a.atUs < b.atUs; });
+        std::vector<std::uint8_t> bytes;
+        for (const Pending& p : all)
+            bytes.push_back(p.byte);
+        return bytes;
+    }
 
     // Runs run0 on end 0 and run1 on end 1, each on its own thread, until
     // both have returned.
@@ -96,6 +108,7 @@ private:
         SimulatedLink* link = nullptr;
         Side side = kEnd0;
         std::deque<Pending> incoming; // ordered by arrival
+        std::vector<Pending> arrived;  // every byte that came, in the order it was sent
         std::vector<std::uint8_t> written;
         std::uint64_t writtenCount = 0;
         std::int64_t lineFreeUs = 0; // when this end's outgoing line is idle
@@ -147,6 +160,7 @@ private:
         auto send = [&](std::uint8_t b) {
             out.lineFreeUs = std::max(out.lineFreeUs, nowUs_) + byteUs_;
             Insert(in.incoming, out.lineFreeUs, b);
+            in.arrived.push_back(Pending{out.lineFreeUs, b});
         };
         for (std::uint8_t extra : damage.before)
             send(extra);

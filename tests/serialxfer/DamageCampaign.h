@@ -241,6 +241,7 @@ struct Result {
     int sender = 99;
     int receiver = 99;
     Bytes file;                // what the receiver wrote
+    Bytes delivered;           // what reached the receiver, damage included
     std::int64_t endMs = 0;    // simulated time when both had ended
     bool lastAnswerDamaged = false;
     std::size_t answers = 0;
@@ -270,11 +271,37 @@ inline Result Run(const Scenario& scenario)
                                                    link.ClockOf(SimulatedLink::kEnd1), sink);
         });
     result.file = sink.bytes;
+    result.delivered = link.Delivered(SimulatedLink::kEnd1);
     result.endMs = link.NowMs();
     result.answers = link.Written(SimulatedLink::kEnd1).size();
     for (std::uint64_t i : damager.DamagedAnswers())
         result.lastAnswerDamaged = result.lastAnswerDamaged || i + 1 == result.answers;
     return result;
+}
+
+// True when the damage made a well-formed frame (head, complement and CRC
+// all right) that carries other data than the sender's block of that number:
+// a CRC-16 lets one damaged frame in 65536 through, and no peer can tell it
+// from a real one.
+inline bool LineForgedAFrame(const Bytes& data, const Bytes& delivered)
+{
+    const std::vector<Bytes> blocks = peersim::Blocks(data);
+    for (std::size_t at = 0; at + veltrix::kFrameSize <= delivered.size(); ++at) {
+        if (delivered[at] != veltrix::kSoh || delivered[at + 2] != static_cast<std::uint8_t>(255 - delivered[at + 1]))
+            continue;
+        const Bytes block(delivered.begin() + static_cast<long>(at) + 3,
+                          delivered.begin() + static_cast<long>(at) + 3 + veltrix::kBlockSize);
+        const std::uint16_t crc = veltrix::Crc16(block.data(), block.size());
+        if (delivered[at + 131] != (crc >> 8) || delivered[at + 132] != (crc & 0xFF))
+            continue;
+        const std::uint8_t number = delivered[at + 1];
+        bool genuine = false;
+        for (std::size_t k = 0; k < blocks.size() && !genuine; ++k)
+            genuine = static_cast<std::uint8_t>(k + 1) == number && blocks[k] == block;
+        if (!genuine)
+            return true;
+    }
+    return false;
 }
 
 // What is wrong with a run, or nothing. The receiver's file always holds

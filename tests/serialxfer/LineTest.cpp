@@ -64,12 +64,15 @@ TEST(LineReceive, FromPeerDevice)
         Bytes data;
         std::function<void(peersim::SenderPeer&)> setup;
     } cases[] = {
+        // A device that sends its EOT once and waits 2 s for the ACK.
         {"empty", {}, {}},
         {"128 bytes", Pattern(128, 1), {}},
-        {"129 bytes", Pattern(129, 2), {}},
-        {"NUL dropped, 0x1A kept", mixed, {}},
+        // The others send it again when asked.
+        {"129 bytes", Pattern(129, 2), [](peersim::SenderPeer& p) { p.eotAgainWhenAsked = true; }},
+        {"NUL dropped, 0x1A kept", mixed, [](peersim::SenderPeer& p) { p.eotAgainWhenAsked = true; }},
         {"damaged byte refused then accepted", Pattern(3 * 128, 3),
          [](peersim::SenderPeer& p) {
+             p.eotAgainWhenAsked = true;
              p.damage = [](std::size_t attempt, std::size_t, Bytes& f) {
                  if (attempt == 1)
                      f[77] ^= 0x04;
@@ -77,6 +80,7 @@ TEST(LineReceive, FromPeerDevice)
          }},
         {"lost ACK", Pattern(3 * 128, 4),
          [](peersim::SenderPeer& p) {
+             p.eotAgainWhenAsked = true;
              p.lostAnswerTimeoutMs = 1500;
              p.loseAnswer = [](std::size_t attempt, std::uint8_t a) { return attempt == 1 && a == veltrix::kAck; };
          }},
@@ -207,7 +211,8 @@ TEST(TwoCopies, PacedLineKeepsItsPace)
     EXPECT_EQ(pair.receiver->Wait(10000), 0);
     EXPECT_EQ(ReadFile(pair.dir / "out.bin"), peersim::ExpectedReceived(data));
     EXPECT_GE(pair.sender->ElapsedMs(), 2790);
-    EXPECT_EQ(pair.line->BytesSeen(relay::Direction::AToB), 40u * 133u + 1u);
+    // The frames, the EOT, and the EOT once more when the receiver asks.
+    EXPECT_EQ(pair.line->BytesSeen(relay::Direction::AToB), 40u * 133u + 2u);
 }
 
 // ---------------------------------------------------------------- lrzsz
