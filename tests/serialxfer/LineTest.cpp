@@ -177,9 +177,9 @@ TEST(TwoCopies, FrameNumbersWrapAndDamageIsRepaired)
 {
     const Bytes data = Pattern(257 * 128 + 10, 8);
     std::map<std::uint64_t, relay::Fault> faults;
-    faults[133 * 3 + 40] = {false, 0x20};  // a data byte of frame 4
-    faults[133 * 300 + 2] = {true, 0};     // the complement of frame 300... after one repeat
-    faults[133 * 200 + 131] = {false, 1};  // a CRC byte
+    faults[133 * 3 + 40] = relay::Fault::Corrupt(0x20); // a data byte of frame 4
+    faults[133 * 300 + 2] = relay::Fault::Drop();       // the complement of frame 300... after one repeat
+    faults[133 * 200 + 131] = relay::Fault::Corrupt(1); // a CRC byte
     Pair pair;
     pair.Start(data, 0, faults);
     EXPECT_EQ(pair.sender->Wait(60000), 0);
@@ -192,7 +192,7 @@ TEST(TwoCopies, TenDamagedFramesEndBothSidesWithMinusOne)
     const Bytes data = Pattern(5 * 128, 9);
     std::map<std::uint64_t, relay::Fault> faults;
     for (std::uint64_t attempt = 0; attempt < 10; ++attempt)
-        faults[133 * (2 + attempt) + 60] = {false, 0x81}; // frame 3, every try
+        faults[133 * (2 + attempt) + 60] = relay::Fault::Corrupt(0x81); // frame 3, every try
     Pair pair;
     pair.Start(data, 0, faults);
     EXPECT_EQ(pair.sender->Wait(60000), 255);
@@ -261,7 +261,7 @@ TEST(Lrzsz, LateStartedVeltrixSenderAndDamagedLine)
     relay::Options options;
     options.a.linkPath = dir / "ttyA";
     options.b.linkPath = dir / "ttyB";
-    options.faults[0][133 * 2 + 90] = {false, 0x10};
+    options.faults[0][133 * 2 + 90] = relay::Fault::Corrupt(0x10);
     relay::PacedRelay line(options);
     ASSERT_TRUE(line.Start()) << line.Error();
     Process rx({"socat", "OPEN:" + (dir / "ttyB") + ",rawer", "EXEC:rx -c -b out.bin"}, {}, dir.Path().string(),
