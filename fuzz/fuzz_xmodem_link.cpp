@@ -40,6 +40,7 @@ struct Fault {
     unsigned index = 0;
     unsigned offset = 0;
     std::uint8_t value = 0;
+    bool toSender = false; // noise only
 };
 
 // What the receiver should end with: the blocks (0x1A filled), NULs left out.
@@ -98,7 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         f.index = data[at + 1];
         f.offset = data[at + 2] % kFrame;
         f.value = data[at + 3];
-        const bool towardsSender = f.spot == 2 || (f.spot == 3 && (data[at + 2] & 1) != 0);
+        f.toSender = f.spot == 3 && (data[at + 2] & 1) != 0;
+        const bool towardsSender = f.spot == 2 || f.toSender;
         if (towardsSender && f.value == kAck)
             f.value = kNak;
         faults.push_back(f);
@@ -142,7 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     });
     for (const Fault& f : faults)
         if (f.spot == 3)
-            link.AddNoise((f.offset & 1) != 0 ? SimulatedLink::kEnd0 : SimulatedLink::kEnd1,
+            link.AddNoise(f.toSender ? SimulatedLink::kEnd0 : SimulatedLink::kEnd1,
                           static_cast<std::int64_t>(f.index) * 40, f.value);
 
     veltrix::MemorySource source(file);
