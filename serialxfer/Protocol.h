@@ -56,8 +56,10 @@ inline constexpr std::int64_t kFrameLineMs = (kFrameSize * 10 * 1000 + serial::k
 // once and waits 2 s for the ACK gets it after this long without a reply.
 inline constexpr std::int64_t kEndConfirmMs = 1000;
 // After acknowledging such an unconfirmed EOT the receiver listens this long
-// (past the end of any sender's 2 s answer wait) before it believes the end:
-// a sender that took that ACK for the answer to a frame sends on.
+// before it believes the end: a sender that was in fact waiting for the
+// answer to a frame takes that ACK for it and sends on, or, had the ACK been
+// lost too, repeats its frame when its 2 s wait runs out, which ends before
+// this does.
 inline constexpr std::int64_t kEndLingerMs = 1500;
 
 enum : int { kTransferOk = 0, kTransferFailed = -1, kNoSuchFile = -2 };
