@@ -3,6 +3,7 @@
 #include "startup/core/IniFile.h"
 #include "startup/gui/Form_MainGlyphs.h"
 #include "startup/gui/Form_Master.h"
+#include "startup/gui/WindowStacking.h"
 #include "transfer/gui/Form_Run.h"
 
 #include <QCheckBox>
@@ -300,6 +301,9 @@ void TForm_Set::ShowModeless() {
         activateWindow();
         return;
     }
+    // Opened from the always-on-top transfer window ("Nastavení"), the
+    // dialog must stay above it, or it would open hidden behind it.
+    window_stacking::KeepAboveTopmostWindow(this);
     show();
     raise();
     activateWindow();

@@ -17,17 +17,7 @@ using namespace mwtest;
 
 namespace {
 
-class MainWindowTest : public WindowsFixture {
-protected:
-    // Points both parameter sets of the transfer window at a loopback
-    // address, so a check started from the menu never leaves the machine.
-    void AimChecksAt(const std::string& base, const std::string& installed) {
-        const std::string ver = Form_Master->GetVersionFileName();
-        const std::string newFile = Form_Master->GetNewVersionFileName();
-        Form_Run->SetCheckAndDownloadVersionParams(nullptr, "", base, ver, "", "", installed, base, ver, newFile,
-                                                   targetDir_);
-    }
-};
+class MainWindowTest : public WindowsFixture {};
 
 TEST_F(MainWindowTest, LayoutCaptionAndMenuItems) {
     Build();

@@ -60,12 +60,6 @@ protected:
         EXPECT_EQ(Params().ProxyName, name);
         EXPECT_EQ(Params().ProxyPort, port);
     }
-    void AimChecksAt(const std::string& base, const std::string& installed) {
-        const std::string ver = Form_Master->GetVersionFileName();
-        const std::string newFile = Form_Master->GetNewVersionFileName();
-        Form_Run->SetCheckAndDownloadVersionParams(nullptr, "", base, ver, "", "", installed, base, ver, newFile,
-                                                   targetDir_);
-    }
 };
 
 TEST_F(SettingsDialogTest, LayoutTabOrderAndAnchors) {

@@ -106,9 +106,14 @@ protected:
 private:
     void BuildLayout();
     void LoadPicture();
+    // After the window closed: the main window comes back (interactive
+    // mode) or closes, which ends the program (automatic mode).
+    void LeaveForTheMainWindow();
     // Set by closeEvent, so that a close of the hidden window (which Qt
     // delivers no close event for) still runs FormClose once.
     bool closeHandled_ = false;
+    // Set while BitBtn_StornoClick closes the window itself.
+    bool closingByStorno_ = false;
 };
 
 extern TForm_Run* Form_Run;
