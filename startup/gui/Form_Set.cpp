@@ -37,6 +37,7 @@ const char* const kRefusedText =
 const char* const kTestOkText = "Připojení k internetu je fukční, můžete pokračovat.";
 const char* const kTestFailedText =
     "Připojení k internetu nefunguje - opravte nastavení a případně prověřte firewall a technická zařízení!";
+const char* const kCheckRunningText = "Právě probíhá kontrola verze - test spojení zopakujte po jejím dokončení!";
 
 const char* const kSection = "Proxy Server";
 const char* const kKeyUseProxy = "UseProxy";
@@ -401,9 +402,16 @@ void TForm_Set::BitBtn_SaveClick() {
 }
 
 void TForm_Set::Button_TestClick() {
-    if (!SaveSettings())
-        return;
     if (!Form_Master)
+        return;
+    // Pressed while a check waits for the server (the dialog stays usable
+    // then): the test would only read back that check's state, not measure
+    // anything. Say so, and leave the settings as they are.
+    if (Form_Run && Form_Run->VersionCheckRunning()) {
+        Form_Master->ShowMessageDlg(TMsgDlgType::mtWarning, QString::fromUtf8(kCheckRunningText));
+        return;
+    }
+    if (!SaveSettings())
         return;
     const bool connected = Form_Run && Form_Run->CheckAndDownloadVersionFiles(this, true);
     if (connected) {

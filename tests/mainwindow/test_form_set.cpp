@@ -1,6 +1,7 @@
 // The connection-settings dialog: what it shows, what it saves and refuses,
 // the connection test, Storno, Esc, and a second opening.
 #include "WindowsFixture.h"
+#include "LocalServers.h"
 
 #include "startup/gui/Form_Main.h"
 #include "startup/gui/Form_Set.h"
@@ -27,6 +28,7 @@ const char* const kRefused =
 const char* const kTestOk = "Připojení k internetu je fukční, můžete pokračovat.";
 const char* const kTestFailed =
     "Připojení k internetu nefunguje - opravte nastavení a případně prověřte firewall a technická zařízení!";
+const char* const kCheckRunning = "Právě probíhá kontrola verze - test spojení zopakujte po jejím dokončení!";
 
 std::string Ini(const std::string& use, const std::string& name, const std::string& port) {
     return "[Proxy Server]\r\nUseProxy=" + use + "\r\nProxyName=" + name + "\r\nProxyPort=" + port + "\r\n";
@@ -537,6 +539,44 @@ TEST_F(SettingsDialogTest, RefusedSettingsStopTheTestBeforeAnyConnection) {
     Form_Set->Button_TestClick();
     EXPECT_EQ(boxes_->Texts(), std::vector<QString>{QString::fromUtf8(kRefused)});
     EXPECT_TRUE(server.RequestLines().empty());
+}
+
+// The settings dialog is open (F4) and a full check (F9) waits for a slow
+// server when "Test spojení" is pressed. The test cannot measure anything
+// then: it says that a check is running, reports no result, and asks the
+// server nothing. Once the check is over the test measures again: every
+// result it reports comes with a request of its own.
+TEST_F(SettingsDialogTest, ConnectionTestDuringACheckSaysSoAndReportsNothing) {
+    const std::string reply = "HTTP/1.0 200 OK\r\nContent-Length: 6\r\n\r\n1.00\r\n";
+    testsrv::ScriptedServer slow({testsrv::ScriptStep::Read(), testsrv::ScriptStep::Pause(1000),
+                                  testsrv::ScriptStep::Out(reply), testsrv::ScriptStep::CloseNow()});
+    Build({.iniContent = Ini("0", "", "0")});
+    AimChecksAt("http://127.0.0.1:" + std::to_string(slow.Port()) + "/", "1.10");
+    ASSERT_TRUE(Activate(Form_Main));
+    QTest::keyClick(Form_Main, Qt::Key_F4);
+    ASSERT_TRUE(Form_Set->isVisible());
+    int connectionsWhenPressed = -1;
+    QTimer pressTest;
+    pressTest.setSingleShot(true);
+    QObject::connect(&pressTest, &QTimer::timeout, [&] {
+        connectionsWhenPressed = slow.Connections();
+        QTest::mouseClick(Form_Set->Button_Test, Qt::LeftButton);
+    });
+    pressTest.start(300);
+    ASSERT_TRUE(Activate(Form_Main));
+    QTest::keyClick(Form_Main, Qt::Key_F9);
+
+    ASSERT_EQ(connectionsWhenPressed, 1) << "pressed while the check waited for its answer";
+    EXPECT_EQ(boxes_->Texts(), std::vector<QString>{QString::fromUtf8(kCheckRunning)});
+    EXPECT_EQ(slow.Connections(), 1) << "the test asked the server nothing";
+    EXPECT_EQ(Params().ExitCode, 29) << "the check itself ran to its end";
+    EXPECT_TRUE(Form_Set->isVisible());
+
+    // After the check: a real test, then the full check it starts.
+    boxes_->Clear();
+    QTest::mouseClick(Form_Set->Button_Test, Qt::LeftButton);
+    EXPECT_EQ(boxes_->Texts(), std::vector<QString>{QString::fromUtf8(kTestOk)});
+    EXPECT_EQ(slow.Connections(), 3) << "one request for the test, one for the check after it";
 }
 
 } // namespace

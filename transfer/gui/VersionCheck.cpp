@@ -25,6 +25,8 @@ namespace {
 bool g_versionCheckRunning = false;
 } // namespace
 
+bool TForm_Run::VersionCheckRunning() const { return g_versionCheckRunning; }
+
 void TForm_Run::SetCheckAndDownloadVersionParams(QObject* /*Sender*/,
     const std::string& P1, const std::string& P2, const std::string& P3, const std::string& P4,
     const std::string& P5, const std::string& P6, const std::string& P7, const std::string& P8,
