@@ -379,7 +379,11 @@ bool TForm_Set::SaveSettings() {
         return false;
 
     TRunParameters& rp = Form_Master->RunParameters;
-    const std::string nameText = name.toStdString();
+    // Blanks around a host name are never part of it: kept, they would make
+    // the lookup fail in this run, and the file reader drops them at the
+    // next start anyway. The field shows what was saved.
+    const QString trimmedName = name.trimmed();
+    const std::string nameText = trimmedName.toStdString();
     try {
         TIniFile ini(rp.IniFileName);
         ini.WriteBool(kSection, kKeyUseProxy, useProxy);
@@ -393,6 +397,8 @@ bool TForm_Set::SaveSettings() {
     rp.UseProxy = useProxy;
     rp.ProxyName = nameText;
     rp.ProxyPort = port;
+    if (trimmedName != name)
+        LabeledEdit_ProxyName->setText(trimmedName);
     return true;
 }
 

@@ -3,6 +3,9 @@
 #include "WindowsFixture.h"
 #include "LocalServers.h"
 
+#include "platform/net/SocketErrors.h"
+#include "platform/net/TcpSocket.h"
+#include "startup/core/ProxySettings.h"
 #include "startup/gui/Form_Main.h"
 #include "startup/gui/Form_Set.h"
 #include "transfer/gui/Form_Run.h"
@@ -16,6 +19,7 @@
 #include <QTest>
 
 #include <filesystem>
+#include <random>
 
 using namespace mwtest;
 
@@ -264,8 +268,8 @@ TEST_F(SettingsDialogTest, AcceptedSettingsAreWrittenAsTyped) {
         std::string name8;
         int portValue;
     } cases[] = {
-        {"name with blanks around it", true, "  proxy.local  ", "3128", "1", "  proxy.local  ", "3128", true,
-         "  proxy.local  ", 3128},
+        {"name with blanks around it: used and saved without them", true, "  proxy.local  ", "3128", "1",
+         "proxy.local", "3128", true, "proxy.local", 3128},
         {"port above the range is pulled in", true, "10.0.0.1", "70000", "1", "10.0.0.1", "65535", true, "10.0.0.1",
          65535},
         {"port with blanks around it", true, "h", " 8080 ", "1", "h", "8080", true, "h", 8080},
@@ -577,6 +581,85 @@ TEST_F(SettingsDialogTest, ConnectionTestDuringACheckSaysSoAndReportsNothing) {
     QTest::mouseClick(Form_Set->Button_Test, Qt::LeftButton);
     EXPECT_EQ(boxes_->Texts(), std::vector<QString>{QString::fromUtf8(kTestOk)});
     EXPECT_EQ(slow.Connections(), 3) << "one request for the test, one for the check after it";
+}
+
+// A proxy name typed with blanks around it: the run that saves it and every
+// later start use the same name, without the blanks (the configuration file
+// reader drops them, so a name kept with them would work only until the
+// next start, if at all). Seeded campaign over names, blanks and quoting.
+TEST_F(SettingsDialogTest, ProxyNameIsTheSameTrimmedNameInTheRunThatSavesItAndAfterAStart) {
+    Build({.iniContent = Ini("0", "", "0")});
+    Open();
+    const QString blanks[] = {QStringLiteral(" "), QStringLiteral("\t"), QStringLiteral("  "), QStringLiteral(" \t "),
+                              QString(QChar(0x00A0))};
+    const QString core = QStringLiteral("abcxyz0189.-ž");
+    std::mt19937 rng(20240612);
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    for (int i = 0; i < 100; ++i) {
+        QString name;
+        for (int k = 1 + pick(12); k > 0; --k)
+            name += core.at(pick(static_cast<int>(core.size())));
+        if (pick(4) == 0) // a blank inside stays where it is
+            name.insert(1 + pick(static_cast<int>(name.size())), QLatin1Char(' ') + core.at(pick(3)));
+        QString typed = name;
+        for (int k = pick(3); k > 0; --k)
+            typed.prepend(blanks[pick(5)]);
+        for (int k = pick(3); k > 0; --k)
+            typed.append(blanks[pick(5)]);
+        SCOPED_TRACE("typed \"" + typed.toStdString() + "\"");
+
+        Form_Set->CheckBox_Set->setChecked(true);
+        Form_Set->CheckBox_SetClick();
+        Form_Set->LabeledEdit_ProxyName->setText(typed);
+        Form_Set->SpinEdit_ProxyPort->setValue(3128);
+        ASSERT_TRUE(Form_Set->SaveSettings());
+        const std::string expected = name.trimmed().toStdString();
+        ASSERT_EQ(Params().ProxyName, expected) << "this run";
+        EXPECT_EQ(File()["proxyname"], expected) << "the file";
+        TRunParameters next;
+        next.IniFileName = iniFile_;
+        std::string error;
+        ASSERT_TRUE(halvorne::LoadProxySettings(next, error)) << error;
+        EXPECT_EQ(next.ProxyName, Params().ProxyName) << "the next start";
+    }
+    EXPECT_TRUE(boxes_->Boxes().empty());
+
+    // A name written by hand in quotes, blanks inside them: the run uses it
+    // without the blanks as well.
+    WriteWholeFile(iniFile_, Ini("1", "\"  proxy.local \t\"", "8080"));
+    TRunParameters started;
+    started.IniFileName = iniFile_;
+    std::string error;
+    ASSERT_TRUE(halvorne::LoadProxySettings(started, error)) << error;
+    EXPECT_EQ(started.ProxyName, "proxy.local");
+}
+
+// The connection test with such a name goes through the proxy: the name
+// looked up (or read as an address) is the one without blanks.
+TEST_F(SettingsDialogTest, ConnectionTestWithBlanksAroundTheProxyNameReachesTheProxy) {
+    std::vector<std::string> lookedUp;
+    // Names are never resolved here: a lookup is recorded and fails.
+    net::SetResolverForTesting([&](const std::string& host, uint32_t&) {
+        lookedUp.push_back(host);
+        return static_cast<int>(net::kWsaHOST_NOT_FOUND);
+    });
+    LoopbackHttpServer proxy;
+    Build({.iniContent = Ini("0", "", "0")});
+    proxy.Serve(Form_Master->GetVersionFileName(), "1.00\r\n");
+    AimChecksAt("http://update.example.test/halvorne/", "1.10");
+    Open();
+    ASSERT_TRUE(Activate(Form_Set));
+    QTest::mouseClick(Form_Set->CheckBox_Set, Qt::LeftButton);
+    TypeInto(Form_Set->LabeledEdit_ProxyName, "  127.0.0.1  ");
+    TypeInto(PortText(), QString::number(proxy.Port()));
+    QTest::mouseClick(Form_Set->Button_Test, Qt::LeftButton);
+    net::SetResolverForTesting(nullptr);
+
+    EXPECT_EQ(boxes_->Texts(), std::vector<QString>{QString::fromUtf8(kTestOk)});
+    EXPECT_EQ(proxy.RequestLines().size(), 2u) << "the test and the check after it";
+    EXPECT_TRUE(lookedUp.empty()) << "looked up: \"" << lookedUp.front() << "\"";
+    ExpectParams(true, "127.0.0.1", proxy.Port());
+    EXPECT_EQ(File()["proxyname"], "127.0.0.1");
 }
 
 } // namespace

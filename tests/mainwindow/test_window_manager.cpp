@@ -58,7 +58,8 @@ protected:
     // it saw, which loses against the server's revert of the focus.)
     bool ActivateOnTheDesktop(QWidget* w) {
         probe_->GiveFocus(0);
-        QTest::qWaitFor([] { return QGuiApplication::focusWindow() == nullptr; }, 2000);
+        if (!QTest::qWaitFor([] { return QGuiApplication::focusWindow() == nullptr; }, 2000))
+            return false;
         probe_->GiveFocus(Id(w));
         return QTest::qWaitFor([w] { return QApplication::activeWindow() == w; }, 5000);
     }
