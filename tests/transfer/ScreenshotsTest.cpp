@@ -2,6 +2,8 @@
 // pictures read back: each transfer-window picture must show what the
 // program shows in that state (the colours of its status line, byte-count
 // line, gauge and message line), so the pictures cannot drift from it.
+#include "TempDir.h"
+
 #include <QColor>
 #include <QImage>
 #include <QRect>
@@ -9,13 +11,10 @@
 
 #include <gtest/gtest.h>
 
-#include "TempDir.h"
-
 #include <cstdlib>
-#include <set>
-#include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <vector>
 
 #ifndef SCREENSHOTS_PROGRAM
 #error "SCREENSHOTS_PROGRAM must name the screenshots command"
