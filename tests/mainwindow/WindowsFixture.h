@@ -28,6 +28,8 @@ using tests::support::FreeLoopbackPort;
 using tests::support::ModalBoxAnswerer;
 using tests::support::ReadFile;
 using tests::support::ScriptedHttpServer;
+using tests::support::ScriptedServer;
+using tests::support::ScriptStep;
 using tests::support::SeenBox;
 using tests::support::WriteFile;
 
@@ -53,6 +55,10 @@ protected:
 
     // Makes w the active window and waits for it.
     static bool Activate(QWidget* w);
+
+    // Points both parameter sets of the transfer window at base, so a check
+    // or a connection test never leaves the machine.
+    void AimChecksAt(const std::string& base, const std::string& installed);
 
     std::string programDir_;
     std::string iniFile_;

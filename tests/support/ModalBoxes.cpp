@@ -24,9 +24,16 @@ std::vector<QString> ModalBoxAnswerer::Texts() const {
 }
 
 void ModalBoxAnswerer::Poll() {
+    if (answering_)
+        return;
     QWidget* modal = QApplication::activeModalWidget();
     if (modal == nullptr || !modal->isVisible())
         return;
+    if (BeforeAnswer) {
+        answering_ = true;
+        BeforeAnswer(modal);
+        answering_ = false;
+    }
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
         boxes_.push_back({box->windowTitle(), box->text()});
         const auto buttons = box->buttons();

@@ -25,7 +25,8 @@ struct SeenBox {
 // While it lives, presses the first button of every message box that comes
 // up and remembers its caption and text. Another modal dialog goes to
 // OnOtherModal when set (which must close it); else its labels are kept as
-// the text and it is cancelled.
+// the text and it is cancelled. BeforeAnswer, when set, sees every modal
+// window first; it may wait for the window to reach the screen.
 class ModalBoxAnswerer {
 public:
     ModalBoxAnswerer();
@@ -39,11 +40,15 @@ public:
     void Clear() { boxes_.clear(); }
 
     std::function<void(QWidget*)> OnOtherModal;
+    std::function<void(QWidget*)> BeforeAnswer;
 
 private:
     void Poll();
     QTimer timer_;
     std::vector<SeenBox> boxes_;
+    // Set while BeforeAnswer runs: it may run the event loop, and with it
+    // this timer, which must not answer the same window a second time.
+    bool answering_ = false;
 };
 
 } // namespace tests::support

@@ -96,6 +96,10 @@ public:
     void SetCheckAndDownloadVersionParams(QObject* Sender, const VersionParamSet& testSet,
                                           const VersionParamSet& mainSet);
     bool CheckAndDownloadVersionFiles(QObject* Sender, bool Test);
+    // True while a version check or connection test runs (its requests let
+    // window events run, so other windows can ask). A call made meanwhile
+    // runs nothing, so its result measures nothing.
+    bool VersionCheckRunning() const;
     static void DeleteFilesInDir(const std::string& Dir);
 
     // Documentation download (transfer/gui/DokumDownload.cpp)
@@ -116,10 +120,15 @@ protected:
 private:
     void BuildLayout();
     void LoadPicture();
+    // After the window closed: the main window comes back (interactive
+    // mode) or closes, which ends the program (automatic mode).
+    void LeaveForTheMainWindow();
     transfer::gui::TTransferHost& host_;
     // Set by closeEvent, so that a close of the hidden window (which Qt
     // delivers no close event for) still runs FormClose once.
     bool closeHandled_ = false;
+    // Set while BitBtn_StornoClick closes the window itself.
+    bool closingByStorno_ = false;
 };
 
 // The single instance while it exists; owned by whoever created it.
