@@ -121,6 +121,9 @@ private:
     // Set by closeEvent, so that a close of the hidden window (which Qt
     // delivers no close event for) still runs FormClose once.
     bool closeHandled_ = false;
+    // The gauge's maximum in bytes; the gauge itself counts in int, which
+    // a file beyond 2 GiB exceeds. Starts as the gauge's initial range.
+    int64_t gaugeTotal_ = 100;
 };
 
 extern TForm_Run* Form_Run;
