@@ -15,9 +15,6 @@ const char* const kBodyTooLarge = "Response body larger than 2048 MiB.";
 
 namespace {
 
-// Bytes asked of the socket per receive.
-constexpr std::size_t kReceiveSize = 64 * 1024;
-
 char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
@@ -215,7 +212,7 @@ bool IsSuccess(const THttpResponseInfo& info) {
     return info.ResponseCode >= 200 && info.ResponseCode <= 299 && !info.Headers.Has("Location");
 }
 
-std::size_t THttpResponseReader::FillOrClose() { return input_.Fill(source_, kReceiveSize); }
+std::size_t THttpResponseReader::FillOrClose() { return input_.Fill(source_, kHttpReceiveSize); }
 
 std::string THttpResponseReader::ReadLine(const char* tooLongMessage) {
     std::size_t scanned = 0;

@@ -13,6 +13,11 @@
 #include <utility>
 #include <vector>
 
+// Bytes asked of the socket per receive. A big download arrives in fewer,
+// larger pieces (each one a write to the stream and a progress event), and
+// a slow one in whatever has arrived.
+constexpr std::size_t kHttpReceiveSize = 256 * 1024;
+
 // Limits on what a server can make the client hold.
 struct THttpLimits {
     std::size_t MaxLineLength = 64 * 1024;      // status, header and chunk-size lines
