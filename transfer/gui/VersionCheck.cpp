@@ -11,7 +11,6 @@
 #include "platform/files/FileOps.h"
 
 #include <QDialog>
-#include <QLabel>
 
 #include <optional>
 
