@@ -99,6 +99,10 @@ public:
     // Test: the connection test's set; Main: the version check's.
     void SetCheckAndDownloadVersionParams(QObject* Sender, const VersionParamSet& Test, const VersionParamSet& Main);
     bool CheckAndDownloadVersionFiles(QObject* Sender, bool Test);
+    // True while a version check or connection test runs (its requests let
+    // window events run, so other windows can ask). A call made meanwhile
+    // runs nothing, so its result measures nothing.
+    bool VersionCheckRunning() const;
     static void DeleteFilesInDir(const std::string& Dir);
 
     // Documentation download (transfer/gui/DokumDownload.cpp)
@@ -118,9 +122,14 @@ protected:
 private:
     void BuildLayout();
     void LoadPicture();
+    // After the window closed: the main window comes back (interactive
+    // mode) or closes, which ends the program (automatic mode).
+    void LeaveForTheMainWindow();
     // Set by closeEvent, so that a close of the hidden window (which Qt
     // delivers no close event for) still runs FormClose once.
     bool closeHandled_ = false;
+    // Set while BitBtn_StornoClick closes the window itself.
+    bool closingByStorno_ = false;
     // The gauge's maximum in bytes; the gauge itself counts in int, which
     // a file beyond 2 GiB exceeds. Starts as the gauge's initial range.
     int64_t gaugeTotal_ = 100;

@@ -103,6 +103,8 @@ bool DecideOnTheNewVersion(TForm_Run& form, DownloadOperation& op, TRunParameter
 
 } // namespace
 
+bool TForm_Run::VersionCheckRunning() const { return g_versionCheckRunning; }
+
 void TForm_Run::SetCheckAndDownloadVersionParams(QObject* /*Sender*/, const VersionParamSet& Test,
                                                  const VersionParamSet& Main) {
     TestSet = Test;
@@ -124,6 +126,11 @@ bool TForm_Run::CheckAndDownloadVersionFiles(QObject* Sender, bool Test) {
 
     DownloadOperation op(*this, run, Sender);
     op.Begin();
+    // Each check starts as a fresh one: a close asked for by an earlier
+    // check (not newer, or Storno in the dialog) would otherwise also close
+    // the window on a later check that fails before the comparison, and
+    // its failure would never be seen.
+    CloseWhenDone = false;
     bool saved = false;
     try {
         const std::optional<std::string> serverVersion = FetchServerVersion(op, set);
