@@ -25,7 +25,7 @@ TVersionParamSets VersionParamSets(const TForm_Master& master) {
     return sets;
 }
 
-std::array<std::string, 3> DokumParamTexts(const TForm_Master& master) {
+DokumParamSet DokumParams(const TForm_Master& master) {
     return {master.GetDokumDirAddress(), master.GetDokumFileName(), master.RunParameters.TargetDir};
 }
 
@@ -41,8 +41,7 @@ void HandOverVersionParams(QObject* sender) {
 }
 
 void HandOverDokumParams(QObject* sender) {
-    const auto t = DokumParamTexts(*Form_Master);
-    Form_Run->SetCheckAndDownloadDokumParams(sender, t[0], t[1], t[2]);
+    Form_Run->SetCheckAndDownloadDokumParams(sender, DokumParams(*Form_Master));
 }
 
 } // namespace

@@ -5,7 +5,6 @@
 
 #include "transfer/gui/Form_Run.h"
 
-#include <array>
 #include <functional>
 #include <string>
 #include <vector>
@@ -33,9 +32,9 @@ struct TVersionParamSets {
 };
 TVersionParamSets VersionParamSets(const TForm_Master& master);
 
-// The three texts for SetCheckAndDownloadDokumParams: documentation
-// directory, documentation file, target directory.
-std::array<std::string, 3> DokumParamTexts(const TForm_Master& master);
+// The set for SetCheckAndDownloadDokumParams: documentation directory,
+// documentation file, target directory.
+DokumParamSet DokumParams(const TForm_Master& master);
 
 // Destroys the windows RunHalvorne created, in reverse order.
 void DestroyHalvorneWindows();

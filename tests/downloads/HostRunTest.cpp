@@ -5,6 +5,7 @@
 // target directory are what the host sees.
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/Ports.h"
+#include "tests/support/SmallDisk.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WebServers.h"
@@ -370,6 +371,34 @@ TEST_F(HostRunOnDisplay, WriteFailingMidwayEndsWith25AndKeepsTheOldFiles) {
     WriteIni({true, proxy.Port()});
     Subprocess& run = Start(Dokum(), 65536, x_.Name());
     ASSERT_TRUE(WaitUntil([&] { return proxy.Answered("DOKUMENTACE.PDF"); }));
+    PressEscInTransferWindow(run);
+    const RunResult r = Wait(run, 20);
+    EXPECT_EQ(r.code, 25);
+    EXPECT_EQ(ListTree(target_), kOldTree);
+    EXPECT_EQ(ReadFile(target_ + "EVMAJ_OLD.ZIP"), "old");
+}
+
+// The whole program on a disk too small for the download: a failed save,
+// 25 when the window is closed, and the old files stay.
+TEST_F(HostRunOnDisplay, FullDiskEndsWith25AndKeepsTheOldFiles) {
+    ScriptedHttpServer proxy;
+    proxy.Set("/halvorne/verze.txt", "5.30\r\n");
+    proxy.Set("/halvorne/DOKUMENTACE.PDF", std::string(1000000, 'p'));
+    WriteIni({true, proxy.Port()});
+    std::string why;
+    if (!MountSmallDisk(target_, 256 * 1024, why))
+        GTEST_SKIP() << "no private mounts here: " << why;
+    struct Unmount {
+        std::string dir;
+        ~Unmount() { UnmountSmallDisk(dir); }
+    } unmount{target_};
+    WriteFile(target_ + "EVMAJ_OLD.ZIP", "old");
+    fs::create_directory(target_ + "archiv");
+    WriteFile(target_ + "archiv/keep.txt", "k");
+    Subprocess& run = Start(Dokum(), 0, x_.Name());
+    ASSERT_TRUE(WaitUntil([&] { return Requested(proxy, "DOKUMENTACE.PDF"); }));
+    // The disk refuses the body while it arrives; the run then waits for
+    // the user with the failed save on the screen.
     PressEscInTransferWindow(run);
     const RunResult r = Wait(run, 20);
     EXPECT_EQ(r.code, 25);

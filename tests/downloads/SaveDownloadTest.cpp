@@ -1,13 +1,12 @@
 #include "platform/files/FileOps.h"
 #include "transfer/core/SaveDownload.h"
+#include "tests/support/Subprocess.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace pf = platform::files;
 using tests::support::ListTree;
@@ -113,9 +112,7 @@ TEST(SaveReplacingDirectory, WriteFailingMidwayKeepsTheOldFiles) {
     TempDir d;
     Populate(d);
     // The child may write at most 64 KiB per file; the download is larger.
-    pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
+    const int code = tests::support::RunInChild([&]() -> int {
         // The default action of SIGXFSZ is in force: the save must still
         // end as a reported failure rather than a killed process.
         std::signal(SIGXFSZ, SIG_DFL);
@@ -123,12 +120,10 @@ TEST(SaveReplacingDirectory, WriteFailingMidwayKeepsTheOldFiles) {
         ::setrlimit(RLIMIT_FSIZE, &lim);
         const std::string body(200000, 'x');
         auto r = Save(d.prefix(), "EVMAJ_SETUP.ZIP", body);
-        ::_exit(r.Ok ? 0 : (r.Error.empty() ? 2 : 1));
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
-    EXPECT_EQ(WEXITSTATUS(status), 1) << "the save must fail with a reason";
+        return r.Ok ? 0 : (r.Error.empty() ? 2 : 1);
+    });
+    ASSERT_GE(code, 0) << "killed by signal " << -code;
+    EXPECT_EQ(code, 1) << "the save must fail with a reason";
     EXPECT_EQ(ListTree(d.path()), kPopulated);
     EXPECT_EQ(ReadFile(d.path() / "EVMAJ_SETUP.ZIP"), "previous version");
 }

@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <memory>
 #include <optional>
 #include <set>
@@ -385,7 +386,9 @@ TEST_F(FormMasterTest, ParameterTablesComeFromRunAndStoredTexts) {
     EXPECT_EQ((A{t.CurrentVersion, t.ServerDirAddress, t.VersionFileName, t.NewFileName, t.TargetDir,
                  m.CurrentVersion, m.ServerDirAddress, m.VersionFileName, m.NewFileName, m.TargetDir}),
               (A{"", kDir, kVersionFile, "", "", "1", kDir, kVersionFile, kNewFile, "/t/"}));
-    EXPECT_EQ(DokumParamTexts(*Form_Master), (std::array<std::string, 3>{kDir, kDokumFile, "/t/"}));
+    const DokumParamSet d = DokumParams(*Form_Master);
+    EXPECT_EQ((std::array<std::string, 3>{d.ServerDirAddress, d.FileName, d.TargetDir}),
+              (std::array<std::string, 3>{kDir, kDokumFile, "/t/"}));
 }
 
 TEST_F(FormMasterTest, ExtractParamValueIsCaseExact) {

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <stdexcept>
@@ -139,6 +140,25 @@ double Subprocess::CpuSeconds() const {
 std::chrono::milliseconds Subprocess::Elapsed() const {
     const auto end = ended_ ? ended_at_ : std::chrono::steady_clock::now();
     return std::chrono::duration_cast<std::chrono::milliseconds>(end - started_);
+}
+
+int RunInChild(const std::function<int()>& body) {
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        throw std::runtime_error("RunInChild: fork failed");
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
+        ::_exit(body());
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            throw std::runtime_error("RunInChild: waitpid failed");
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
 }
 
 } // namespace tests::support

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -79,5 +80,10 @@ private:
     std::mutex mutex_;
     std::string output_;
 };
+
+// Runs body in a forked copy of the test (for limits and mounts that must
+// not reach the test itself) and returns its exit code, or minus the
+// signal that ended it. The copy dies with the test.
+int RunInChild(const std::function<int()>& body);
 
 } // namespace tests::support
