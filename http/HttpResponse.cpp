@@ -340,7 +340,7 @@ void THttpResponseReader::ReadCounted(TMemoryStream& stream, uint64_t count, boo
                 events_.Work(static_cast<int64_t>(total));
             }
             if (overflow)
-                throw EIdException(kBodyTooLarge);
+                throw EIdBodyTooLarge(kBodyTooLarge);
         }
     } catch (...) {
         events_.WorkEnd();

@@ -164,7 +164,8 @@ void WriteFile(const std::string& path, const std::string& bytes) {
     chmod(path.c_str(), 0644);
 }
 
-NginxServer::NginxServer(const std::string& rootDir) {
+NginxServer::NginxServer(const std::string& rootDir, const NginxOptions& options) {
+    const bool tls = !options.CertFile.empty() && !options.KeyFile.empty();
     prefix_ = MakeTempDir("nginx-test-");
     if (prefix_.empty()) {
         error_ = "no temporary folder";
@@ -192,9 +193,14 @@ NginxServer::NginxServer(const std::string& rootDir) {
                  << "  default_type application/octet-stream;\n"
                  << "  sendfile on;\n"
                  << "  server {\n"
-                 << "    listen 127.0.0.1:" << port << ";\n"
-                 << "    root " << rootDir << ";\n"
-                 << "  }\n"
+                 << "    listen 127.0.0.1:" << port << (tls ? " ssl" : "") << ";\n"
+                 << "    root " << rootDir << ";\n";
+            if (tls)
+                conf << "    ssl_certificate " << options.CertFile << ";\n"
+                     << "    ssl_certificate_key " << options.KeyFile << ";\n";
+            if (!options.Rate.empty())
+                conf << "    limit_rate " << options.Rate << ";\n";
+            conf << "  }\n"
                  << "}\n";
             conf.close();
             return Spawn({"nginx", "-p", prefix_, "-c", prefix_ + "/nginx.conf", "-e", prefix_ + "/error.log",

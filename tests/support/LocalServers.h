@@ -27,10 +27,20 @@ void WriteFile(const std::string& path, const std::string& bytes);
 // Waits until something accepts connections on 127.0.0.1:port.
 bool WaitForPort(int port, int timeoutMs);
 
-// nginx serving rootDir (made world-readable) at http://127.0.0.1:Port()/.
+// What an nginx serves besides plain HTTP.
+struct NginxOptions {
+    // Both set: HTTPS with this certificate and key (PEM) instead of HTTP.
+    std::string CertFile;
+    std::string KeyFile;
+    // nginx's limit_rate for every response ("64k"); empty: no limit.
+    std::string Rate;
+};
+
+// nginx serving rootDir (made world-readable) at http://127.0.0.1:Port()/
+// (https:// with a certificate in the options).
 class NginxServer {
 public:
-    explicit NginxServer(const std::string& rootDir);
+    explicit NginxServer(const std::string& rootDir, const NginxOptions& options = {});
     ~NginxServer();
     NginxServer(const NginxServer&) = delete;
     NginxServer& operator=(const NginxServer&) = delete;
