@@ -59,6 +59,7 @@ std::string TForm_Master::GetDokumDirAddress() const { return UnscrambleText(hal
 std::string TForm_Master::GetDokumFileName() const { return UnscrambleText(halvorne::stored::DokumFileName()); }
 std::string TForm_Master::GetChangesHtmlAddress() const { return UnscrambleText(halvorne::stored::ChangesHtmlAddress()); }
 std::string TForm_Master::GetChangesPdfAddress() const { return UnscrambleText(halvorne::stored::ChangesPdfAddress()); }
+std::string TForm_Master::GetUpdatePublicKey() const { return UnscrambleText(halvorne::stored::UpdatePublicKey()); }
 
 bool TForm_Master::ExtractParamValue(const std::string& word, const std::string& prefix, std::string& value) const {
     return halvorne::ExtractParamValue(word, prefix, value);

@@ -33,6 +33,9 @@ public:
     std::string GetDokumFileName() const;
     std::string GetChangesHtmlAddress() const;
     std::string GetChangesPdfAddress() const;
+    // The publisher's public key for signed updates (a minisign key line);
+    // empty when this program takes files unsigned.
+    std::string GetUpdatePublicKey() const;
 
     // Plain text of a stored text (character by character, same length).
     std::string UnscrambleText(std::string_view stored) const;

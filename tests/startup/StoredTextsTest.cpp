@@ -23,6 +23,8 @@ TEST(StoredTexts, TrickyValuesSurviveTheBuild) {
     EXPECT_EQ(halvorne::UnscrambleText(halvorne::stored::ChangesHtmlAddress()), "změny ěščř.html");
     EXPECT_EQ(halvorne::UnscrambleText(halvorne::stored::ChangesPdfAddress()), std::string(255, 'p'));
     EXPECT_EQ(halvorne::UnscrambleText(halvorne::stored::CaptionNotice()), " ; (c) 'x' # ");
+    EXPECT_EQ(halvorne::UnscrambleText(halvorne::stored::UpdatePublicKey()),
+              "RWR5V+3DUmfvnqFGyeYAOXLAHzF37F1hMUCwDNkJag70vvK9UaieuwQh");
 }
 
 TEST(StoredTexts, StoredBytesDifferFromThePlainText) {
