@@ -104,7 +104,9 @@ void ReplaceAll(std::string& s, const std::string& from, const std::string& to) 
 }
 } // namespace
 
-NginxServer::NginxServer(const std::string& rootDir, int fixedPort) {
+NginxServer::NginxServer(const std::string& rootDir, int fixedPort, const std::string& certFile,
+                         const std::string& keyFile)
+    : https_(!certFile.empty()) {
     fs::permissions(tmp_.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                      fs::perms::others_read | fs::perms::others_exec);
     const fs::path www = tmp_.path() / "www";
@@ -129,6 +131,9 @@ NginxServer::NginxServer(const std::string& rootDir, int fixedPort) {
         ReplaceAll(conf, "@PORT@", std::to_string(port_));
         ReplaceAll(conf, "@ROOT@", www.string());
         ReplaceAll(conf, "@RATE@", "0");
+        ReplaceAll(conf, "@SSL@", https_ ? " ssl" : "");
+        ReplaceAll(conf, "@CERTIFICATE@",
+                   https_ ? "ssl_certificate " + certFile + "; ssl_certificate_key " + keyFile + ";" : "");
         std::ofstream(prefix / "nginx.conf") << conf;
         proc_.Start({"nginx", "-p", prefix.string(), "-c", (prefix / "nginx.conf").string(),
                      "-e", (prefix / "error.log").string(), "-g", "daemon off;"},

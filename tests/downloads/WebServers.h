@@ -28,17 +28,22 @@ private:
 class NginxServer {
 public:
     // Serves a copy of rootDir (world-readable, as the workers need) on a
-    // free port, or on fixedPort when it is not 0.
-    explicit NginxServer(const std::string& rootDir, int fixedPort = 0);
+    // free port, or on fixedPort when it is not 0; over HTTPS when a
+    // certificate and its key (PEM files) are given.
+    explicit NginxServer(const std::string& rootDir, int fixedPort = 0, const std::string& certFile = "",
+                         const std::string& keyFile = "");
     int Port() const { return port_; }
     std::string Address(const std::string& dir) const {
-        return "http://127.0.0.1:" + std::to_string(port_) + "/" + dir + "/";
+        return std::string(https_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) + "/" + dir + "/";
     }
     // Path of the served copy, to add or remove files in a test.
     std::string Root() const { return (tmp_.path() / "www").string(); }
+    // nginx's access log: a line per request, written once it is answered.
+    std::string AccessLog() const { return (tmp_.path() / "nginx" / "access.log").string(); }
 private:
     TempDir tmp_;
     int port_ = 0;
+    bool https_ = false;
     ChildProcess proc_;
 };
 

@@ -35,6 +35,7 @@ bool TForm_Run::CheckAndDownloadDokumFiles(QObject* Sender) {
     const std::string fileName = MainSet.NewFileName;
     const std::string targetDir = MainSet.TargetDir;
     const std::string versionFile = Form_Master->GetVersionFileName();
+    const std::string publicKey = Form_Master->GetUpdatePublicKey();
     TRunParameters& run = Form_Master->RunParameters;
 
     // 2.
@@ -56,14 +57,20 @@ bool TForm_Run::CheckAndDownloadDokumFiles(QObject* Sender) {
 
         // 6. The server directory must answer with a version file.
         bool passed = false;
+        signature::Problem versionSignature = signature::Problem::None;
+        std::string secureFailure; // a failed TLS connection, which the user must learn of
         {
             TMemoryStream stream;
             try {
                 IdHTTP1.Get(serverDir + versionFile, stream);
+                versionSignature = CheckVersionFileSignature(IdHTTP1, publicKey, serverDir, versionFile, stream);
                 ConnectedInfo(Sender);
-                run.ExitCode = kExitNothingToDownload;
-                passed = stream.Size() >= kVersionBytes;
+                if (versionSignature == signature::Problem::None) {
+                    run.ExitCode = kExitNothingToDownload;
+                    passed = stream.Size() >= kVersionBytes;
+                }
             } catch (...) {
+                secureFailure = TlsFailureMessage(DescribeCurrentException());
                 FinishedOk = false;
                 DisconnectedInfo(Sender);
                 passed = false;
@@ -75,7 +82,18 @@ bool TForm_Run::CheckAndDownloadDokumFiles(QObject* Sender) {
         }
 
         // 7.
-        if (passed) {
+        if (versionSignature != signature::Problem::None) {
+            // Neither answer of the first stage: the file came, but nothing
+            // vouches for it. The window stays open with the reason.
+            RefuseVersionFile(*this, run, Sender, IdHTTP1, versionSignature, versionFile,
+                              SignedFileRole::DokumVersionFile);
+        } else if (!secureFailure.empty()) {
+            // A certificate that fails is a failed connection, but one the
+            // user must see named rather than a window that just closes.
+            run.ExitCode = kExitNoConnection;
+            ShowMessageLine(FromUtf8OrCp1250(secureFailure), kBlack);
+            CloseWhenDone = false;
+        } else if (passed) {
             ShowMessageLine(QString(), kBlack);
             FinishedOk = true;
             IdHTTP1.Disconnect();
@@ -99,12 +117,17 @@ bool TForm_Run::CheckAndDownloadDokumFiles(QObject* Sender) {
             Label_Download->show();
             IdHTTP1.Request.ContentType = "application";
             TMemoryStream stream;
+            SignedFile signedFile(IdHTTP1, publicKey, serverDir, fileName);
+            signature::Problem refused = signature::Problem::None;
             bool fetched = false;
             try {
                 ShowStatusLine(StatusDownloading(fileName), kBlue);
                 HTTPWorkBegin(Sender, 0, 0);
-                IdHTTP1.Get(serverDir + fileName, stream);
-                stream.Position = 0;
+                refused = signedFile.Prepare();
+                if (refused == signature::Problem::None) {
+                    IdHTTP1.Get(serverDir + fileName, stream);
+                    stream.Position = 0;
+                }
                 fetched = true;
             } catch (...) {
                 const std::string why = DescribeCurrentException();
@@ -113,7 +136,7 @@ bool TForm_Run::CheckAndDownloadDokumFiles(QObject* Sender) {
                 ReportFailure(*this, run, why);
             }
             if (fetched)
-                saved = SaveIntoTarget(*this, run, Sender, targetDir, fileName, stream);
+                saved = CheckAndSave(*this, run, Sender, signedFile, refused, targetDir, stream);
         } // the stream is released here
     } catch (...) {
         run.ExitCode = kExitOtherFailure;

@@ -4,6 +4,8 @@
 #include "transfer/core/ErrorClass.h"
 #include "transfer/core/SaveDownload.h"
 
+#include "http/HttpResponse.h"
+
 #include <QStringDecoder>
 
 namespace transfer::gui {
@@ -84,6 +86,115 @@ bool SaveIntoTarget(TForm_Run& form, TRunParameters& run, QObject* sender,
     run.ExitCode = kExitNotSaved;
     form.ShowMessageLine(SaveFailedMessage(dir, fileName), kRed);
     return false;
+}
+
+namespace {
+
+// Silences the client's events and bounds the body for one quiet request;
+// puts everything back however the request ends.
+class QuietRequest {
+public:
+    explicit QuietRequest(TIdHTTP& http)
+        : http_(http), connected_(std::move(http.OnConnected)), disconnected_(std::move(http.OnDisconnected)),
+          workBegin_(std::move(http.OnWorkBegin)), work_(std::move(http.OnWork)), workEnd_(std::move(http.OnWorkEnd)),
+          maxBody_(http.MaxBodySize) {
+        http.OnConnected = nullptr;
+        http.OnDisconnected = nullptr;
+        http.OnWorkBegin = nullptr;
+        http.OnWork = nullptr;
+        http.OnWorkEnd = nullptr;
+        http.MaxBodySize = signature::kMaxSignatureFileSize;
+    }
+    ~QuietRequest() {
+        http_.OnConnected = std::move(connected_);
+        http_.OnDisconnected = std::move(disconnected_);
+        http_.OnWorkBegin = std::move(workBegin_);
+        http_.OnWork = std::move(work_);
+        http_.OnWorkEnd = std::move(workEnd_);
+        http_.MaxBodySize = maxBody_;
+    }
+    QuietRequest(const QuietRequest&) = delete;
+    QuietRequest& operator=(const QuietRequest&) = delete;
+
+private:
+    TIdHTTP& http_;
+    decltype(TIdHTTP::OnConnected) connected_;
+    decltype(TIdHTTP::OnDisconnected) disconnected_;
+    decltype(TIdHTTP::OnWorkBegin) workBegin_;
+    decltype(TIdHTTP::OnWork) work_;
+    decltype(TIdHTTP::OnWorkEnd) workEnd_;
+    uint64_t maxBody_;
+};
+
+} // namespace
+
+SignedFile::SignedFile(TIdHTTP& http, std::string publicKey, std::string serverDir, std::string fileName)
+    : http_(http), key_(std::move(publicKey)), serverDir_(std::move(serverDir)), fileName_(std::move(fileName)) {}
+
+SignedFile::~SignedFile() = default;
+
+signature::Problem SignedFile::Prepare() {
+    if (!Required())
+        return signature::Problem::None;
+    TMemoryStream text;
+    {
+        QuietRequest quiet(http_);
+        try {
+            http_.Get(serverDir_ + fileName_ + ".minisig", text);
+        } catch (const EIdProtocolReplyError&) {
+            http_.Disconnect(); // an error status leaves the connection open
+            return signature::Problem::Missing;
+        } catch (const EIdBodyTooLarge&) {
+            http_.Disconnect();
+            return signature::Problem::Oversized;
+        }
+    }
+    const std::string_view bytes(reinterpret_cast<const char*>(text.Data.data()), text.Size());
+    check_ = std::make_unique<signature::SignatureCheck>(key_, bytes, fileName_);
+    return check_->Status();
+}
+
+signature::Problem SignedFile::Check(const uint8_t* data, std::size_t size) {
+    if (!Required())
+        return signature::Problem::None;
+    if (!check_)
+        return signature::Problem::Missing; // never prepared: nothing vouches for the file
+    return check_->FinishWhole(data, size);
+}
+
+signature::Problem CheckVersionFileSignature(TIdHTTP& http, const std::string& publicKey, const std::string& serverDir,
+                                             const std::string& fileName, const TMemoryStream& stream) {
+    SignedFile file(http, publicKey, serverDir, fileName);
+    const signature::Problem problem = file.Prepare();
+    return problem != signature::Problem::None ? problem : file.Check(stream.Data.data(), stream.Size());
+}
+
+void RefuseVersionFile(TForm_Run& form, TRunParameters& run, QObject* sender, TIdHTTP& http,
+                       signature::Problem problem, const std::string& fileName, SignedFileRole role) {
+    form.FinishedOk = false;
+    http.Disconnect();
+    form.DisconnectedInfo(sender);
+    run.ExitCode = kExitOtherFailure;
+    form.ShowMessageLine(FromUtf8OrCp1250(SignatureFailureMessage(problem, fileName, role)), kRed);
+    form.CloseWhenDone = false;
+}
+
+bool CheckAndSave(TForm_Run& form, TRunParameters& run, QObject* sender, SignedFile& signedFile,
+                  signature::Problem refused, const std::string& dir, const TMemoryStream& stream) {
+    if (refused == signature::Problem::None)
+        refused = signedFile.Check(stream.Data.data(), stream.Size());
+    if (refused != signature::Problem::None) {
+        form.FinishedOk = false;
+        form.DisconnectedInfo(sender);
+        run.ExitCode = kExitNotSaved;
+        form.ShowMessageLine(
+            FromUtf8OrCp1250(SignatureFailureMessage(refused, signedFile.FileName(), SignedFileRole::DownloadedFile)),
+            kRed);
+        return false;
+    }
+    if (signedFile.Required())
+        form.ShowStatusLine(QString::fromUtf8(kSignatureVerifiedStatus), kGreen);
+    return SaveIntoTarget(form, run, sender, dir, signedFile.FileName(), stream);
 }
 
 } // namespace transfer::gui

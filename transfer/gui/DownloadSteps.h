@@ -4,10 +4,13 @@
 
 #include "startup/core/RunParameters.h"
 #include "http/IdHTTP.h"
+#include "signature/SignatureCheck.h"
+#include "transfer/core/SignatureMessages.h"
 
 #include <QColor>
 #include <QString>
 
+#include <memory>
 #include <string>
 
 class QObject;
@@ -66,5 +69,56 @@ void ReportFailure(TForm_Run& form, TRunParameters& run, const std::string& erro
 // on failure, 25 with the red message. Returns whether the file was saved.
 bool SaveIntoTarget(TForm_Run& form, TRunParameters& run, QObject* sender,
                     const std::string& dir, const std::string& fileName, const TMemoryStream& stream);
+
+// The signature of one file fetched from the version directory, when the
+// program carries the publisher's public key (without one, every step
+// here accepts and sends nothing). The signature's own request is made
+// quietly: the client's events are not shown, so a good signature leaves
+// the window as it would be without one.
+class SignedFile {
+public:
+    SignedFile(TIdHTTP& http, std::string publicKey, std::string serverDir, std::string fileName);
+    ~SignedFile();
+    SignedFile(const SignedFile&) = delete;
+    SignedFile& operator=(const SignedFile&) = delete;
+
+    bool Required() const { return !key_.empty(); }
+    const std::string& FileName() const { return fileName_; }
+
+    // Fetches <file name>.minisig from the server directory and checks all
+    // that needs no bytes of the file, so a download can be refused before
+    // it starts. A signature that is missing (an error status) or too
+    // large is a problem like any other; a request that fails otherwise
+    // (socket, TLS) throws, for the operation's usual failure handling.
+    signature::Problem Prepare();
+    // The verdict on the file's bytes; Prepare must have returned None.
+    signature::Problem Check(const uint8_t* data, std::size_t size);
+
+private:
+    TIdHTTP& http_;
+    std::string key_;
+    std::string serverDir_;
+    std::string fileName_;
+    std::unique_ptr<signature::SignatureCheck> check_;
+};
+
+// Fetches the signature of a version-information file that has just been
+// fetched, and checks it (None without a key).
+signature::Problem CheckVersionFileSignature(TIdHTTP& http, const std::string& publicKey, const std::string& serverDir,
+                                             const std::string& fileName, const TMemoryStream& stream);
+
+// A version-information file whose signature failed: the connection is
+// shown cancelled, exit code 99, the red message, and the window stays
+// open for the user to read it.
+void RefuseVersionFile(TForm_Run& form, TRunParameters& run, QObject* sender, TIdHTTP& http,
+                       signature::Problem problem, const std::string& fileName, transfer::SignedFileRole role);
+
+// The last step of a download, between receiving the file and saving it:
+// with a key, the file's signature must hold (refused, when Prepare
+// already found a problem), or nothing is saved, the old files stay, 25
+// and the red message; a good signature is shown on the status line.
+// Then SaveIntoTarget. Returns whether the file was saved.
+bool CheckAndSave(TForm_Run& form, TRunParameters& run, QObject* sender, SignedFile& signedFile,
+                  signature::Problem refused, const std::string& dir, const TMemoryStream& stream);
 
 } // namespace transfer::gui

@@ -1,6 +1,7 @@
 // The version check: fetch the version-information file, compare the
 // server's version with the installed one, offer the change notes and the
-// download in the next-step dialog, and save the new version.
+// download in the next-step dialog, and save the new version. With the
+// publisher's key built in, both files count only with a good signature.
 #include "transfer/gui/Form_Run.h"
 #include "transfer/gui/FormDownloadSet.h"
 #include "transfer/gui/DownloadSteps.h"
@@ -45,6 +46,7 @@ bool TForm_Run::CheckAndDownloadVersionFiles(QObject* Sender, bool Test) {
     // 1. Copies: the parameter sets may be changed while the dialog is up.
     const VersionParamSet set = Test ? TestSet : MainSet;
     TRunParameters& run = Form_Master->RunParameters;
+    const std::string publicKey = Form_Master->GetUpdatePublicKey();
 
     // 2.
     run.ExitCode = kExitNone;
@@ -64,17 +66,24 @@ bool TForm_Run::CheckAndDownloadVersionFiles(QObject* Sender, bool Test) {
         IdHTTP1.Request.ContentType = "application";
         std::string serverVersion;
 
-        // 5. The version information.
+        // 5. The version information. The connection test only asks
+        // whether the server answers, so it uses nothing to check.
+        signature::Problem versionSignature = signature::Problem::None;
         {
             TMemoryStream stream;
             try {
                 IdHTTP1.Get(set.ServerDirAddress + set.VersionFileName, stream);
+                if (!Test)
+                    versionSignature = CheckVersionFileSignature(IdHTTP1, publicKey, set.ServerDirAddress,
+                                                                 set.VersionFileName, stream);
                 ConnectedInfo(Sender);
-                run.ExitCode = kExitNothingToDownload;
-                auto text = VersionTextFromFile(stream.Data.data(), stream.Size());
-                ok = text.has_value();
-                if (ok)
-                    serverVersion = *text;
+                if (versionSignature == signature::Problem::None) {
+                    run.ExitCode = kExitNothingToDownload;
+                    auto text = VersionTextFromFile(stream.Data.data(), stream.Size());
+                    ok = text.has_value();
+                    if (ok)
+                        serverVersion = *text;
+                }
             } catch (...) {
                 const std::string why = DescribeCurrentException();
                 FinishedOk = false;
@@ -87,6 +96,9 @@ bool TForm_Run::CheckAndDownloadVersionFiles(QObject* Sender, bool Test) {
             ConnectedInfo(Sender);
             ShowMessageLine(QString(), kBlack);
         }
+        if (versionSignature != signature::Problem::None)
+            RefuseVersionFile(*this, run, Sender, IdHTTP1, versionSignature, set.VersionFileName,
+                              SignedFileRole::VersionFile);
 
         // 6. The connection test ends here.
         if (!Test) {
@@ -151,11 +163,17 @@ bool TForm_Run::CheckAndDownloadVersionFiles(QObject* Sender, bool Test) {
                 Label_Download->show();
                 IdHTTP1.Request.ContentType = "application";
                 TMemoryStream stream;
+                SignedFile signedFile(IdHTTP1, publicKey, set.ServerDirAddress, set.NewFileName);
+                signature::Problem refused = signature::Problem::None;
                 bool fetched = false;
                 try {
                     ShowStatusLine(StatusDownloading(set.NewFileName), kBlue);
-                    IdHTTP1.Get(set.ServerDirAddress + set.NewFileName, stream);
-                    stream.Position = 0;
+                    // A file its signature already rules out is not fetched.
+                    refused = signedFile.Prepare();
+                    if (refused == signature::Problem::None) {
+                        IdHTTP1.Get(set.ServerDirAddress + set.NewFileName, stream);
+                        stream.Position = 0;
+                    }
                     fetched = true;
                 } catch (...) {
                     const std::string why = DescribeCurrentException();
@@ -165,7 +183,7 @@ bool TForm_Run::CheckAndDownloadVersionFiles(QObject* Sender, bool Test) {
                     ok = false;
                 }
                 if (fetched)
-                    ok = SaveIntoTarget(*this, run, Sender, set.TargetDir, set.NewFileName, stream);
+                    ok = CheckAndSave(*this, run, Sender, signedFile, refused, set.TargetDir, stream);
             } // the stream is released here
         }
     } catch (...) {
