@@ -123,7 +123,7 @@ bool TForm_Run::CheckAndDownloadDokumFiles(QObject* Sender) {
             try {
                 ShowStatusLine(StatusDownloading(fileName), kBlue);
                 HTTPWorkBegin(Sender, 0, 0);
-                refused = signedFile.Prepare();
+                refused = signedFile.Prepare(&stream);
                 if (refused == signature::Problem::None) {
                     IdHTTP1.Get(serverDir + fileName, stream);
                     stream.Position = 0;

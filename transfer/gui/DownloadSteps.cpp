@@ -131,9 +131,17 @@ private:
 SignedFile::SignedFile(TIdHTTP& http, std::string publicKey, std::string serverDir, std::string fileName)
     : http_(http), key_(std::move(publicKey)), serverDir_(std::move(serverDir)), fileName_(std::move(fileName)) {}
 
-SignedFile::~SignedFile() = default;
+SignedFile::~SignedFile() { StopHashing(); }
 
-signature::Problem SignedFile::Prepare() {
+void SignedFile::StopHashing() {
+    if (!body_)
+        return;
+    http_.OnWork = std::move(passOn_);
+    passOn_ = nullptr;
+    body_ = nullptr;
+}
+
+signature::Problem SignedFile::Prepare(TMemoryStream* body) {
     if (!Required())
         return signature::Problem::None;
     TMemoryStream text;
@@ -151,6 +159,21 @@ signature::Problem SignedFile::Prepare() {
     }
     const std::string_view bytes(reinterpret_cast<const char*>(text.Data.data()), text.Size());
     check_ = std::make_unique<signature::SignatureCheck>(key_, bytes, fileName_);
+    if (check_->Status() == signature::Problem::None && body && !check_->NeedsWholeFile()) {
+        // The body's write position counts what has arrived, also across
+        // the chunks of a chunked body (whose work counts restart).
+        body_ = body;
+        hashed_ = body->Position;
+        passOn_ = std::move(http_.OnWork);
+        http_.OnWork = [this](TIdHTTP* sender, TWorkMode mode, int64_t count) {
+            if (body_->Position > hashed_ && body_->Position <= body_->Data.size()) {
+                check_->Update(body_->Data.data() + hashed_, body_->Position - hashed_);
+                hashed_ = body_->Position;
+            }
+            if (passOn_)
+                passOn_(sender, mode, count);
+        };
+    }
     return check_->Status();
 }
 
@@ -159,7 +182,12 @@ signature::Problem SignedFile::Check(const uint8_t* data, std::size_t size) {
         return signature::Problem::None;
     if (!check_)
         return signature::Problem::Missing; // never prepared: nothing vouches for the file
-    return check_->FinishWhole(data, size);
+    const bool streamed = body_ != nullptr && body_->Data.data() == data && hashed_ <= size;
+    StopHashing();
+    if (!streamed)
+        return check_->FinishWhole(data, size);
+    check_->Update(data + hashed_, size - hashed_);
+    return check_->Finish();
 }
 
 signature::Problem CheckVersionFileSignature(TIdHTTP& http, const std::string& publicKey, const std::string& serverDir,

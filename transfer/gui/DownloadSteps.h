@@ -90,16 +90,26 @@ public:
     // it starts. A signature that is missing (an error status) or too
     // large is a problem like any other; a request that fails otherwise
     // (socket, TLS) throws, for the operation's usual failure handling.
-    signature::Problem Prepare();
+    // When body is given and the signature is of the prehashed kind, the
+    // file is hashed as its bytes arrive there, so that the verdict after
+    // the last byte costs next to nothing.
+    signature::Problem Prepare(TMemoryStream* body = nullptr);
     // The verdict on the file's bytes; Prepare must have returned None.
     signature::Problem Check(const uint8_t* data, std::size_t size);
 
 private:
+    void StopHashing();
+
     TIdHTTP& http_;
     std::string key_;
     std::string serverDir_;
     std::string fileName_;
     std::unique_ptr<signature::SignatureCheck> check_;
+    // While hashing as bytes arrive: the body, how much of it is hashed,
+    // and the client's own OnWork handler, which is passed through.
+    TMemoryStream* body_ = nullptr;
+    std::size_t hashed_ = 0;
+    decltype(TIdHTTP::OnWork) passOn_;
 };
 
 // Fetches the signature of a version-information file that has just been

@@ -169,7 +169,7 @@ bool TForm_Run::CheckAndDownloadVersionFiles(QObject* Sender, bool Test) {
                 try {
                     ShowStatusLine(StatusDownloading(set.NewFileName), kBlue);
                     // A file its signature already rules out is not fetched.
-                    refused = signedFile.Prepare();
+                    refused = signedFile.Prepare(&stream);
                     if (refused == signature::Problem::None) {
                         IdHTTP1.Get(set.ServerDirAddress + set.NewFileName, stream);
                         stream.Position = 0;
