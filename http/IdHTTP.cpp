@@ -220,7 +220,12 @@ struct TIdHTTP::Impl : THttpByteSource, THttpWorkEvents {
         } else {
             Connect(host, port, false);
         }
-        tls = std::make_unique<TTlsSession>(*socket, host);
+        try {
+            tls = std::make_unique<TTlsSession>(*socket, host);
+        } catch (const EIdTlsError&) {
+            CloseSocket(false);
+            throw;
+        }
         for (;;) {
             CheckNotAborted();
             const TTlsStatus status = tls->Handshake();

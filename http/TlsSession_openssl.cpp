@@ -236,5 +236,7 @@ EIdTlsError TTlsSession::Failure() const {
         return EIdTlsError(impl_->certificateError, std::string(kTlsCertificateErrorPrefix) +
                                                         std::to_string(impl_->certificateError) + "\r\n" +
                                                         impl_->failure);
-    return EIdTlsError(0, std::string(kTlsErrorPrefix) + impl_->failure);
+    return EIdTlsError(0, std::string(kTlsErrorPrefix) +
+                              (impl_->failure.empty() ? std::string("the server ended the TLS session unexpectedly")
+                                                      : impl_->failure));
 }
