@@ -23,10 +23,23 @@ constexpr std::size_t kTagSize = 2;
 constexpr std::size_t kKeyLineBytes = kTagSize + kKeyIdSize + kPublicKeySize;    // 42
 constexpr std::size_t kSignatureLineBytes = kTagSize + kKeyIdSize + kSignatureSize; // 74
 
+bool IsBase64Letter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
+}
+
 // Exactly `size` bytes of padded, canonical base64, nothing around them.
 bool DecodeBase64(std::string_view text, uint8_t* out, std::size_t size) {
     if (text.size() != sodium_base64_ENCODED_LEN(size, sodium_base64_VARIANT_ORIGINAL) - 1)
         return false;
+    // libsodium's decoder takes some bytes outside the alphabet for
+    // letters (those above 127): only the alphabet and the final padding
+    // may pass.
+    std::size_t letters = text.size();
+    while (letters > 0 && text[letters - 1] == '=')
+        --letters;
+    for (std::size_t i = 0; i < letters; ++i)
+        if (!IsBase64Letter(text[i]))
+            return false;
     std::size_t written = 0;
     const char* end = nullptr;
     if (sodium_base642bin(out, size, text.data(), text.size(), nullptr, &written, &end,
