@@ -38,6 +38,23 @@ set(_demo "https://127.0.0.1:${HALVORNE_DEMO_PORT}/halvorne/")
 file(STRINGS "${CMAKE_CURRENT_LIST_DIR}/../demo/keys/halvorne-demo.pub" _demo_key_lines)
 list(GET _demo_key_lines 1 HALVORNE_DEMO_PUBLIC_KEY)
 
+# Build trees configured when the demo server spoke plain HTTP keep that
+# default in their cache; move exactly those values to the https address
+# (anything a publisher chose stays as it is).
+set(_old_demo "http://127.0.0.1:${HALVORNE_DEMO_PORT}/halvorne/")
+foreach(_pair "VERSION_DIR_ADDRESS;" "CHANGES_HTML_ADDRESS;zmeny.html" "CHANGES_PDF_ADDRESS;zmeny.pdf")
+  list(GET _pair 0 _name)
+  list(LENGTH _pair _n)
+  set(_file "")
+  if(_n GREATER 1)
+    list(GET _pair 1 _file)
+  endif()
+  if(DEFINED CACHE{HALVORNE_${_name}} AND "$CACHE{HALVORNE_${_name}}" STREQUAL "${_old_demo}${_file}")
+    get_property(_doc CACHE HALVORNE_${_name} PROPERTY HELPSTRING)
+    set(HALVORNE_${_name} "${_demo}${_file}" CACHE STRING "${_doc}" FORCE)
+  endif()
+endforeach()
+
 set(HALVORNE_LAUNCH_MARKER "+@+" CACHE STRING "Three punctuation characters the host passes as argument 1")
 set(HALVORNE_VERSION_DIR_ADDRESS "${_demo}" CACHE STRING "Server directory of the version file, the new version and the documentation (a prefix)")
 set(HALVORNE_VERSION_FILE_NAME "verze.txt" CACHE STRING "Name of the version-information file")
