@@ -31,8 +31,9 @@ public:
     // A client session over a connected socket (not owned). host is the
     // name or address the server's certificate must be issued for; the
     // chain is checked against the system's trust store, which follows
-    // OpenSSL's conventions (SSL_CERT_FILE, SSL_CERT_DIR). Throws
-    // EIdTlsError when no session can be set up.
+    // OpenSSL's conventions (SSL_CERT_FILE, SSL_CERT_DIR) and is read once
+    // per process, by the first session. Throws EIdTlsError when no
+    // session can be set up.
     TTlsSession(net::TcpSocket& socket, const std::string& host);
     ~TTlsSession();
     TTlsSession(const TTlsSession&) = delete;

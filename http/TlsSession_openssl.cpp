@@ -86,11 +86,42 @@ std::string ReasonOf(unsigned long error) {
     return reason ? reason : "unknown error " + std::to_string(ERR_GET_REASON(error));
 }
 
+EIdTlsError SetupFailure(const char* what) {
+    const unsigned long error = ERR_get_error();
+    ERR_clear_error();
+    return EIdTlsError(0, std::string(kTlsErrorPrefix) + what + (error ? ": " + ReasonOf(error) : std::string()));
+}
+
+// One context for the whole process: making one and reading the trust
+// store into it costs more than a handshake, and a run makes several
+// connections. The store is therefore read once, by the first secure
+// connection (SSL_CERT_FILE and SSL_CERT_DIR as they are then).
+SSL_CTX* SharedContext() {
+    static std::mutex mutex;
+    static SSL_CTX* shared = nullptr;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (shared)
+        return shared;
+    SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+    if (!context)
+        throw SetupFailure("no TLS context");
+    SSL_CTX_set_min_proto_version(context, kMinimumVersion);
+    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+    if (SSL_CTX_set_default_verify_paths(context) != 1) {
+        SSL_CTX_free(context);
+        throw SetupFailure("the trust store could not be read");
+    }
+    SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    SSL_CTX_set_read_ahead(context, 1);
+    SSL_CTX_set_default_read_buffer_len(context, kReadBufferSize);
+    shared = context;
+    return shared;
+}
+
 } // namespace
 
 struct TTlsSession::Impl {
     SocketLink link;
-    SSL_CTX* context = nullptr;
     SSL* ssl = nullptr;
     bool handshakeDone = false;
     int certificateError = 0;
@@ -99,8 +130,6 @@ struct TTlsSession::Impl {
     ~Impl() {
         if (ssl)
             SSL_free(ssl);
-        if (context)
-            SSL_CTX_free(context);
     }
 
     // Maps the result of one SSL call to a status, keeping what failed.
@@ -141,45 +170,27 @@ struct TTlsSession::Impl {
 bool TTlsSession::Available() { return true; }
 
 TTlsSession::TTlsSession(net::TcpSocket& socket, const std::string& host) : impl_(std::make_unique<Impl>()) {
-    auto setupFailed = [](const char* what) {
-        const unsigned long error = ERR_get_error();
-        ERR_clear_error();
-        return EIdTlsError(0, std::string(kTlsErrorPrefix) + what + (error ? ": " + ReasonOf(error) : std::string()));
-    };
     ERR_clear_error();
     impl_->link.socket = &socket;
-    impl_->context = SSL_CTX_new(TLS_client_method());
-    if (!impl_->context)
-        throw setupFailed("no TLS context");
-    SSL_CTX_set_min_proto_version(impl_->context, kMinimumVersion);
-    SSL_CTX_set_verify(impl_->context, SSL_VERIFY_PEER, nullptr);
-    // The trust store is read afresh for each connection, so a changed
-    // SSL_CERT_FILE or SSL_CERT_DIR counts from the next request on.
-    if (SSL_CTX_set_default_verify_paths(impl_->context) != 1)
-        throw setupFailed("the trust store could not be read");
-    SSL_CTX_set_mode(impl_->context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-    SSL_CTX_set_read_ahead(impl_->context, 1);
-    SSL_CTX_set_default_read_buffer_len(impl_->context, kReadBufferSize);
-
-    impl_->ssl = SSL_new(impl_->context);
+    impl_->ssl = SSL_new(SharedContext());
     if (!impl_->ssl)
-        throw setupFailed("no TLS session");
+        throw SetupFailure("no TLS session");
     // An address is checked against the certificate's IP entries and is
     // never sent as a server name; a name is both.
     ASN1_OCTET_STRING* ip = a2i_IPADDRESS(host.c_str());
     if (ip) {
         ASN1_OCTET_STRING_free(ip);
         if (X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(impl_->ssl), host.c_str()) != 1)
-            throw setupFailed("the server address cannot be checked");
+            throw SetupFailure("the server address cannot be checked");
     } else {
         SSL_set_hostflags(impl_->ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
         if (SSL_set1_host(impl_->ssl, host.c_str()) != 1 ||
             SSL_set_tlsext_host_name(impl_->ssl, host.c_str()) != 1)
-            throw setupFailed("the server name cannot be checked");
+            throw SetupFailure("the server name cannot be checked");
     }
     BIO* bio = BIO_new(LinkMethods());
     if (!bio)
-        throw setupFailed("no link to the socket");
+        throw SetupFailure("no link to the socket");
     BIO_set_data(bio, &impl_->link);
     BIO_set_init(bio, 1);
     SSL_set_bio(impl_->ssl, bio, bio);
