@@ -208,10 +208,6 @@ function(_halvorne_stored_texts_library lib type marker vdir vfile newfile dokfi
   set(dir "${CMAKE_BINARY_DIR}/generated/${lib}")
   halvorne_write_config_header("${dir}/HalvorneConfig.h" "${marker}" "${vdir}" "${vfile}"
     "${newfile}" "${dokfile}" "${html}" "${pdf}" "${notice}" "${key}")
-  if(NOT HALVORNE_TLS AND vdir MATCHES "^[Hh][Tt][Tt][Pp][Ss]://")
-    message(WARNING "${lib}: the version directory ${vdir} is an https address, but this build has no TLS "
-                    "(HALVORNE_TLS is off): the program can reach it only through a proxy that fetches it")
-  endif()
   add_library(${lib} ${type} "${_HALVORNE_CONFIG_DIR}/../startup/stored/StoredTextValues.cpp")
   target_include_directories(${lib} PRIVATE "${dir}" "${PROJECT_SOURCE_DIR}")
 endfunction()
@@ -232,6 +228,10 @@ function(halvorne_add_program target)
   _halvorne_stored_texts_library(${target}_stored_texts OBJECT "${_T_MARKER}" "${_T_VERSION_DIR_ADDRESS}"
     "${_T_VERSION_FILE_NAME}" "${_T_NEW_VERSION_FILE_NAME}" "${_T_DOKUM_FILE_NAME}"
     "${_T_CHANGES_HTML_ADDRESS}" "${_T_CHANGES_PDF_ADDRESS}" "${_T_CAPTION_NOTICE}" "${_T_UPDATE_PUBLIC_KEY}")
+  if(NOT HALVORNE_TLS AND _T_VERSION_DIR_ADDRESS MATCHES "^[Hh][Tt][Tt][Pp][Ss]://")
+    message(WARNING "${target}: the version directory ${_T_VERSION_DIR_ADDRESS} is an https address, but this "
+                    "build has no TLS (HALVORNE_TLS is off): the program can reach it only through a proxy")
+  endif()
   add_executable(${target} "${PROJECT_SOURCE_DIR}/startup/main.cpp")
   target_link_libraries(${target} PRIVATE ${target}_stored_texts halvorne_gui)
 endfunction()
