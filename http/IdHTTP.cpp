@@ -6,6 +6,7 @@
 #include "platform/net/SocketErrors.h"
 #include "platform/net/TcpSocket.h"
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 
@@ -372,7 +373,7 @@ TIdHTTP::~TIdHTTP() {
     impl_->socket.reset();
 }
 
-void TIdHTTP::Get(const std::string& urlText, TMemoryStream& stream) {
+void TIdHTTP::Get(const std::string& urlText, TStream& stream) {
     Impl& d = *impl_;
     if (d.inGet)
         throw EIdException("A request is already in progress on this connection.");
@@ -420,7 +421,8 @@ void TIdHTTP::Get(const std::string& urlText, TMemoryStream& stream) {
     d.SendAll(d.BuildRequest(url, viaProxy, secure));
 
     THttpLimits limits;
-    limits.MaxBodySize = MaxBodySize;
+    // The request's own bound and the stream's, whichever is smaller.
+    limits.MaxBodySize = std::min<uint64_t>(MaxBodySize, stream.MaxSize());
     THttpResponseReader reader(d, d.input, d, limits);
     THttpResponseInfo info;
     try {
@@ -431,7 +433,15 @@ void TIdHTTP::Get(const std::string& urlText, TMemoryStream& stream) {
     }
     ResponseText = info.ResponseText;
     ResponseCode = info.ResponseCode;
-    reader.ReadBody(info, stream);
+    try {
+        reader.ReadBody(info, stream);
+    } catch (const EStreamError&) {
+        // The body of a refusal is of no use to anyone: that the stream
+        // could not keep it does not hide the status, which is the error.
+        if (!IsSuccess(info))
+            throw EIdProtocolReplyError(ResponseCode, ResponseText);
+        throw;
+    }
 
     if (IsSuccess(info)) {
         d.CloseSocket(true);

@@ -13,6 +13,7 @@
 #include "http/IdAntiFreeze.h"
 #include "http/IdExceptions.h"
 #include "http/MemoryStream.h"
+#include "http/Stream.h"
 
 #include <cstdint>
 #include <functional>
@@ -46,15 +47,18 @@ public:
     int RedirectMaximum = 15;
     TIdHTTPRequest Request;
     TIdAntiFreeze* AntiFreeze = nullptr; // served while a Get waits
-    // No response body is held beyond this; a larger one fails the Get
-    // with EIdBodyTooLarge once this much has arrived.
-    uint64_t MaxBodySize = uint64_t{2048} * 1024 * 1024;
+    // A bound of the request's own on the response body, below the
+    // stream's (TStream::MaxSize): a larger body fails the Get with
+    // EIdBodyTooLarge once this much has arrived. None by default.
+    uint64_t MaxBodySize = UINT64_MAX;
 
     // Fetches url into stream (written from its current position). Returns
     // for a 2xx status without a Location header; throws an EIdException
     // (see IdExceptions.h) otherwise. A Disconnect() issued from the idle
-    // callback while Get waits makes Get throw EIdSocketError.
-    void Get(const std::string& url, TMemoryStream& stream);
+    // callback while Get waits makes Get throw EIdSocketError. A stream
+    // that cannot keep the body of a 2xx answer ends the Get with its
+    // EStreamError, the connection left open like after an error status.
+    void Get(const std::string& url, TStream& stream);
 
     // Closes an open connection (fires OnDisconnected); otherwise nothing.
     void Disconnect();

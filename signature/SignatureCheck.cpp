@@ -35,6 +35,7 @@ const char* Describe(Problem problem) {
     case Problem::CommentTampered: return "the trusted comment does not match its signature";
     case Problem::OtherFile: return "the signature belongs to another file";
     case Problem::Mismatch: return "the file does not match its signature";
+    case Problem::LegacyTooLarge: return "the file is too large for a signature of the legacy kind";
     }
     return "unknown problem";
 }

@@ -27,6 +27,8 @@ enum class Problem {
     CommentTampered, // the global signature does not match the trusted comment
     OtherFile,       // the trusted comment names another file
     Mismatch,        // the file is not the file that was signed
+    LegacyTooLarge,  // signed the legacy way, which needs the whole file in
+                     // memory, and larger than the program holds there
 };
 
 // A short English description, for logs and test messages.

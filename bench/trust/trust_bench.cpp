@@ -7,9 +7,10 @@
 //      download, for comparison;
 //   3. Halvorne itself, built with the demo key and an https address, run
 //      as the host runs it against a file whose signature is wrong, with
-//      the target directory watched by inotify from start to end: not one
-//      change may show (a run with the right signature shows that the
-//      watch sees a save).
+//      the target directory watched by inotify from start to end: nothing
+//      may show there under any name (the body is received into a file of
+//      that directory without a name; a run with the right signature shows
+//      that the watch sees a save).
 //
 //   trust_bench [size in MiB, default 256] [rounds, default 3]
 #include "DirectoryWatch.h"
@@ -190,7 +191,8 @@ long CpuTicks(pid_t pid) {
 struct HostRun {
     int exitCode = -1; // -1: still open at the end (killed)
     double seconds = 0;
-    std::vector<std::string> changes;
+    std::vector<std::string> changes; // visible under a name in the target directory
+    std::size_t anonymousWrites = 0;  // into the received file, which has no name there
     std::set<std::string> tree;
 };
 
@@ -253,7 +255,8 @@ HostRun RunProgram(const std::string& work, const std::string& caFile, const std
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     r.seconds = Seconds(start, Clock::now());
-    r.changes = watch.Changes();
+    r.changes = watch.VisibleChanges();
+    r.anonymousWrites = watch.AnonymousWrites();
     r.tree = testsupport::ListTree(target);
     return r;
 }
@@ -387,9 +390,10 @@ int main(int argc, char** argv) {
                     static_cast<unsigned long long>(mib), good.exitCode, good.seconds, good.changes.size(),
                     good.exitCode == 21 && !good.changes.empty() ? "ok" : "MISSED");
         std::printf("Halvorne dokum, one byte changed on the server: %s after %.1f s, %zu changes in the target "
-                    "directory (goal 0), left holding:",
+                    "directory under any name (goal 0; %zu writes went into the received file, which never had "
+                    "a name there), left holding:",
                     bad.exitCode == -1 ? "window open with its message" : ("exit code " + std::to_string(bad.exitCode)).c_str(),
-                    bad.seconds, bad.changes.size());
+                    bad.seconds, bad.changes.size(), bad.anonymousWrites);
         for (const auto& f : bad.tree)
             std::printf(" %s", f.c_str());
         const bool untouched = bad.changes.empty() && bad.tree == std::set<std::string>{"DOKUMENTACE_OLD.PDF"};

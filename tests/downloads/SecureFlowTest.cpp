@@ -70,8 +70,8 @@ protected:
         WriteFile(h.Target() + "archiv/keep.txt", "k");
     }
     static void RunCheck(WindowHarness& h, const std::string& dir) {
-        Form_Run->SetCheckAndDownloadVersionParams(qApp, "", dir, "verze.txt", "", "", "5.10", dir, "verze.txt",
-                                                   "EVMAJ_SETUP.ZIP", h.Target());
+        Form_Run->SetCheckAndDownloadVersionParams(qApp, VersionParamSet{"", dir, "verze.txt", "", ""},
+                                                   VersionParamSet{"5.10", dir, "verze.txt", "EVMAJ_SETUP.ZIP", h.Target()});
         Form_Run->CheckAndDownloadVersionFiles(qApp, false);
     }
 
@@ -127,7 +127,7 @@ TEST_F(SecureFlow, ACertificateThatFailsIsAFailedConnectionNamedOnTheMessageLine
         // first request; a certificate problem stays on screen instead.
         WindowHarness h("dokum");
         PopulateTarget(h);
-        Form_Run->SetCheckAndDownloadDokumParams(qApp, otherHost_->Address("halvorne"), "DOKUMENTACE.PDF", h.Target());
+        Form_Run->SetCheckAndDownloadDokumParams(qApp, DokumParamSet{otherHost_->Address("halvorne"), "DOKUMENTACE.PDF", h.Target()});
         EXPECT_FALSE(Form_Run->CheckAndDownloadDokumFiles(qApp));
         EXPECT_EQ(h.ExitCode(), 55);
         EXPECT_EQ(Form_Run->Label_Top->text(), kNoConnection);
@@ -155,7 +155,7 @@ TEST_F(SecureFlow, StornoDuringATlsDownloadEndsAtOnceWith25) {
     ASSERT_FALSE(h.terminations.empty());
     EXPECT_EQ(h.terminations.front(), 25);
     EXPECT_EQ(ListTree(h.Target()), kOldTree);
-    EXPECT_TRUE(watch.Changes().empty());
+    EXPECT_TRUE(watch.VisibleChanges().empty());
 }
 
 } // namespace

@@ -16,8 +16,8 @@ TEST(UnsignedFlow, WithoutAKeyNoSignatureIsAskedFor) {
     WindowHarness h;
     ASSERT_EQ(Form_Master->GetUpdatePublicKey(), "");
     h.AnswerDialog({Answer::Download});
-    Form_Run->SetCheckAndDownloadVersionParams(qApp, "", server.Address("halvorne"), "verze.txt", "", "", "5.10",
-                                               server.Address("halvorne"), "verze.txt", "EVMAJ_SETUP.ZIP", h.Target());
+    Form_Run->SetCheckAndDownloadVersionParams(qApp, VersionParamSet{"", server.Address("halvorne"), "verze.txt", "", ""},
+                                                   VersionParamSet{"5.10", server.Address("halvorne"), "verze.txt", "EVMAJ_SETUP.ZIP", h.Target()});
     Form_Run->CheckAndDownloadVersionFiles(qApp, false);
     EXPECT_EQ(h.ExitCode(), 21);
     EXPECT_EQ(server.RequestLines(), (std::vector<std::string>{"GET /halvorne/verze.txt HTTP/1.0",

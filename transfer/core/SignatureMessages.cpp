@@ -18,6 +18,8 @@ std::string ProblemText(signature::Problem problem, const std::string& f) {
     case Problem::CommentTampered: return "Podpis souboru " + f + " byl pozměněn!";
     case Problem::OtherFile: return "Podpis na serveru nepatří k souboru " + f + "!";
     case Problem::Mismatch: return "Soubor " + f + " neodpovídá svému podpisu, byl pozměněn!";
+    case Problem::LegacyTooLarge:
+        return "Soubor " + f + " je na svůj typ podpisu příliš velký, podepište ho výchozím typem!";
     }
     return "Podpis souboru " + f + " nelze ověřit!";
 }

@@ -1,11 +1,15 @@
 #include "transfer/gui/DownloadSteps.h"
 
 #include "transfer/gui/Form_Run.h"
+#include "startup/gui/Form_Master.h"
+#include "http/FileStream.h"
+#include "http/HttpResponse.h"
+#include "http/MemoryStream.h"
 #include "transfer/core/ErrorClass.h"
 #include "transfer/core/SaveDownload.h"
 
-#include "http/HttpResponse.h"
-
+#include <QLabel>
+#include <QProgressBar>
 #include <QStringDecoder>
 
 namespace transfer::gui {
@@ -68,26 +72,6 @@ void ReportFailure(TForm_Run& form, TRunParameters& run, const std::string& erro
         form.ShowMessageLine(FromUtf8OrCp1250(c.Message), kBlack);
 }
 
-bool SaveIntoTarget(TForm_Run& form, TRunParameters& run, QObject* sender,
-                    const std::string& dir, const std::string& fileName, const TMemoryStream& stream) {
-    bool saved = false;
-    try {
-        form.FinishedOk = true;
-        form.DisconnectedInfo(sender);
-        const SaveResult r = SaveReplacingDirectory(dir, fileName, stream.Data.data(), stream.Size());
-        saved = r.Ok;
-    } catch (...) {
-        saved = false;
-    }
-    if (saved) {
-        run.ExitCode = kExitSaved;
-        return true;
-    }
-    run.ExitCode = kExitNotSaved;
-    form.ShowMessageLine(SaveFailedMessage(dir, fileName), kRed);
-    return false;
-}
-
 namespace {
 
 // Silences the client's events and bounds the body for one quiet request;
@@ -126,22 +110,18 @@ private:
     uint64_t maxBody_;
 };
 
+QString SignatureMessage(signature::Problem problem, const std::string& fileName, SignedFileRole role) {
+    return FromUtf8OrCp1250(SignatureFailureMessage(problem, fileName, role));
+}
+
 } // namespace
 
 SignedFile::SignedFile(TIdHTTP& http, std::string publicKey, std::string serverDir, std::string fileName)
     : http_(http), key_(std::move(publicKey)), serverDir_(std::move(serverDir)), fileName_(std::move(fileName)) {}
 
-SignedFile::~SignedFile() { StopHashing(); }
+SignedFile::~SignedFile() = default;
 
-void SignedFile::StopHashing() {
-    if (!body_)
-        return;
-    http_.OnWork = std::move(passOn_);
-    passOn_ = nullptr;
-    body_ = nullptr;
-}
-
-signature::Problem SignedFile::Prepare(TMemoryStream* body) {
+signature::Problem SignedFile::Prepare() {
     if (!Required())
         return signature::Problem::None;
     TMemoryStream text;
@@ -157,72 +137,273 @@ signature::Problem SignedFile::Prepare(TMemoryStream* body) {
             return signature::Problem::Oversized;
         }
     }
-    const std::string_view bytes(reinterpret_cast<const char*>(text.Data.data()), text.Size());
+    const std::string_view bytes(reinterpret_cast<const char*>(text.Data.data()), text.Data.size());
     check_ = std::make_unique<signature::SignatureCheck>(key_, bytes, fileName_);
-    if (check_->Status() == signature::Problem::None && body && !check_->NeedsWholeFile()) {
-        // The body's write position counts what has arrived, also across
-        // the chunks of a chunked body (whose work counts restart).
-        body_ = body;
-        hashed_ = body->Position;
-        passOn_ = std::move(http_.OnWork);
-        http_.OnWork = [this](TIdHTTP* sender, TWorkMode mode, int64_t count) {
-            if (body_->Position > hashed_ && body_->Position <= body_->Data.size()) {
-                check_->Update(body_->Data.data() + hashed_, body_->Position - hashed_);
-                hashed_ = body_->Position;
-            }
-            if (passOn_)
-                passOn_(sender, mode, count);
-        };
-    }
     return check_->Status();
 }
 
-signature::Problem SignedFile::Check(const uint8_t* data, std::size_t size) {
+void SignedFile::Observe(const uint8_t* bytes, std::size_t n) {
+    if (check_ && !check_->NeedsWholeFile())
+        check_->Update(bytes, n);
+}
+
+signature::Problem SignedFile::CheckBytes(const uint8_t* data, std::size_t size) {
     if (!Required())
         return signature::Problem::None;
     if (!check_)
         return signature::Problem::Missing; // never prepared: nothing vouches for the file
-    const bool streamed = body_ != nullptr && body_->Data.data() == data && hashed_ <= size;
-    StopHashing();
-    if (!streamed)
-        return check_->FinishWhole(data, size);
-    check_->Update(data + hashed_, size - hashed_);
-    return check_->Finish();
+    return check_->FinishWhole(data, size);
 }
 
-signature::Problem CheckVersionFileSignature(TIdHTTP& http, const std::string& publicKey, const std::string& serverDir,
-                                             const std::string& fileName, const TMemoryStream& stream) {
-    SignedFile file(http, publicKey, serverDir, fileName);
-    const signature::Problem problem = file.Prepare();
-    return problem != signature::Problem::None ? problem : file.Check(stream.Data.data(), stream.Size());
+signature::Problem SignedFile::CheckReceived(TStream& received) {
+    if (!Required())
+        return signature::Problem::None;
+    if (!check_)
+        return signature::Problem::Missing;
+    if (!check_->NeedsWholeFile())
+        return check_->Finish();
+    // The legacy kind signs the file itself, and libsodium checks that in
+    // one piece: the file comes back into memory, as far as the program
+    // holds a body there.
+    if (received.Size() > TMemoryStream::kMaxSize)
+        return signature::Problem::LegacyTooLarge;
+    std::vector<uint8_t> whole;
+    try {
+        whole.resize(static_cast<std::size_t>(received.Size()));
+    } catch (const std::bad_alloc&) {
+        return signature::Problem::LegacyTooLarge;
+    }
+    received.Position = 0;
+    std::size_t got = 0;
+    while (got < whole.size()) {
+        const std::size_t n = received.Read(whole.data() + got, whole.size() - got);
+        if (n == 0)
+            break;
+        got += n;
+    }
+    received.Position = 0;
+    if (got != whole.size())
+        return signature::Problem::Mismatch; // the file is not what arrived
+    return check_->FinishWhole(whole.data(), whole.size());
 }
 
-void RefuseVersionFile(TForm_Run& form, TRunParameters& run, QObject* sender, TIdHTTP& http,
-                       signature::Problem problem, const std::string& fileName, SignedFileRole role) {
-    form.FinishedOk = false;
-    http.Disconnect();
-    form.DisconnectedInfo(sender);
-    run.ExitCode = kExitOtherFailure;
-    form.ShowMessageLine(FromUtf8OrCp1250(SignatureFailureMessage(problem, fileName, role)), kRed);
-    form.CloseWhenDone = false;
+DownloadOperation::DownloadOperation(TForm_Run& form, TRunParameters& run, QObject* sender)
+    : form_(form), run_(run), sender_(sender), disconnectAtEnd_(form.IdHTTP1),
+      publicKey_(Form_Master ? Form_Master->GetUpdatePublicKey() : std::string()) {}
+
+void DownloadOperation::Begin() {
+    run_.ExitCode = kExitNone;
+    form_.ConnectionMade = false;
+    form_.ShowAnimation();
+    form_.ShowStatusLine(StatusConnecting(), kBlue);
+    PrepareClient(form_.IdHTTP1, run_);
 }
 
-bool CheckAndSave(TForm_Run& form, TRunParameters& run, QObject* sender, SignedFile& signedFile,
-                  signature::Problem refused, const std::string& dir, const TMemoryStream& stream) {
-    if (refused == signature::Problem::None)
-        refused = signedFile.Check(stream.Data.data(), stream.Size());
+void DownloadOperation::HideProgressLine() {
+    form_.Gauge1->hide();
+    form_.Label_Download->hide();
+}
+
+void DownloadOperation::ShowProgressLine() {
+    form_.Label_Msg->hide();
+    form_.Gauge1->show();
+    form_.Label_Download->show();
+}
+
+std::optional<std::vector<uint8_t>> DownloadOperation::FetchIntoMemory(const std::string& address,
+                                                                      FailureReport report) {
+    return Fetch(address, report, nullptr);
+}
+
+std::optional<std::vector<uint8_t>> DownloadOperation::FetchSignedIntoMemory(const std::string& serverDir,
+                                                                            const std::string& fileName,
+                                                                            FailureReport report,
+                                                                            SignedFileRole role) {
+    signature::Problem refused = signature::Problem::None;
+    auto bytes = Fetch(serverDir + fileName, report, [&](const std::vector<uint8_t>& fetched) {
+        // Still part of the fetch: a failed signature request is a failed
+        // fetch, and Storno meanwhile finds the run where the fetch left it.
+        SignedFile file(form_.IdHTTP1, publicKey_, serverDir, fileName);
+        refused = file.Prepare();
+        if (refused == signature::Problem::None)
+            refused = file.CheckBytes(fetched.data(), fetched.size());
+        return refused == signature::Problem::None;
+    });
     if (refused != signature::Problem::None) {
-        form.FinishedOk = false;
-        form.DisconnectedInfo(sender);
-        run.ExitCode = kExitNotSaved;
-        form.ShowMessageLine(
-            FromUtf8OrCp1250(SignatureFailureMessage(refused, signedFile.FileName(), SignedFileRole::DownloadedFile)),
-            kRed);
+        form_.FinishedOk = false;
+        form_.IdHTTP1.Disconnect();
+        form_.DisconnectedInfo(sender_);
+        run_.ExitCode = kExitOtherFailure;
+        form_.ShowMessageLine(SignatureMessage(refused, fileName, role), kRed);
+        form_.CloseWhenDone = false;
+        endedForTheUserToSee_ = true;
+    }
+    return bytes;
+}
+
+std::optional<std::vector<uint8_t>> DownloadOperation::Fetch(
+    const std::string& address, FailureReport report, const std::function<bool(const std::vector<uint8_t>&)>& accept) {
+    HideProgressLine();
+    form_.IdHTTP1.Request.ContentType = "application";
+    std::optional<std::vector<uint8_t>> bytes;
+    {
+        TMemoryStream stream;
+        try {
+            form_.IdHTTP1.Get(address, stream);
+            const bool accepted = !accept || accept(stream.Data);
+            form_.ConnectedInfo(sender_);
+            if (accepted) {
+                run_.ExitCode = kExitNothingToDownload;
+                bytes = std::move(stream.Data);
+            }
+        } catch (...) {
+            ReportFetchFailure(DescribeCurrentException(), report);
+        }
+    }
+    ShowConnectionAgain();
+    return bytes;
+}
+
+void DownloadOperation::ReportFetchFailure(const std::string& why, FailureReport report) {
+    form_.FinishedOk = false;
+    form_.DisconnectedInfo(sender_);
+    if (report == FailureReport::ByErrorText) {
+        ReportFailure(form_, run_, why);
+    } else if (const std::string secure = TlsFailureMessage(why); !secure.empty()) {
+        // A certificate that fails is a failed connection, but one the user
+        // must see named, also where other failures pass silently.
+        run_.ExitCode = kExitNoConnection;
+        form_.ShowMessageLine(FromUtf8OrCp1250(secure), kBlack);
+        form_.CloseWhenDone = false;
+        endedForTheUserToSee_ = true;
+    }
+}
+
+void DownloadOperation::ShowConnectionAgain() {
+    // After a fetch that failed once connected, this replaces the error's
+    // status and empties the message line again.
+    if (form_.ConnectionMade) {
+        form_.ConnectedInfo(sender_);
+        form_.ShowMessageLine(QString(), kBlack);
+    }
+}
+
+void DownloadOperation::EndConnectionNormally() {
+    form_.FinishedOk = true;
+    form_.IdHTTP1.Disconnect();
+    form_.DisconnectedInfo(sender_);
+}
+
+bool DownloadOperation::DownloadIntoTarget(const DownloadRequest& request) {
+    run_.ExitCode = kExitNotSaved;
+    ShowProgressLine();
+    form_.IdHTTP1.Request.ContentType = "application";
+    const std::string address = request.ServerDirAddress + request.FileName;
+    const ReceivedFileChecks checks =
+        form_.MakeReceivedFileChecks ? form_.MakeReceivedFileChecks(address) : ReceivedFileChecks{};
+    SignedFile signedFile(form_.IdHTTP1, publicKey_, request.ServerDirAddress, request.FileName);
+    try {
+        form_.ShowStatusLine(StatusDownloading(request.FileName), kBlue);
+        if (request.ClearGaugeFirst)
+            form_.HTTPWorkBegin(sender_, wmRead, 0);
+        // A file its signature already rules out is not fetched at all.
+        const signature::Problem refused = signedFile.Prepare();
+        if (refused != signature::Problem::None) {
+            form_.FinishedOk = true;
+            form_.DisconnectedInfo(sender_);
+            ReportSaveFailure(request, kExitNotSaved, SignatureMessage(refused, request.FileName,
+                                                                       SignedFileRole::DownloadedFile));
+            return false;
+        }
+    } catch (...) {
+        ReportFetchFailure(DescribeCurrentException(), FailureReport::ByErrorText);
         return false;
     }
+    // The body goes to the target directory's disk as it arrives, in a file
+    // that has no name there until the save; dropping the stream on any
+    // other path leaves nothing behind.
+    TFileStream received(ReceivingDirectory(request.TargetDir, request.FileName));
     if (signedFile.Required())
-        form.ShowStatusLine(QString::fromUtf8(kSignatureVerifiedStatus), kGreen);
-    return SaveIntoTarget(form, run, sender, dir, signedFile.FileName(), stream);
+        received.OnWrite = [&signedFile, &checks](const uint8_t* bytes, std::size_t n) {
+            signedFile.Observe(bytes, n);
+            if (checks.Observe)
+                checks.Observe(bytes, n);
+        };
+    else
+        received.OnWrite = checks.Observe;
+    try {
+        form_.IdHTTP1.Get(address, received);
+        received.Position = 0;
+    } catch (const EStreamError&) {
+        // The disk refused the body (full, a size limit, no such
+        // directory): a failed save, not a failed connection. The rest of
+        // the body is of no use.
+        form_.IdHTTP1.Disconnect();
+        form_.FinishedOk = true;
+        form_.DisconnectedInfo(sender_);
+        ReportSaveFailure(request, kExitNotSaved, QString());
+        return false;
+    } catch (...) {
+        ReportFetchFailure(DescribeCurrentException(), FailureReport::ByErrorText);
+        return false;
+    }
+    return SaveReceivedFile(request, received, checks, signedFile);
+}
+
+bool DownloadOperation::SaveReceivedFile(const DownloadRequest& request, TFileStream& received,
+                                         const ReceivedFileChecks& checks, SignedFile& signedFile) {
+    try {
+        form_.FinishedOk = true;
+        form_.DisconnectedInfo(sender_);
+        // The checks come before anything in the target directory changes,
+        // the signature first.
+        const signature::Problem problem = signedFile.CheckReceived(received);
+        if (problem != signature::Problem::None) {
+            received.File().Discard();
+            ReportSaveFailure(request, kExitNotSaved,
+                              SignatureMessage(problem, request.FileName, SignedFileRole::DownloadedFile));
+            return false;
+        }
+        const ReceivedFileVerdict verdict = checks.Accept ? checks.Accept(received) : ReceivedFileVerdict::Accept();
+        if (!verdict.Accepted) {
+            received.File().Discard();
+            ReportSaveFailure(request, verdict.ExitCode, FromUtf8OrCp1250(verdict.Message));
+            return false;
+        }
+        if (signedFile.Required())
+            form_.ShowStatusLine(QString::fromUtf8(kSignatureVerifiedStatus), kGreen);
+        const SaveResult r = CommitReplacingDirectory(received.File(), request.TargetDir, request.FileName);
+        if (signedFile.Required())
+            form_.DisconnectedInfo(sender_); // the run ends as it would without a signature
+        if (r.Ok) {
+            run_.ExitCode = kExitSaved;
+            return true;
+        }
+    } catch (...) {
+        // Reading the file back for the check failed, or something else
+        // went wrong on the way to the disk: the file is not saved.
+    }
+    ReportSaveFailure(request, kExitNotSaved, QString());
+    return false;
+}
+
+void DownloadOperation::ReportSaveFailure(const DownloadRequest& request, int exitCode, const QString& message) {
+    run_.ExitCode = exitCode;
+    form_.ShowMessageLine(message.isEmpty() ? SaveFailedMessage(request.TargetDir, request.FileName) : message, kRed);
+}
+
+void DownloadOperation::ReportUnexpectedFailure() {
+    run_.ExitCode = kExitOtherFailure;
+    form_.ShowMessageLine(FromUtf8OrCp1250(DescribeCurrentException()), kBlack);
+    form_.CloseWhenDone = false;
+}
+
+bool DownloadOperation::Finish(bool succeeded, bool mayClose) {
+    form_.IdHTTP1.Disconnect();
+    const bool connectionMade = form_.ConnectionMade;
+    if (mayClose && (succeeded || form_.CloseWhenDone))
+        form_.BitBtn_StornoClick(sender_);
+    return connectionMade;
 }
 
 } // namespace transfer::gui

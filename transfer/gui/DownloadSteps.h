@@ -1,21 +1,31 @@
-// Steps and texts shared by the two download operations of the transfer
-// window (version check and documentation download).
+// The steps the two download operations of the transfer window (version
+// check, documentation download) have in common: start, fetch a small file
+// into memory, report a failed fetch, download a file into the target
+// directory and save it there, finish. Each operation is its own sequence
+// of these steps plus the decisions that are only its own. With the
+// publisher's public key built in, the steps also fetch and check each
+// file's signature (SignedFile).
 #pragma once
 
 #include "startup/core/RunParameters.h"
 #include "http/IdHTTP.h"
 #include "signature/SignatureCheck.h"
+#include "transfer/core/SaveDownload.h"
 #include "transfer/core/SignatureMessages.h"
 
 #include <QColor>
 #include <QString>
 
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 class QObject;
 class TForm_Run;
-class TMemoryStream;
+class TFileStream;
 
 namespace transfer::gui {
 
@@ -64,12 +74,6 @@ private:
 // A failed request: exit code and message line by the error's text.
 void ReportFailure(TForm_Run& form, TRunParameters& run, const std::string& errorText);
 
-// Saves the downloaded stream as dir + fileName in place of every file in
-// dir. Sets FinishedOk, shows the end of the connection, and leaves 21 or,
-// on failure, 25 with the red message. Returns whether the file was saved.
-bool SaveIntoTarget(TForm_Run& form, TRunParameters& run, QObject* sender,
-                    const std::string& dir, const std::string& fileName, const TMemoryStream& stream);
-
 // The signature of one file fetched from the version directory, when the
 // program carries the publisher's public key (without one, every step
 // here accepts and sends nothing). The signature's own request is made
@@ -90,45 +94,115 @@ public:
     // it starts. A signature that is missing (an error status) or too
     // large is a problem like any other; a request that fails otherwise
     // (socket, TLS) throws, for the operation's usual failure handling.
-    // When body is given and the signature is of the prehashed kind, the
-    // file is hashed as its bytes arrive there, so that the verdict after
-    // the last byte costs next to nothing.
-    signature::Problem Prepare(TMemoryStream* body = nullptr);
-    // The verdict on the file's bytes; Prepare must have returned None.
-    signature::Problem Check(const uint8_t* data, std::size_t size);
+    signature::Problem Prepare();
+    // Sees the file's bytes in order as they arrive: the prehashed kind is
+    // hashed here, so that the verdict after the last byte costs next to
+    // nothing.
+    void Observe(const uint8_t* bytes, std::size_t n);
+    // The verdict on a file in memory (Observe not used).
+    signature::Problem CheckBytes(const uint8_t* data, std::size_t size);
+    // The verdict on a received file whose every byte went through
+    // Observe; the legacy kind reads it back from position 0 (and leaves
+    // the position there).
+    signature::Problem CheckReceived(TStream& received);
 
 private:
-    void StopHashing();
-
     TIdHTTP& http_;
     std::string key_;
     std::string serverDir_;
     std::string fileName_;
     std::unique_ptr<signature::SignatureCheck> check_;
-    // While hashing as bytes arrive: the body, how much of it is hashed,
-    // and the client's own OnWork handler, which is passed through.
-    TMemoryStream* body_ = nullptr;
-    std::size_t hashed_ = 0;
-    decltype(TIdHTTP::OnWork) passOn_;
 };
 
-// Fetches the signature of a version-information file that has just been
-// fetched, and checks it (None without a key).
-signature::Problem CheckVersionFileSignature(TIdHTTP& http, const std::string& publicKey, const std::string& serverDir,
-                                             const std::string& fileName, const TMemoryStream& stream);
+// A file to download into the target directory in place of its files.
+struct DownloadRequest {
+    std::string ServerDirAddress; // the address is ServerDirAddress + FileName
+    std::string FileName;         // on the server and in TargetDir
+    std::string TargetDir;        // a prefix: ends with the separator
+    // Empty the gauge before the request rather than when its size arrives.
+    bool ClearGaugeFirst = false;
+};
 
-// A version-information file whose signature failed: the connection is
-// shown cancelled, exit code 99, the red message, and the window stays
-// open for the user to read it.
-void RefuseVersionFile(TForm_Run& form, TRunParameters& run, QObject* sender, TIdHTTP& http,
-                       signature::Problem problem, const std::string& fileName, transfer::SignedFileRole role);
+// One run of a download operation. Creating it changes nothing; the steps
+// are called in the operation's order. The client is disconnected when the
+// object goes, however the operation leaves.
+class DownloadOperation {
+public:
+    DownloadOperation(TForm_Run& form, TRunParameters& run, QObject* sender);
+    DownloadOperation(const DownloadOperation&) = delete;
+    DownloadOperation& operator=(const DownloadOperation&) = delete;
 
-// The last step of a download, between receiving the file and saving it:
-// with a key, the file's signature must hold (refused, when Prepare
-// already found a problem), or nothing is saved, the old files stay, 25
-// and the red message; a good signature is shown on the status line.
-// Then SaveIntoTarget. Returns whether the file was saved.
-bool CheckAndSave(TForm_Run& form, TRunParameters& run, QObject* sender, SignedFile& signedFile,
-                  signature::Problem refused, const std::string& dir, const TMemoryStream& stream);
+    // Exit code 0, no connection yet, "NAVAZOVÁNÍ SPOJENÍ"; the client set
+    // up for this run's proxy.
+    void Begin();
+
+    // How a failed fetch of the small file is reported.
+    enum class FailureReport {
+        ByErrorText, // exit code and message line by the error's text
+        Silently,    // the status line only; the caller decides the rest
+    };
+    // Fetches a small file (the version information) into memory with the
+    // byte-count line hidden. Fetched: connected, exit code 29, the bytes.
+    // Failed: the connection's end shown, reported as asked, no bytes.
+    // Either way the connected status comes back when a connection was
+    // made, with an empty message line.
+    std::optional<std::vector<uint8_t>> FetchIntoMemory(const std::string& address, FailureReport report);
+    // The same for a file the run goes on to use (the version file): with
+    // the publisher's key, its signature is fetched quietly right after it
+    // and must hold before the run counts the file as fetched. A refused
+    // file ends the run here, the connection shown cancelled, exit code
+    // 99, the red message naming the problem (by role), the window left
+    // open; no bytes.
+    std::optional<std::vector<uint8_t>> FetchSignedIntoMemory(const std::string& serverDir, const std::string& fileName,
+                                                             FailureReport report, transfer::SignedFileRole role);
+
+    // The run already ended with something the user must see, though the
+    // fetch was reported silently: a refused signature, or a secure
+    // connection that failed (a certificate problem is named even then).
+    bool EndedForTheUserToSee() const { return endedForTheUserToSee_; }
+
+    // The connection ends as planned: "SPOJENÍ UKONČENO" once it is closed.
+    void EndConnectionNormally();
+
+    // Downloads the file of request into its target directory: exit code
+    // 25 and the byte-count line while the body streams into a file there
+    // that has no name yet; then, for a body that arrived whole, the
+    // received-file check, and the save that replaces the directory's files
+    // (21). A failed fetch is reported by its error text and leaves the
+    // directory untouched; so does a refused or unsaveable file, reported
+    // as a failed save. With the publisher's key the file's signature is
+    // fetched first (a file it rules out is not downloaded) and checked
+    // before anything else; a good one shows "PODPIS SOUBORU OVĚŘEN"
+    // while the file is saved. Returns whether the file was saved.
+    bool DownloadIntoTarget(const DownloadRequest& request);
+
+    // For a catch block around the steps: something none of them expects
+    // was thrown; the run ends as a failure the user can read.
+    void ReportUnexpectedFailure();
+
+    // Disconnects; closes the window when mayClose and the operation
+    // succeeded or asked for it (CloseWhenDone). Returns ConnectionMade.
+    bool Finish(bool succeeded, bool mayClose);
+
+private:
+    // Fetches address into memory; accept, when given, decides right after
+    // the request whether the run counts the bytes as fetched.
+    std::optional<std::vector<uint8_t>> Fetch(const std::string& address, FailureReport report,
+                                              const std::function<bool(const std::vector<uint8_t>&)>& accept);
+    void HideProgressLine();
+    void ShowProgressLine();
+    void ReportFetchFailure(const std::string& why, FailureReport report);
+    void ShowConnectionAgain();
+    bool SaveReceivedFile(const DownloadRequest& request, TFileStream& received,
+                          const ReceivedFileChecks& checks, SignedFile& signedFile);
+    void ReportSaveFailure(const DownloadRequest& request, int exitCode, const QString& message);
+
+    TForm_Run& form_;
+    TRunParameters& run_;
+    QObject* sender_;
+    DisconnectGuard disconnectAtEnd_;
+    std::string publicKey_; // the publisher's key; empty: files are taken unsigned
+    bool endedForTheUserToSee_ = false;
+};
 
 } // namespace transfer::gui
