@@ -44,12 +44,15 @@ private:
     std::filesystem::path path_;
 };
 
-inline void WriteBytes(const std::string& name, const std::string& bytes) {
+// A path, not a narrow string: on Windows a narrow name would be read in
+// the ANSI code page, so a UTF-8 name with a Czech letter would name
+// another file.
+inline void WriteBytes(const std::filesystem::path& name, const std::string& bytes) {
     std::ofstream out(name, std::ios::binary | std::ios::trunc);
     out << bytes;
 }
 
-inline std::string ReadBytes(const std::string& name) {
+inline std::string ReadBytes(const std::filesystem::path& name) {
     std::ifstream in(name, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }

@@ -12,10 +12,27 @@
 # prefix leads anywhere but to a pty or that dead end.
 
 WINE=${HALVORNE_WINE:-/usr/lib/wine/wine64}
+
 # The Windows of the people who use the programs is Czech: code page 1250
-# for the ANSI functions and INI files. Given to wine alone (this machine
-# need not have the locale; bash would complain about it).
-WINE_LOCALE=(env LC_ALL=cs_CZ.UTF-8 LANG=cs_CZ.UTF-8)
+# for the ANSI functions and INI files. wine takes it from the Czech locale,
+# which this machine need not have installed (without it wine cannot name a
+# file with a Czech letter either); the prefix's own copy, made by
+# make_czech_locale beside the prefix, is given to wine alone.
+czech_locale_dir() { printf '%s.locale' "$1"; }
+make_czech_locale() {
+  local dir
+  dir=$(czech_locale_dir "$1")
+  [ -f "$dir/cs_CZ.UTF-8/LC_CTYPE" ] && return 0
+  mkdir -p -- "$dir"
+  localedef -i cs_CZ -f UTF-8 "$dir/cs_CZ.UTF-8" >/dev/null 2>&1
+  [ -f "$dir/cs_CZ.UTF-8/LC_CTYPE" ] || { echo "wine: could not make the Czech locale in $dir" >&2; return 1; }
+}
+# in_czech_windows PREFIX COMMAND...: runs COMMAND (wine) in that locale.
+in_czech_windows() {
+  local prefix=$1
+  shift
+  env LOCPATH="$(czech_locale_dir "$prefix")" LC_ALL=cs_CZ.UTF-8 LANG=cs_CZ.UTF-8 "$@"
+}
 WINESERVER=${HALVORNE_WINESERVER:-/usr/lib/wine/wineserver}
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mountmgr.sys=d;mscoree=d;mshtml=d"
