@@ -1,10 +1,12 @@
 // VELTRIX.exe as a Windows caller sees it: a command line split by the
 // Windows rules, the exact bytes on standard output and the whole 32-bit
-// exit code. The test prefix's COM ports lead nowhere here (no null modem),
-// so every port fails to open; the cases are those decided before or
-// without the serial line.
+// exit code. Runs with COM1 and COM2 joined by a null modem
+// (null-modem-run); the peer of a transfer is this program on COM2.
 #include "ScratchDir.h"
 #include "WindowsHelpers.h"
+
+#include "platform/serial/SerialPort.h"
+#include "serialxfer/Protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -106,6 +108,46 @@ TEST(VeltrixExe, DataFileErrorsPrintTheReportAndEndWith1)
         EXPECT_EQ(lines[1], c.text);
     }
     ::SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(VeltrixExe, SendWhoseFramesAreAllRefusedEndsWithMinus1)
+{
+    using Frame = std::vector<std::uint8_t>;
+    crosstest::ScratchDir dir;
+    crosstest::WriteBytes(dir.path() / "in.bin", std::string(200, 'x'));
+    auto peer = serial::WindowsSerialPort::Open("COM2");
+    ASSERT_TRUE(peer->IsValid());
+    // The start request waits on the line until the sender reads it.
+    ASSERT_TRUE(peer->WriteByte(veltrix::kStartRequest));
+    wintest::StartedProgram sender(Veltrix(), "O in.bin /1", dir.path().wstring());
+    ASSERT_TRUE(sender.Started());
+
+    std::vector<Frame> frames;
+    Frame frame;
+    int quiet = 0;
+    std::uint8_t byte = 0;
+    // Every frame is refused; the sender gives up after its tenth.
+    while (quiet < 1 && frames.size() < 20) {
+        if (peer->ReadByte(byte, serial::kReadTimeoutMs) != serial::ReadStatus::Byte) {
+            quiet = sender.Running() ? 0 : quiet + 1;
+            continue;
+        }
+        frame.push_back(byte);
+        if (frame.size() == static_cast<std::size_t>(veltrix::kFrameSize)) {
+            frames.push_back(frame);
+            frame.clear();
+            ASSERT_TRUE(peer->WriteByte(veltrix::kNak));
+        }
+    }
+    EXPECT_EQ(sender.Wait(30000), 0xFFFFFFFFu); // -1 in all 32 bits
+    EXPECT_TRUE(frame.empty()) << frame.size() << " bytes after the last frame (no EOT is sent)";
+    ASSERT_EQ(frames.size(), static_cast<std::size_t>(veltrix::kTries));
+    for (const Frame& f : frames)
+        EXPECT_EQ(f, frames.front());
+    EXPECT_EQ(frames.front()[0], veltrix::kSoh);
+    EXPECT_EQ(frames.front()[1], 1);
+    EXPECT_EQ(frames.front()[2], 0xFE);
+    EXPECT_EQ(Frame(frames.front().begin() + 3, frames.front().begin() + 131), Frame(128, 'x'));
 }
 
 } // namespace

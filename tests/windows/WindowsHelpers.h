@@ -76,6 +76,42 @@ inline ProgramRun RunProgram(const std::wstring& program, const std::string& arg
     return run;
 }
 
+// A program started and not yet waited for; its output goes nowhere.
+class StartedProgram {
+public:
+    StartedProgram(const std::wstring& program, const std::string& arguments, const std::wstring& directory) {
+        std::wstring line = L"\"" + program + L"\" " + std::wstring(arguments.begin(), arguments.end());
+        std::vector<wchar_t> mutableLine(line.begin(), line.end());
+        mutableLine.push_back(L'\0');
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info{};
+        if (::CreateProcessW(program.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                             directory.c_str(), &startup, &info)) {
+            process_.h = info.hProcess;
+            ::CloseHandle(info.hThread);
+        }
+    }
+    bool Started() const { return process_.h != nullptr; }
+    bool Running() const { return Started() && ::WaitForSingleObject(process_.h, 0) == WAIT_TIMEOUT; }
+    // Waits at most timeoutMs; the exit code, or STILL_ACTIVE.
+    DWORD Wait(DWORD timeoutMs) const {
+        DWORD code = STILL_ACTIVE;
+        if (Started() && ::WaitForSingleObject(process_.h, timeoutMs) == WAIT_OBJECT_0)
+            ::GetExitCodeProcess(process_.h, &code);
+        return code;
+    }
+    ~StartedProgram() {
+        if (Running())
+            ::TerminateProcess(process_.h, 1);
+    }
+    StartedProgram(const StartedProgram&) = delete;
+    StartedProgram& operator=(const StartedProgram&) = delete;
+
+private:
+    Handle process_;
+};
+
 // The directory of this test program, with a separator at its end.
 inline std::wstring ThisProgramDirectory() {
     std::wstring path(MAX_PATH, L'\0');
