@@ -168,6 +168,15 @@ inline std::vector<Case> AllCases() {
                                                        "ProxyName=old", "ProxyPort=3128", "[Last]", "x=1", "[New]",
                                                        "Key=v"}});
 
+    cases.push_back({.name = "AWriteLeavesOtherLinesAsTheyAre",
+                     .before = "; settings of the asset register\r\n[General]\r\n  Language = cs  \r\n; note\r\n\r\n"
+                               "[Proxy Server]\r\nUseProxy=0\r\n",
+                     .writes = {{"Proxy Server", "UseProxy", "1"}},
+                     .texts = {{"General", "Language", "", "cs"}},
+                     .lines = std::vector<std::string>{"; settings of the asset register", "[General]",
+                                                       "  Language = cs  ", "; note", "[Proxy Server]",
+                                                       "UseProxy=1"}});
+
     cases.push_back({.name = "FileWithoutFinalLineEndStaysReadable",
                      .before = "[S]\na=1",
                      .writes = {{"S", "b", "2"}, {"T", "c", "3"}},
