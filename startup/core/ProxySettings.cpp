@@ -6,6 +6,18 @@
 
 namespace halvorne {
 
+namespace {
+
+std::string TrimBlanks(const std::string& s) {
+    const char* const blanks = " \t\v\f\r\n";
+    const auto first = s.find_first_not_of(blanks);
+    if (first == std::string::npos)
+        return {};
+    return s.substr(first, s.find_last_not_of(blanks) - first + 1);
+}
+
+} // namespace
+
 bool LoadProxySettings(TRunParameters& params, std::string& error) {
     error.clear();
     if (params.IniFileName.empty()) return true;
@@ -21,7 +33,9 @@ bool LoadProxySettings(TRunParameters& params, std::string& error) {
         return false;
     }
     params.UseProxy = ini.ReadBool(texts::kProxySection, texts::kKeyUseProxy, false);
-    params.ProxyName = ini.ReadString(texts::kProxySection, texts::kKeyProxyName, "");
+    // A name in quotes keeps blanks inside them; they are never part of a
+    // host name, and the dialog saves names without them.
+    params.ProxyName = TrimBlanks(ini.ReadString(texts::kProxySection, texts::kKeyProxyName, ""));
     params.ProxyPort = ini.ReadInteger(texts::kProxySection, texts::kKeyProxyPort, 0);
     return true;
 }

@@ -5,6 +5,7 @@
 #include "startup/core/StartupTexts.h"
 #include "startup/core/StoredTextValues.h"
 #include "startup/core/StoredTexts.h"
+#include "startup/gui/WindowStacking.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
@@ -82,8 +83,11 @@ void TForm_Master::ShowMessageDlg(TMsgDlgType kind, const QString& text) {
     QString body = text;
     body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     body.replace(QChar('\r'), QChar('\n'));
-    // No parent: the master is disabled, and a box owned by it would be too.
-    QMessageBox box(icon, caption, body, QMessageBox::NoButton, nullptr);
+    // Never the master as parent: it is disabled, and a box owned by it
+    // would be too. The box belongs to the window the user works in, or to
+    // the always-on-top transfer window while that is up, so that it never
+    // opens under it.
+    QMessageBox box(icon, caption, body, QMessageBox::NoButton, window_stacking::MessageBoxOwner());
     // File names and server texts are shown as they are, never as markup.
     box.setTextFormat(Qt::PlainText);
     box.setObjectName(QStringLiteral("MessageDlg"));

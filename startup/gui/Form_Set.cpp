@@ -3,6 +3,7 @@
 #include "startup/core/IniFile.h"
 #include "startup/gui/Form_MainGlyphs.h"
 #include "startup/gui/Form_Master.h"
+#include "startup/gui/WindowStacking.h"
 #include "transfer/gui/Form_Run.h"
 
 #include <QCheckBox>
@@ -36,6 +37,7 @@ const char* const kRefusedText =
 const char* const kTestOkText = "Připojení k internetu je fukční, můžete pokračovat.";
 const char* const kTestFailedText =
     "Připojení k internetu nefunguje - opravte nastavení a případně prověřte firewall a technická zařízení!";
+const char* const kCheckRunningText = "Právě probíhá kontrola verze - test spojení zopakujte po jejím dokončení!";
 
 const char* const kSection = "Proxy Server";
 const char* const kKeyUseProxy = "UseProxy";
@@ -300,6 +302,9 @@ void TForm_Set::ShowModeless() {
         activateWindow();
         return;
     }
+    // Opened from the always-on-top transfer window ("Nastavení"), the
+    // dialog must stay above it, or it would open hidden behind it.
+    window_stacking::KeepAboveTopmostWindow(this);
     show();
     raise();
     activateWindow();
@@ -374,7 +379,11 @@ bool TForm_Set::SaveSettings() {
         return false;
 
     TRunParameters& rp = Form_Master->RunParameters;
-    const std::string nameText = name.toStdString();
+    // Blanks around a host name are never part of it: kept, they would make
+    // the lookup fail in this run, and the file reader drops them at the
+    // next start anyway. The field shows what was saved.
+    const QString trimmedName = name.trimmed();
+    const std::string nameText = trimmedName.toStdString();
     try {
         TIniFile ini(rp.IniFileName);
         ini.WriteBool(kSection, kKeyUseProxy, useProxy);
@@ -388,6 +397,8 @@ bool TForm_Set::SaveSettings() {
     rp.UseProxy = useProxy;
     rp.ProxyName = nameText;
     rp.ProxyPort = port;
+    if (trimmedName != name)
+        LabeledEdit_ProxyName->setText(trimmedName);
     return true;
 }
 
@@ -397,9 +408,16 @@ void TForm_Set::BitBtn_SaveClick() {
 }
 
 void TForm_Set::Button_TestClick() {
-    if (!SaveSettings())
-        return;
     if (!Form_Master)
+        return;
+    // Pressed while a check waits for the server (the dialog stays usable
+    // then): the test would only read back that check's state, not measure
+    // anything. Say so, and leave the settings as they are.
+    if (Form_Run && Form_Run->VersionCheckRunning()) {
+        Form_Master->ShowMessageDlg(TMsgDlgType::mtWarning, QString::fromUtf8(kCheckRunningText));
+        return;
+    }
+    if (!SaveSettings())
         return;
     const bool connected = Form_Run && Form_Run->CheckAndDownloadVersionFiles(this, true);
     if (connected) {

@@ -45,9 +45,17 @@ std::vector<QString> ModalBoxDriver::Texts() const {
 }
 
 void ModalBoxDriver::Poll() {
+    // BeforeAnswer may run the event loop, and with it this timer.
+    if (answering_)
+        return;
     QWidget* modal = QApplication::activeModalWidget();
     if (!modal || !modal->isVisible())
         return;
+    if (BeforeAnswer) {
+        answering_ = true;
+        BeforeAnswer(modal);
+        answering_ = false;
+    }
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
         boxes_.push_back({box->windowTitle(), box->text()});
         const auto buttons = box->buttons();
@@ -266,6 +274,13 @@ void WindowsFixture::Build(const WindowsOptions& options) {
 }
 
 TRunParameters& WindowsFixture::Params() { return Form_Master->RunParameters; }
+
+void WindowsFixture::AimChecksAt(const std::string& base, const std::string& installed) {
+    const std::string ver = Form_Master->GetVersionFileName();
+    const std::string newFile = Form_Master->GetNewVersionFileName();
+    Form_Run->SetCheckAndDownloadVersionParams(nullptr, "", base, ver, "", "", installed, base, ver, newFile,
+                                               targetDir_);
+}
 
 bool WindowsFixture::Activate(QWidget* w) {
     w->show();

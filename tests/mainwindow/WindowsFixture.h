@@ -14,6 +14,7 @@
 #include <ostream>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -43,11 +44,15 @@ public:
     void Clear() { boxes_.clear(); }
     // Texts only, for compact assertions.
     std::vector<QString> Texts() const;
+    // Called with each box before it is answered; it may wait for the box
+    // to reach the screen.
+    std::function<void(QWidget*)> BeforeAnswer;
 
 private:
     void Poll();
     QTimer timer_;
     std::vector<SeenBox> boxes_;
+    bool answering_ = false;
 };
 
 // A peer that answers each HTTP request with a fixed response chosen by
@@ -101,6 +106,10 @@ protected:
 
     // Makes w the active window and waits for it.
     static bool Activate(QWidget* w);
+
+    // Points both parameter sets of the transfer window at base, so a check
+    // or a connection test never leaves the machine.
+    void AimChecksAt(const std::string& base, const std::string& installed);
 
     std::string programDir_;
     std::string iniFile_;

@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
@@ -17,17 +18,7 @@ using namespace mwtest;
 
 namespace {
 
-class MainWindowTest : public WindowsFixture {
-protected:
-    // Points both parameter sets of the transfer window at a loopback
-    // address, so a check started from the menu never leaves the machine.
-    void AimChecksAt(const std::string& base, const std::string& installed) {
-        const std::string ver = Form_Master->GetVersionFileName();
-        const std::string newFile = Form_Master->GetNewVersionFileName();
-        Form_Run->SetCheckAndDownloadVersionParams(nullptr, "", base, ver, "", "", installed, base, ver, newFile,
-                                                   targetDir_);
-    }
-};
+class MainWindowTest : public WindowsFixture {};
 
 TEST_F(MainWindowTest, LayoutCaptionAndMenuItems) {
     Build();
@@ -294,6 +285,68 @@ TEST_F(MainWindowTest, TransferSettingsButtonOpensTheDialogModeless) {
     EXPECT_FALSE(Form_Set->isVisible());
     EXPECT_TRUE(exitCodes_.empty());
     EXPECT_FALSE(Form_Master->QuitRequested);
+}
+
+// A check that closed the transfer window at its end (not newer, or the
+// next-step dialog left with Storno) must not make a later check that fails
+// before the comparison close it too: the failure stays on the screen, in
+// the transfer window, until the user closes it.
+TEST_F(MainWindowTest, ALaterCheckThatFailsEarlyStaysOnTheScreen) {
+    const struct {
+        const char* name;
+        const char* serverVersion;
+        int exitCode;
+    } firsts[] = {{"not newer", "1.00\r\n", 29}, {"newer, left with Storno", "9.99\r\n", 0}};
+    enum class Failure { NoConnection, NotFound, TooShort };
+    const struct {
+        const char* name;
+        Failure failure;
+        int exitCode;
+        QString status;  // null: depends on when the server closes, not checked
+        QString message; // null: the message line is not shown
+    } laters[] = {
+        {"no connection", Failure::NoConnection, 55, QStringLiteral("SPOJENÍ SE NEPODAŘILO NAVÁZAT"),
+         QStringLiteral("Zkontrolujte nastavení připojení, firewallu a funkčnost zařízení pro připojení k "
+                        "internetu a akci zopakujte!")},
+        {"version file missing", Failure::NotFound, 29, QString(), QString("")},
+        {"version file of 4 bytes", Failure::TooShort, 29, QStringLiteral("SPOJENÍ NAVÁZÁNO"), QString("")},
+    };
+    for (const auto& first : firsts) {
+        for (const auto& later : laters) {
+            SCOPED_TRACE(std::string(first.name) + ", then " + later.name);
+            LoopbackHttpServer firstServer, laterServer;
+            Build();
+            firstServer.Serve(Form_Master->GetVersionFileName(), first.serverVersion);
+            if (later.failure == Failure::TooShort)
+                laterServer.Serve(Form_Master->GetVersionFileName(), "5.30");
+            AimChecksAt(firstServer.BaseAddress(), "1.10");
+            ASSERT_TRUE(Activate(Form_Main));
+            QTest::keyClick(Form_Main, Qt::Key_F9);
+            ASSERT_EQ(Params().ExitCode, first.exitCode);
+            ASSERT_TRUE(QTest::qWaitFor([] { return Form_Main->isVisible(); }, 2000)) << "the first check closed";
+            ASSERT_FALSE(Form_Run->isVisible());
+
+            AimChecksAt(later.failure == Failure::NoConnection
+                            ? "http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()) + "/"
+                            : laterServer.BaseAddress(),
+                        "1.10");
+            ASSERT_TRUE(Activate(Form_Main));
+            QTest::keyClick(Form_Main, Qt::Key_F9);
+            EXPECT_EQ(Params().ExitCode, later.exitCode);
+            QTest::qWait(50);
+            EXPECT_TRUE(Form_Run->isVisible()) << "the failure is on the screen";
+            EXPECT_FALSE(Form_Main->isVisible());
+            if (!later.status.isNull()) {
+                EXPECT_EQ(Form_Run->Label_Top->text(), later.status);
+            }
+            EXPECT_EQ(Form_Run->Label_Msg->isVisible(), !later.message.isNull());
+            if (!later.message.isNull()) {
+                EXPECT_EQ(Form_Run->Label_Msg->text(), later.message);
+            }
+            EXPECT_TRUE(exitCodes_.empty());
+            TearDown();
+        }
+    }
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -186,3 +187,36 @@ TEST(DownloadSet, EscapeLeavesWithoutAChoice) {
 }
 
 } // namespace
+
+// No button is the default: once the dialog is up (Qt picks a default among
+// auto-default buttons only when it shows), Enter acts on nothing, wherever
+// the focus is; the dialog stays open with no choice made.
+TEST(DownloadSet, EnterActsOnNoButtonOnceShown) {
+    TFormDownloadSet d;
+    d.SetNewVersionText(QStringLiteral("5.23"));
+    std::vector<std::string> defaults;
+    std::vector<std::string> actedOn;
+    const int result = ExecAnd(d, [&] {
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&d));
+        QWidget* focusTargets[] = {d.RadioButtonHtml, d.RadioButtonPdf, d.BitBtnChanges, d.BitBtnLoad,
+                                   d.BitBtnCancel, &d};
+        for (QWidget* target : focusTargets) {
+            target->setFocus();
+            for (QPushButton* b : {d.BitBtnChanges, d.BitBtnLoad, d.BitBtnCancel})
+                if (b->isDefault())
+                    defaults.push_back(b->objectName().toStdString() + " with the focus on " +
+                                       target->objectName().toStdString());
+            for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+                QTest::keyClick(target, key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+                if (!d.isVisible() || d.ChangesChosen || d.LoadChosen) {
+                    actedOn.push_back(target->objectName().toStdString());
+                    return; // the dialog has been left
+                }
+            }
+        }
+        d.BitBtnCancel->click();
+    });
+    EXPECT_TRUE(defaults.empty()) << defaults.front();
+    EXPECT_TRUE(actedOn.empty()) << "Enter on " << actedOn.front() << " left the dialog";
+    EXPECT_EQ(result, QDialog::Rejected) << "left only by Storno";
+}

@@ -49,7 +49,10 @@ QPushButton* GlyphButton(QWidget* parent, const char* name, const QString& capti
     b->setObjectName(QString::fromLatin1(name));
     b->setIconSize(QSize(glyphSide, glyphSide));
     b->setGeometry(place);
-    // No button is the dialog's default: Enter acts on the focused one only.
+    // No button is the dialog's default, and none may become it: a dialog
+    // makes its first auto-default button the default when it is shown,
+    // and Enter on a radio button would then show the change notes.
+    b->setAutoDefault(false);
     b->setDefault(false);
     return b;
 }

@@ -359,9 +359,15 @@ void TForm_Run::BitBtn_StornoClick(QObject*) {
     // depends on its version and platform; the close handler must run
     // exactly once for this close either way.
     closeHandled_ = false;
+    closingByStorno_ = true;
     close();
+    closingByStorno_ = false;
     if (!closeHandled_)
         FormClose();
+    LeaveForTheMainWindow();
+}
+
+void TForm_Run::LeaveForTheMainWindow() {
     if (IsAutoMode()) {
         if (Form_Main != nullptr)
             Form_Main->close();
@@ -395,6 +401,13 @@ void TForm_Run::closeEvent(QCloseEvent* event) {
     event->accept();
     closeHandled_ = true;
     FormClose();
+    // A close that does not come from Storno (the desktop's close request,
+    // Alt+F4) ends the window all the same, so it must also do what Storno
+    // does after it: in the interactive mode the main window is hidden
+    // while this one is up, and without it the program would go on with
+    // nothing on the screen.
+    if (!closingByStorno_)
+        LeaveForTheMainWindow();
 }
 
 void TForm_Run::keyPressEvent(QKeyEvent* event) {

@@ -86,6 +86,10 @@ public:
         const std::string& P5, const std::string& P6, const std::string& P7, const std::string& P8,
         const std::string& P9, const std::string& P10);
     bool CheckAndDownloadVersionFiles(QObject* Sender, bool Test);
+    // True while a version check or connection test runs (its requests let
+    // window events run, so other windows can ask). A call made meanwhile
+    // runs nothing, so its result measures nothing.
+    bool VersionCheckRunning() const;
     static void DeleteFilesInDir(const std::string& Dir);
 
     // Documentation download (transfer/gui/DokumDownload.cpp)
@@ -106,9 +110,14 @@ protected:
 private:
     void BuildLayout();
     void LoadPicture();
+    // After the window closed: the main window comes back (interactive
+    // mode) or closes, which ends the program (automatic mode).
+    void LeaveForTheMainWindow();
     // Set by closeEvent, so that a close of the hidden window (which Qt
     // delivers no close event for) still runs FormClose once.
     bool closeHandled_ = false;
+    // Set while BitBtn_StornoClick closes the window itself.
+    bool closingByStorno_ = false;
 };
 
 extern TForm_Run* Form_Run;

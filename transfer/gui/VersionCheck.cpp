@@ -25,6 +25,8 @@ namespace {
 bool g_versionCheckRunning = false;
 } // namespace
 
+bool TForm_Run::VersionCheckRunning() const { return g_versionCheckRunning; }
+
 void TForm_Run::SetCheckAndDownloadVersionParams(QObject* /*Sender*/,
     const std::string& P1, const std::string& P2, const std::string& P3, const std::string& P4,
     const std::string& P5, const std::string& P6, const std::string& P7, const std::string& P8,
@@ -46,9 +48,13 @@ bool TForm_Run::CheckAndDownloadVersionFiles(QObject* Sender, bool Test) {
     const VersionParamSet set = Test ? TestSet : MainSet;
     TRunParameters& run = Form_Master->RunParameters;
 
-    // 2.
+    // 2. Each check starts as a fresh one: a close asked for by an earlier
+    // check (not newer, or Storno in the dialog) would otherwise also close
+    // the window on a later check that fails before the comparison, and
+    // its failure would never be seen.
     run.ExitCode = kExitNone;
     ConnectionMade = false;
+    CloseWhenDone = false;
     ShowAnimation();
     ShowStatusLine(StatusConnecting(), kBlue);
 
