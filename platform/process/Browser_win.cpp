@@ -121,9 +121,13 @@ RunResult RunAndWait(const std::string& program, const std::vector<std::string>&
     // The program is named on its own, so exactly that file runs: a path
     // with blanks is never tried piece by piece ("C:\Program.exe" first).
     // Its name is quoted without escapes, as the run-time reads argument 0.
-    std::string commandLine = "\"" + program + "\"";
-    for (const auto& a : args)
-        commandLine += " " + QuotedArgument(a);
+    std::string commandLine(1, '"');
+    commandLine += program;
+    commandLine += '"';
+    for (const auto& a : args) {
+        commandLine += ' ';
+        commandLine += QuotedArgument(a);
+    }
     // CreateProcess may write into the command line it is given.
     const std::wstring wideLine = Wide(commandLine);
     std::vector<wchar_t> mutableLine(wideLine.begin(), wideLine.end());
