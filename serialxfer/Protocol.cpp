@@ -66,39 +66,48 @@ public:
 
     int Run()
     {
-        std::optional<std::uint8_t> first = AwaitFirstFrame();
-        if (!first)
+        Heard heard = AwaitFirstFrame();
+        if (!heard.start)
             return kTransferFailed;
         for (;;) {
-            switch (Decide(first)) {
+            switch (Take(heard)) {
             case Outcome::Done:
                 return kTransferOk;
             case Outcome::Accepted:
                 tries_ = kTries;
                 break;
-            case Outcome::Repeated:
+            case Outcome::Continue:
                 break;
             case Outcome::Refused:
                 if (--tries_ <= 0)
                     return kTransferFailed;
                 break;
             }
-            first = next_;
+            heard = next_;
         }
     }
 
 private:
-    enum class Outcome { Done, Accepted, Repeated, Refused };
+    enum class Outcome { Done, Accepted, Continue, Refused };
+
+    // What the line brought after an answer: the byte that may start a frame
+    // or end the transfer (nothing when the wait ended without one), and how
+    // many other bytes came before it.
+    struct Heard {
+        std::optional<std::uint8_t> start;
+        int noise = 0;
+    };
 
     // Sends 'C' every 2 s, ten times at most, until SOH or EOT arrives. The
     // read attempt after the tenth 'C' is the last one; a frame start it
     // brings is still taken (the peer did answer).
-    std::optional<std::uint8_t> AwaitFirstFrame()
+    Heard AwaitFirstFrame()
     {
         line_.SendByte(kStartRequest);
         int sent = 1;
         std::int64_t lastRequest = line_.Now();
         bool lastAttempt = false;
+        Heard heard;
         for (;;) {
             if (sent < kStartRequests && line_.Now() - lastRequest >= kStartRequestIntervalMs) {
                 line_.SendByte(kStartRequest);
@@ -110,90 +119,71 @@ private:
             const int timeout = lastAttempt ? serial::kReadTimeoutMs
                                             : AttemptTimeout(lastRequest, kStartRequestIntervalMs, line_.Now());
             auto byte = line_.ReadAttempt(timeout);
-            if (byte && (*byte == kSoh || *byte == kEot))
-                return byte;
+            if (byte && (*byte == kSoh || *byte == kEot)) {
+                heard.start = byte;
+                return heard;
+            }
+            // Counted over the whole start: a first frame whose SOH was lost
+            // passes here as a long run of other bytes.
+            if (byte)
+                ++heard.noise;
             if (lastAttempt)
-                return std::nullopt;
+                return heard;
         }
     }
 
-    void Refuse()
+    // Everything read since the last answer belongs to one transmission and
+    // gets one answer.
+    Outcome Take(const Heard& heard)
     {
-        line_.SendByte(kNak);
-        line_.PauseMilliseconds(kPauseMs);
+        bytes_ = heard.noise;
+        if (heard.noise >= kFrameEvidenceBytes)
+            endCredible_ = false;
+        if (heard.start == kSoh)
+            return TakeFrame();
+        if (heard.start == kEot)
+            return TakeEnd();
+        return Refuse(); // silence, or a run of bytes without a frame start
     }
 
-    void Resynchronise()
+    Outcome TakeFrame()
     {
-        line_.ExpectBytes(0);
-        next_ = line_.WaitForEither(kSoh, kEot, kResyncLimitMs);
-    }
-
-    // first: the byte that may start a frame, or nothing (silence).
-    Outcome Decide(std::optional<std::uint8_t> first)
-    {
-        // Resynchronisation stops at any 0x04, also one inside the data of a
-        // frame it skips; taken as EOT, that would end the transfer with
-        // success and a truncated file. The sender waits after a real EOT.
-        if (first == kEot && !line_.ReadAttempt(kEotQuietMs)) {
-            line_.SendByte(kAck);
-            line_.PauseMilliseconds(kPauseMs);
-            return Outcome::Done;
-        }
-        if (first != kSoh) {
-            // Nothing, noise, or an 0x04 with bytes after it.
-            Refuse();
-            Resynchronise();
-            return Outcome::Refused;
-        }
-
+        ++bytes_;
         line_.ExpectBytes(kFrameSize - 1);
         const auto number = line_.ReceiveByte(kFrameByteLimitMs);
         const auto complement = line_.ReceiveByte(kFrameByteLimitMs);
+        bytes_ += static_cast<int>(number.has_value()) + static_cast<int>(complement.has_value());
         const bool expected = number == expected_ && complement == static_cast<std::uint8_t>(255 - expected_);
         const std::uint8_t previous = static_cast<std::uint8_t>(expected_ - 1);
         const bool repeat = !expected && accepted_ > 0 && freeRepeats_ > 0 && number == previous &&
                             complement == static_cast<std::uint8_t>(255 - previous);
-        if (!expected && !repeat) {
-            // The rest of the frame is still arriving: skip it before refusing.
-            // The sender sends nothing more until it has our answer, so when
-            // the skipping found no frame start, wait for the repeat after the
-            // NAK; otherwise the next round would refuse the silence once more
-            // (a second try and a second NAK for one damaged frame).
-            Resynchronise();
-            Refuse();
-            if (!next_)
-                Resynchronise();
-            return Outcome::Refused;
-        }
+        if (!expected && !repeat)
+            return RefuseWhenQuiet();
 
         std::uint16_t crc = 0;
         for (int i = 0; i < kBlockSize; ++i) {
             const auto byte = line_.ReceiveByte(kFrameByteLimitMs);
-            if (!byte) {
-                Refuse();
-                Resynchronise();
-                return Outcome::Refused;
-            }
+            if (!byte)
+                return RefuseWhenQuiet();
+            ++bytes_;
             block_[i] = *byte;
             crc = CrcUpdate(crc, *byte);
         }
         const auto high = line_.ReceiveByte(kCrcByteLimitMs);
         const auto low = line_.ReceiveByte(kCrcByteLimitMs);
         line_.ExpectBytes(0);
-        if (high != static_cast<std::uint8_t>(crc >> 8) || low != static_cast<std::uint8_t>(crc & 0xFF)) {
-            Refuse();
-            Resynchronise();
-            return Outcome::Refused;
-        }
+        if (high != static_cast<std::uint8_t>(crc >> 8) || low != static_cast<std::uint8_t>(crc & 0xFF))
+            return RefuseWhenQuiet();
 
+        // Every frame the sender has sent so far is on disk now, so an EOT
+        // is believable again.
+        endCredible_ = true;
         if (repeat) {
             // Our ACK of this frame was lost; its data is already on disk.
             --freeRepeats_;
-            line_.SendByte(kAck);
-            line_.PauseMilliseconds(kPauseMs);
-            Resynchronise();
-            return Outcome::Repeated;
+            Answer(kAck);
+            next_ = Listen(kResyncLimitMs);
+            return Outcome::Continue;
         }
 
         std::array<std::uint8_t, kBlockSize> kept{};
@@ -203,23 +193,152 @@ private:
                 kept[keptCount++] = byte;
         }
         sink_.Write(kept.data(), keptCount);
-        line_.SendByte(kAck);
-        line_.PauseMilliseconds(kPauseMs);
+        Answer(kAck);
         expected_ = static_cast<std::uint8_t>(expected_ + 1);
         ++accepted_;
         freeRepeats_ = kFreeRepeats;
-        Resynchronise();
+        next_ = Listen(kResyncLimitMs);
         return Outcome::Accepted;
+    }
+
+    // A 0x04 where a frame could start. It ends the transfer only when the
+    // line stays quiet after it, when nothing since our last ACK could have
+    // been a frame we lack, and when the sender confirms it.
+    Outcome TakeEnd()
+    {
+        ++bytes_;
+        if (line_.ReadAttempt(kQuietMs)) {
+            // Bytes follow at once: a frame whose SOH was lost (its number
+            // may be 4), or noise in front of one.
+            ++bytes_;
+            return RefuseWhenQuiet();
+        }
+        if (!endCredible_)
+            return Refuse(); // the sender must repeat the frame we refused
+        // Before the first frame the sender may not have heard any start
+        // request yet: one more 'C' starts it, and ours takes it for a
+        // refusal of its EOT as well.
+        Answer(accepted_ == 0 && !refusedAny_ ? kStartRequest : kNak);
+        const Heard again = Listen(kEndConfirmMs);
+        bytes_ = again.noise;
+        if (again.start == kEot) {
+            ++bytes_;
+            if (!line_.ReadAttempt(kQuietMs)) {
+                Answer(kAck);
+                return Outcome::Done;
+            }
+            ++bytes_;
+            return RefuseWhenQuiet();
+        }
+        if (again.start == kSoh)
+            return TakeFrame(); // the sender still had frames: that 0x04 was noise
+        if (again.noise >= kFrameEvidenceBytes)
+            return Refuse();
+        // No reply: a sender that sends its EOT once and waits 2 s for the ACK.
+        Answer(kAck);
+        return Linger();
+    }
+
+    // After acknowledging an unconfirmed EOT: a sender that was in fact
+    // waiting for the answer to a frame takes that ACK for it and sends on,
+    // or repeats its frame when its wait runs out; either brings a frame
+    // start now, and the transfer goes on. Quiet means the end.
+    Outcome Linger()
+    {
+        for (int acks = 1;; ++acks) {
+            if (accepted_ == 0 && !refusedAny_)
+                line_.SendByte(kStartRequest); // a sender that never heard one
+            const Heard heard = Listen(kEndLingerMs);
+            bytes_ = heard.noise;
+            if (heard.start == kSoh)
+                return TakeFrame();
+            if (heard.noise >= kFrameEvidenceBytes)
+                return Refuse();
+            if (heard.start != kEot || acks >= kTries)
+                return Outcome::Done;
+            ++bytes_;
+            if (line_.ReadAttempt(kQuietMs)) {
+                ++bytes_;
+                return RefuseWhenQuiet();
+            }
+            Answer(kAck); // our ACK of its EOT was lost
+        }
+    }
+
+    // Lets the rest of a refused transmission go by, so that the sender
+    // hears our NAK only when it waits for it and gets one NAK for it.
+    Outcome RefuseWhenQuiet()
+    {
+        line_.ExpectBytes(0);
+        const std::int64_t start = line_.Now();
+        while (line_.Now() - start < kResyncLimitMs && line_.ReadAttempt(kQuietMs))
+            ++bytes_;
+        return Refuse();
+    }
+
+    Outcome Refuse()
+    {
+        // What we refuse may have been a frame: until a frame is accepted
+        // again, an EOT could come from a sender that took some other answer
+        // for the ACK of that frame.
+        if (bytes_ >= kFrameEvidenceBytes)
+            endCredible_ = false;
+        refusedAny_ = true;
+        Answer(kNak);
+        next_ = Listen(kResyncLimitMs);
+        return Outcome::Refused;
+    }
+
+    // Whatever is waiting now arrived before the sender could hear this
+    // answer, so it is no reply to it.
+    void Answer(std::uint8_t byte)
+    {
+        line_.DiscardInput();
+        line_.SendByte(byte);
+        line_.PauseMilliseconds(kPauseMs);
+    }
+
+    // Waits for the start of the next transmission. Bytes in front of a
+    // frame start are skipped (noise before a frame does not spoil it); a
+    // long run of them followed by quiet was a frame that lost its SOH, and
+    // is refused without waiting out the limit.
+    Heard Listen(std::int64_t limitMs)
+    {
+        line_.ExpectBytes(0);
+        Heard heard;
+        const std::int64_t start = line_.Now();
+        for (;;) {
+            const std::int64_t now = line_.Now();
+            if (now - start >= limitMs)
+                return heard;
+            int timeout = AttemptTimeout(start, limitMs, now);
+            if (heard.noise > 0)
+                timeout = std::min(timeout, kQuietMs);
+            const auto byte = line_.ReadAttempt(timeout);
+            if (!byte) {
+                if (heard.noise >= kFrameEvidenceBytes && timeout == kQuietMs)
+                    return heard;
+                continue;
+            }
+            if (*byte == kSoh || *byte == kEot) {
+                heard.start = byte;
+                return heard;
+            }
+            ++heard.noise;
+        }
     }
 
     Line line_;
     DataSink& sink_;
     std::array<std::uint8_t, kBlockSize> block_{};
-    std::optional<std::uint8_t> next_;
+    Heard next_;
     std::uint8_t expected_ = 1;
     long accepted_ = 0;
     int tries_ = kTries;
     int freeRepeats_ = kFreeRepeats;
+    int bytes_ = 0;            // of the transmission being taken
+    bool endCredible_ = true;  // every frame the sender may have sent is on disk
+    bool refusedAny_ = false;
 };
 
 class Sender {
@@ -230,11 +349,6 @@ public:
     {
         if (!line_.WaitForEither(kStartRequest, kStartRequest, kSenderStartLimitMs))
             return kTransferFailed;
-        // A receiver started well before us has repeated its 'C' meanwhile.
-        // Nothing has been sent yet, so nothing waiting can be an answer; left
-        // there, the next 'C' would be taken as the refusal of frame 1 and
-        // every later answer as the answer to the frame after its own.
-        line_.DiscardInput();
         while (!source_.AtEnd()) {
             LoadBlock();
             if (!SendBlock())
@@ -258,6 +372,12 @@ private:
     bool SendBlock()
     {
         for (int tries = kTries; tries > 0; --tries) {
+            // Whatever waits now was sent before this frame (a receiver's
+            // repeated 'C', a late answer to an earlier frame): read as the
+            // answer to this one, it would put every later answer one frame
+            // behind.
+            line_.DiscardInput();
+            const std::int64_t sentAt = line_.Now();
             line_.SendByte(kSoh);
             line_.SendByte(number_);
             line_.SendByte(static_cast<std::uint8_t>(255 - number_));
@@ -266,24 +386,67 @@ private:
             line_.SendByte(crcHigh_);
             line_.SendByte(crcLow_);
             line_.PauseMilliseconds(kPauseMs);
-            if (line_.ReceiveByte(kAnswerLimitMs) == kAck)
+            if (AwaitAnswer(sentAt + kFrameLineMs))
                 return true;
         }
         return false;
     }
 
-    // EOT once, then up to 2 s for its ACK. A receiver that refuses the first
-    // EOT with NAK (to make sure it was no line noise) gets it again.
+    // True for ACK. A byte that is neither ACK nor NAK is no answer (noise,
+    // or a start request sent before our frame arrived), so the wait goes
+    // on; the first ACK or NAK decides.
+    bool AwaitAnswer(std::int64_t wireEnd)
+    {
+        const std::int64_t start = line_.Now();
+        while (line_.Now() - start < kAnswerLimitMs) {
+            const auto byte = line_.ReadAttempt(AttemptTimeout(start, kAnswerLimitMs, line_.Now()));
+            if (byte == kAck)
+                return true;
+            if (byte == kNak) {
+                Settle(wireEnd);
+                return false;
+            }
+        }
+        return false;
+    }
+
+    // After a refusal: a NAK that came before the frame could have left the
+    // wire, or one made by the line, may be followed by the real answer.
+    // That answer is let go by with everything else until the frame is out
+    // and the line is quiet, so it is never read as the answer to the repeat.
+    void Settle(std::int64_t wireEnd)
+    {
+        for (std::int64_t now = line_.Now(); now < wireEnd; now = line_.Now())
+            line_.ReadAttempt(static_cast<int>(std::min<std::int64_t>(wireEnd - now, serial::kReadTimeoutMs)));
+        const std::int64_t start = line_.Now();
+        while (line_.Now() - start < kResyncLimitMs && line_.ReadAttempt(kQuietMs)) {
+        }
+    }
+
+    // EOT, then up to 2 s for its ACK. A receiver that refuses it with NAK,
+    // or asks with 'C' (to make sure it was no line noise), gets it again
+    // once the line is quiet, and so does one that stays silent (the EOT may
+    // have been lost); ten EOTs in all. An ACK counts whenever it comes: the
+    // receiver leaves right after sending it, so one let go by is lost for good.
     int End()
     {
-        for (int sent = 1;; ++sent) {
+        for (int sent = 1; sent <= kTries; ++sent) {
+            line_.DiscardInput();
             line_.SendByte(kEot);
-            const auto answer = line_.WaitForEither(kAck, kNak, kEotAnswerLimitMs);
-            if (answer == kAck)
-                return kTransferOk;
-            if (!answer || sent >= kTries)
-                return kTransferFailed;
+            const std::int64_t start = line_.Now();
+            bool refused = false;
+            while (line_.Now() - start < kEotAnswerLimitMs) {
+                const int timeout = AttemptTimeout(start, kEotAnswerLimitMs, line_.Now());
+                const auto byte = line_.ReadAttempt(refused ? std::min(timeout, kQuietMs) : timeout);
+                if (byte == kAck)
+                    return kTransferOk;
+                if (byte == kNak || byte == kStartRequest)
+                    refused = true;
+                else if (!byte && refused)
+                    break;
+            }
         }
+        return kTransferFailed;
     }
 
     Line line_;

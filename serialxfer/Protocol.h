@@ -35,9 +35,32 @@ inline constexpr std::int64_t kSenderStartLimitMs = 30000;
 inline constexpr std::int64_t kAnswerLimitMs = 2000;
 inline constexpr std::int64_t kEotAnswerLimitMs = 2000;
 inline constexpr std::int64_t kPauseMs = 30;
-// An EOT is taken only when the line stays quiet this long after it; a 0x04
-// followed at once by more bytes is a data byte of a frame being skipped.
-inline constexpr int kEotQuietMs = 100;
+
+// Keeping both sides in step on a damaged line: each transmission gets one
+// answer, and each side reads only the answer to what it just sent.
+//
+// The bytes of a frame follow each other at once, and a sender sends
+// nothing more until it has its answer; so when no byte comes for this long,
+// the transmission has ended. A refused transmission is answered only then,
+// and an EOT is taken only when the line stays quiet this long after it.
+inline constexpr int kQuietMs = 100;
+// A frame damaged by a few lost, changed or added bytes still brings well
+// over half its bytes; a shorter run of bytes between answers is line noise.
+inline constexpr int kFrameEvidenceBytes = kFrameSize / 2;
+// How long a frame takes to leave the wire at the line rate (10 bit times a
+// byte), rounded up: an answer read earlier cannot have heard all of it.
+inline constexpr std::int64_t kFrameLineMs = (kFrameSize * 10 * 1000 + serial::kBaudRate - 1) / serial::kBaudRate;
+// A single quiet EOT may be noise on a line where the sender waits for an
+// answer, so the receiver asks once more (NAK, or 'C' before the first
+// frame) and takes a second EOT as the end. A sender that sends its EOT only
+// once and waits 2 s for the ACK gets it after this long without a reply.
+inline constexpr std::int64_t kEndConfirmMs = 1000;
+// After acknowledging such an unconfirmed EOT the receiver listens this long
+// before it believes the end: a sender that was in fact waiting for the
+// answer to a frame takes that ACK for it and sends on, or, had the ACK been
+// lost too, repeats its frame when its 2 s wait runs out, which ends before
+// this does.
+inline constexpr std::int64_t kEndLingerMs = 1500;
 
 enum : int { kTransferOk = 0, kTransferFailed = -1, kNoSuchFile = -2 };
 

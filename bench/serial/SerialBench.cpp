@@ -20,71 +20,13 @@
 #include <unistd.h>
 #include <vector>
 
+#include "Processes.h"
 #include "tools/serial_relay/PacedRelay.h"
 
 namespace fs = std::filesystem;
+using namespace benchproc;
 
 namespace {
-
-double NowS()
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-struct Child {
-    pid_t pid = -1;
-    double end = 0;
-    double cpu = 0;
-    int status = -1;
-};
-
-// Starts argv in dir; with stdioFd >= 0 that descriptor is its stdin and
-// stdout (lrzsz talks over them), else they are /dev/null.
-Child Spawn(const std::vector<std::string>& argv, const std::string& dir, int stdioFd,
-            const std::string& com1 = "/nonexistent/bench-com1")
-{
-    Child c;
-    c.pid = fork();
-    if (c.pid == 0) {
-        const int devnull = open("/dev/null", O_RDWR);
-        dup2(stdioFd >= 0 ? stdioFd : devnull, STDIN_FILENO);
-        dup2(stdioFd >= 0 ? stdioFd : devnull, STDOUT_FILENO);
-        dup2(devnull, STDERR_FILENO);
-        setenv("VELTRIX_COM1", com1.c_str(), 1);
-        setenv("VELTRIX_COM2", "/nonexistent/bench-com2", 1);
-        if (chdir(dir.c_str()) != 0)
-            _exit(127);
-        std::vector<char*> args;
-        for (const auto& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    return c;
-}
-
-// Waits for the child; one that hangs is killed after limitS (status -1).
-void Reap(Child& c, double limitS = 150)
-{
-    rusage ru{};
-    int status = 0;
-    const double deadline = NowS() + limitS;
-    while (wait4(c.pid, &status, WNOHANG, &ru) != c.pid) {
-        if (NowS() > deadline)
-            kill(c.pid, SIGKILL);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    c.end = NowS();
-    c.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    c.cpu = ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
-
-std::vector<char> ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 struct Row {
     std::string name;

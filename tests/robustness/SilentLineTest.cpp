@@ -36,12 +36,15 @@ struct Outcome {
     std::int64_t end = 0;
 };
 
-// The line carries `frames` (delivered at once) and then nothing.
+// The line carries `frames` and then nothing. Each frame after the first
+// arrives 100 ms later, after the answer to the one before, as from a
+// sender that waits for its answer (what is waiting when the receiver
+// answers is dropped as stale).
 Outcome Receive(const std::vector<Bytes>& frames) {
     serial::FakeClock clock;
     serial::SimulatedPort port(clock);
-    for (const Bytes& f : frames)
-        port.Deliver(f);
+    for (std::size_t i = 0; i < frames.size(); ++i)
+        port.Deliver(frames[i], static_cast<std::int64_t>(i) * 100);
     MemorySink sink;
     Outcome o;
     o.result = RunReceiver(port, clock, sink);

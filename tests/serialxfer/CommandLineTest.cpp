@@ -339,6 +339,11 @@ TEST(Program, FileErrorsPrintTheReportBeforeAnyByteIsSent)
     EXPECT_EQ(ReadFile(dir / "ro.bin"), Bytes(300, 'r'));
 }
 
+// A line that brings one EOT and nothing more: the receiver asks for it
+// again with 'C', acknowledges it when no second one comes, and gives a
+// sender that never heard a start request one more 'C'.
+const Bytes kLoneEotAnswers{'C', 'C', veltrix::kAck, 'C'};
+
 TEST(Program, ReceiveTruncatesAnExistingFile)
 {
     TempDir dir;
@@ -350,7 +355,7 @@ TEST(Program, ReceiveTruncatesAnExistingFile)
     EXPECT_EQ(run.output, "");
     EXPECT_TRUE(fs::exists(dir / "old.bin"));
     EXPECT_EQ(fs::file_size(dir / "old.bin"), 0u);
-    EXPECT_EQ(line.Drain(200), (Bytes{'C', veltrix::kAck}));
+    EXPECT_EQ(line.Drain(200), kLoneEotAnswers);
 }
 
 TEST(Program, PortSwitchChoosesTheDevice)
@@ -370,6 +375,6 @@ TEST(Program, PortSwitchChoosesTheDevice)
         // The other port's variable still names a missing device.
         const RunResult run = RunVeltrix(c.args, {{c.variable, line.Device()}}, dir.Path().string());
         EXPECT_EQ(run.code, 0);
-        EXPECT_EQ(line.Drain(200), (Bytes{'C', veltrix::kAck}));
+        EXPECT_EQ(line.Drain(200), kLoneEotAnswers);
     }
 }

@@ -64,12 +64,15 @@ TEST(LineReceive, FromPeerDevice)
         Bytes data;
         std::function<void(peersim::SenderPeer&)> setup;
     } cases[] = {
+        // A device that sends its EOT once and waits 2 s for the ACK.
         {"empty", {}, {}},
         {"128 bytes", Pattern(128, 1), {}},
-        {"129 bytes", Pattern(129, 2), {}},
-        {"NUL dropped, 0x1A kept", mixed, {}},
+        // The others send it again when asked.
+        {"129 bytes", Pattern(129, 2), [](peersim::SenderPeer& p) { p.eotAgainWhenAsked = true; }},
+        {"NUL dropped, 0x1A kept", mixed, [](peersim::SenderPeer& p) { p.eotAgainWhenAsked = true; }},
         {"damaged byte refused then accepted", Pattern(3 * 128, 3),
          [](peersim::SenderPeer& p) {
+             p.eotAgainWhenAsked = true;
              p.damage = [](std::size_t attempt, std::size_t, Bytes& f) {
                  if (attempt == 1)
                      f[77] ^= 0x04;
@@ -77,6 +80,7 @@ TEST(LineReceive, FromPeerDevice)
          }},
         {"lost ACK", Pattern(3 * 128, 4),
          [](peersim::SenderPeer& p) {
+             p.eotAgainWhenAsked = true;
              p.lostAnswerTimeoutMs = 1500;
              p.loseAnswer = [](std::size_t attempt, std::uint8_t a) { return attempt == 1 && a == veltrix::kAck; };
          }},
@@ -173,9 +177,9 @@ TEST(TwoCopies, FrameNumbersWrapAndDamageIsRepaired)
 {
     const Bytes data = Pattern(257 * 128 + 10, 8);
     std::map<std::uint64_t, relay::Fault> faults;
-    faults[133 * 3 + 40] = {false, 0x20};  // a data byte of frame 4
-    faults[133 * 300 + 2] = {true, 0};     // the complement of frame 300... after one repeat
-    faults[133 * 200 + 131] = {false, 1};  // a CRC byte
+    faults[133 * 3 + 40] = relay::Fault::Corrupt(0x20); // a data byte of frame 4
+    faults[133 * 300 + 2] = relay::Fault::Drop();       // the complement of frame 300... after one repeat
+    faults[133 * 200 + 131] = relay::Fault::Corrupt(1); // a CRC byte
     Pair pair;
     pair.Start(data, 0, faults);
     EXPECT_EQ(pair.sender->Wait(60000), 0);
@@ -188,7 +192,7 @@ TEST(TwoCopies, TenDamagedFramesEndBothSidesWithMinusOne)
     const Bytes data = Pattern(5 * 128, 9);
     std::map<std::uint64_t, relay::Fault> faults;
     for (std::uint64_t attempt = 0; attempt < 10; ++attempt)
-        faults[133 * (2 + attempt) + 60] = {false, 0x81}; // frame 3, every try
+        faults[133 * (2 + attempt) + 60] = relay::Fault::Corrupt(0x81); // frame 3, every try
     Pair pair;
     pair.Start(data, 0, faults);
     EXPECT_EQ(pair.sender->Wait(60000), 255);
@@ -207,7 +211,8 @@ TEST(TwoCopies, PacedLineKeepsItsPace)
     EXPECT_EQ(pair.receiver->Wait(10000), 0);
     EXPECT_EQ(ReadFile(pair.dir / "out.bin"), peersim::ExpectedReceived(data));
     EXPECT_GE(pair.sender->ElapsedMs(), 2790);
-    EXPECT_EQ(pair.line->BytesSeen(relay::Direction::AToB), 40u * 133u + 1u);
+    // The frames, the EOT, and the EOT once more when the receiver asks.
+    EXPECT_EQ(pair.line->BytesSeen(relay::Direction::AToB), 40u * 133u + 2u);
 }
 
 // ---------------------------------------------------------------- lrzsz
@@ -256,7 +261,7 @@ TEST(Lrzsz, LateStartedVeltrixSenderAndDamagedLine)
     relay::Options options;
     options.a.linkPath = dir / "ttyA";
     options.b.linkPath = dir / "ttyB";
-    options.faults[0][133 * 2 + 90] = {false, 0x10};
+    options.faults[0][133 * 2 + 90] = relay::Fault::Corrupt(0x10);
     relay::PacedRelay line(options);
     ASSERT_TRUE(line.Start()) << line.Error();
     Process rx({"socat", "OPEN:" + (dir / "ttyB") + ",rawer", "EXEC:rx -c -b out.bin"}, {}, dir.Path().string(),

@@ -126,12 +126,16 @@ public:
     std::int64_t lostAnswerTimeoutMs = 3000;
     // Start requests to let pass before answering one (a late device).
     int ignoreStartRequests = 0;
+    // Sends the EOT again when the receiver answers it with NAK or 'C';
+    // otherwise it sends it once and waits only for the ACK.
+    bool eotAgainWhenAsked = false;
 
     std::size_t attempts = 0;
     std::size_t acked = 0;
     int startRequests = 0;
     bool eotAcked = false;
     Bytes answers; // every byte the tool sent after its first 'C'
+    Bytes frameAnswers; // the same, up to the peer's EOT
 
     void OnByte(serial::PeerOutput& port, std::uint8_t byte) override
     {
@@ -145,9 +149,13 @@ public:
             return;
         }
         answers.push_back(byte);
+        if (!eotSent_)
+            frameAnswers.push_back(byte);
         if (eotSent_) {
             if (byte == veltrix::kAck)
                 eotAcked = true;
+            else if (eotAgainWhenAsked && !eotAcked && (byte == veltrix::kNak || byte == veltrix::kStartRequest))
+                port.Deliver(veltrix::kEot, frameDelayMs);
             return;
         }
         if (loseAnswer && loseAnswer(attempts - 1, byte)) {

@@ -168,14 +168,19 @@ void PacedRelay::Run()
             for (ssize_t i = 0; i < got; ++i) {
                 const std::uint64_t index = seen_[d]++;
                 std::uint8_t byte = buffer[i];
+                auto send = [&](std::uint8_t b) {
+                    lineFree[d] = std::max(lineFree[d], now) + byteNs;
+                    queues[d].push_back({lineFree[d], b});
+                };
                 const auto fault = options_.faults[d].find(index);
                 if (fault != options_.faults[d].end()) {
+                    for (std::uint8_t noise : fault->second.insert)
+                        send(noise);
                     if (fault->second.drop)
                         continue;
                     byte ^= fault->second.xorMask;
                 }
-                lineFree[d] = std::max(lineFree[d], now) + byteNs;
-                queues[d].push_back({lineFree[d], byte});
+                send(byte);
             }
         }
     }

@@ -9,6 +9,8 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace relay {
 
@@ -16,7 +18,27 @@ enum class Direction { AToB = 0, BToA = 1 };
 
 struct Fault {
     bool drop = false;
-    std::uint8_t xorMask = 0; // applied when not dropped
+    std::uint8_t xorMask = 0;          // applied when not dropped
+    std::vector<std::uint8_t> insert;  // noise that reaches the other end just before the byte
+
+    static Fault Drop()
+    {
+        Fault f;
+        f.drop = true;
+        return f;
+    }
+    static Fault Corrupt(std::uint8_t mask = 0xFF)
+    {
+        Fault f;
+        f.xorMask = mask;
+        return f;
+    }
+    static Fault Insert(std::vector<std::uint8_t> bytes)
+    {
+        Fault f;
+        f.insert = std::move(bytes);
+        return f;
+    }
 };
 
 struct EndSpec {

@@ -1,6 +1,7 @@
 // veltrix_relay: a paced null-modem line between two ptys, for trying the
 // transfer tool by hand.
 //   veltrix_relay LINK_A LINK_B [--baud N] [--drop A|B:INDEX] [--corrupt A|B:INDEX[:MASK]]
+//                 [--insert A|B:INDEX:BYTE]
 // Runs until interrupted; LINK_A and LINK_B are symlinks to the pty devices.
 #include <csignal>
 #include <cstdio>
@@ -17,7 +18,11 @@ volatile std::sig_atomic_t g_stop = 0;
 
 void OnSignal(int) { g_stop = 1; }
 
-bool ParseFault(const char* text, bool drop, relay::Options& options)
+enum class FaultKind { Drop, Corrupt, Insert };
+
+// A|B:INDEX[:VALUE]; the value is a mask (corrupt, default 0xFF) or the byte
+// to insert (required). Faults on one byte add up.
+bool ParseFault(const char* text, FaultKind kind, relay::Options& options)
 {
     if ((text[0] != 'A' && text[0] != 'B') || text[1] != ':')
         return false;
@@ -25,26 +30,42 @@ bool ParseFault(const char* text, bool drop, relay::Options& options)
     const unsigned long long index = std::strtoull(text + 2, &end, 10);
     if (end == text + 2)
         return false;
-    relay::Fault fault;
-    fault.drop = drop;
-    fault.xorMask = 0xFF;
+    long value = -1;
     if (*end == ':') {
-        const unsigned long mask = std::strtoul(end + 1, &end, 0);
-        if (mask == 0 || mask > 255)
+        const char* start = end + 1;
+        value = std::strtol(start, &end, 0);
+        if (end == start || value < 0 || value > 255)
             return false;
-        fault.xorMask = static_cast<std::uint8_t>(mask);
     }
     if (*end != '\0')
         return false;
-    options.faults[text[0] == 'A' ? 0 : 1][index] = fault;
+    relay::Fault& fault = options.faults[text[0] == 'A' ? 0 : 1][index];
+    switch (kind) {
+    case FaultKind::Drop:
+        if (value >= 0)
+            return false;
+        fault.drop = true;
+        break;
+    case FaultKind::Corrupt:
+        if (value == 0)
+            return false;
+        fault.xorMask = static_cast<std::uint8_t>(value < 0 ? 0xFF : value);
+        break;
+    case FaultKind::Insert:
+        if (value < 0)
+            return false;
+        fault.insert.push_back(static_cast<std::uint8_t>(value));
+        break;
+    }
     return true;
 }
 
 int Usage()
 {
     std::fprintf(stderr, "usage: veltrix_relay LINK_A LINK_B [--baud N] [--drop A|B:INDEX] "
-                         "[--corrupt A|B:INDEX[:MASK]]\n"
-                         "  A:INDEX is the byte index in the direction from A to B.\n");
+                         "[--corrupt A|B:INDEX[:MASK]] [--insert A|B:INDEX:BYTE]\n"
+                         "  A:INDEX is the byte index in the direction from A to B; --insert puts BYTE\n"
+                         "  on the line just before that byte.\n");
     return 2;
 }
 
@@ -68,8 +89,11 @@ int main(int argc, char** argv)
             if (*end != '\0' || baud < 0 || baud > 10000000)
                 return Usage();
             options.baud = static_cast<int>(baud);
-        } else if (arg == "--drop" || arg == "--corrupt") {
-            if (!ParseFault(value, arg == "--drop", options))
+        } else if (arg == "--drop" || arg == "--corrupt" || arg == "--insert") {
+            const FaultKind kind = arg == "--drop" ? FaultKind::Drop
+                                   : arg == "--corrupt" ? FaultKind::Corrupt
+                                                        : FaultKind::Insert;
+            if (!ParseFault(value, kind, options))
                 return Usage();
         } else {
             return Usage();
