@@ -140,7 +140,7 @@ Outcome Run(const uint8_t* data, std::size_t size, Split split, unsigned seed, c
     // libFuzzer reports it.
 
     FUZZ_CHECK(!events.Open(), "a work unit was left open");
-    FUZZ_CHECK(socket.LargestAsk() <= limits.MaxLineLength + 2 + 2 * 64 * 1024,
+    FUZZ_CHECK(socket.LargestAsk() <= limits.MaxLineLength + 2 + 2 * kHttpReceiveSize,
                "the receive buffer grew to %zu bytes", socket.LargestAsk());
     for (std::size_t i = 0; i < startPos; ++i)
         FUZZ_CHECK(stream.Data.size() > i && stream.Data[i] == 'P', "caller's byte %zu before the position lost", i);

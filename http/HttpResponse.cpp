@@ -1,7 +1,5 @@
 #include "http/HttpResponse.h"
 
-#include "platform/net/MemoryAdvice.h"
-
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -16,9 +14,6 @@ const char* const kOutOfMemory = "Out of memory: the response body does not fit 
 const char* const kBodyTooLarge = "Response body larger than 2048 MiB.";
 
 namespace {
-
-// Bytes asked of the socket per receive.
-constexpr std::size_t kReceiveSize = 64 * 1024;
 
 char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -73,31 +68,30 @@ bool ParseDecimal(const std::string& text, int64_t& out) {
 }
 
 // Grows the stream ahead of the body as far as it is safe (see THttpLimits).
+// A stream that needs no preparing (a file) reports endless capacity, and
+// this does nothing for it.
 class BodyWriter {
 public:
-    BodyWriter(TMemoryStream& stream, bool sizeKnown, uint64_t size, const THttpLimits& limits)
+    BodyWriter(TStream& stream, bool sizeKnown, uint64_t size, const THttpLimits& limits)
         : stream_(stream), sizeKnown_(sizeKnown), start_(stream.Position), limits_(limits) {
         if (sizeKnown_) {
-            uint64_t room = std::numeric_limits<std::size_t>::max() - start_;
-            end_ = start_ + static_cast<std::size_t>(std::min<uint64_t>(size, room));
-            std::size_t first = (end_ - start_) <= limits_.MaxPresize ? end_ - start_ : limits_.GrowthStart;
+            end_ = start_ + std::min<uint64_t>(size, UINT64_MAX - start_);
+            uint64_t first = (end_ - start_) <= limits_.MaxPresize ? end_ - start_ : limits_.GrowthStart;
             Reserve(start_ + std::min(first, end_ - start_));
         }
     }
 
     void Write(const uint8_t* data, std::size_t n) {
-        std::size_t need = stream_.Position + n;
-        std::size_t capacity = stream_.Data.capacity();
+        uint64_t need = stream_.Position + n;
+        uint64_t capacity = stream_.Capacity();
         if (need > capacity) {
-            std::size_t doubled = capacity > std::numeric_limits<std::size_t>::max() / 2
-                                      ? std::numeric_limits<std::size_t>::max()
-                                      : std::max<std::size_t>(capacity * 2, 64 * 1024);
-            std::size_t target = doubled;
+            uint64_t doubled = capacity > UINT64_MAX / 2 ? UINT64_MAX : std::max<uint64_t>(capacity * 2, 64 * 1024);
+            uint64_t target = doubled;
             if (sizeKnown_) {
-                std::size_t arrived = need - start_;
-                std::size_t factor = std::max<std::size_t>(limits_.TrustFactor, 1);
+                uint64_t arrived = need - start_;
+                uint64_t factor = std::max<uint64_t>(limits_.TrustFactor, 1);
                 bool trusted = arrived > 0 && (end_ - start_) / factor <= arrived;
-                target = trusted ? end_ : std::min(end_, std::max(doubled, start_ + limits_.GrowthStart));
+                target = trusted ? end_ : std::min(end_, std::max<uint64_t>(doubled, start_ + limits_.GrowthStart));
             }
             Reserve(std::max(need, target));
         }
@@ -111,18 +105,11 @@ public:
     }
 
 private:
-    // Moves the bytes into a new block of the given capacity, advised for
-    // large pages before the copy touches it.
-    void Reserve(std::size_t bytes) {
-        std::vector<uint8_t>& data = stream_.Data;
-        if (bytes <= data.capacity())
+    void Reserve(uint64_t bytes) {
+        if (bytes <= stream_.Capacity())
             return;
         try {
-            std::vector<uint8_t> bigger;
-            bigger.reserve(bytes);
-            net::AdviseLargeBuffer(bigger.data(), bigger.capacity());
-            bigger.insert(bigger.end(), data.begin(), data.end());
-            data.swap(bigger);
+            stream_.Reserve(bytes);
         } catch (const std::bad_alloc&) {
             throw EIdException(kOutOfMemory);
         } catch (const std::length_error&) {
@@ -130,10 +117,10 @@ private:
         }
     }
 
-    TMemoryStream& stream_;
+    TStream& stream_;
     bool sizeKnown_;
-    std::size_t start_;
-    std::size_t end_ = 0;
+    uint64_t start_;
+    uint64_t end_ = 0;
     const THttpLimits& limits_;
 };
 
@@ -225,7 +212,7 @@ bool IsSuccess(const THttpResponseInfo& info) {
     return info.ResponseCode >= 200 && info.ResponseCode <= 299 && !info.Headers.Has("Location");
 }
 
-std::size_t THttpResponseReader::FillOrClose() { return input_.Fill(source_, kReceiveSize); }
+std::size_t THttpResponseReader::FillOrClose() { return input_.Fill(source_, kHttpReceiveSize); }
 
 std::string THttpResponseReader::ReadLine(const char* tooLongMessage) {
     std::size_t scanned = 0;
@@ -282,14 +269,12 @@ void THttpResponseReader::ReadHead(THttpResponseInfo& info) {
     info.ContentLength = ParseContentLength(info.Headers.Value("Content-Length"));
 }
 
-std::size_t THttpResponseReader::BodyRoomLeft(const TMemoryStream& stream) const {
-    uint64_t used = stream.Position - bodyStart_;
-    return used >= limits_.MaxBodySize
-               ? 0
-               : static_cast<std::size_t>(std::min<uint64_t>(limits_.MaxBodySize - used, SIZE_MAX));
+uint64_t THttpResponseReader::BodyRoomLeft(const TStream& stream) const {
+    const uint64_t used = stream.Position - bodyStart_;
+    return used >= limits_.MaxBodySize ? 0 : limits_.MaxBodySize - used;
 }
 
-void THttpResponseReader::ReadBody(const THttpResponseInfo& info, TMemoryStream& stream) {
+void THttpResponseReader::ReadBody(const THttpResponseInfo& info, TStream& stream) {
     bodyStart_ = stream.Position;
     try {
         if (info.ContentLength > 0) {
@@ -308,13 +293,18 @@ void THttpResponseReader::ReadBody(const THttpResponseInfo& info, TMemoryStream&
             ReadCounted(stream, 0, true);
         }
     } catch (...) {
-        stream.SetSize(stream.Position);
+        // The first failure is the one to report; cutting the stream back
+        // can only fail for the same reason.
+        try {
+            stream.SetSize(stream.Position);
+        } catch (...) {
+        }
         throw;
     }
     stream.SetSize(stream.Position);
 }
 
-void THttpResponseReader::ReadCounted(TMemoryStream& stream, uint64_t count, bool untilClose) {
+void THttpResponseReader::ReadCounted(TStream& stream, uint64_t count, bool untilClose) {
     events_.WorkBegin(untilClose ? 0 : static_cast<int64_t>(std::min<uint64_t>(count, INT64_MAX)));
     try {
         BodyWriter writer(stream, !untilClose, std::min<uint64_t>(count, BodyRoomLeft(stream)), limits_);
@@ -329,10 +319,10 @@ void THttpResponseReader::ReadCounted(TMemoryStream& stream, uint64_t count, boo
             if (!untilClose)
                 take = static_cast<std::size_t>(std::min<uint64_t>(take, count - total));
             // Past the cap only what still fits is kept, then the read fails.
-            std::size_t room = BodyRoomLeft(stream);
-            bool overflow = take > room;
+            const uint64_t room = BodyRoomLeft(stream);
+            const bool overflow = take > room;
             if (overflow)
-                take = room;
+                take = static_cast<std::size_t>(room);
             if (take > 0) {
                 writer.Write(input_.Data(), take);
                 input_.Consume(take);

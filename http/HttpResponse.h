@@ -5,12 +5,18 @@
 
 #include "http/IdExceptions.h"
 #include "http/MemoryStream.h"
+#include "http/Stream.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
+
+// Bytes asked of the socket per receive. A big download arrives in fewer,
+// larger pieces (each one a write to the stream and a progress event), and
+// a slow one in whatever has arrived.
+constexpr std::size_t kHttpReceiveSize = 256 * 1024;
 
 // Limits on what a server can make the client hold.
 struct THttpLimits {
@@ -25,7 +31,9 @@ struct THttpLimits {
     // is copied at most once, early, while little has arrived.
     std::size_t GrowthStart = 16u * 1024 * 1024;
     std::size_t TrustFactor = 64;
-    // No body is held beyond this, whatever the server declares or sends.
+    // No body is kept beyond this, whatever the server declares or sends.
+    // The client sets it from the stream it reads into (TStream::MaxSize):
+    // a body in memory has this bound, a body in a file only its disk.
     uint64_t MaxBodySize = uint64_t{2048} * 1024 * 1024;
 };
 
@@ -124,19 +132,20 @@ public:
     // Status line and header block.
     void ReadHead(THttpResponseInfo& info);
     // The body by the header's rules into stream from its Position; the
-    // stream ends up cut to the data written, also after an error.
-    void ReadBody(const THttpResponseInfo& info, TMemoryStream& stream);
+    // stream ends up cut to the data written, also after an error. A
+    // stream that cannot keep the bytes ends the read with its EStreamError.
+    void ReadBody(const THttpResponseInfo& info, TStream& stream);
 
 private:
     // Reads exactly count bytes (or until close when untilClose) as one
     // work unit.
-    void ReadCounted(TMemoryStream& stream, uint64_t count, bool untilClose);
-    std::size_t BodyRoomLeft(const TMemoryStream& stream) const;
+    void ReadCounted(TStream& stream, uint64_t count, bool untilClose);
+    uint64_t BodyRoomLeft(const TStream& stream) const;
     std::size_t FillOrClose(); // 0 on close
 
     THttpByteSource& source_;
     THttpInputBuffer& input_;
     THttpWorkEvents& events_;
     THttpLimits limits_;
-    std::size_t bodyStart_ = 0;
+    uint64_t bodyStart_ = 0;
 };

@@ -248,7 +248,7 @@ TIdHTTP::~TIdHTTP() {
     impl_->socket.reset();
 }
 
-void TIdHTTP::Get(const std::string& urlText, TMemoryStream& stream) {
+void TIdHTTP::Get(const std::string& urlText, TStream& stream) {
     Impl& d = *impl_;
     if (d.inGet)
         throw EIdException("A request is already in progress on this connection.");
@@ -286,7 +286,9 @@ void TIdHTTP::Get(const std::string& urlText, TMemoryStream& stream) {
 
     d.SendAll(d.BuildRequest(url, viaProxy));
 
-    THttpResponseReader reader(d, d.input, d);
+    THttpLimits limits;
+    limits.MaxBodySize = stream.MaxSize();
+    THttpResponseReader reader(d, d.input, d, limits);
     THttpResponseInfo info;
     try {
         reader.ReadHead(info);
@@ -296,7 +298,15 @@ void TIdHTTP::Get(const std::string& urlText, TMemoryStream& stream) {
     }
     ResponseText = info.ResponseText;
     ResponseCode = info.ResponseCode;
-    reader.ReadBody(info, stream);
+    try {
+        reader.ReadBody(info, stream);
+    } catch (const EStreamError&) {
+        // The body of a refusal is of no use to anyone: that the stream
+        // could not keep it does not hide the status, which is the error.
+        if (!IsSuccess(info))
+            throw EIdProtocolReplyError(ResponseCode, ResponseText);
+        throw;
+    }
 
     if (IsSuccess(info)) {
         d.CloseSocket(true);

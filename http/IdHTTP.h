@@ -6,6 +6,7 @@
 #include "http/IdAntiFreeze.h"
 #include "http/IdExceptions.h"
 #include "http/MemoryStream.h"
+#include "http/Stream.h"
 
 #include <cstdint>
 #include <functional>
@@ -43,8 +44,10 @@ public:
     // Fetches url into stream (written from its current position). Returns
     // for a 2xx status without a Location header; throws an EIdException
     // (see IdExceptions.h) otherwise. A Disconnect() issued from the idle
-    // callback while Get waits makes Get throw EIdSocketError.
-    void Get(const std::string& url, TMemoryStream& stream);
+    // callback while Get waits makes Get throw EIdSocketError. A stream
+    // that cannot keep the body of a 2xx answer ends the Get with its
+    // EStreamError, the connection left open like after an error status.
+    void Get(const std::string& url, TStream& stream);
 
     // Closes an open connection (fires OnDisconnected); otherwise nothing.
     void Disconnect();

@@ -1,7 +1,9 @@
 #include "platform/files/FileOps.h"
+#include "platform/files/PosixDetail.h"
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <random>
 
 #include <csignal>
@@ -13,7 +15,7 @@
 namespace platform::files {
 namespace {
 
-std::string ErrnoText(int err) { return std::strerror(err); }
+using detail::ErrnoText;
 
 // Keeps the owner's descriptor closed on every path.
 struct Fd {
@@ -22,28 +24,60 @@ struct Fd {
     int release() { int f = fd; fd = -1; return f; }
 };
 
-// A file-size limit (RLIMIT_FSIZE) raises SIGXFSZ, whose default action
-// kills the process and leaves the temporary file behind. While we write,
-// the signal is ignored so the write fails with EFBIG like any other
-// failed write and is reported.
-class IgnoreFileSizeSignal {
-public:
-    IgnoreFileSizeSignal() {
-        struct sigaction ign{};
-        ign.sa_handler = SIG_IGN;
-        sigemptyset(&ign.sa_mask);
-        active_ = ::sigaction(SIGXFSZ, &ign, &old_) == 0;
+} // namespace
+
+namespace detail {
+
+namespace {
+std::mutex g_signalMutex;
+int g_signalHolders = 0;
+struct sigaction g_oldSignalAction{};
+} // namespace
+
+void HoldFileSizeSignalIgnored() {
+    std::lock_guard<std::mutex> lock(g_signalMutex);
+    if (g_signalHolders++ > 0)
+        return;
+    struct sigaction ign{};
+    ign.sa_handler = SIG_IGN;
+    sigemptyset(&ign.sa_mask);
+    ::sigaction(SIGXFSZ, &ign, &g_oldSignalAction);
+}
+
+void ReleaseFileSizeSignal() {
+    std::lock_guard<std::mutex> lock(g_signalMutex);
+    if (g_signalHolders > 0 && --g_signalHolders == 0)
+        ::sigaction(SIGXFSZ, &g_oldSignalAction, nullptr);
+}
+
+std::string ErrnoText(int err) { return std::strerror(err); }
+
+std::string HiddenTempName(const std::string& dir) {
+    thread_local std::mt19937_64 gen = [] {
+        std::random_device rd;
+        return std::mt19937_64((static_cast<uint64_t>(rd()) << 32) ^ rd() ^ static_cast<uint64_t>(::getpid()));
+    }();
+    static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string suffix;
+    for (int i = 0; i < 10; ++i)
+        suffix += kDigits[gen() % (sizeof(kDigits) - 1)];
+    return dir + ".halvorne-" + suffix + ".part";
+}
+
+int CreateHiddenTempFile(const std::string& dir, std::string& path, std::string& error) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        path = HiddenTempName(dir);
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0)
+            return fd;
+        if (errno != EEXIST) {
+            error = ErrnoText(errno);
+            return -1;
+        }
     }
-    ~IgnoreFileSizeSignal() {
-        if (active_)
-            ::sigaction(SIGXFSZ, &old_, nullptr);
-    }
-    IgnoreFileSizeSignal(const IgnoreFileSizeSignal&) = delete;
-    IgnoreFileSizeSignal& operator=(const IgnoreFileSizeSignal&) = delete;
-private:
-    struct sigaction old_{};
-    bool active_ = false;
-};
+    error = "no free temporary file name";
+    return -1;
+}
 
 void SyncDirectory(const std::string& dir) {
     int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -53,7 +87,8 @@ void SyncDirectory(const std::string& dir) {
     ::close(fd);
 }
 
-} // namespace
+} // namespace detail
+
 
 std::string DirectoryOf(const std::string& path) {
     std::size_t slash = path.find_last_of('/');
@@ -93,28 +128,13 @@ std::size_t DeleteFilesMatching(const std::string& prefix, const std::string& sk
 
 bool WriteNewTempFile(const std::string& dir, const uint8_t* data, std::size_t n,
                       std::string& tempPath, std::string& error) {
-    std::random_device rd;
-    std::mt19937_64 gen((static_cast<uint64_t>(rd()) << 32) ^ rd() ^ static_cast<uint64_t>(::getpid()));
-    static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     Fd fd;
     std::string path;
-    for (int attempt = 0; attempt < 100 && fd.fd < 0; ++attempt) {
-        std::string suffix;
-        for (int i = 0; i < 10; ++i)
-            suffix += kDigits[gen() % (sizeof(kDigits) - 1)];
-        path = dir + ".halvorne-" + suffix + ".part";
-        fd.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd.fd < 0 && errno != EEXIST) {
-            error = ErrnoText(errno);
-            return false;
-        }
-    }
-    if (fd.fd < 0) {
-        error = "no free temporary file name";
+    fd.fd = detail::CreateHiddenTempFile(dir, path, error);
+    if (fd.fd < 0)
         return false;
-    }
 
-    IgnoreFileSizeSignal noSignal;
+    detail::IgnoreFileSizeSignal noSignal;
     auto fail = [&](int err) {
         error = ErrnoText(err);
         ::close(fd.release());
@@ -155,7 +175,7 @@ bool ReplaceFile(const std::string& from, const std::string& to, std::string& er
         error = ErrnoText(errno);
         return false;
     }
-    SyncDirectory(DirectoryOf(to));
+    detail::SyncDirectory(DirectoryOf(to));
     return true;
 }
 

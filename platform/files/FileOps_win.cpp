@@ -2,6 +2,7 @@
 // a directory, and a save through a fresh file that is flushed to the
 // device before it replaces the target.
 #include "platform/files/FileOps.h"
+#include "platform/files/WinDetail.h"
 #include "platform/WindowsText.h"
 
 #include <windows.h>
@@ -15,21 +16,9 @@
 namespace platform::files {
 namespace {
 
+using detail::SystemMessage;
 using wintext::Utf8;
 using wintext::Wide;
-
-std::string SystemMessage(DWORD code) {
-    wchar_t* text = nullptr;
-    const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                         FORMAT_MESSAGE_IGNORE_INSERTS,
-                                     nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::string out = n > 0 && text != nullptr ? Utf8(text, n) : "error " + std::to_string(code);
-    if (text != nullptr)
-        ::LocalFree(text);
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ' || out.back() == '.'))
-        out.pop_back();
-    return out;
-}
 
 // Keeps a handle closed on every path.
 struct FileHandle {
@@ -62,6 +51,35 @@ std::size_t NameStart(const std::string& path) {
 
 } // namespace
 
+namespace detail {
+
+std::string SystemMessage(DWORD code) {
+    wchar_t* text = nullptr;
+    const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                         FORMAT_MESSAGE_IGNORE_INSERTS,
+                                     nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string out = n > 0 && text != nullptr ? Utf8(text, n) : "error " + std::to_string(code);
+    if (text != nullptr)
+        ::LocalFree(text);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ' || out.back() == '.'))
+        out.pop_back();
+    return out;
+}
+
+std::string HiddenTempName(const std::string& dir) {
+    thread_local std::mt19937_64 gen = [] {
+        std::random_device rd;
+        return std::mt19937_64((static_cast<uint64_t>(rd()) << 32) ^ rd() ^ ::GetCurrentProcessId());
+    }();
+    static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string suffix;
+    for (int i = 0; i < 10; ++i)
+        suffix += kDigits[gen() % (sizeof(kDigits) - 1)];
+    return dir + ".halvorne-" + suffix + ".part";
+}
+
+} // namespace detail
+
 std::string DirectoryOf(const std::string& path) {
     const std::size_t start = NameStart(path);
     if (start == 0)
@@ -93,16 +111,10 @@ std::size_t DeleteFilesMatching(const std::string& prefix, const std::string& sk
 
 bool WriteNewTempFile(const std::string& dir, const uint8_t* data, std::size_t n, std::string& tempPath,
                       std::string& error) {
-    std::random_device rd;
-    std::mt19937_64 gen((static_cast<uint64_t>(rd()) << 32) ^ rd() ^ ::GetCurrentProcessId());
-    static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     FileHandle file;
     std::string path;
     for (int attempt = 0; attempt < 100 && file.h == INVALID_HANDLE_VALUE; ++attempt) {
-        std::string suffix;
-        for (int i = 0; i < 10; ++i)
-            suffix += kDigits[gen() % (sizeof(kDigits) - 1)];
-        path = dir + ".halvorne-" + suffix + ".part";
+        path = detail::HiddenTempName(dir);
         file.h = ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                                nullptr);
         if (file.h == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS &&

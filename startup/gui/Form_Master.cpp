@@ -1,5 +1,7 @@
 #include "startup/gui/Form_Master.h"
 
+#include "platform/files/ReceivingFile.h"
+
 #include "startup/core/CommandLine.h"
 #include "startup/core/ProxySettings.h"
 #include "startup/core/StartupTexts.h"
@@ -21,8 +23,11 @@ namespace {
 
 void EndProcessNow(int code) {
     // Nothing of ours is left to finish: the configuration file is written
-    // completely before a write returns. Skipping the static destructors
-    // keeps Qt from tearing down under a live application object.
+    // completely before a write returns, and a download cut short must not
+    // leave its file behind (one that has a name of its own until it is
+    // saved would survive the skipped destructors). Skipping the static
+    // destructors keeps Qt from tearing down under a live application object.
+    platform::files::DiscardAllReceivingFiles();
     std::fflush(nullptr);
     std::_Exit(code);
 }

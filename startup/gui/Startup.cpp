@@ -27,12 +27,13 @@ namespace {
 
 void HandOverVersionParams(QObject* sender) {
     const auto t = VersionParamTexts(*Form_Master);
-    Form_Run->SetCheckAndDownloadVersionParams(sender, t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7], t[8], t[9]);
+    Form_Run->SetCheckAndDownloadVersionParams(sender, VersionParamSet{t[0], t[1], t[2], t[3], t[4]},
+                                               VersionParamSet{t[5], t[6], t[7], t[8], t[9]});
 }
 
 void HandOverDokumParams(QObject* sender) {
     const auto t = DokumParamTexts(*Form_Master);
-    Form_Run->SetCheckAndDownloadDokumParams(sender, t[0], t[1], t[2]);
+    Form_Run->SetCheckAndDownloadDokumParams(sender, DokumParamSet{t[0], t[1], t[2]});
 }
 
 } // namespace

@@ -16,8 +16,8 @@ namespace {
 const std::string kPdf = "%PDF-1.4\n" + std::string(30000, 'p') + "\n%%EOF\n";
 
 bool RunDokum(WindowHarness& h, const std::string& serverDir, const std::string& target = "") {
-    Form_Run->SetCheckAndDownloadDokumParams(qApp, serverDir, "DOKUMENTACE.PDF",
-                                             target.empty() ? h.Target() : target);
+    Form_Run->SetCheckAndDownloadDokumParams(
+        qApp, DokumParamSet{serverDir, "DOKUMENTACE.PDF", target.empty() ? h.Target() : target});
     return Form_Run->CheckAndDownloadDokumFiles(qApp);
 }
 
@@ -142,7 +142,7 @@ TEST(DokumFlow, AgainstNginxDirectlyAndThroughTinyproxy) {
             Form_Master->RunParameters.UseProxy = viaProxy;
             Form_Master->RunParameters.ProxyName = "127.0.0.1";
             Form_Master->RunParameters.ProxyPort = proxy.Port();
-            Form_Run->SetCheckAndDownloadDokumParams(qApp, nginx.Address("halvorne"), file, h.Target());
+            Form_Run->SetCheckAndDownloadDokumParams(qApp, DokumParamSet{nginx.Address("halvorne"), file, h.Target()});
             EXPECT_TRUE(Form_Run->CheckAndDownloadDokumFiles(qApp));
             if (file == "DOKUMENTACE.PDF") {
                 EXPECT_EQ(h.ExitCode(), 21);

@@ -6,6 +6,7 @@
 #include "ScriptedHttpServer.h"
 #include "WebServers.h"
 #include "LocalServers.h"
+#include "tests/support/SmallDisk.h"
 
 #include <gtest/gtest.h>
 
@@ -383,6 +384,33 @@ TEST_F(HostRunOnDisplay, WriteFailingMidwayEndsWith25AndKeepsTheOldFiles) {
     proxy.Set("/halvorne/DOKUMENTACE.PDF", std::string(300000, 'p'));
     WriteIni({true, proxy.Port()});
     const pid_t pid = Start(Dokum(), 65536, x_.Name());
+    ASSERT_TRUE(WaitUntil([&] { return Requested(proxy, "DOKUMENTACE.PDF"); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    PressEscInTransferWindow();
+    const RunResult r = Wait(pid, 20);
+    EXPECT_EQ(r.code, 25);
+    EXPECT_EQ(ListTree(target_), kOldTree);
+    EXPECT_EQ(ReadFile(target_ + "EVMAJ_OLD.ZIP"), "old");
+}
+
+// The whole program on a disk too small for the download: a failed save,
+// 25 when the window is closed, and the old files stay.
+TEST_F(HostRunOnDisplay, FullDiskEndsWith25AndKeepsTheOldFiles) {
+    ScriptedHttpServer proxy;
+    proxy.Set("/halvorne/verze.txt", "5.30\r\n");
+    proxy.Set("/halvorne/DOKUMENTACE.PDF", std::string(1000000, 'p'));
+    WriteIni({true, proxy.Port()});
+    std::string why;
+    if (!MountSmallDisk(target_, 256 * 1024, why))
+        GTEST_SKIP() << "no private mounts here: " << why;
+    struct Unmount {
+        std::string dir;
+        ~Unmount() { UnmountSmallDisk(dir); }
+    } unmount{target_};
+    WriteFile(target_ + "EVMAJ_OLD.ZIP", "old");
+    fs::create_directory(target_ + "archiv");
+    WriteFile(target_ + "archiv/keep.txt", "k");
+    const pid_t pid = Start(Dokum(), 0, x_.Name());
     ASSERT_TRUE(WaitUntil([&] { return Requested(proxy, "DOKUMENTACE.PDF"); }));
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     PressEscInTransferWindow();

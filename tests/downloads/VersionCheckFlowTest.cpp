@@ -52,8 +52,8 @@ void CheckEnd(WindowHarness& h, const Expect& e, const std::string& what) {
 bool RunCheck(WindowHarness& h, const std::string& serverDir, const std::string& installed,
               bool test = false, const std::string& target = "") {
     const std::string t = target.empty() ? h.Target() : target;
-    Form_Run->SetCheckAndDownloadVersionParams(qApp, "", serverDir, "verze.txt", "", "",
-                                               installed, serverDir, "verze.txt", "EVMAJ_SETUP.ZIP", t);
+    Form_Run->SetCheckAndDownloadVersionParams(qApp, VersionParamSet{"", serverDir, "verze.txt", "", ""},
+                                               VersionParamSet{installed, serverDir, "verze.txt", "EVMAJ_SETUP.ZIP", t});
     return Form_Run->CheckAndDownloadVersionFiles(qApp, test);
 }
 
@@ -211,14 +211,15 @@ TEST(VersionCheckFlow, TestModeReportsTheConnectionOnly) {
     ScriptedHttpServer server; // no version file: 404
     WindowHarness h;
     PopulateTarget(h);
-    Form_Run->SetCheckAndDownloadVersionParams(qApp, "", server.Address("halvorne"), "verze.txt", "", "",
-                                               "", "", "", "", "");
+    Form_Run->SetCheckAndDownloadVersionParams(qApp, VersionParamSet{"", server.Address("halvorne"), "verze.txt", "", ""},
+                                               VersionParamSet{});
     EXPECT_TRUE(Form_Run->CheckAndDownloadVersionFiles(qApp, true));
     EXPECT_TRUE(Form_Run->isVisible());
     EXPECT_TRUE(h.terminations.empty());
     EXPECT_EQ(ListTree(h.Target()), kOldTree);
-    Form_Run->SetCheckAndDownloadVersionParams(qApp, "", "http://127.0.0.1:" + std::to_string(UnusedLoopbackPort()) + "/",
-                                               "verze.txt", "", "", "", "", "", "", "");
+    Form_Run->SetCheckAndDownloadVersionParams(
+        qApp, VersionParamSet{"", "http://127.0.0.1:" + std::to_string(UnusedLoopbackPort()) + "/", "verze.txt", "", ""},
+        VersionParamSet{});
     EXPECT_FALSE(Form_Run->CheckAndDownloadVersionFiles(qApp, true));
     EXPECT_TRUE(Form_Run->isVisible());
 }
@@ -271,8 +272,8 @@ TEST(VersionCheckFlow, AgainstNginxDirectlyAndThroughTinyproxy) {
             WindowHarness h;
             configure();
             h.AnswerDialog({Answer::Download});
-            Form_Run->SetCheckAndDownloadVersionParams(qApp, "", "", "", "", "", "5.10", nginx.Address("halvorne"),
-                                                       "verze.txt", "NO_SUCH.ZIP", h.Target());
+            Form_Run->SetCheckAndDownloadVersionParams(
+                qApp, VersionParamSet{}, VersionParamSet{"5.10", nginx.Address("halvorne"), "verze.txt", "NO_SUCH.ZIP", h.Target()});
             Form_Run->CheckAndDownloadVersionFiles(qApp, false);
             EXPECT_EQ(h.ExitCode(), 29);
             EXPECT_FALSE(Form_Run->Label_Msg->isVisible());

@@ -1,7 +1,10 @@
 // The client against a scriptable server on loopback: request bytes, body
 // forms, error texts, event order, connection state and the idle callback.
 #include "LocalServers.h"
+#include "http/FileStream.h"
+#include "http/HttpResponse.h"
 #include "http/IdHTTP.h"
+#include "tests/support/TempDir.h"
 #include "platform/net/TcpSocket.h"
 
 #include <algorithm>
@@ -518,6 +521,96 @@ TEST(ClientIdle, GetFromTheIdleCallbackIsRefused) {
     EXPECT_EQ(h.Get(UrlOf(server, "/f")), "");
     EXPECT_EQ(h.Body(), "ok");
     EXPECT_EQ(inner, "A request is already in progress on this connection.");
+}
+
+// ---- streams ------------------------------------------------------------
+
+// A memory stream with a small bound of its own, as a stand-in for the
+// 2048 MiB one.
+struct SmallMemoryStream : TMemoryStream {
+    uint64_t MaxSize() const override { return 100; }
+};
+
+// The body bound comes from the stream: memory has one, a file has none
+// but its disk. Every body form, both sides of the bound.
+TEST(ClientStream, TheStreamBoundsTheBody) {
+    const std::string body(150, 'b');
+    const std::string forms[] = {
+        "HTTP/1.0 200 OK\r\nContent-Length: 150\r\n\r\n" + body,
+        "HTTP/1.0 200 OK\r\n\r\n" + body,
+        "HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n96\r\n" + body + "\r\n0\r\n\r\n",
+    };
+    testsupport::TempDir dir;
+    for (const auto& form : forms) {
+        SCOPED_TRACE(form.substr(0, 40));
+        {
+            ScriptedServer server({ScriptStep::Read(), ScriptStep::Out(form), ScriptStep::CloseNow()});
+            Harness h;
+            SmallMemoryStream small;
+            std::string error;
+            try {
+                h.http.Get(UrlOf(server, "/f"), small);
+            } catch (const EIdException& e) {
+                error = e.Message();
+            }
+            EXPECT_EQ(error, kBodyTooLarge);
+            EXPECT_EQ(small.Size(), 100u);
+        }
+        {
+            ScriptedServer server({ScriptStep::Read(), ScriptStep::Out(form), ScriptStep::CloseNow()});
+            Harness h;
+            TFileStream file(dir.prefix());
+            ASSERT_TRUE(file.IsOpen()) << file.OpenError();
+            h.http.Get(UrlOf(server, "/f"), file);
+            ASSERT_EQ(file.Size(), body.size());
+            std::string back(body.size(), '\0');
+            file.Position = 0;
+            EXPECT_EQ(file.Read(reinterpret_cast<uint8_t*>(back.data()), back.size()), body.size());
+            EXPECT_EQ(back, body);
+        }
+    }
+    EXPECT_EQ(testsupport::ListTree(dir.path()), std::set<std::string>{}) << "an uncommitted file has no name";
+}
+
+// A stream that cannot keep the body (here: its file could not be
+// created) ends a 2xx Get with its own error, which is no network error;
+// an error status stays the error, and an empty body needs no stream.
+TEST(ClientStream, AStreamThatCannotKeepTheBody) {
+    testsupport::TempDir dir;
+    struct Case {
+        const char* response;
+        const char* error; // "stream" for EStreamError
+        bool connected;    // the connection is left open
+    } cases[] = {
+        {"HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\n", "stream", true},
+        {"HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\nnot here!", "404 Not Found", true},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n", "", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.response);
+        std::string response = c.response;
+        if (std::string(c.error) == "stream")
+            response += std::string(1000, 'x');
+        ScriptedServer server({ScriptStep::Read(), ScriptStep::Out(response),
+                               c.connected ? ScriptStep::HoldOpen() : ScriptStep::CloseNow()});
+        Harness h;
+        TFileStream file(dir.prefix() + "missing/");
+        ASSERT_FALSE(file.IsOpen());
+        EXPECT_FALSE(file.OpenError().empty());
+        std::string error;
+        try {
+            h.http.Get(UrlOf(server, "/f"), file);
+        } catch (const EStreamError& e) {
+            error = "stream";
+            EXPECT_EQ(std::string(e.what()), file.OpenError());
+        } catch (const EIdException& e) {
+            error = e.Message();
+        }
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(h.http.Connected(), c.connected);
+        EXPECT_EQ(std::count(h.events.begin(), h.events.end(), "end 0"), 1) << "the work unit is closed";
+        h.http.Disconnect();
+    }
 }
 
 } // namespace

@@ -278,8 +278,8 @@ TRunParameters& WindowsFixture::Params() { return Form_Master->RunParameters; }
 void WindowsFixture::AimChecksAt(const std::string& base, const std::string& installed) {
     const std::string ver = Form_Master->GetVersionFileName();
     const std::string newFile = Form_Master->GetNewVersionFileName();
-    Form_Run->SetCheckAndDownloadVersionParams(nullptr, "", base, ver, "", "", installed, base, ver, newFile,
-                                               targetDir_);
+    Form_Run->SetCheckAndDownloadVersionParams(nullptr, VersionParamSet{"", base, ver, "", ""},
+                                               VersionParamSet{installed, base, ver, newFile, targetDir_});
 }
 
 bool WindowsFixture::Activate(QWidget* w) {

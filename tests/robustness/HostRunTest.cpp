@@ -124,6 +124,34 @@ TEST_F(HostRun, NormalServerSavesTheDocument) {
     std::printf("peak resident memory of a normal run: %ld KiB\n", r.peakKb);
 }
 
+// The body goes to the disk as it arrives: a download 128 times larger
+// costs no more memory than a small one.
+TEST_F(HostRun, ABigDownloadCostsNoMoreMemoryThanASmallOne) {
+    constexpr std::size_t kMiB = 1024 * 1024;
+    auto runWithBody = [this](std::size_t size) {
+        Server server([size](Connection& c, int index) {
+            c.ReadRequest();
+            if (index == 0) {
+                c.Send(Response(kVersionFile));
+                return;
+            }
+            if (!c.Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(size) + "\r\n\r\n"))
+                return;
+            const std::string block(kMiB, 'm');
+            c.SendStream([&block] { return block; }, size, 120);
+        });
+        const RunResult r = Run(server.Port(), 150);
+        EXPECT_TRUE(r.exited);
+        EXPECT_EQ(r.code, 21);
+        EXPECT_EQ(fs::file_size(target_ + "DOKUMENTACE.PDF"), size);
+        return r.peakKb;
+    };
+    const long small = runWithBody(kMiB);
+    const long big = runWithBody(128 * kMiB);
+    std::printf("peak resident memory: %ld KiB for 1 MiB, %ld KiB for 128 MiB\n", small, big);
+    EXPECT_LE(big, small + 16 * 1024) << "memory grows with the size of the download";
+}
+
 class HostileVersionFileRun : public HostRun, public ::testing::WithParamInterface<Case> {};
 
 // The first request meets the misbehaving server: the run ends by itself

@@ -70,8 +70,8 @@ public:
     void Run(int port) {
         baseResident = peakResident = ResidentBytes();
         start = Clock::now();
-        Form_Run->SetCheckAndDownloadDokumParams(qApp, "http://127.0.0.1:" + std::to_string(port) + "/halvorne/",
-                                                 "DOKUMENTACE.PDF", target);
+        Form_Run->SetCheckAndDownloadDokumParams(
+            qApp, DokumParamSet{"http://127.0.0.1:" + std::to_string(port) + "/halvorne/", "DOKUMENTACE.PDF", target});
         Form_Run->CheckAndDownloadDokumFiles(qApp);
         end = Clock::now();
         peakResident = std::max(peakResident, ResidentBytes());

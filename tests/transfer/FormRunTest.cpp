@@ -378,6 +378,34 @@ TEST_F(FormRunTest, WorkBeyondThirtyTwoBitsClampsGaugeButPrintsTheCount) {
     EXPECT_TRUE(Form_Run->Label_Download->text().startsWith(QStringLiteral("Staženo: 3072 MB z celkem ")));
 }
 
+// A file beyond 2 GiB: the byte counts are the file's, and the gauge,
+// which counts in int, moves in proportion to the whole file.
+TEST_F(FormRunTest, WorkBeyondTwoGiBShowsTheWholeFileAndMovesTheGaugeInProportion) {
+    Build(false);
+    const int64_t gib = int64_t{1024} * 1024 * 1024;
+    Form_Run->HTTPWorkBegin(nullptr, wmRead, 3 * gib);
+    EXPECT_EQ(Form_Run->Label_Download->text(), QStringLiteral("Ke stažení: 3072 MB"));
+    EXPECT_EQ(Form_Run->Gauge1->maximum(), INT_MAX);
+    const struct {
+        int64_t count;
+        const char16_t* label;
+        int percent;
+    } steps[] = {
+        {gib, u"Staženo: 1024 MB z celkem 3072 MB", 33},
+        {2 * gib, u"Staženo: 2048 MB z celkem 3072 MB", 66},
+        {3 * gib - 1, u"Staženo: 3072 MB z celkem 3072 MB", 99},
+        {3 * gib, u"Staženo: 3072 MB z celkem 3072 MB", 100},
+        {4 * gib, u"Staženo: 4096 MB z celkem 4096 MB", 100}, // more than announced
+        {2 * gib, u"Staženo: 2048 MB z celkem 4096 MB", 50},
+    };
+    for (const auto& s : steps) {
+        Form_Run->HTTPWork(nullptr, wmRead, s.count);
+        EXPECT_EQ(Form_Run->Label_Download->text(), QString::fromUtf16(s.label)) << s.count;
+        EXPECT_EQ(Percent(Form_Run->Gauge1), s.percent) << s.count;
+        EXPECT_LE(Form_Run->Gauge1->value(), Form_Run->Gauge1->maximum());
+    }
+}
+
 TEST_F(FormRunTest, WorkEndShowsDoneInTheUnchangedColour) {
     Build(false);
     Form_Run->ShowStatusLine(QStringLiteral("Stahování souboru X"), kBlue);

@@ -182,8 +182,9 @@ struct Windows {
     // as start-up fills them from the stored texts.
     void AimAt(const std::string& server, const std::string& targetDir) const {
         Form_Run->SetCheckAndDownloadVersionParams(
-            qApp, "", server, Form_Master->GetVersionFileName(), "", "", kInstalled, server,
-            Form_Master->GetVersionFileName(), Form_Master->GetNewVersionFileName(), targetDir);
+            qApp, VersionParamSet{"", server, Form_Master->GetVersionFileName(), "", ""},
+            VersionParamSet{kInstalled, server, Form_Master->GetVersionFileName(), Form_Master->GetNewVersionFileName(),
+                            targetDir});
     }
     std::string target;
 };

@@ -4,18 +4,23 @@
 #include "ScratchDir.h"
 
 #include "platform/files/FileOps.h"
+#include "platform/files/ReceivingFile.h"
 #include "transfer/core/SaveDownload.h"
 
 #include <gtest/gtest.h>
 
+#include "WindowsHelpers.h"
 #include <windows.h>
 
-// <windows.h> maps ReplaceFile to ReplaceFileA/W by macro.
+// <windows.h> maps ReplaceFile to ReplaceFileA/W by macro; the platform
+// function is named in the headers above, before it.
 #undef ReplaceFile
 
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -154,6 +159,109 @@ TEST(FilesWin, ReplacingAFileThatIsHeldOpenFailsWithTheSystemsReason) {
     EXPECT_TRUE(pf::RemoveFile(Prefix(d) + "target.zip")); // gone already: still true
     EXPECT_FALSE(pf::DirectoryExists(Prefix(d) + "target.zip"));
     EXPECT_TRUE(pf::DirectoryExists(Prefix(d)));
+}
+
+// ---- a file being received ----------------------------------------------------
+
+std::string Bytes(std::size_t n, unsigned seed) {
+    std::string out(n, '\0');
+    for (std::size_t i = 0; i < n; ++i)
+        out[i] = static_cast<char>((i * 131 + seed) % 251);
+    return out;
+}
+
+TEST(ReceivingFileWin, OnlyATemporaryNameUntilCommitThenTheFileItself) {
+    crosstest::ScratchDir d;
+    crosstest::WriteBytes(d.path() / "EVMAJ_SETUP.ZIP", "previous version");
+    pf::ReceivingFile file;
+    std::string error;
+    ASSERT_TRUE(file.Create(Prefix(d), error)) << error;
+    EXPECT_FALSE(file.IsAnonymous()); // Windows has no nameless files
+    const std::string temp = file.TemporaryPath();
+    EXPECT_EQ(temp.rfind(Prefix(d) + ".halvorne-", 0), 0u) << temp;
+
+    // Written out of order, read back, cut and grown again.
+    const std::string head = Bytes(70000, 1), tail = Bytes(50000, 2);
+    ASSERT_TRUE(file.WriteAt(70000, reinterpret_cast<const uint8_t*>(tail.data()), tail.size(), error)) << error;
+    ASSERT_TRUE(file.WriteAt(0, reinterpret_cast<const uint8_t*>(head.data()), head.size(), error)) << error;
+    std::string back(120000, '\0');
+    std::size_t got = 0;
+    ASSERT_TRUE(file.ReadAt(0, reinterpret_cast<uint8_t*>(back.data()), back.size(), got, error)) << error;
+    EXPECT_EQ(got, back.size());
+    EXPECT_TRUE(back == head + tail);
+    ASSERT_TRUE(file.ReadAt(120000, reinterpret_cast<uint8_t*>(back.data()), 10, got, error)) << error;
+    EXPECT_EQ(got, 0u); // the end of the file
+    ASSERT_TRUE(file.Resize(100000, error)) << error;
+    EXPECT_EQ(ListTree(d.path()), (Tree{"EVMAJ_SETUP.ZIP", fs::u8path(temp).filename().string()}));
+
+    ASSERT_TRUE(file.Flush(error)) << error;
+    ASSERT_TRUE(file.Commit(Prefix(d) + "EVMAJ_SETUP.ZIP", error)) << error;
+    EXPECT_FALSE(file.IsOpen());
+    EXPECT_EQ(ListTree(d.path()), Tree{"EVMAJ_SETUP.ZIP"});
+    EXPECT_TRUE(crosstest::ReadBytes(d.path() / "EVMAJ_SETUP.ZIP") == (head + tail).substr(0, 100000));
+}
+
+TEST(ReceivingFileWin, AFileNeverCommittedLeavesNothing) {
+    crosstest::ScratchDir d;
+    std::string error;
+    {
+        pf::ReceivingFile dropped;
+        ASSERT_TRUE(dropped.Create(Prefix(d), error)) << error;
+        ASSERT_TRUE(dropped.WriteAt(0, reinterpret_cast<const uint8_t*>("abc"), 3, error)) << error;
+        pf::ReceivingFile discarded;
+        ASSERT_TRUE(discarded.Create(Prefix(d), error)) << error;
+        discarded.Discard();
+        EXPECT_FALSE(discarded.IsOpen());
+        EXPECT_EQ(ListTree(d.path()).size(), 1u);
+    }
+    EXPECT_TRUE(ListTree(d.path()).empty());
+}
+
+TEST(ReceivingFileWin, ACommitThatFailsKeepsTheFileUncommittedAndOpen) {
+    crosstest::ScratchDir d;
+    crosstest::WriteBytes(d.path() / "target.zip", "old");
+    pf::ReceivingFile file;
+    std::string error;
+    ASSERT_TRUE(file.Create(Prefix(d), error)) << error;
+    ASSERT_TRUE(file.WriteAt(0, reinterpret_cast<const uint8_t*>("new"), 3, error)) << error;
+    {
+        // Another program has the target open and lets nobody delete it.
+        wintest::Handle held(::CreateFileW((d.path() / "target.zip").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_NE(held.h, INVALID_HANDLE_VALUE);
+        EXPECT_FALSE(file.Commit(Prefix(d) + "target.zip", error));
+        EXPECT_FALSE(error.empty());
+    }
+    EXPECT_TRUE(file.IsOpen());
+    EXPECT_EQ(crosstest::ReadBytes(d.path() / "target.zip"), "old");
+    file.Discard();
+    EXPECT_EQ(ListTree(d.path()), Tree{"target.zip"});
+}
+
+// In a child run of this program (see below): a file received and never
+// committed by a process that then ends at once, without unwinding.
+TEST(ReceivingFileWin, ChildEndsAtOnceWhileReceiving) {
+    const char* dir = std::getenv("HALVORNE_RECEIVE_THEN_END_IN");
+    if (dir == nullptr)
+        GTEST_SKIP() << "runs as a child of AProcessThatEndsAtOnceLeavesNothing";
+    static pf::ReceivingFile file; // never destroyed: the process ends first
+    std::string error;
+    if (!file.Create(std::string(dir) + "\\", error) ||
+        !file.WriteAt(0, reinterpret_cast<const uint8_t*>("partial"), 7, error))
+        ::ExitProcess(2);
+    ::TerminateProcess(::GetCurrentProcess(), 7);
+}
+
+TEST(ReceivingFileWin, AProcessThatEndsAtOnceLeavesNothing) {
+    crosstest::ScratchDir d;
+    ::SetEnvironmentVariableW(L"HALVORNE_RECEIVE_THEN_END_IN", d.path().wstring().c_str());
+    std::wstring self(MAX_PATH, L'\0');
+    self.resize(::GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size())));
+    const auto run = wintest::RunProgram(self, "--gtest_filter=ReceivingFileWin.ChildEndsAtOnceWhileReceiving");
+    ::SetEnvironmentVariableW(L"HALVORNE_RECEIVE_THEN_END_IN", nullptr);
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(run.exitCode, 7u) << run.output;
+    EXPECT_TRUE(ListTree(d.path()).empty());
 }
 
 } // namespace

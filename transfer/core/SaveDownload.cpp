@@ -1,31 +1,48 @@
 #include "transfer/core/SaveDownload.h"
 
 #include "platform/files/FileOps.h"
+#include "platform/files/ReceivingFile.h"
 
 namespace transfer {
 
-SaveResult SaveReplacingDirectory(const std::string& targetDir, const std::string& fileName,
-                                  const uint8_t* data, std::size_t size) {
-    namespace pf = platform::files;
+namespace pf = platform::files;
+
+std::string ReceivingDirectory(const std::string& targetDir, const std::string& fileName) {
+    return pf::DirectoryOf(targetDir + fileName);
+}
+
+SaveResult CommitReplacingDirectory(pf::ReceivingFile& file, const std::string& targetDir,
+                                    const std::string& fileName) {
     SaveResult r;
     const std::string finalPath = targetDir + fileName;
     if (fileName.empty() || pf::DirectoryExists(finalPath)) {
-        // Renaming onto a directory would fail only after the old files
+        // Naming it onto a directory would fail only after the old files
         // were gone; refuse before touching anything.
         r.Error = "not a file name: " + finalPath;
         return r;
     }
-    static const uint8_t kNothing = 0;
-    std::string tempPath;
-    if (!pf::WriteNewTempFile(pf::DirectoryOf(finalPath), size ? data : &kNothing, size, tempPath, r.Error))
-        return r;
-    pf::DeleteFilesMatching(targetDir, tempPath);
-    if (!pf::ReplaceFile(tempPath, finalPath, r.Error)) {
-        pf::RemoveFile(tempPath);
+    if (!file.IsOpen()) {
+        r.Error = "no file was received";
         return r;
     }
+    if (!file.Flush(r.Error))
+        return r;
+    pf::DeleteFilesMatching(targetDir, file.TemporaryPath());
+    if (!file.Commit(finalPath, r.Error))
+        return r;
     r.Ok = true;
     return r;
+}
+
+SaveResult SaveReplacingDirectory(const std::string& targetDir, const std::string& fileName,
+                                  const uint8_t* data, std::size_t size) {
+    SaveResult r;
+    pf::ReceivingFile file;
+    if (!file.Create(ReceivingDirectory(targetDir, fileName), r.Error))
+        return r;
+    if (size > 0 && !file.WriteAt(0, data, size, r.Error))
+        return r;
+    return CommitReplacingDirectory(file, targetDir, fileName);
 }
 
 } // namespace transfer

@@ -8,21 +8,27 @@
 #include "transfer/core/ErrorClass.h"
 #include "transfer/core/VersionText.h"
 
-#include <QLabel>
-#include <QProgressBar>
-
 using namespace transfer;
 using namespace transfer::gui;
 
 namespace {
+
 bool g_dokumDownloadRunning = false;
+
+// The server directory must answer with a version file of at least five
+// bytes; its content is not looked at. A failure here is no error of its
+// own: the run ends as one with nothing to download.
+bool ServerDirectoryAnswers(DownloadOperation& op, const std::string& serverDir, const std::string& versionFile) {
+    const auto bytes = op.FetchIntoMemory(serverDir + versionFile, DownloadOperation::FailureReport::Silently);
+    return bytes && bytes->size() >= kVersionBytes;
+}
+
 } // namespace
 
-void TForm_Run::SetCheckAndDownloadDokumParams(QObject* /*Sender*/, const std::string& ServerAddress,
-                                               const std::string& FileName, const std::string& TargetDir) {
-    MainSet.ServerDirAddress = ServerAddress;
-    MainSet.NewFileName = FileName;
-    MainSet.TargetDir = TargetDir;
+void TForm_Run::SetCheckAndDownloadDokumParams(QObject* /*Sender*/, const DokumParamSet& Params) {
+    MainSet.ServerDirAddress = Params.ServerDirAddress;
+    MainSet.NewFileName = Params.FileName;
+    MainSet.TargetDir = Params.TargetDir;
 }
 
 bool TForm_Run::CheckAndDownloadDokumFiles(QObject* Sender) {
@@ -30,103 +36,31 @@ bool TForm_Run::CheckAndDownloadDokumFiles(QObject* Sender) {
         return ConnectionMade;
     OperationFlag running(g_dokumDownloadRunning);
 
-    // 1.
-    const std::string serverDir = MainSet.ServerDirAddress;
-    const std::string fileName = MainSet.NewFileName;
-    const std::string targetDir = MainSet.TargetDir;
+    const DownloadRequest request{MainSet.ServerDirAddress, MainSet.NewFileName, MainSet.TargetDir,
+                                  /*ClearGaugeFirst=*/true};
     const std::string versionFile = Form_Master->GetVersionFileName();
     TRunParameters& run = Form_Master->RunParameters;
 
-    // 2.
-    run.ExitCode = kExitNone;
-    ConnectionMade = false;
-    ShowAnimation();
-    ShowStatusLine(StatusConnecting(), kBlue);
-
-    // 3., 4.
-    PrepareClient(IdHTTP1, run);
-    DisconnectGuard disconnectAtEnd(IdHTTP1);
-
+    DownloadOperation op(*this, run, Sender);
+    op.Begin();
     bool saved = false;
     try {
-        // 5.
-        Gauge1->hide();
-        Label_Download->hide();
-        IdHTTP1.Request.ContentType = "application";
-
-        // 6. The server directory must answer with a version file.
-        bool passed = false;
-        {
-            TMemoryStream stream;
-            try {
-                IdHTTP1.Get(serverDir + versionFile, stream);
-                ConnectedInfo(Sender);
-                run.ExitCode = kExitNothingToDownload;
-                passed = stream.Size() >= kVersionBytes;
-            } catch (...) {
-                FinishedOk = false;
-                DisconnectedInfo(Sender);
-                passed = false;
-            }
-        }
-        if (ConnectionMade) {
-            ConnectedInfo(Sender);
+        if (ServerDirectoryAnswers(op, request.ServerDirAddress, versionFile)) {
             ShowMessageLine(QString(), kBlack);
-        }
-
-        // 7.
-        if (passed) {
-            ShowMessageLine(QString(), kBlack);
-            FinishedOk = true;
-            IdHTTP1.Disconnect();
-            DisconnectedInfo(Sender);
+            op.EndConnectionNormally();
             run.ExitCode = kExitNone;
             CloseWhenDone = false;
+            saved = op.DownloadIntoTarget(request);
         } else {
+            // Whatever went wrong, the run ends by itself with 29.
             run.ExitCode = kExitNothingToDownload;
-            FinishedOk = true;
-            IdHTTP1.Disconnect();
-            DisconnectedInfo(Sender);
+            op.EndConnectionNormally();
             ShowMessageLine(QString(), kBlack);
             CloseWhenDone = true;
         }
-
-        // 8. The documentation file.
-        if (passed) {
-            run.ExitCode = kExitNotSaved;
-            Label_Msg->hide();
-            Gauge1->show();
-            Label_Download->show();
-            IdHTTP1.Request.ContentType = "application";
-            TMemoryStream stream;
-            bool fetched = false;
-            try {
-                ShowStatusLine(StatusDownloading(fileName), kBlue);
-                HTTPWorkBegin(Sender, 0, 0);
-                IdHTTP1.Get(serverDir + fileName, stream);
-                stream.Position = 0;
-                fetched = true;
-            } catch (...) {
-                const std::string why = DescribeCurrentException();
-                FinishedOk = false;
-                DisconnectedInfo(Sender);
-                ReportFailure(*this, run, why);
-            }
-            if (fetched)
-                saved = SaveIntoTarget(*this, run, Sender, targetDir, fileName, stream);
-        } // the stream is released here
     } catch (...) {
-        run.ExitCode = kExitOtherFailure;
-        ShowMessageLine(FromUtf8OrCp1250(DescribeCurrentException()), kBlack);
-        CloseWhenDone = false;
+        op.ReportUnexpectedFailure();
         saved = false;
     }
-
-    // 9.
-    IdHTTP1.Disconnect();
-    const bool result = ConnectionMade;
-    // 10.
-    if (saved || CloseWhenDone)
-        BitBtn_StornoClick(Sender);
-    return result;
+    return op.Finish(saved, /*mayClose=*/true);
 }

@@ -64,6 +64,20 @@ int ClampToInt(int64_t v) {
     return static_cast<int>(std::clamp<int64_t>(v, INT_MIN, INT_MAX));
 }
 
+// Where count stands on a gauge of ClampToInt(total) steps: the count
+// itself while the total fits, else the first step at which the gauge
+// shows the count's whole percentage of the file, so a download beyond
+// 2 GiB moves the gauge in proportion to the whole file.
+int GaugePosition(int64_t count, int64_t total) {
+    if (total <= INT_MAX)
+        return ClampToInt(count);
+    count = std::clamp<int64_t>(count, 0, total);
+    const int64_t percent = total <= INT64_MAX / 100
+                                ? count * 100 / total
+                                : static_cast<int64_t>(static_cast<long double>(count) * 100 / total);
+    return static_cast<int>((percent * INT_MAX + 99) / 100);
+}
+
 // The character a key press types, as the handlers expect it (Esc is 27).
 int KeyCharacter(const QKeyEvent* e) {
     if (e->key() == Qt::Key_Escape)
@@ -293,21 +307,23 @@ void TForm_Run::HTTPWorkBegin(QObject*, int, int64_t workCountMax) {
     Panel_Img->hide();
     Gauge1->setValue(0);
     // A negative size would drag the gauge's minimum below 0 with it.
-    Gauge1->setMaximum(ClampToInt(std::max<int64_t>(workCountMax, 0)));
+    gaugeTotal_ = std::max<int64_t>(workCountMax, 0);
+    Gauge1->setMaximum(ClampToInt(gaugeTotal_));
     if (workCountMax > 0)
         Label_Download->setText(text::kToDownload + QString::fromStdString(transfer::FormatByteCount(workCountMax)));
     repaint();
 }
 
 void TForm_Run::HTTPWork(QObject*, int, int64_t workCount) {
-    const int max = Gauge1->maximum();
-    if (max > 0) {
-        if (workCount > max)
-            Gauge1->setMaximum(ClampToInt(workCount));
+    if (gaugeTotal_ > 0) {
+        if (workCount > gaugeTotal_) {
+            gaugeTotal_ = workCount;
+            Gauge1->setMaximum(ClampToInt(gaugeTotal_));
+        }
         Label_Download->setText(text::kDownloaded + QString::fromStdString(transfer::FormatByteCount(workCount)) +
-                                text::kOfTotal + QString::fromStdString(transfer::FormatByteCount(Gauge1->maximum())));
+                                text::kOfTotal + QString::fromStdString(transfer::FormatByteCount(gaugeTotal_)));
         Label_Download->repaint();
-        Gauge1->setValue(ClampToInt(workCount));
+        Gauge1->setValue(GaugePosition(workCount, gaugeTotal_));
     } else {
         Label_Download->setText(text::kDownloaded + QString::fromStdString(transfer::FormatByteCount(workCount)));
     }

@@ -5,12 +5,14 @@
 
 #include "http/IdAntiFreeze.h"
 #include "http/IdHTTP.h"
+#include "transfer/core/SaveDownload.h"
 
 #include <QColor>
 #include <QString>
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 class QLabel;
@@ -23,6 +25,14 @@ struct VersionParamSet {
     std::string ServerDirAddress;
     std::string VersionFileName;
     std::string NewFileName;
+    std::string TargetDir;
+};
+
+// The documentation download's parameters; kept in the fields of the same
+// names of MainSet (FileName in NewFileName).
+struct DokumParamSet {
+    std::string ServerDirAddress;
+    std::string FileName;
     std::string TargetDir;
 };
 
@@ -55,6 +65,11 @@ public:
     VersionParamSet TestSet;
     VersionParamSet MainSet;
 
+    // Makes the checks a downloaded file must pass before it is saved
+    // (transfer/core/SaveDownload.h), fresh for each download, given the
+    // file's address. Unset: every file that arrived whole is saved.
+    std::function<transfer::ReceivedFileChecks(const std::string& address)> MakeReceivedFileChecks;
+
     // Display operations
     void ShowStatusLine(const QString& text, const QColor& colour);
     void ShowMessageLine(const QString& text, const QColor& colour);
@@ -81,10 +96,8 @@ public:
     void BitBtn_SetClick();
 
     // Version check and download (transfer/gui/VersionCheck.cpp)
-    void SetCheckAndDownloadVersionParams(QObject* Sender,
-        const std::string& P1, const std::string& P2, const std::string& P3, const std::string& P4,
-        const std::string& P5, const std::string& P6, const std::string& P7, const std::string& P8,
-        const std::string& P9, const std::string& P10);
+    // Test: the connection test's set; Main: the version check's.
+    void SetCheckAndDownloadVersionParams(QObject* Sender, const VersionParamSet& Test, const VersionParamSet& Main);
     bool CheckAndDownloadVersionFiles(QObject* Sender, bool Test);
     // True while a version check or connection test runs (its requests let
     // window events run, so other windows can ask). A call made meanwhile
@@ -93,8 +106,7 @@ public:
     static void DeleteFilesInDir(const std::string& Dir);
 
     // Documentation download (transfer/gui/DokumDownload.cpp)
-    void SetCheckAndDownloadDokumParams(QObject* Sender, const std::string& ServerAddress,
-                                        const std::string& FileName, const std::string& TargetDir);
+    void SetCheckAndDownloadDokumParams(QObject* Sender, const DokumParamSet& Params);
     bool CheckAndDownloadDokumFiles(QObject* Sender);
 
     // Change-information viewer (transfer/gui/ChangesViewer.cpp)
@@ -118,6 +130,9 @@ private:
     bool closeHandled_ = false;
     // Set while BitBtn_StornoClick closes the window itself.
     bool closingByStorno_ = false;
+    // The gauge's maximum in bytes; the gauge itself counts in int, which
+    // a file beyond 2 GiB exceeds. Starts as the gauge's initial range.
+    int64_t gaugeTotal_ = 100;
 };
 
 extern TForm_Run* Form_Run;

@@ -1,0 +1,266 @@
+// The whole Halvorne program (start to exit, task "dokum") downloading a
+// documentation file of 256 MiB and of 1 GiB from nginx on loopback,
+// against curl writing the same file followed by an fsync of it (what
+// `curl -o file && sync` costs). Both write into the same file system,
+// alternating, in one run, so machine load affects both alike. Prints the
+// time ratio and Halvorne's peak resident memory per size.
+//
+//   download_bench [sizes in MiB, default 256,1024] [rounds, default 3]
+#include "LocalServers.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#ifndef BENCH_PROGRAM
+#error "BENCH_PROGRAM must name the Halvorne program to run"
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Run {
+    bool ok = false;
+    double seconds = 0;
+    long peakKiB = 0;
+    std::string note;
+};
+
+std::string LoadAverage() {
+    std::ifstream f("/proc/loadavg");
+    std::string a, b, c;
+    f >> a >> b >> c;
+    return a + " " + b + " " + c;
+}
+
+// Runs argv with env added; waits; the peak memory of the child.
+Run RunProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env, int wantCode) {
+    Run r;
+    const auto start = Clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int devnull = ::open("/dev/null", O_RDWR);
+        ::dup2(devnull, 0);
+        ::dup2(devnull, 1);
+        ::dup2(devnull, 2);
+        for (const auto& e : env)
+            ::putenv(const_cast<char*>(e.c_str()));
+        std::vector<char*> args;
+        for (const auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    r.peakKiB = usage.ru_maxrss;
+    r.ok = WIFEXITED(status) && WEXITSTATUS(status) == wantCode;
+    if (!r.ok)
+        r.note = WIFEXITED(status) ? "exit code " + std::to_string(WEXITSTATUS(status)) : "killed";
+    return r;
+}
+
+bool MakeFile(const std::string& path, uint64_t size) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        return false;
+    std::vector<uint64_t> block(1 << 17);
+    uint64_t x = 88172645463325252ull;
+    uint64_t written = 0;
+    while (written < size) {
+        for (auto& w : block) {
+            x ^= x << 13;
+            x ^= x >> 7;
+            x ^= x << 17;
+            w = x;
+        }
+        const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(size - written, block.size() * 8));
+        if (::write(fd, block.data(), n) != static_cast<ssize_t>(n)) {
+            ::close(fd);
+            return false;
+        }
+        written += n;
+    }
+    ::fsync(fd);
+    ::close(fd);
+    return true;
+}
+
+uint64_t FileSize(const std::string& path) {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+void Empty(const std::string& dir) {
+    for (const auto& e : fs::directory_iterator(dir))
+        fs::remove_all(e.path());
+}
+
+// Halvorne as the host starts it; nginx is its proxy.
+Run RunHalvorne(const std::string& program, const std::string& target, const std::string& home, uint64_t size) {
+    Empty(target);
+    ::sync(); // every run starts with nothing left to write
+    Run r = RunProcess({program, "+@+", "dokum", "/p:" + target, "auto"},
+                       {"QT_QPA_PLATFORM=offscreen", "HOME=" + home, "XDG_CONFIG_HOME=" + home}, 21);
+    if (r.ok && FileSize(target + "DOKUMENTACE.PDF") != size) {
+        r.ok = false;
+        r.note = "saved file has the wrong size";
+    }
+    return r;
+}
+
+// curl writes the file, then it is made durable: the time of both.
+Run RunCurlAndFsync(const std::string& url, const std::string& dir, uint64_t size) {
+    Empty(dir);
+    ::sync();
+    const std::string file = dir + "DOKUMENTACE.PDF";
+    const auto start = Clock::now();
+    Run r = RunProcess({"curl", "-s", "-f", "-o", file, url}, {}, 0);
+    const int fd = ::open(file.c_str(), O_RDONLY);
+    if (fd < 0 || ::fsync(fd) != 0)
+        r.ok = false;
+    if (fd >= 0)
+        ::close(fd);
+    r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (r.ok && FileSize(file) != size) {
+        r.ok = false;
+        r.note = "curl's file has the wrong size";
+    }
+    return r;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+std::vector<uint64_t> ParseSizes(const char* text) {
+    std::vector<uint64_t> sizes;
+    std::string s = text;
+    std::size_t pos = 0;
+    while (pos <= s.size()) {
+        const std::size_t comma = s.find(',', pos);
+        const std::string part = s.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+        if (!part.empty())
+            sizes.push_back(std::strtoull(part.c_str(), nullptr, 10));
+        if (comma == std::string::npos)
+            break;
+        pos = comma + 1;
+    }
+    return sizes;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<uint64_t> sizes = ParseSizes(argc >= 2 ? argv[1] : "256,1024");
+    const int rounds = argc >= 3 ? std::atoi(argv[2]) : 3;
+    if (sizes.empty() || rounds <= 0 || std::count(sizes.begin(), sizes.end(), 0u) > 0) {
+        std::fprintf(stderr, "usage: download_bench [sizes in MiB, comma-separated] [rounds]\n");
+        return 1;
+    }
+    const std::string root = testsrv::MakeTempDir("download-bench-");
+    if (root.empty()) {
+        std::fprintf(stderr, "cannot make a temporary folder\n");
+        return 1;
+    }
+    const std::string www = root + "/www", prog = root + "/prog/", home = root + "/home";
+    const std::string target = root + "/target/", curlDir = root + "/curl/";
+    for (const auto& d : {www + "/halvorne", prog, home, target, curlDir})
+        fs::create_directories(d);
+    testsrv::WriteFile(www + "/halvorne/verze.txt", "5.30\r\n");
+    const std::string program = prog + "Halvorne";
+    fs::copy_file(BENCH_PROGRAM, program);
+
+    int rc = 0;
+    {
+        testsrv::NginxServer nginx(www);
+        if (!nginx.Running()) {
+            std::fprintf(stderr, "nginx did not start: %s\n", nginx.Error().c_str());
+            testsrv::RemoveTree(root);
+            return 1;
+        }
+        testsrv::WriteFile(prog + "Halvorne.INI", "[Proxy Server]\r\nUseProxy=1\r\nProxyName=127.0.0.1\r\nProxyPort=" +
+                                                      std::to_string(nginx.Port()) + "\r\n");
+        const std::string url = "http://127.0.0.1:" + std::to_string(nginx.Port()) + "/halvorne/DOKUMENTACE.PDF";
+        std::printf("load average at start: %s\n", LoadAverage().c_str());
+
+        struct Summary {
+            uint64_t mib;
+            double halvorne, curl, ratio;
+            long peakKiB;
+            bool ok;
+        };
+        std::vector<Summary> summaries;
+        for (uint64_t mib : sizes) {
+            const uint64_t size = mib << 20;
+            const std::string file = www + "/halvorne/DOKUMENTACE.PDF";
+            if (!MakeFile(file, size)) {
+                std::fprintf(stderr, "cannot create the %llu MiB file\n", static_cast<unsigned long long>(mib));
+                rc = 1;
+                break;
+            }
+            ::chmod(file.c_str(), 0644);
+            // Both read the served file from the page cache.
+            RunProcess({"curl", "-s", "-o", "/dev/null", url}, {}, 0);
+
+            std::vector<double> ours, theirs, ratios;
+            long peak = 0;
+            bool ok = true;
+            for (int i = 0; i < rounds; ++i) {
+                Run h, c;
+                if (i % 2 == 0) {
+                    c = RunCurlAndFsync(url, curlDir, size);
+                    h = RunHalvorne(program, target, home, size);
+                } else {
+                    h = RunHalvorne(program, target, home, size);
+                    c = RunCurlAndFsync(url, curlDir, size);
+                }
+                ok = ok && h.ok && c.ok;
+                std::printf("%5llu MiB round %d: Halvorne %.3f s (peak RSS %.1f MiB)%s   curl+fsync %.3f s%s   "
+                            "ratio %.3f\n",
+                            static_cast<unsigned long long>(mib), i + 1, h.seconds, h.peakKiB / 1024.0,
+                            h.ok ? "" : (" [FAILED: " + h.note + "]").c_str(), c.seconds,
+                            c.ok ? "" : (" [FAILED: " + c.note + "]").c_str(), c.seconds / h.seconds);
+                std::fflush(stdout);
+                ours.push_back(h.seconds);
+                theirs.push_back(c.seconds);
+                ratios.push_back(c.seconds / h.seconds);
+                peak = std::max(peak, h.peakKiB);
+            }
+            summaries.push_back({mib, Median(ours), Median(theirs), Median(ratios), peak, ok});
+            if (!ok)
+                rc = 1;
+        }
+        std::printf("\nload average at end: %s\n", LoadAverage().c_str());
+        std::printf("medians of %d rounds; ratio = (curl + fsync) / Halvorne, goal >= 1.0; peak RSS goal < 64 MiB\n",
+                    rounds);
+        for (const auto& s : summaries) {
+            std::printf("%5llu MiB: Halvorne %.3f s, curl+fsync %.3f s, ratio %.3f %s; Halvorne peak RSS %.1f MiB %s%s\n",
+                        static_cast<unsigned long long>(s.mib), s.halvorne, s.curl, s.ratio,
+                        s.ratio >= 1.0 ? "ok" : "MISSED", s.peakKiB / 1024.0, s.peakKiB < 64 * 1024 ? "ok" : "MISSED",
+                        s.ok ? "" : "  [FAILED RUNS]");
+        }
+    }
+    testsrv::RemoveTree(root);
+    return rc;
+}

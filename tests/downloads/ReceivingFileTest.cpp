@@ -1,0 +1,290 @@
+// Files received into the target directory: nothing of them is visible
+// there before they are committed, a committed file holds exactly what was
+// written, and whatever goes wrong (a full disk, a file-size limit, a
+// dropped download, a process that ends at once) leaves the directory as
+// it was.
+#include "http/FileStream.h"
+#include "http/MemoryStream.h"
+#include "platform/files/FileOps.h"
+#include "platform/files/ReceivingFile.h"
+#include "transfer/core/SaveDownload.h"
+#include "tests/support/SmallDisk.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+#include <memory>
+#include <random>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace pf = platform::files;
+using testsupport::ListTree;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+using Tree = std::set<std::string>;
+using Naming = pf::ReceivingFile::Naming;
+
+namespace {
+
+const Naming kNamings[] = {Naming::AnonymousWherePossible, Naming::Named};
+
+const char* NamingName(Naming n) { return n == Naming::Named ? "named" : "anonymous"; }
+
+void Populate(const std::filesystem::path& dir) {
+    WriteFile(dir / "EVMAJ_SETUP.ZIP", "previous version");
+    WriteFile(dir / ".hidden", "h");
+    std::filesystem::create_directory(dir / "sub");
+    WriteFile(dir / "sub" / "keep.txt", "kept");
+}
+
+const Tree kPopulated = {"EVMAJ_SETUP.ZIP", ".hidden", "sub/", "sub/keep.txt"};
+
+// What the directory holds beyond its old entries while a file is being
+// received: for a named file its one hidden temporary name, else nothing.
+Tree Extra(const std::filesystem::path& dir, const Tree& before) {
+    Tree extra;
+    for (const auto& name : ListTree(dir))
+        if (!before.count(name))
+            extra.insert(name);
+    return extra;
+}
+
+bool IsTemporaryName(const std::string& name) {
+    return name.rfind(".halvorne-", 0) == 0 && name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0;
+}
+
+void ExpectOnlyItsOwnTraces(const std::filesystem::path& dir, const Tree& before, Naming naming,
+                            const pf::ReceivingFile& file, const std::string& when) {
+    const Tree extra = Extra(dir, before);
+    if (naming == Naming::Named) {
+        ASSERT_EQ(extra.size(), 1u) << when;
+        EXPECT_TRUE(IsTemporaryName(*extra.begin())) << when << ": " << *extra.begin();
+        EXPECT_EQ(dir.string() + "/" + *extra.begin(), file.TemporaryPath()) << when;
+    } else {
+        EXPECT_EQ(extra, Tree{}) << when;
+    }
+}
+
+std::string RandomBytes(std::mt19937_64& gen, std::size_t n) {
+    std::string s(n, '\0');
+    for (auto& c : s)
+        c = static_cast<char>(gen());
+    return s;
+}
+
+const uint8_t* Bytes(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
+
+// Runs body in a child process and returns its exit code (or -signal).
+int InChild(const std::function<int()>& body) {
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(body());
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+}
+
+constexpr int kSkipped = 77;
+
+} // namespace
+
+TEST(ReceivingFile, NothingIsVisibleBeforeCommitAndCommitReplacesTheName) {
+    for (Naming naming : kNamings) {
+        SCOPED_TRACE(NamingName(naming));
+        TempDir d;
+        Populate(d.path());
+        pf::ReceivingFile file;
+        std::string error;
+        ASSERT_TRUE(file.Create(d.prefix(), error, naming)) << error;
+        EXPECT_EQ(file.IsAnonymous(), naming == Naming::AnonymousWherePossible) << "anonymous files on this system";
+        ASSERT_TRUE(file.WriteAt(0, Bytes("new "), 4, error)) << error;
+        ASSERT_TRUE(file.WriteAt(4, Bytes("version"), 7, error)) << error;
+        ExpectOnlyItsOwnTraces(d.path(), kPopulated, naming, file, "while receiving");
+        ASSERT_TRUE(file.Flush(error)) << error;
+        // A file of the final name is still there: the commit replaces it.
+        ASSERT_TRUE(file.Commit(d.prefix() + "EVMAJ_SETUP.ZIP", error)) << error;
+        EXPECT_FALSE(file.IsOpen());
+        EXPECT_EQ(ReadFile(d.path() / "EVMAJ_SETUP.ZIP"), "new version");
+        EXPECT_EQ(ListTree(d.path()), kPopulated);
+        file.Discard(); // nothing to discard after the commit
+        EXPECT_EQ(ReadFile(d.path() / "EVMAJ_SETUP.ZIP"), "new version");
+    }
+}
+
+// Random writes, seeks, size changes and reads on the file stream and on a
+// memory stream side by side: the file always holds what the memory holds,
+// the observer sees every write once and in order, the directory never
+// shows more than the file's own hidden name (none when anonymous), and the
+// end - saved, discarded or dropped - leaves exactly what it should.
+TEST(FileStream, SeededCampaignAgainstTheMemoryStream) {
+    for (unsigned seed = 1; seed <= 60; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937_64 gen(seed);
+        const Naming naming = kNamings[seed % 2];
+        TempDir d;
+        Populate(d.path());
+        TMemoryStream model;
+        auto file = std::make_unique<TFileStream>(d.prefix(), naming);
+        ASSERT_TRUE(file->IsOpen()) << file->OpenError();
+        std::string written, observed;
+        file->OnWrite = [&observed](const uint8_t* p, std::size_t n) {
+            observed.append(reinterpret_cast<const char*>(p), n);
+        };
+        auto write = [&](const std::string& bytes) {
+            model.Write(Bytes(bytes), bytes.size());
+            file->Write(Bytes(bytes), bytes.size());
+            written += bytes;
+        };
+        if (seed == 1) {
+            // A download of some size: several steps of the background
+            // writeback, the last one incomplete.
+            for (int i = 0; i < 17 * 16 + 3; ++i)
+                write(RandomBytes(gen, 64 * 1024));
+        }
+        const int ops = 1 + static_cast<int>(gen() % 40);
+        for (int op = 0; op < ops; ++op) {
+            const uint64_t size = model.Size();
+            switch (gen() % 10) {
+            case 0: case 1: case 2: case 3: case 4: case 5: {
+                const std::size_t n = gen() % 8 == 0 ? gen() % 70000 : gen() % 5000;
+                write(RandomBytes(gen, n));
+                break;
+            }
+            case 6:
+                model.Position = file->Position = gen() % (size + 1);
+                break;
+            case 7: {
+                const uint64_t n = gen() % (size + 2000);
+                model.SetSize(n);
+                file->SetSize(n);
+                break;
+            }
+            default: {
+                const uint64_t at = gen() % (size + 10);
+                model.Position = file->Position = at;
+                std::string a(gen() % 6000, '\0'), b(a.size(), '\0');
+                const std::size_t na = model.Read(reinterpret_cast<uint8_t*>(a.data()), a.size());
+                const std::size_t nb = file->Read(reinterpret_cast<uint8_t*>(b.data()), b.size());
+                ASSERT_EQ(na, nb);
+                ASSERT_TRUE(a.compare(0, na, b, 0, nb) == 0) << "read at " << at;
+                break;
+            }
+            }
+            ASSERT_EQ(file->Size(), model.Size());
+            ASSERT_EQ(file->Position, model.Position);
+            ExpectOnlyItsOwnTraces(d.path(), kPopulated, naming, file->File(), "op " + std::to_string(op));
+        }
+        EXPECT_TRUE(observed == written) << "the observer saw " << observed.size() << " of " << written.size();
+        std::string whole(static_cast<std::size_t>(file->Size()), '\0');
+        file->Position = 0;
+        ASSERT_EQ(file->Read(reinterpret_cast<uint8_t*>(whole.data()), whole.size()), whole.size());
+        const std::string expected(model.Data.begin(), model.Data.end());
+        ASSERT_TRUE(whole == expected) << "file and memory differ";
+
+        switch (gen() % 3) {
+        case 0: {
+            const auto r = transfer::CommitReplacingDirectory(file->File(), d.prefix(), "NEW.BIN");
+            ASSERT_TRUE(r.Ok) << r.Error;
+            EXPECT_EQ(ListTree(d.path()), (Tree{"NEW.BIN", "sub/", "sub/keep.txt"}));
+            EXPECT_TRUE(ReadFile(d.path() / "NEW.BIN") == expected) << "saved bytes differ";
+            break;
+        }
+        case 1:
+            file->File().Discard();
+            EXPECT_EQ(ListTree(d.path()), kPopulated);
+            break;
+        default:
+            file.reset();
+            EXPECT_EQ(ListTree(d.path()), kPopulated);
+            break;
+        }
+    }
+}
+
+// A disk that fills up and a file-size limit are failed writes with the
+// system's reason: the process is not killed, and the directory keeps its
+// old files with nothing added. Each case runs in a child process (the
+// limit and the mount are the child's alone); its exit code says which
+// check failed.
+TEST(FileStream, FullDiskAndFileSizeLimitFailWithAReasonAndLeaveNothing) {
+    enum Kind { kLimit, kFullDisk };
+    for (Kind kind : {kLimit, kFullDisk}) {
+        for (Naming naming : kNamings) {
+            SCOPED_TRACE(std::string(kind == kLimit ? "file-size limit, " : "full disk, ") + NamingName(naming));
+            TempDir d;
+            const int code = InChild([&]() -> int {
+                std::string why;
+                if (kind == kFullDisk) {
+                    if (!testsupport::MountSmallDisk(d.path().string(), 256 * 1024, why))
+                        return kSkipped;
+                } else {
+                    std::signal(SIGXFSZ, SIG_DFL); // must not kill the writer
+                    rlimit lim{64 * 1024, 64 * 1024};
+                    ::setrlimit(RLIMIT_FSIZE, &lim);
+                }
+                Populate(d.path());
+                std::mt19937_64 gen(7);
+                const std::string piece = RandomBytes(gen, 64 * 1024);
+                {
+                    TFileStream stream(d.prefix(), naming);
+                    if (!stream.IsOpen())
+                        return 2;
+                    std::string error;
+                    try {
+                        for (int i = 0; i < 16; ++i)
+                            stream.Write(Bytes(piece), piece.size());
+                    } catch (const EStreamError& e) {
+                        error = e.what();
+                    }
+                    const std::string expected = std::strerror(kind == kLimit ? EFBIG : ENOSPC);
+                    if (error != expected)
+                        return 3;
+                }
+                if (ListTree(d.path()) != kPopulated)
+                    return 4;
+                const auto r = transfer::SaveReplacingDirectory(d.prefix(), "EVMAJ_SETUP.ZIP", Bytes(piece), 16 * 1024);
+                // The small file still fits either way; the big one does not.
+                if (!r.Ok || ReadFile(d.path() / "EVMAJ_SETUP.ZIP") != piece.substr(0, 16 * 1024))
+                    return 5;
+                const std::string big(1024 * 1024, 'b');
+                const auto failed = transfer::SaveReplacingDirectory(d.prefix(), "BIG.ZIP", Bytes(big), big.size());
+                if (failed.Ok || failed.Error.empty())
+                    return 6;
+                if (ListTree(d.path()) != (Tree{"EVMAJ_SETUP.ZIP", "sub/", "sub/keep.txt"}))
+                    return 7;
+                return 0;
+            });
+            if (code == kSkipped) {
+                std::printf("full disk not tested: no private mounts here\n");
+                continue;
+            }
+            EXPECT_EQ(code, 0) << "see the check with this number in the child";
+        }
+    }
+}
+
+// A process that ends at once (the program's end with an exit code skips
+// every destructor) takes its named temporary files with it.
+TEST(ReceivingFile, AProcessThatEndsAtOnceLeavesNoTemporaryFile) {
+    TempDir d;
+    Populate(d.path());
+    const int code = InChild([&]() -> int {
+        pf::ReceivingFile a, b;
+        std::string error;
+        if (!a.Create(d.prefix(), error, Naming::Named) || !b.Create(d.prefix(), error, Naming::Named))
+            return 2;
+        if (!a.WriteAt(0, Bytes("part"), 4, error))
+            return 3;
+        if (ListTree(d.path()).size() != kPopulated.size() + 2)
+            return 4;
+        pf::DiscardAllReceivingFiles();
+        std::_Exit(0);
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(ListTree(d.path()), kPopulated);
+}
