@@ -1,6 +1,7 @@
 # Configuration kept inside Halvorne: the launch marker the host passes as
-# argument 1, and the stored texts that locate the publisher's update server.
-# The defaults point at the loopback demo server of scripts/demo.
+# argument 1, the stored texts that locate the publisher's update server,
+# and the publisher's public key for signed updates. The defaults point at
+# the loopback demo server of scripts/demo (HTTPS) and carry the demo's key.
 #
 # A value with leading or trailing blanks can be written in single quotes,
 # -DHALVORNE_CAPTION_NOTICE="' (c) Publisher '", and the quotes are dropped.
@@ -18,15 +19,41 @@
 #     [VERSION_DIR_ADDRESS <address>] [VERSION_FILE_NAME <name>]
 #     [NEW_VERSION_FILE_NAME <name>] [DOKUM_FILE_NAME <name>]
 #     [CHANGES_HTML_ADDRESS <address>] [CHANGES_PDF_ADDRESS <address>]
-#     [CAPTION_NOTICE <text>])
+#     [CAPTION_NOTICE <text>] [UPDATE_PUBLIC_KEY <key line, or "" for none>])
 #
 # builds the executable <target> from startup/main.cpp and startup_gui with
 # its own texts; every value left out takes the cache variable's value.
 # halvorne_add_stored_texts(<library> ...) takes the same keywords and makes
 # only the OBJECT library, for tests that link startup_gui themselves.
+#
+# HALVORNE_UPDATE_PUBLIC_KEY is the publisher's minisign public key: the
+# base64 line of its .pub file (it begins with "RW"). When it is set, every
+# file fetched from the version directory must come with a good signature
+# (<file>.minisig beside it) or it is neither used nor saved; empty turns
+# signatures off.
 
 set(HALVORNE_DEMO_PORT 18080 CACHE STRING "Loopback port of the demo update server")
-set(_demo "http://127.0.0.1:${HALVORNE_DEMO_PORT}/halvorne/")
+set(_demo "https://127.0.0.1:${HALVORNE_DEMO_PORT}/halvorne/")
+# The demo signs its files with demo/keys/halvorne-demo.key.
+file(STRINGS "${CMAKE_CURRENT_LIST_DIR}/../demo/keys/halvorne-demo.pub" _demo_key_lines)
+list(GET _demo_key_lines 1 HALVORNE_DEMO_PUBLIC_KEY)
+
+# Build trees configured when the demo server spoke plain HTTP keep that
+# default in their cache; move exactly those values to the https address
+# (anything a publisher chose stays as it is).
+set(_old_demo "http://127.0.0.1:${HALVORNE_DEMO_PORT}/halvorne/")
+foreach(_pair "VERSION_DIR_ADDRESS;" "CHANGES_HTML_ADDRESS;zmeny.html" "CHANGES_PDF_ADDRESS;zmeny.pdf")
+  list(GET _pair 0 _name)
+  list(LENGTH _pair _n)
+  set(_file "")
+  if(_n GREATER 1)
+    list(GET _pair 1 _file)
+  endif()
+  if(DEFINED CACHE{HALVORNE_${_name}} AND "$CACHE{HALVORNE_${_name}}" STREQUAL "${_old_demo}${_file}")
+    get_property(_doc CACHE HALVORNE_${_name} PROPERTY HELPSTRING)
+    set(HALVORNE_${_name} "${_demo}${_file}" CACHE STRING "${_doc}" FORCE)
+  endif()
+endforeach()
 
 set(HALVORNE_LAUNCH_MARKER "+@+" CACHE STRING "Three punctuation characters the host passes as argument 1")
 set(HALVORNE_VERSION_DIR_ADDRESS "${_demo}" CACHE STRING "Server directory of the version file, the new version and the documentation (a prefix)")
@@ -36,6 +63,8 @@ set(HALVORNE_DOKUM_FILE_NAME "DOKUMENTACE.PDF" CACHE STRING "Name of the documen
 set(HALVORNE_CHANGES_HTML_ADDRESS "${_demo}zmeny.html" CACHE STRING "Address of the change notes (HTML)")
 set(HALVORNE_CHANGES_PDF_ADDRESS "${_demo}zmeny.pdf" CACHE STRING "Address of the change notes (PDF)")
 set(HALVORNE_CAPTION_NOTICE "  (c) Demo vydavatel " CACHE STRING "Text between the version and the year in the caption")
+set(HALVORNE_UPDATE_PUBLIC_KEY "${HALVORNE_DEMO_PUBLIC_KEY}" CACHE STRING
+    "Publisher's minisign public key (the base64 line of the .pub file); empty: files are not signed")
 
 set(_HALVORNE_CONFIG_DIR "${CMAKE_CURRENT_LIST_DIR}")
 
@@ -93,9 +122,25 @@ function(_halvorne_marker_bytes marker out1 out2 out3)
   set(${out3} ${b3} PARENT_SCOPE)
 endfunction()
 
-# Writes a header with the launch marker and the eight stored texts of one
-# configuration (scrambled at compile time by startup::ScrambleText).
-function(halvorne_write_config_header path marker vdir vfile newfile dokfile html pdf notice)
+# A public key line must be what minisign writes, or the program would
+# refuse every file; better to say so at configure time.
+function(_halvorne_check_public_key key)
+  if(NOT key STREQUAL "" AND NOT key MATCHES "^RW[A-Za-z0-9+/]+$")
+    message(FATAL_ERROR "HALVORNE_UPDATE_PUBLIC_KEY must be the base64 line of a minisign .pub file "
+                        "(56 characters beginning with RW), or empty; got '${key}'")
+  endif()
+  string(LENGTH "${key}" len)
+  if(NOT key STREQUAL "" AND NOT len EQUAL 56)
+    message(FATAL_ERROR "HALVORNE_UPDATE_PUBLIC_KEY has ${len} characters; a minisign public key line has 56")
+  endif()
+endfunction()
+
+# Writes a header with the launch marker, the eight stored texts and the
+# public key of one configuration (scrambled at compile time by
+# startup::ScrambleText).
+function(halvorne_write_config_header path marker vdir vfile newfile dokfile html pdf notice key)
+  _halvorne_check_public_key("${key}")
+  set(_value_UpdatePublicKey "${key}")
   set(_value_VersionDirAddress "${vdir}")
   set(_value_VersionFileName "${vfile}")
   set(_value_NewVersionFileName "${newfile}")
@@ -110,7 +155,7 @@ function(halvorne_write_config_header path marker vdir vfile newfile dokfile htm
   string(APPEND body "inline constexpr unsigned char kLaunchMarkerThird = ${m3};\n")
   # One call per text: a value may hold ';', so it never goes through a list.
   foreach(name IN ITEMS VersionDirAddress VersionFileName NewVersionFileName DokumFileName
-                        ChangesHtmlAddress ChangesPdfAddress CaptionNotice)
+                        ChangesHtmlAddress ChangesPdfAddress CaptionNotice UpdatePublicKey)
     _halvorne_bytes("${_value_${name}}" v_list v_len)
     if(v_len GREATER 255)
       message(FATAL_ERROR "Halvorne stored text ${name} is ${v_len} bytes long; at most 255 are allowed")
@@ -124,7 +169,7 @@ function(halvorne_write_config_header path marker vdir vfile newfile dokfile htm
 endfunction()
 
 set(_HALVORNE_TEXT_KEYWORDS MARKER VERSION_DIR_ADDRESS VERSION_FILE_NAME NEW_VERSION_FILE_NAME
-    DOKUM_FILE_NAME CHANGES_HTML_ADDRESS CHANGES_PDF_ADDRESS CAPTION_NOTICE)
+    DOKUM_FILE_NAME CHANGES_HTML_ADDRESS CHANGES_PDF_ADDRESS CAPTION_NOTICE UPDATE_PUBLIC_KEY)
 
 # Reads the keyword values of one program's texts into _T_<KEYWORD> in the
 # caller's scope; a keyword left out takes its cache variable's value. Called
@@ -159,10 +204,10 @@ macro(_halvorne_parse_text_args first_index)
 endmacro()
 
 # A library <lib> of type OBJECT or STATIC with one program's marker and texts.
-function(_halvorne_stored_texts_library lib type marker vdir vfile newfile dokfile html pdf notice)
+function(_halvorne_stored_texts_library lib type marker vdir vfile newfile dokfile html pdf notice key)
   set(dir "${CMAKE_BINARY_DIR}/generated/${lib}")
   halvorne_write_config_header("${dir}/HalvorneConfig.h" "${marker}" "${vdir}" "${vfile}"
-    "${newfile}" "${dokfile}" "${html}" "${pdf}" "${notice}")
+    "${newfile}" "${dokfile}" "${html}" "${pdf}" "${notice}" "${key}")
   add_library(${lib} ${type} "${_HALVORNE_CONFIG_DIR}/../startup/stored/StoredTextValues.cpp")
   target_include_directories(${lib} PRIVATE "${dir}")
   target_link_libraries(${lib} PRIVATE startup_core)
@@ -175,7 +220,7 @@ function(halvorne_add_stored_texts lib)
   _halvorne_parse_text_args(1)
   _halvorne_stored_texts_library(${lib} OBJECT "${_T_MARKER}" "${_T_VERSION_DIR_ADDRESS}"
     "${_T_VERSION_FILE_NAME}" "${_T_NEW_VERSION_FILE_NAME}" "${_T_DOKUM_FILE_NAME}"
-    "${_T_CHANGES_HTML_ADDRESS}" "${_T_CHANGES_PDF_ADDRESS}" "${_T_CAPTION_NOTICE}")
+    "${_T_CHANGES_HTML_ADDRESS}" "${_T_CHANGES_PDF_ADDRESS}" "${_T_CAPTION_NOTICE}" "${_T_UPDATE_PUBLIC_KEY}")
 endfunction()
 
 # A Halvorne executable with its own launch marker and stored texts.
@@ -183,16 +228,22 @@ function(halvorne_add_program target)
   _halvorne_parse_text_args(1)
   _halvorne_stored_texts_library(${target}_stored_texts OBJECT "${_T_MARKER}" "${_T_VERSION_DIR_ADDRESS}"
     "${_T_VERSION_FILE_NAME}" "${_T_NEW_VERSION_FILE_NAME}" "${_T_DOKUM_FILE_NAME}"
-    "${_T_CHANGES_HTML_ADDRESS}" "${_T_CHANGES_PDF_ADDRESS}" "${_T_CAPTION_NOTICE}")
+    "${_T_CHANGES_HTML_ADDRESS}" "${_T_CHANGES_PDF_ADDRESS}" "${_T_CAPTION_NOTICE}" "${_T_UPDATE_PUBLIC_KEY}")
+  if(NOT HALVORNE_TLS AND _T_VERSION_DIR_ADDRESS MATCHES "^[Hh][Tt][Tt][Pp][Ss]://")
+    message(WARNING "${target}: the version directory ${_T_VERSION_DIR_ADDRESS} is an https address, but this "
+                    "build has no TLS (HALVORNE_TLS is off): the program can reach it only through a proxy")
+  endif()
   add_executable(${target} "${PROJECT_SOURCE_DIR}/startup/main.cpp")
   target_link_libraries(${target} PRIVATE ${target}_stored_texts startup_gui)
 endfunction()
 
 # The configured values as a STATIC library. startup_gui hands it on to
 # whatever links it (tests); an archive member is only pulled in for symbols
-# still undefined, so a program's own texts always win over these.
+# still undefined, so a program's own texts always win over these. It
+# carries no public key: the tests that rely on it fetch from loopback
+# servers of their own, unsigned; tests of signed updates name their key.
 function(halvorne_add_default_stored_texts lib)
   _halvorne_stored_texts_library(${lib} STATIC "${HALVORNE_LAUNCH_MARKER}" "${HALVORNE_VERSION_DIR_ADDRESS}"
     "${HALVORNE_VERSION_FILE_NAME}" "${HALVORNE_NEW_VERSION_FILE_NAME}" "${HALVORNE_DOKUM_FILE_NAME}"
-    "${HALVORNE_CHANGES_HTML_ADDRESS}" "${HALVORNE_CHANGES_PDF_ADDRESS}" "${HALVORNE_CAPTION_NOTICE}")
+    "${HALVORNE_CHANGES_HTML_ADDRESS}" "${HALVORNE_CHANGES_PDF_ADDRESS}" "${HALVORNE_CAPTION_NOTICE}" "")
 endfunction()

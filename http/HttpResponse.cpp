@@ -330,7 +330,7 @@ void THttpResponseReader::ReadCounted(TStream& stream, uint64_t count, bool unti
                 events_.Work(static_cast<int64_t>(total));
             }
             if (overflow)
-                throw EIdException(kBodyTooLarge);
+                throw EIdBodyTooLarge(kBodyTooLarge);
         }
     } catch (...) {
         events_.WorkEnd();

@@ -2,19 +2,19 @@
 
 #include <algorithm>
 
-int THttpUrl::PortNumber() const {
+int THttpUrl::PortNumberOr(int fallback) const {
     if (Port.empty() || Port.size() > 5)
-        return 80;
+        return fallback;
     int value = 0;
     for (char c : Port) {
         if (c < '0' || c > '9')
-            return 80;
+            return fallback;
         value = value * 10 + (c - '0');
     }
     // Port 0 cannot be connected to and larger values do not fit the field:
     // both count as "not a number" rather than wrapping around.
     if (value < 1 || value > 65535)
-        return 80;
+        return fallback;
     return value;
 }
 

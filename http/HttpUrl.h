@@ -12,7 +12,9 @@ struct THttpUrl {
     bool HasHost = false; // the URL had "://"
 
     // The port number: Port when it is a number from 1 to 65535, else 80.
-    int PortNumber() const;
+    int PortNumber() const { return PortNumberOr(80); }
+    // The same with another port for an empty or unusable Port.
+    int PortNumberOr(int fallback) const;
     // The URL named a port other than 80.
     bool HasNonDefaultPort() const { return PortNumber() != 80; }
 };

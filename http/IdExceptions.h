@@ -31,6 +31,28 @@ public:
     int ReplyErrorCode;
 };
 
+// A secure connection could not be made or broke down. The text begins
+// with kTlsErrorPrefix; a server certificate that fails the check gives
+// kTlsCertificateErrorPrefix, the verification code and, after CR LF, the
+// reason, the way socket errors read ("Socket Error # %d" CR LF text).
+inline constexpr const char* kTlsErrorPrefix = "TLS Error: ";
+inline constexpr const char* kTlsCertificateErrorPrefix = "TLS Certificate Error # ";
+
+class EIdTlsError : public EIdException {
+public:
+    EIdTlsError(int certificateError, const std::string& message)
+        : EIdException(message), CertificateError(certificateError) {}
+    // The certificate check's code (OpenSSL's X509_V_ERR_* numbering),
+    // 0 when the failure was not about the certificate.
+    int CertificateError;
+};
+
+// The body exceeded the request's size limit (THttpLimits::MaxBodySize).
+class EIdBodyTooLarge : public EIdException {
+public:
+    using EIdException::EIdException;
+};
+
 // "'%s' is not a valid integer value" for a status code that is not a number.
 class EConvertError : public EIdException {
 public:

@@ -1,6 +1,13 @@
 // Blocking HTTP/1.0 GET client with proxy support, connection and progress
 // events, and an idle callback (the anti-freeze) that keeps a GUI responsive
 // while a request waits. No widget dependency.
+//
+// "https" addresses are fetched over TLS (1.2 or later) where the build has
+// it (HALVORNE_TLS): the server's certificate chain is checked against the
+// system's trust store and its name against the address, and a proxy is
+// asked for a tunnel (CONNECT). OnConnected then fires once the connection
+// is secure; a failed check raises EIdTlsError. Without TLS in the build
+// an "https" address is treated as the plain client always treated it.
 #pragma once
 
 #include "http/IdAntiFreeze.h"
@@ -40,6 +47,10 @@ public:
     int RedirectMaximum = 15;
     TIdHTTPRequest Request;
     TIdAntiFreeze* AntiFreeze = nullptr; // served while a Get waits
+    // A bound of the request's own on the response body, below the
+    // stream's (TStream::MaxSize): a larger body fails the Get with
+    // EIdBodyTooLarge once this much has arrived. None by default.
+    uint64_t MaxBodySize = UINT64_MAX;
 
     // Fetches url into stream (written from its current position). Returns
     // for a 2xx status without a Location header; throws an EIdException

@@ -9,6 +9,18 @@
 
 namespace veltrix {
 
+namespace {
+
+#ifdef _WIN32
+// Binary mode: the bytes of the file are the bytes on the line, never
+// translated at line ends. Not handed on to programs this one starts.
+constexpr int kOpenFlags = O_BINARY | O_NOINHERIT;
+#else
+constexpr int kOpenFlags = O_CLOEXEC;
+#endif
+
+} // namespace
+
 FileError::FileError(std::string routine, std::string operation, int code)
     : std::runtime_error(routine + ": " + operation + ": " + FileErrorText(code)),
       routine_(std::move(routine)),
@@ -37,7 +49,9 @@ std::string FileErrorText(int code)
     case ETXTBSY:
         return "File access denied";
     case ENOSPC:
+#ifdef EDQUOT
     case EDQUOT:
+#endif
     case EFBIG:
         return "Disk full";
     default:
@@ -61,7 +75,7 @@ OutputFile::OutputFile(const std::string& path, std::string routine) : fd_(-1), 
 {
     if (path.empty())
         throw FileError(routine_, "creating the file", ENOENT);
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | kOpenFlags, 0666);
     if (fd_ < 0)
         throw FileError(routine_, "creating the file", errno);
 }
@@ -100,7 +114,7 @@ void OutputFile::Close()
 
 InputFile::InputFile(const std::string& path, std::string routine) : fd_(-1), routine_(std::move(routine))
 {
-    fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    fd_ = ::open(path.c_str(), O_RDWR | kOpenFlags);
     if (fd_ < 0)
         throw FileError(routine_, "opening the file", errno);
     struct stat st{};

@@ -76,9 +76,9 @@ void PrintUsage()
     std::exit(1);
 }
 
-std::unique_ptr<serial::PosixSerialPort> OpenSerialPort(const std::string& portDescription)
+std::unique_ptr<serial::SystemSerialPort> OpenSerialPort(const std::string& portDescription)
 {
-    return serial::PosixSerialPort::Open(serial::DevicePathForPortName(portDescription.substr(0, 4)));
+    return serial::SystemSerialPort::Open(serial::DevicePathForPortName(portDescription.substr(0, 4)));
 }
 
 int ReceiveFile(const std::string& portDescription, const std::string& fileName)

@@ -38,7 +38,7 @@ std::string RejectionOutput(const CommandLine& commandLine);
 // Opens the device of the description's first four characters ("COM1",
 // "COM2") and sets it up. Always returns a port; one that could not be opened
 // or set up fails every read and write at once.
-std::unique_ptr<serial::PosixSerialPort> OpenSerialPort(const std::string& portDescription);
+std::unique_ptr<serial::SystemSerialPort> OpenSerialPort(const std::string& portDescription);
 
 // Each returns 0, -1 or (SendFile only) -2; a failed file operation throws
 // FileError.

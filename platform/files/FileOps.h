@@ -1,6 +1,6 @@
 // File operations the downloads need: emptying a directory by a name
 // pattern and saving a file so that it appears complete or not at all.
-// POSIX implementation in FileOps.cpp; a Windows one can sit beside it.
+// POSIX implementation in FileOps.cpp, Windows in FileOps_win.cpp.
 #pragma once
 
 #include <cstddef>
@@ -16,7 +16,8 @@ namespace platform::files {
 // to delete are ignored. Returns how many entries were deleted.
 std::size_t DeleteFilesMatching(const std::string& prefix, const std::string& skipPath = {});
 
-// The directory part of a path ("a/b/c" -> "a/b/", "c" -> "./", "/c" -> "/").
+// The directory part of a path ("a/b/c" -> "a/b/", "c" -> "./", "/c" -> "/");
+// on Windows a backslash and a drive's ":" end a directory part too.
 std::string DirectoryOf(const std::string& path);
 
 // Creates a new, uniquely named file in directory dir (which ends with a

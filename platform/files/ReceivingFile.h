@@ -6,9 +6,9 @@
 // a file that is never committed leaves nothing behind: Discard, the
 // destructor and DiscardAllReceivingFiles remove it.
 //
-// POSIX implementation in ReceivingFile_posix.cpp; a Windows one can sit
-// beside it (a hidden temporary file marked delete-on-close, renamed by its
-// handle on Commit).
+// POSIX implementation in ReceivingFile_posix.cpp; Windows in
+// ReceivingFile_win.cpp (a hidden temporary file marked for deletion until
+// Commit, which renames it by its handle).
 #pragma once
 
 #include <cstddef>

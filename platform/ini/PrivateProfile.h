@@ -1,8 +1,10 @@
 // Windows-style INI files with the private-profile semantics: section and
 // key names matched without regard to case, integers also as "0x" hex, text
 // values read up to 2047 characters, other sections and keys left alone.
-// POSIX implementation in PrivateProfile_posix.cpp; a Windows build would
-// call GetPrivateProfileStringA / WritePrivateProfileStringA instead.
+// POSIX implementation in PrivateProfile_posix.cpp; on Windows
+// PrivateProfile_win.cpp calls the system's GetPrivateProfileStringA and
+// WritePrivateProfileStringA. The two are held to the same cases by one
+// shared test list (tests/windows/ProfileCases.h).
 //
 // Details of the POSIX files: lines end in LF or CR LF (a rewrite keeps the
 // file's style; a new file gets LF); names and values are trimmed of blanks

@@ -3,6 +3,7 @@
 // the original with rename(), so a crash or a full disk never leaves a half
 // written configuration behind.
 #include "platform/ini/PrivateProfile.h"
+#include "platform/ini/ProfileRules.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -23,13 +24,7 @@ namespace {
 // is neither parsed nor rewritten (reads give the defaults, writes fail).
 constexpr off_t kMaxProfileFileSize = 16 * 1024 * 1024;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-    return s;
-}
+using profile::Trim;
 
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -178,41 +173,6 @@ void TruncateCharacters(std::string& s, std::size_t max) {
     }
 }
 
-bool ParseInteger(std::string_view s, int& out) {
-    if (s.empty()) return false;
-    bool negative = false;
-    if (s.front() == '+' || s.front() == '-') {
-        negative = s.front() == '-';
-        s.remove_prefix(1);
-    }
-    unsigned base = 10;
-    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-        base = 16;
-        s.remove_prefix(2);
-    }
-    if (s.empty()) return false;
-    std::uint64_t acc = 0;
-    for (char c : s) {
-        unsigned d;
-        if (c >= '0' && c <= '9') d = static_cast<unsigned>(c - '0');
-        else if (base == 16 && c >= 'a' && c <= 'f') d = static_cast<unsigned>(c - 'a' + 10);
-        else if (base == 16 && c >= 'A' && c <= 'F') d = static_cast<unsigned>(c - 'A' + 10);
-        else return false;
-        acc = acc * base + d;
-        if (acc > 0xFFFFFFFFull) return false;
-    }
-    if (base == 16) {
-        // Eight hex digits cover the whole 32-bit pattern, as 0xFFFFFFFF = -1.
-        if (negative) return false;
-        out = static_cast<int>(static_cast<std::uint32_t>(acc));
-        return true;
-    }
-    const std::uint64_t limit = negative ? std::uint64_t{1} << 31 : (std::uint64_t{1} << 31) - 1;
-    if (acc > limit) return false;
-    out = negative ? static_cast<int>(-static_cast<std::int64_t>(acc)) : static_cast<int>(acc);
-    return true;
-}
-
 bool WriteAll(int fd, const std::string& data) {
     std::size_t done = 0;
     while (done < data.size()) {
@@ -276,8 +236,6 @@ bool StoreProfile(const std::string& fileName, const std::string& data, bool exi
     return (::close(fd) == 0) && ok;
 }
 
-bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
-
 } // namespace
 
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
@@ -293,7 +251,7 @@ int GetPrivateProfileInt(const std::string& section, const std::string& key, int
     std::string value;
     if (!LookUp(section, key, fileName, value)) return def;
     int parsed = 0;
-    return ParseInteger(value, parsed) ? parsed : def;
+    return profile::ParseInteger(value, parsed) ? parsed : def;
 }
 
 bool WritePrivateProfileString(const std::string& section, const std::string& key,
@@ -302,9 +260,7 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
     std::string_view k = Trim(key);
     // Names and values that would change the file's structure are refused
     // rather than written into lines that read back differently.
-    if (fileName.empty() || sec.empty() || k.empty() || HasLineBreak(sec) || HasLineBreak(k) ||
-        HasLineBreak(value) || sec.find(']') != std::string_view::npos ||
-        k.find('=') != std::string_view::npos || k.front() == '[' || k.front() == ';')
+    if (!profile::IsWritableEntry(section, key, value, fileName))
         return false;
 
     ProfileText text;
@@ -326,7 +282,9 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
         for (std::size_t i = span.header + 1; i < span.end; ++i) {
             std::string_view lk, lv;
             if (ParseKeyLine(text.lines[i], lk, lv) && EqualNoCase(lk, k)) {
-                text.lines[i] = line;
+                // The key keeps its name as the file spells it, as with the
+                // Windows functions; only its value changes.
+                text.lines[i] = std::string(lk) + "=" + value;
                 replaced = true;
                 break;
             }

@@ -1,6 +1,7 @@
 // Socket error codes in the Windows Sockets numbering. The POSIX layer
 // translates errno and name-lookup results into these so that every
-// platform produces the same "Socket Error # n" messages.
+// platform produces the same "Socket Error # n" messages; on Windows they
+// come from WSAGetLastError as they are.
 #pragma once
 
 #include <string>
@@ -22,13 +23,15 @@ enum : int {
     kWsaNO_RECOVERY = 11003,
 };
 
+#ifndef _WIN32
 // errno -> Windows Sockets code; an errno without an equivalent is
-// returned unchanged.
+// returned unchanged. (On Windows the system's codes are these already.)
 int WsaCodeFromErrno(int err);
 
 // getaddrinfo() result (and the errno saved right after it, used for
 // EAI_SYSTEM) -> Windows Sockets code.
 int WsaCodeFromLookup(int eaiResult, int savedErrno);
+#endif
 
 // The fixed text for a code, or "" when the code has none.
 std::string WsaErrorText(int code);

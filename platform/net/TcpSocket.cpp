@@ -1,12 +1,12 @@
 #include "platform/net/TcpSocket.h"
 
 #include "platform/net/SocketErrors.h"
+#include "platform/net/SystemResolve.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -14,51 +14,6 @@
 #include <unistd.h>
 
 namespace net {
-
-namespace {
-
-std::mutex g_resolverMutex;
-Resolver g_resolver;
-
-bool EqualsIgnoreCase(const std::string& a, const char* b) {
-    std::size_t n = std::strlen(b);
-    if (a.size() != n)
-        return false;
-    for (std::size_t i = 0; i < n; ++i) {
-        char c = a[i];
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-        if (c != b[i])
-            return false;
-    }
-    return true;
-}
-
-// Four dot-separated decimal numbers of 0 to 255, nothing else.
-bool ParseDottedQuad(const std::string& host, uint32_t& out) {
-    uint32_t parts[4];
-    std::size_t i = 0;
-    for (int p = 0; p < 4; ++p) {
-        if (p > 0) {
-            if (i >= host.size() || host[i] != '.')
-                return false;
-            ++i;
-        }
-        std::size_t start = i;
-        uint32_t value = 0;
-        while (i < host.size() && host[i] >= '0' && host[i] <= '9' && i - start < 3) {
-            value = value * 10 + static_cast<uint32_t>(host[i] - '0');
-            ++i;
-        }
-        if (i == start || value > 255)
-            return false;
-        parts[p] = value;
-    }
-    if (i != host.size())
-        return false;
-    out = htonl((parts[0] << 24) | (parts[1] << 16) | (parts[2] << 8) | parts[3]);
-    return true;
-}
 
 int SystemResolve(const std::string& host, uint32_t& out) {
     addrinfo hints{};
@@ -80,32 +35,6 @@ int SystemResolve(const std::string& host, uint32_t& out) {
     }
     freeaddrinfo(result);
     return code;
-}
-
-} // namespace
-
-int ResolveHost(const std::string& host, uint32_t& addressOut) {
-    if (EqualsIgnoreCase(host, "LOCALHOST")) {
-        addressOut = htonl(INADDR_LOOPBACK);
-        return 0;
-    }
-    if (ParseDottedQuad(host, addressOut))
-        return 0;
-    if (host.empty() || host.find('\0') != std::string::npos)
-        return kWsaHOST_NOT_FOUND;
-    Resolver resolver;
-    {
-        std::lock_guard<std::mutex> lock(g_resolverMutex);
-        resolver = g_resolver;
-    }
-    if (resolver)
-        return resolver(host, addressOut);
-    return SystemResolve(host, addressOut);
-}
-
-void SetResolverForTesting(Resolver resolver) {
-    std::lock_guard<std::mutex> lock(g_resolverMutex);
-    g_resolver = std::move(resolver);
 }
 
 TcpSocket::~TcpSocket() { Close(); }

@@ -30,7 +30,8 @@ public:
     TcpSocket& operator=(const TcpSocket&) = delete;
 
     bool IsOpen() const { return fd_ >= 0; }
-    int Handle() const { return fd_; }
+    // The descriptor (POSIX) or SOCKET (Windows); -1 when not open.
+    std::intptr_t Handle() const { return fd_; }
 
     // Creates the socket in non-blocking mode.
     int Open();
@@ -55,7 +56,7 @@ public:
     void Close();
 
 private:
-    int fd_ = -1;
+    std::intptr_t fd_ = -1;
 };
 
 } // namespace net

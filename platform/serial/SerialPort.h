@@ -43,8 +43,44 @@ inline constexpr int kWriteTimeoutMs = 100;
 
 // Device path for a port name: "COM1" and "COM2" are /dev/ttyS0 and
 // /dev/ttyS1 unless the environment variable VELTRIX_COM1 / VELTRIX_COM2
-// names another device (a USB adapter, a pty). Any other name maps to "".
+// names another device (a USB adapter, a pty). On Windows the port name is
+// the device's own name. Any other name maps to "".
 std::string DevicePathForPortName(const std::string& portName);
+
+#ifdef _WIN32
+
+// A Windows communications device ("COM1", "COM2") held for exclusive use:
+// its device-control record is read and written back with only the baud
+// rate (19200), data bits (8), parity (none) and stop bits (one) changed,
+// and its time-outs are set so that a one-byte read returns after at most
+// 1000 ms and a one-byte write after at most 100 ms. Every byte goes through
+// its own ReadFile or WriteFile. When the device cannot be opened or set up
+// the object is still returned but invalid: every read and write on it
+// fails at once.
+class WindowsSerialPort final : public BytePort {
+public:
+    static std::unique_ptr<WindowsSerialPort> Open(const std::string& portName);
+    ~WindowsSerialPort() override;
+    WindowsSerialPort(const WindowsSerialPort&) = delete;
+    WindowsSerialPort& operator=(const WindowsSerialPort&) = delete;
+
+    bool IsValid() const;
+    ReadStatus ReadByte(std::uint8_t& byte, int timeoutMs) override;
+    bool WriteByte(std::uint8_t byte) override;
+    void DiscardInput() override;
+    void Close();
+    // The device's HANDLE, for tests that read its settings back.
+    void* NativeHandle() const { return handle_; }
+
+private:
+    explicit WindowsSerialPort(void* handle) : handle_(handle) {}
+    ReadStatus ReadQueuedByte(std::uint8_t& byte, int timeoutMs);
+    void* handle_; // the device's HANDLE, INVALID_HANDLE_VALUE when not open
+};
+
+using SystemSerialPort = WindowsSerialPort;
+
+#else
 
 // A POSIX terminal device set to 19200 baud, 8 data bits, no parity, one
 // stop bit, raw mode, every other setting left as the driver has it, and held
@@ -79,5 +115,9 @@ private:
     std::uint8_t outBuffer_[256]{};
     std::size_t outCount_ = 0;
 };
+
+using SystemSerialPort = PosixSerialPort;
+
+#endif
 
 } // namespace serial

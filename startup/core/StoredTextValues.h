@@ -21,5 +21,7 @@ std::string_view DokumFileName();
 std::string_view ChangesHtmlAddress();
 std::string_view ChangesPdfAddress();
 std::string_view CaptionNotice();
+// The publisher's minisign public key line; empty when files are not signed.
+std::string_view UpdatePublicKey();
 
 } // namespace startup::stored

@@ -67,6 +67,7 @@ std::string TForm_Master::GetDokumDirAddress() const { return UnscrambleText(sta
 std::string TForm_Master::GetDokumFileName() const { return UnscrambleText(startup::stored::DokumFileName()); }
 std::string TForm_Master::GetChangesHtmlAddress() const { return UnscrambleText(startup::stored::ChangesHtmlAddress()); }
 std::string TForm_Master::GetChangesPdfAddress() const { return UnscrambleText(startup::stored::ChangesPdfAddress()); }
+std::string TForm_Master::GetUpdatePublicKey() const { return UnscrambleText(startup::stored::UpdatePublicKey()); }
 
 bool TForm_Master::ExtractParamValue(const std::string& word, const std::string& prefix, std::string& value) const {
     return startup::ExtractParamValue(word, prefix, value);

@@ -34,6 +34,9 @@ public:
     std::string GetDokumFileName() const;
     std::string GetChangesHtmlAddress() const;
     std::string GetChangesPdfAddress() const;
+    // The publisher's public key for signed updates (a minisign key line);
+    // empty when this program takes files unsigned.
+    std::string GetUpdatePublicKey() const;
 
     // Plain text of a stored text (character by character, same length).
     std::string UnscrambleText(std::string_view stored) const;
@@ -58,6 +61,7 @@ public:
     transfer::gui::TProxySettings Proxy() const override;
     std::string VersionFileName() const override { return GetVersionFileName(); }
     std::string ChangesAddress(bool pdf) const override;
+    std::string UpdatePublicKey() const override { return GetUpdatePublicKey(); }
     int ExitCode() const override { return RunParameters.ExitCode; }
     void SetExitCode(int code) override { RunParameters.ExitCode = code; }
     void ShowMainWindow() override;

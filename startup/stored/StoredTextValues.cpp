@@ -23,5 +23,6 @@ std::string_view DokumFileName() { return View(config::kStoredDokumFileName); }
 std::string_view ChangesHtmlAddress() { return View(config::kStoredChangesHtmlAddress); }
 std::string_view ChangesPdfAddress() { return View(config::kStoredChangesPdfAddress); }
 std::string_view CaptionNotice() { return View(config::kStoredCaptionNotice); }
+std::string_view UpdatePublicKey() { return View(config::kStoredUpdatePublicKey); }
 
 } // namespace startup::stored

@@ -5,6 +5,7 @@
 #include "tests/support/WebServers.h"
 
 #include "http/IdHTTP.h"
+#include "signature/SignatureCheck.h"
 #include "transfer/core/VersionText.h"
 
 #include <gtest/gtest.h>
@@ -60,4 +61,16 @@ TEST(DemoServer, VersionFileCarriesANewerVersionThanTheDemoInstalls) {
     // scripts/demo passes /v:5.10 (a dialog follows), the benchmark 5.30 (exit 29).
     EXPECT_EQ(transfer::CompareVersions(*text, "5.10"), transfer::VersionComparison::ServerNewer);
     EXPECT_EQ(transfer::CompareVersions(*text, "5.30"), transfer::VersionComparison::NotNewer);
+}
+
+TEST(DemoServer, EveryFileTheProgramFetchesIsSignedWithTheDemoKey) {
+    // demo/sign-files must run again whenever demo/make-files.py changes a file.
+    for (const std::string name : {"verze.txt", "EVMAJ_SETUP.ZIP", "DOKUMENTACE.PDF"}) {
+        SCOPED_TRACE(name);
+        const std::string file = ReadFile(kDemo + "/halvorne/" + name);
+        const std::string sig = ReadFile(kDemo + "/halvorne/" + name + ".minisig");
+        EXPECT_EQ(signature::VerifyFile(DEMO_PUBLIC_KEY, sig, name, reinterpret_cast<const uint8_t*>(file.data()),
+                                        file.size()),
+                  signature::Problem::None);
+    }
 }

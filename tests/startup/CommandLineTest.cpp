@@ -10,6 +10,13 @@
 using startup::TLaunchMarker;
 using Args = std::vector<std::string>;
 
+// The separator the program adds to a directory: the platform's own.
+#ifdef _WIN32
+constexpr char kSeparator = '\\';
+#else
+constexpr char kSeparator = '/';
+#endif
+
 namespace {
 
 struct SplitCase {
@@ -87,7 +94,7 @@ TEST(LaunchMarker, ComparesExactlyThreeCharacters) {
 
 TEST(WithTrailingSeparator, AddsOneOnlyWhenMissing) {
     EXPECT_EQ(startup::WithTrailingSeparator(""), "");
-    EXPECT_EQ(startup::WithTrailingSeparator("/tmp/out"), "/tmp/out/");
+    EXPECT_EQ(startup::WithTrailingSeparator("/tmp/out"), std::string("/tmp/out") + kSeparator);
     EXPECT_EQ(startup::WithTrailingSeparator("/tmp/out/"), "/tmp/out/");
     EXPECT_EQ(startup::WithTrailingSeparator("C:\\Data\\"), "C:\\Data\\");
     EXPECT_EQ(startup::WithTrailingSeparator("/"), "/");
@@ -190,7 +197,7 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"WindowsPathKeptAsTyped", {M, "dokum", "/P:C:\\Data\\"}, false, true, false, false, true, "",
                   "C:\\Data\\", kDokumPrefix + kBaseCaption},
         ParseCase{"TargetDirGetsSeparator", {M, "dokum", "/p:/data/My Dir"}, false, true, false, false, true, "",
-                  "/data/My Dir/", kDokumPrefix + kBaseCaption},
+                  std::string("/data/My Dir") + kSeparator, kDokumPrefix + kBaseCaption},
         ParseCase{"LaterValueWins", {M, "chkver", "/v:1", "/v:2", "/p:/a/", "/p:/b/"}, false, true, false, true, false,
                   "2", "/b/", kVersionPrefix + kBaseCaption},
         ParseCase{"ChkverBeforeDokum", {M, "chkver", "dokum", "/v:3", "/p:/t/", "auto"}, false, true, true, true, true,

@@ -137,7 +137,7 @@ TEST_F(PrivateProfileTest, WritesKeepEverythingElse) {
               "Language=cs\r\n"
               "\r\n"
               "[proxy server]\r\n"
-              "UseProxy=1\r\n"
+              "USEPROXY=1\r\n" // the key keeps the file's spelling
               "; note\r\n"
               "ProxyName=old\r\n"
               "ProxyPort=3128\r\n"

@@ -23,6 +23,8 @@ TEST(StoredTexts, TrickyValuesSurviveTheBuild) {
     EXPECT_EQ(startup::UnscrambleText(startup::stored::ChangesHtmlAddress()), "změny ěščř.html");
     EXPECT_EQ(startup::UnscrambleText(startup::stored::ChangesPdfAddress()), std::string(255, 'p'));
     EXPECT_EQ(startup::UnscrambleText(startup::stored::CaptionNotice()), " ; (c) 'x' # ");
+    EXPECT_EQ(startup::UnscrambleText(startup::stored::UpdatePublicKey()),
+              "RWR5V+3DUmfvnqFGyeYAOXLAHzF37F1hMUCwDNkJag70vvK9UaieuwQh");
 }
 
 TEST(StoredTexts, StoredBytesDifferFromThePlainText) {

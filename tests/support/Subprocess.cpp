@@ -37,7 +37,9 @@ Subprocess::Subprocess(const std::vector<std::string>& argv, const SubprocessOpt
             ::_exit(127);
         const int devnull = ::open("/dev/null", O_RDWR);
         ::dup2(devnull, STDIN_FILENO);
-        if (!options.logFile.empty()) {
+        if (options.inheritOutput) {
+            // Standard output and error stay those of the test.
+        } else if (!options.logFile.empty()) {
             const int log = ::open(options.logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             ::dup2(log >= 0 ? log : devnull, STDOUT_FILENO);
             ::dup2(log >= 0 ? log : devnull, STDERR_FILENO);

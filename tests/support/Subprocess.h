@@ -25,6 +25,10 @@ struct SubprocessOptions {
     // everything else goes to /dev/null. Standard input is /dev/null.
     std::string logFile;
     bool captureOutput = false;
+    // Standard output and error are the test's own (a runner whose child's
+    // report belongs in the test's output); logFile and captureOutput are
+    // then ignored.
+    bool inheritOutput = false;
     // Limits every file the child writes (bytes), when above 0.
     long fileSizeLimit = 0;
 };

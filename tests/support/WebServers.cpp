@@ -3,6 +3,7 @@
 #include "tests/support/Ports.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -32,6 +33,16 @@ void MakeWorldReadable(const fs::path& root) {
         ::chmod(entry.path().c_str(), entry.is_directory() ? 0755 : 0644);
 }
 
+// The workers must also pass through the folders above a root served in
+// place (a private temporary folder is 0700): search permission only.
+void MakeReachable(fs::path dir) {
+    for (; !dir.empty() && dir != dir.root_path(); dir = dir.parent_path()) {
+        struct stat st {};
+        if (::stat(dir.c_str(), &st) == 0 && st.st_uid == ::geteuid() && !(st.st_mode & S_IXOTH))
+            ::chmod(dir.c_str(), (st.st_mode & 07777) | S_IXOTH);
+    }
+}
+
 // Starts a server on a port and waits until it listens, trying a few ports
 // (a free one may be taken before the server binds it) or waiting for a
 // fixed one. start(port) writes the configuration and starts the process.
@@ -55,7 +66,8 @@ std::unique_ptr<Subprocess> StartListening(
 
 } // namespace
 
-NginxServer::NginxServer(const std::string& rootDir, const NginxOptions& options) {
+NginxServer::NginxServer(const std::string& rootDir, const NginxOptions& options)
+    : https_(!options.certFile.empty() && !options.keyFile.empty()) {
     ::chmod(tmp_.path().c_str(), 0755);
     root_ = rootDir;
     if (options.copyRoot) {
@@ -63,6 +75,8 @@ NginxServer::NginxServer(const std::string& rootDir, const NginxOptions& options
         fs::copy(rootDir, root_, fs::copy_options::recursive);
     }
     MakeWorldReadable(root_);
+    if (!options.copyRoot)
+        MakeReachable(fs::path(root_).parent_path());
     const fs::path prefix = tmp_.path() / "nginx";
     fs::create_directory(prefix);
     const std::string tmpl = ReadFile(fs::path(HALVORNE_SOURCE_DIR) / "demo" / "nginx.conf.in");
@@ -72,7 +86,14 @@ NginxServer::NginxServer(const std::string& rootDir, const NginxOptions& options
             ReplaceAll(conf, "@PREFIX@", prefix.string());
             ReplaceAll(conf, "@PORT@", std::to_string(port));
             ReplaceAll(conf, "@ROOT@", root_);
-            ReplaceAll(conf, "@RATE@", "0");
+            ReplaceAll(conf, "@RATE@", options.rate.empty() ? "0" : options.rate);
+            ReplaceAll(conf, "@SSL@", https_ ? " ssl" : "");
+            std::string serverLines;
+            if (https_)
+                serverLines += "ssl_certificate " + options.certFile + "; ssl_certificate_key " + options.keyFile + ";";
+            if (!options.rate.empty())
+                serverLines += " limit_rate " + options.rate + ";";
+            ReplaceAll(conf, "@CERTIFICATE@", serverLines);
             WriteFile(prefix / "nginx.conf", conf);
             SubprocessOptions o;
             o.logFile = (prefix / "stdout.log").string();

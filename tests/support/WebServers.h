@@ -19,6 +19,11 @@ struct NginxOptions {
     int fixedPort = 0;
     // Serve a copy of the folder, which the test may change.
     bool copyRoot = false;
+    // Both set: HTTPS with this certificate and key (PEM files).
+    std::string certFile{};
+    std::string keyFile{};
+    // nginx's limit_rate for every response ("64k"); empty: no limit.
+    std::string rate{};
 };
 
 class NginxServer {
@@ -32,17 +37,20 @@ public:
     bool Running() const { return process_ != nullptr; }
     const std::string& Error() const { return error_; }
     int Port() const { return port_; }
-    // "http://127.0.0.1:<port>/<dir>/"
+    // "http://127.0.0.1:<port>/<dir>/" ("https://" with a certificate)
     std::string Address(const std::string& dir) const {
-        return "http://127.0.0.1:" + std::to_string(port_) + "/" + dir + "/";
+        return std::string(https_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) + "/" + dir + "/";
     }
     // The folder served (the copy with copyRoot).
     const std::string& Root() const { return root_; }
+    // nginx's access log: a line per request, written once it is answered.
+    std::string AccessLog() const { return (tmp_.path() / "nginx" / "access.log").string(); }
 
 private:
     TempDir tmp_{"nginx-test-"};
     std::string root_;
     int port_ = 0;
+    bool https_ = false;
     std::string error_;
     std::unique_ptr<Subprocess> process_;
 };

@@ -26,9 +26,16 @@ struct ErrorClass {
     bool ShowMessage = true;
 };
 
-// "Socket Error" anywhere (case-sensitive) -> 55 and the hint; else "404"
-// anywhere -> 29 and no message; else 99 and the text itself.
+// "Socket Error" anywhere (case-sensitive) -> 55 and the hint; else a TLS
+// failure of the HTTP client (a certificate that fails the check, a secure
+// connection that cannot be made or breaks) -> 55, a failed connection,
+// with a Czech text naming the problem; else "404" anywhere -> 29 and no
+// message; else 99 and the text itself.
 ErrorClass ClassifyError(const std::string& errorText);
+
+// The Czech message for a TLS failure text of the HTTP client (see
+// http/IdExceptions.h); empty when the text is not one.
+std::string TlsFailureMessage(const std::string& errorText);
 
 // The text of the exception being handled; call only inside a catch block.
 // Any std::exception gives its own text; running out of memory and

@@ -1,6 +1,7 @@
 // The documentation download: check that the server directory answers with
 // a version-information file, then fetch the documentation file into the
-// target directory in place of the files there.
+// target directory in place of the files there (both checked against their
+// signatures when the program carries the publisher's key).
 #include "transfer/gui/Form_Run.h"
 #include "transfer/gui/DownloadSteps.h"
 
@@ -15,10 +16,12 @@ namespace {
 bool g_dokumDownloadRunning = false;
 
 // The server directory must answer with a version file of at least five
-// bytes; its content is not looked at. A failure here is no error of its
-// own: the run ends as one with nothing to download.
+// bytes; its content is not looked at, but with the publisher's key its
+// signature must hold. A failure here is no error of its own: the run ends
+// as one with nothing to download (unless it was one the user must see).
 bool ServerDirectoryAnswers(DownloadOperation& op, const std::string& serverDir, const std::string& versionFile) {
-    const auto bytes = op.FetchIntoMemory(serverDir + versionFile, DownloadOperation::FailureReport::Silently);
+    const auto bytes = op.FetchSignedIntoMemory(serverDir, versionFile, DownloadOperation::FailureReport::Silently,
+                                                SignedFileRole::DokumVersionFile);
     return bytes && bytes->size() >= kVersionBytes;
 }
 
@@ -50,7 +53,7 @@ bool TForm_Run::CheckAndDownloadDokumFiles(QObject* Sender) {
             host.SetExitCode(kExitNone);
             CloseWhenDone = false;
             saved = op.DownloadIntoTarget(request);
-        } else {
+        } else if (!op.EndedForTheUserToSee()) {
             // Whatever went wrong, the run ends by itself with 29.
             host.SetExitCode(kExitNothingToDownload);
             op.EndConnectionNormally();

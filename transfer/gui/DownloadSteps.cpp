@@ -2,6 +2,8 @@
 
 #include "transfer/gui/Form_Run.h"
 #include "http/FileStream.h"
+#include "http/HttpResponse.h"
+#include "http/MemoryStream.h"
 #include "transfer/core/ErrorClass.h"
 #include "transfer/core/SaveDownload.h"
 
@@ -69,8 +71,123 @@ void ReportFailure(TForm_Run& form, TTransferHost& host, const std::string& erro
         form.ShowMessageLine(FromUtf8OrCp1250(c.Message), kBlack);
 }
 
+namespace {
+
+// Silences the client's events and bounds the body for one quiet request;
+// puts everything back however the request ends.
+class QuietRequest {
+public:
+    explicit QuietRequest(TIdHTTP& http)
+        : http_(http), connected_(std::move(http.OnConnected)), disconnected_(std::move(http.OnDisconnected)),
+          workBegin_(std::move(http.OnWorkBegin)), work_(std::move(http.OnWork)), workEnd_(std::move(http.OnWorkEnd)),
+          maxBody_(http.MaxBodySize) {
+        http.OnConnected = nullptr;
+        http.OnDisconnected = nullptr;
+        http.OnWorkBegin = nullptr;
+        http.OnWork = nullptr;
+        http.OnWorkEnd = nullptr;
+        http.MaxBodySize = signature::kMaxSignatureFileSize;
+    }
+    ~QuietRequest() {
+        http_.OnConnected = std::move(connected_);
+        http_.OnDisconnected = std::move(disconnected_);
+        http_.OnWorkBegin = std::move(workBegin_);
+        http_.OnWork = std::move(work_);
+        http_.OnWorkEnd = std::move(workEnd_);
+        http_.MaxBodySize = maxBody_;
+    }
+    QuietRequest(const QuietRequest&) = delete;
+    QuietRequest& operator=(const QuietRequest&) = delete;
+
+private:
+    TIdHTTP& http_;
+    decltype(TIdHTTP::OnConnected) connected_;
+    decltype(TIdHTTP::OnDisconnected) disconnected_;
+    decltype(TIdHTTP::OnWorkBegin) workBegin_;
+    decltype(TIdHTTP::OnWork) work_;
+    decltype(TIdHTTP::OnWorkEnd) workEnd_;
+    uint64_t maxBody_;
+};
+
+QString SignatureMessage(signature::Problem problem, const std::string& fileName, SignedFileRole role) {
+    return FromUtf8OrCp1250(SignatureFailureMessage(problem, fileName, role));
+}
+
+} // namespace
+
+SignedFile::SignedFile(TIdHTTP& http, std::string publicKey, std::string serverDir, std::string fileName)
+    : http_(http), key_(std::move(publicKey)), serverDir_(std::move(serverDir)), fileName_(std::move(fileName)) {}
+
+SignedFile::~SignedFile() = default;
+
+signature::Problem SignedFile::Prepare() {
+    if (!Required())
+        return signature::Problem::None;
+    TMemoryStream text;
+    {
+        QuietRequest quiet(http_);
+        try {
+            http_.Get(serverDir_ + fileName_ + ".minisig", text);
+        } catch (const EIdProtocolReplyError&) {
+            http_.Disconnect(); // an error status leaves the connection open
+            return signature::Problem::Missing;
+        } catch (const EIdBodyTooLarge&) {
+            http_.Disconnect();
+            return signature::Problem::Oversized;
+        }
+    }
+    const std::string_view bytes(reinterpret_cast<const char*>(text.Data.data()), text.Data.size());
+    check_ = std::make_unique<signature::SignatureCheck>(key_, bytes, fileName_);
+    return check_->Status();
+}
+
+void SignedFile::Observe(const uint8_t* bytes, std::size_t n) {
+    if (check_ && !check_->NeedsWholeFile())
+        check_->Update(bytes, n);
+}
+
+signature::Problem SignedFile::CheckBytes(const uint8_t* data, std::size_t size) {
+    if (!Required())
+        return signature::Problem::None;
+    if (!check_)
+        return signature::Problem::Missing; // never prepared: nothing vouches for the file
+    return check_->FinishWhole(data, size);
+}
+
+signature::Problem SignedFile::CheckReceived(TStream& received) {
+    if (!Required())
+        return signature::Problem::None;
+    if (!check_)
+        return signature::Problem::Missing;
+    if (!check_->NeedsWholeFile())
+        return check_->Finish();
+    // The legacy kind signs the file itself, and libsodium checks that in
+    // one piece: the file comes back into memory, as far as the program
+    // holds a body there.
+    if (received.Size() > TMemoryStream::kMaxSize)
+        return signature::Problem::LegacyTooLarge;
+    std::vector<uint8_t> whole;
+    try {
+        whole.resize(static_cast<std::size_t>(received.Size()));
+    } catch (const std::bad_alloc&) {
+        return signature::Problem::LegacyTooLarge;
+    }
+    received.Position = 0;
+    std::size_t got = 0;
+    while (got < whole.size()) {
+        const std::size_t n = received.Read(whole.data() + got, whole.size() - got);
+        if (n == 0)
+            break;
+        got += n;
+    }
+    received.Position = 0;
+    if (got != whole.size())
+        return signature::Problem::Mismatch; // the file is not what arrived
+    return check_->FinishWhole(whole.data(), whole.size());
+}
+
 DownloadOperation::DownloadOperation(TForm_Run& form, TTransferHost& host, QObject* sender)
-    : form_(form), host_(host), sender_(sender), disconnectAtEnd_(form.IdHTTP1) {}
+    : form_(form), host_(host), sender_(sender), disconnectAtEnd_(form.IdHTTP1), publicKey_(host.UpdatePublicKey()) {}
 
 void DownloadOperation::Begin() {
     host_.SetExitCode(kExitNone);
@@ -93,6 +210,37 @@ void DownloadOperation::ShowProgressLine() {
 
 std::optional<std::vector<uint8_t>> DownloadOperation::FetchIntoMemory(const std::string& address,
                                                                       FailureReport report) {
+    return Fetch(address, report, nullptr);
+}
+
+std::optional<std::vector<uint8_t>> DownloadOperation::FetchSignedIntoMemory(const std::string& serverDir,
+                                                                            const std::string& fileName,
+                                                                            FailureReport report,
+                                                                            SignedFileRole role) {
+    signature::Problem refused = signature::Problem::None;
+    auto bytes = Fetch(serverDir + fileName, report, [&](const std::vector<uint8_t>& fetched) {
+        // Still part of the fetch: a failed signature request is a failed
+        // fetch, and Storno meanwhile finds the run where the fetch left it.
+        SignedFile file(form_.IdHTTP1, publicKey_, serverDir, fileName);
+        refused = file.Prepare();
+        if (refused == signature::Problem::None)
+            refused = file.CheckBytes(fetched.data(), fetched.size());
+        return refused == signature::Problem::None;
+    });
+    if (refused != signature::Problem::None) {
+        form_.FinishedOk = false;
+        form_.IdHTTP1.Disconnect();
+        form_.DisconnectedInfo(sender_);
+        host_.SetExitCode(kExitOtherFailure);
+        form_.ShowMessageLine(SignatureMessage(refused, fileName, role), kRed);
+        form_.CloseWhenDone = false;
+        endedForTheUserToSee_ = true;
+    }
+    return bytes;
+}
+
+std::optional<std::vector<uint8_t>> DownloadOperation::Fetch(
+    const std::string& address, FailureReport report, const std::function<bool(const std::vector<uint8_t>&)>& accept) {
     HideProgressLine();
     form_.IdHTTP1.Request.ContentType = "application";
     std::optional<std::vector<uint8_t>> bytes;
@@ -100,9 +248,12 @@ std::optional<std::vector<uint8_t>> DownloadOperation::FetchIntoMemory(const std
         TMemoryStream stream;
         try {
             form_.IdHTTP1.Get(address, stream);
+            const bool accepted = !accept || accept(stream.Data);
             form_.ConnectedInfo(sender_);
-            host_.SetExitCode(kExitNothingToDownload);
-            bytes = std::move(stream.Data);
+            if (accepted) {
+                host_.SetExitCode(kExitNothingToDownload);
+                bytes = std::move(stream.Data);
+            }
         } catch (...) {
             ReportFetchFailure(DescribeCurrentException(), report);
         }
@@ -114,8 +265,16 @@ std::optional<std::vector<uint8_t>> DownloadOperation::FetchIntoMemory(const std
 void DownloadOperation::ReportFetchFailure(const std::string& why, FailureReport report) {
     form_.FinishedOk = false;
     form_.DisconnectedInfo(sender_);
-    if (report == FailureReport::ByErrorText)
+    if (report == FailureReport::ByErrorText) {
         ReportFailure(form_, host_, why);
+    } else if (const std::string secure = TlsFailureMessage(why); !secure.empty()) {
+        // A certificate that fails is a failed connection, but one the user
+        // must see named, also where other failures pass silently.
+        host_.SetExitCode(kExitNoConnection);
+        form_.ShowMessageLine(FromUtf8OrCp1250(secure), kBlack);
+        form_.CloseWhenDone = false;
+        endedForTheUserToSee_ = true;
+    }
 }
 
 void DownloadOperation::ShowConnectionAgain() {
@@ -140,15 +299,37 @@ bool DownloadOperation::DownloadIntoTarget(const DownloadRequest& request) {
     const std::string address = request.ServerDirAddress + request.FileName;
     const ReceivedFileChecks checks =
         form_.MakeReceivedFileChecks ? form_.MakeReceivedFileChecks(address) : ReceivedFileChecks{};
-    // The body goes to the target directory's disk as it arrives, in a file
-    // that has no name there until the save; dropping the stream on any
-    // other path leaves nothing behind.
-    TFileStream received(ReceivingDirectory(request.TargetDir, request.FileName));
-    received.OnWrite = checks.Observe;
+    SignedFile signedFile(form_.IdHTTP1, publicKey_, request.ServerDirAddress, request.FileName);
     try {
         form_.ShowStatusLine(StatusDownloading(request.FileName), kBlue);
         if (request.ClearGaugeFirst)
             form_.HTTPWorkBegin(sender_, wmRead, 0);
+        // A file its signature already rules out is not fetched at all.
+        const signature::Problem refused = signedFile.Prepare();
+        if (refused != signature::Problem::None) {
+            form_.FinishedOk = true;
+            form_.DisconnectedInfo(sender_);
+            ReportSaveFailure(request, kExitNotSaved, SignatureMessage(refused, request.FileName,
+                                                                       SignedFileRole::DownloadedFile));
+            return false;
+        }
+    } catch (...) {
+        ReportFetchFailure(DescribeCurrentException(), FailureReport::ByErrorText);
+        return false;
+    }
+    // The body goes to the target directory's disk as it arrives, in a file
+    // that has no name there until the save; dropping the stream on any
+    // other path leaves nothing behind.
+    TFileStream received(ReceivingDirectory(request.TargetDir, request.FileName));
+    if (signedFile.Required())
+        received.OnWrite = [&signedFile, &checks](const uint8_t* bytes, std::size_t n) {
+            signedFile.Observe(bytes, n);
+            if (checks.Observe)
+                checks.Observe(bytes, n);
+        };
+    else
+        received.OnWrite = checks.Observe;
+    try {
         form_.IdHTTP1.Get(address, received);
         received.Position = 0;
     } catch (const EStreamError&) {
@@ -164,22 +345,34 @@ bool DownloadOperation::DownloadIntoTarget(const DownloadRequest& request) {
         ReportFetchFailure(DescribeCurrentException(), FailureReport::ByErrorText);
         return false;
     }
-    return SaveReceivedFile(request, received, checks);
+    return SaveReceivedFile(request, received, checks, signedFile);
 }
 
 bool DownloadOperation::SaveReceivedFile(const DownloadRequest& request, TFileStream& received,
-                                         const ReceivedFileChecks& checks) {
+                                         const ReceivedFileChecks& checks, SignedFile& signedFile) {
     try {
         form_.FinishedOk = true;
         form_.DisconnectedInfo(sender_);
-        // The check comes before anything in the target directory changes.
+        // The checks come before anything in the target directory changes,
+        // the signature first.
+        const signature::Problem problem = signedFile.CheckReceived(received);
+        if (problem != signature::Problem::None) {
+            received.File().Discard();
+            ReportSaveFailure(request, kExitNotSaved,
+                              SignatureMessage(problem, request.FileName, SignedFileRole::DownloadedFile));
+            return false;
+        }
         const ReceivedFileVerdict verdict = checks.Accept ? checks.Accept(received) : ReceivedFileVerdict::Accept();
         if (!verdict.Accepted) {
             received.File().Discard();
             ReportSaveFailure(request, verdict.ExitCode, FromUtf8OrCp1250(verdict.Message));
             return false;
         }
+        if (signedFile.Required())
+            form_.ShowStatusLine(QString::fromUtf8(kSignatureVerifiedStatus), kGreen);
         const SaveResult r = CommitReplacingDirectory(received.File(), request.TargetDir, request.FileName);
+        if (signedFile.Required())
+            form_.DisconnectedInfo(sender_); // the run ends as it would without a signature
         if (r.Ok) {
             host_.SetExitCode(kExitSaved);
             return true;

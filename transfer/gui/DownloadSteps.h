@@ -2,11 +2,15 @@
 // check, documentation download) have in common: start, fetch a small file
 // into memory, report a failed fetch, download a file into the target
 // directory and save it there, finish. Each operation is its own sequence
-// of these steps plus the decisions that are only its own.
+// of these steps plus the decisions that are only its own. With the
+// publisher's public key built in, the steps also fetch and check each
+// file's signature (SignedFile).
 #pragma once
 
 #include "http/IdHTTP.h"
+#include "signature/SignatureCheck.h"
 #include "transfer/core/SaveDownload.h"
+#include "transfer/core/SignatureMessages.h"
 #include "transfer/gui/TransferHost.h"
 #include "transfer/gui/TransferWidgets.h"
 
@@ -14,6 +18,8 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,6 +70,46 @@ private:
 // A failed request: exit code and message line by the error's text.
 void ReportFailure(TForm_Run& form, TTransferHost& host, const std::string& errorText);
 
+// The signature of one file fetched from the version directory, when the
+// program carries the publisher's public key (without one, every step
+// here accepts and sends nothing). The signature's own request is made
+// quietly: the client's events are not shown, so a good signature leaves
+// the window as it would be without one.
+class SignedFile {
+public:
+    SignedFile(TIdHTTP& http, std::string publicKey, std::string serverDir, std::string fileName);
+    ~SignedFile();
+    SignedFile(const SignedFile&) = delete;
+    SignedFile& operator=(const SignedFile&) = delete;
+
+    bool Required() const { return !key_.empty(); }
+    const std::string& FileName() const { return fileName_; }
+
+    // Fetches <file name>.minisig from the server directory and checks all
+    // that needs no bytes of the file, so a download can be refused before
+    // it starts. A signature that is missing (an error status) or too
+    // large is a problem like any other; a request that fails otherwise
+    // (socket, TLS) throws, for the operation's usual failure handling.
+    signature::Problem Prepare();
+    // Sees the file's bytes in order as they arrive: the prehashed kind is
+    // hashed here, so that the verdict after the last byte costs next to
+    // nothing.
+    void Observe(const uint8_t* bytes, std::size_t n);
+    // The verdict on a file in memory (Observe not used).
+    signature::Problem CheckBytes(const uint8_t* data, std::size_t size);
+    // The verdict on a received file whose every byte went through
+    // Observe; the legacy kind reads it back from position 0 (and leaves
+    // the position there).
+    signature::Problem CheckReceived(TStream& received);
+
+private:
+    TIdHTTP& http_;
+    std::string key_;
+    std::string serverDir_;
+    std::string fileName_;
+    std::unique_ptr<signature::SignatureCheck> check_;
+};
+
 // A file to download into the target directory in place of its files.
 struct DownloadRequest {
     std::string ServerDirAddress; // the address is ServerDirAddress + FileName
@@ -97,6 +143,19 @@ public:
     // Either way the connected status comes back when a connection was
     // made, with an empty message line.
     std::optional<std::vector<uint8_t>> FetchIntoMemory(const std::string& address, FailureReport report);
+    // The same for a file the run goes on to use (the version file): with
+    // the publisher's key, its signature is fetched quietly right after it
+    // and must hold before the run counts the file as fetched. A refused
+    // file ends the run here, the connection shown cancelled, exit code
+    // 99, the red message naming the problem (by role), the window left
+    // open; no bytes.
+    std::optional<std::vector<uint8_t>> FetchSignedIntoMemory(const std::string& serverDir, const std::string& fileName,
+                                                             FailureReport report, transfer::SignedFileRole role);
+
+    // The run already ended with something the user must see, though the
+    // fetch was reported silently: a refused signature, or a secure
+    // connection that failed (a certificate problem is named even then).
+    bool EndedForTheUserToSee() const { return endedForTheUserToSee_; }
 
     // The connection ends as planned: "SPOJENÍ UKONČENO" once it is closed.
     void EndConnectionNormally();
@@ -107,7 +166,10 @@ public:
     // received-file check, and the save that replaces the directory's files
     // (21). A failed fetch is reported by its error text and leaves the
     // directory untouched; so does a refused or unsaveable file, reported
-    // as a failed save. Returns whether the file was saved.
+    // as a failed save. With the publisher's key the file's signature is
+    // fetched first (a file it rules out is not downloaded) and checked
+    // before anything else; a good one shows "PODPIS SOUBORU OVĚŘEN"
+    // while the file is saved. Returns whether the file was saved.
     bool DownloadIntoTarget(const DownloadRequest& request);
 
     // For a catch block around the steps: something none of them expects
@@ -119,18 +181,24 @@ public:
     bool Finish(bool succeeded, bool mayClose);
 
 private:
+    // Fetches address into memory; accept, when given, decides right after
+    // the request whether the run counts the bytes as fetched.
+    std::optional<std::vector<uint8_t>> Fetch(const std::string& address, FailureReport report,
+                                              const std::function<bool(const std::vector<uint8_t>&)>& accept);
     void HideProgressLine();
     void ShowProgressLine();
     void ReportFetchFailure(const std::string& why, FailureReport report);
     void ShowConnectionAgain();
     bool SaveReceivedFile(const DownloadRequest& request, TFileStream& received,
-                          const ReceivedFileChecks& checks);
+                          const ReceivedFileChecks& checks, SignedFile& signedFile);
     void ReportSaveFailure(const DownloadRequest& request, int exitCode, const QString& message);
 
     TForm_Run& form_;
     TTransferHost& host_;
     QObject* sender_;
     DisconnectGuard disconnectAtEnd_;
+    std::string publicKey_; // the publisher's key; empty: files are taken unsigned
+    bool endedForTheUserToSee_ = false;
 };
 
 } // namespace transfer::gui

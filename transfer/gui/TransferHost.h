@@ -31,6 +31,9 @@ public:
     // Stored texts, asked afresh on every call.
     virtual std::string VersionFileName() const = 0;
     virtual std::string ChangesAddress(bool pdf) const = 0;
+    // The publisher's public key for signed updates (a minisign key line);
+    // empty when the program takes files unsigned.
+    virtual std::string UpdatePublicKey() const = 0;
 
     // The run's exit code, which the operations keep up to date.
     virtual int ExitCode() const = 0;

@@ -1,6 +1,7 @@
 // The version check: fetch the version-information file, compare the
 // server's version with the installed one, offer the change notes and the
-// download in the next-step dialog, and save the new version.
+// download in the next-step dialog, and save the new version. With the
+// publisher's key built in, both files count only with a good signature.
 #include "transfer/gui/Form_Run.h"
 #include "transfer/gui/FormDownloadSet.h"
 #include "transfer/gui/DownloadSteps.h"
@@ -24,11 +25,14 @@ namespace {
 bool g_versionCheckRunning = false;
 
 // The server's version text from the first five bytes of the
-// version-information file; none when the fetch failed or the file is
-// shorter.
-std::optional<std::string> FetchServerVersion(DownloadOperation& op, const VersionParamSet& set) {
-    const auto bytes = op.FetchIntoMemory(set.ServerDirAddress + set.VersionFileName,
-                                          DownloadOperation::FailureReport::ByErrorText);
+// version-information file; none when the fetch failed, the file is
+// shorter or its signature failed. The connection test only asks whether
+// the server answers, so it uses nothing and checks nothing.
+std::optional<std::string> FetchServerVersion(DownloadOperation& op, const VersionParamSet& set, bool test) {
+    const auto report = DownloadOperation::FailureReport::ByErrorText;
+    const auto bytes = test ? op.FetchIntoMemory(set.ServerDirAddress + set.VersionFileName, report)
+                            : op.FetchSignedIntoMemory(set.ServerDirAddress, set.VersionFileName, report,
+                                                       SignedFileRole::VersionFile);
     if (!bytes)
         return std::nullopt;
     return VersionTextFromFile(bytes->data(), bytes->size());
@@ -132,7 +136,7 @@ bool TForm_Run::CheckAndDownloadVersionFiles(QObject* Sender, bool Test) {
     CloseWhenDone = false;
     bool saved = false;
     try {
-        const std::optional<std::string> serverVersion = FetchServerVersion(op, set);
+        const std::optional<std::string> serverVersion = FetchServerVersion(op, set, Test);
         // The connection test ends here: it only asks whether the server answers.
         if (!Test && serverVersion &&
             DecideOnTheNewVersion(*this, op, host, Sender, *serverVersion, set.CurrentVersion))

@@ -1,0 +1,59 @@
+// TLS over the HTTP client's own socket, behind a narrow interface: the
+// client drives it step by step and does all waiting itself, in its idle
+// slices, exactly as it does for plain TCP. A build without TLS (no
+// OpenSSL for the platform) links a stand-in whose Available() is false.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace net {
+class TcpSocket;
+}
+
+class EIdTlsError;
+
+enum class TTlsStatus {
+    Done,      // the step is complete (bytes moved, handshake finished)
+    WantRead,  // wait until the socket is readable, then repeat the step
+    WantWrite, // wait until the socket is writable, then repeat the step
+    Closed,    // the server ended the TLS session properly (close notify)
+    Failed,    // see SocketError() and Failure()
+};
+
+class TTlsSession {
+public:
+    // Whether this build can speak TLS at all.
+    static bool Available();
+
+    // A client session over a connected socket (not owned). host is the
+    // name or address the server's certificate must be issued for; the
+    // chain is checked against the system's trust store, which follows
+    // OpenSSL's conventions (SSL_CERT_FILE, SSL_CERT_DIR) and is read once
+    // per process, by the first session. Throws EIdTlsError when no
+    // session can be set up.
+    TTlsSession(net::TcpSocket& socket, const std::string& host);
+    ~TTlsSession();
+    TTlsSession(const TTlsSession&) = delete;
+    TTlsSession& operator=(const TTlsSession&) = delete;
+
+    TTlsStatus Handshake();
+    // Decrypted bytes that are there now, up to capacity.
+    TTlsStatus Read(uint8_t* buffer, std::size_t capacity, std::size_t& received);
+    TTlsStatus Write(const uint8_t* data, std::size_t length, std::size_t& sent);
+    // Sends the close notification if the socket takes it now; errors are
+    // ignored, the socket is closed next anyway.
+    void Shutdown();
+
+    // After Failed: the socket operation's error (Windows Sockets
+    // numbering), or 0 when TLS itself failed.
+    int SocketError() const;
+    // After Failed with SocketError() 0: what went wrong, ready to throw.
+    EIdTlsError Failure() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};

@@ -1,0 +1,253 @@
+// TLS with OpenSSL. The session reads and writes through a BIO of our own
+// that calls the client's socket layer, so every socket failure keeps its
+// Windows Sockets code and message, and nothing here ever blocks.
+#include "http/TlsSession.h"
+
+#include "http/IdExceptions.h"
+#include "platform/net/TcpSocket.h"
+
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include <mutex>
+
+namespace {
+
+// Older protocol versions have known weaknesses; servers that offer
+// nothing newer are refused.
+constexpr int kMinimumVersion = TLS1_2_VERSION;
+// Reading ahead in big pieces saves system calls on large downloads.
+constexpr std::size_t kReadBufferSize = 64 * 1024;
+
+struct SocketLink {
+    net::TcpSocket* socket = nullptr;
+    int error = 0; // the last socket failure, Windows Sockets numbering
+};
+
+SocketLink* LinkOf(BIO* bio) { return static_cast<SocketLink*>(BIO_get_data(bio)); }
+
+int LinkRead(BIO* bio, char* out, std::size_t size, std::size_t* readBytes) {
+    BIO_clear_retry_flags(bio);
+    SocketLink* link = LinkOf(bio);
+    std::size_t got = 0;
+    bool wouldBlock = false;
+    const int rc = link->socket->Receive(reinterpret_cast<uint8_t*>(out), size, got, wouldBlock);
+    if (rc != 0) {
+        link->error = rc;
+        return 0;
+    }
+    if (wouldBlock) {
+        BIO_set_retry_read(bio);
+        return 0;
+    }
+    if (got == 0)
+        return 0; // the peer closed; OpenSSL tells a clean end from a cut one
+    *readBytes = got;
+    return 1;
+}
+
+int LinkWrite(BIO* bio, const char* data, std::size_t size, std::size_t* written) {
+    BIO_clear_retry_flags(bio);
+    SocketLink* link = LinkOf(bio);
+    std::size_t sent = 0;
+    const int rc = link->socket->Send(reinterpret_cast<const uint8_t*>(data), size, sent);
+    if (rc != 0) {
+        link->error = rc;
+        return 0;
+    }
+    if (sent == 0) {
+        BIO_set_retry_write(bio);
+        return 0;
+    }
+    *written = sent;
+    return 1;
+}
+
+long LinkControl(BIO*, int command, long, void*) {
+    // Bytes go straight to the socket: there is nothing to flush.
+    return command == BIO_CTRL_FLUSH ? 1 : 0;
+}
+
+BIO_METHOD* LinkMethods() {
+    static BIO_METHOD* methods = [] {
+        BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "halvorne socket");
+        BIO_meth_set_read_ex(m, LinkRead);
+        BIO_meth_set_write_ex(m, LinkWrite);
+        BIO_meth_set_ctrl(m, LinkControl);
+        return m;
+    }();
+    return methods;
+}
+
+std::string ReasonOf(unsigned long error) {
+    const char* reason = ERR_reason_error_string(error);
+    return reason ? reason : "unknown error " + std::to_string(ERR_GET_REASON(error));
+}
+
+EIdTlsError SetupFailure(const char* what) {
+    const unsigned long error = ERR_get_error();
+    ERR_clear_error();
+    return EIdTlsError(0, std::string(kTlsErrorPrefix) + what + (error ? ": " + ReasonOf(error) : std::string()));
+}
+
+// One context for the whole process: making one and reading the trust
+// store into it costs more than a handshake, and a run makes several
+// connections. The store is therefore read once, by the first secure
+// connection (SSL_CERT_FILE and SSL_CERT_DIR as they are then).
+SSL_CTX* SharedContext() {
+    static std::mutex mutex;
+    static SSL_CTX* shared = nullptr;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (shared)
+        return shared;
+    SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+    if (!context)
+        throw SetupFailure("no TLS context");
+    SSL_CTX_set_min_proto_version(context, kMinimumVersion);
+    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+    if (SSL_CTX_set_default_verify_paths(context) != 1) {
+        SSL_CTX_free(context);
+        throw SetupFailure("the trust store could not be read");
+    }
+    SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    SSL_CTX_set_read_ahead(context, 1);
+    SSL_CTX_set_default_read_buffer_len(context, kReadBufferSize);
+    shared = context;
+    return shared;
+}
+
+} // namespace
+
+struct TTlsSession::Impl {
+    SocketLink link;
+    SSL* ssl = nullptr;
+    bool handshakeDone = false;
+    int certificateError = 0;
+    std::string failure;
+
+    ~Impl() {
+        if (ssl)
+            SSL_free(ssl);
+    }
+
+    // Maps the result of one SSL call to a status, keeping what failed.
+    TTlsStatus StatusOf(int result) {
+        const int code = SSL_get_error(ssl, result);
+        switch (code) {
+        case SSL_ERROR_WANT_READ: return TTlsStatus::WantRead;
+        case SSL_ERROR_WANT_WRITE: return TTlsStatus::WantWrite;
+        case SSL_ERROR_ZERO_RETURN: return TTlsStatus::Closed;
+        default: break;
+        }
+        if (link.error != 0)
+            return TTlsStatus::Failed;
+        const unsigned long error = ERR_peek_last_error();
+        if (!handshakeDone) {
+            const long verify = SSL_get_verify_result(ssl);
+            if (verify != X509_V_OK) {
+                certificateError = static_cast<int>(verify);
+                failure = X509_verify_cert_error_string(verify);
+                return TTlsStatus::Failed;
+            }
+        }
+        const bool cutOff = error == 0 ? code == SSL_ERROR_SYSCALL
+                                       : ERR_GET_REASON(error) == SSL_R_UNEXPECTED_EOF_WHILE_READING;
+        if (cutOff)
+            // Without the close notification a shortened body would look
+            // complete: a cut is an error, never an end.
+            failure = handshakeDone ? "the connection was cut off without a TLS close notification"
+                                    : "the server closed the connection during the TLS handshake";
+        else if (error != 0)
+            failure = ReasonOf(error);
+        else
+            failure = "TLS failure " + std::to_string(code);
+        return TTlsStatus::Failed;
+    }
+};
+
+bool TTlsSession::Available() { return true; }
+
+TTlsSession::TTlsSession(net::TcpSocket& socket, const std::string& host) : impl_(std::make_unique<Impl>()) {
+    ERR_clear_error();
+    impl_->link.socket = &socket;
+    impl_->ssl = SSL_new(SharedContext());
+    if (!impl_->ssl)
+        throw SetupFailure("no TLS session");
+    // An address is checked against the certificate's IP entries and is
+    // never sent as a server name; a name is both.
+    ASN1_OCTET_STRING* ip = a2i_IPADDRESS(host.c_str());
+    if (ip) {
+        ASN1_OCTET_STRING_free(ip);
+        if (X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(impl_->ssl), host.c_str()) != 1)
+            throw SetupFailure("the server address cannot be checked");
+    } else {
+        SSL_set_hostflags(impl_->ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        if (SSL_set1_host(impl_->ssl, host.c_str()) != 1 ||
+            SSL_set_tlsext_host_name(impl_->ssl, host.c_str()) != 1)
+            throw SetupFailure("the server name cannot be checked");
+    }
+    BIO* bio = BIO_new(LinkMethods());
+    if (!bio)
+        throw SetupFailure("no link to the socket");
+    BIO_set_data(bio, &impl_->link);
+    BIO_set_init(bio, 1);
+    SSL_set_bio(impl_->ssl, bio, bio);
+    SSL_set_connect_state(impl_->ssl);
+}
+
+TTlsSession::~TTlsSession() = default;
+
+TTlsStatus TTlsSession::Handshake() {
+    ERR_clear_error();
+    const int rc = SSL_do_handshake(impl_->ssl);
+    if (rc == 1) {
+        impl_->handshakeDone = true;
+        return TTlsStatus::Done;
+    }
+    return impl_->StatusOf(rc);
+}
+
+TTlsStatus TTlsSession::Read(uint8_t* buffer, std::size_t capacity, std::size_t& received) {
+    received = 0;
+    // Takes every record that is already here, without waiting for more.
+    while (received < capacity) {
+        ERR_clear_error();
+        std::size_t got = 0;
+        if (SSL_read_ex(impl_->ssl, buffer + received, capacity - received, &got) != 1) {
+            if (received > 0)
+                return TTlsStatus::Done; // the rest is reported by the next call
+            return impl_->StatusOf(0);
+        }
+        received += got;
+    }
+    return TTlsStatus::Done;
+}
+
+TTlsStatus TTlsSession::Write(const uint8_t* data, std::size_t length, std::size_t& sent) {
+    sent = 0;
+    ERR_clear_error();
+    if (SSL_write_ex(impl_->ssl, data, length, &sent) == 1)
+        return TTlsStatus::Done;
+    return impl_->StatusOf(0);
+}
+
+void TTlsSession::Shutdown() {
+    ERR_clear_error();
+    if (impl_->handshakeDone)
+        SSL_shutdown(impl_->ssl);
+    ERR_clear_error();
+}
+
+int TTlsSession::SocketError() const { return impl_->link.error; }
+
+EIdTlsError TTlsSession::Failure() const {
+    if (impl_->certificateError != 0)
+        return EIdTlsError(impl_->certificateError, std::string(kTlsCertificateErrorPrefix) +
+                                                        std::to_string(impl_->certificateError) + "\r\n" +
+                                                        impl_->failure);
+    return EIdTlsError(0, std::string(kTlsErrorPrefix) +
+                              (impl_->failure.empty() ? std::string("the server ended the TLS session unexpectedly")
+                                                      : impl_->failure));
+}

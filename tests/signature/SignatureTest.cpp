@@ -1,0 +1,255 @@
+// The signature check against files signed by minisign, as a publisher
+// signs them: both kinds accepted untouched, every kind of damage refused.
+#include "tests/support/Minisign.h"
+#include "tests/support/TempDir.h"
+
+#include "signature/SignatureCheck.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+using namespace signature;
+namespace ms = tests::support::minisign;
+
+namespace {
+
+const uint8_t* Bytes(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
+
+// One key pair of the publisher, one of someone else, and a file of each
+// kind signed by both.
+class Signed : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        tmp_ = new tests::support::TempDir();
+        const std::string dir = tmp_->path().string();
+        publisher_ = ms::MakeKeyPair(dir, "publisher");
+        stranger_ = ms::MakeKeyPair(dir, "stranger");
+        std::mt19937 rng(2024);
+        content_.resize(300000);
+        for (auto& c : content_)
+            c = static_cast<char>(rng());
+        tests::support::WriteFile(dir + "/EVMAJ_SETUP.ZIP", content_);
+        prehashed_ = Read(ms::Sign(publisher_, dir + "/EVMAJ_SETUP.ZIP"));
+        legacy_ = Read(ms::Sign(publisher_, dir + "/EVMAJ_SETUP.ZIP", {true, "", dir + "/legacy.minisig"}));
+        byStranger_ = Read(ms::Sign(stranger_, dir + "/EVMAJ_SETUP.ZIP", {false, "", dir + "/stranger.minisig"}));
+        tests::support::WriteFile(dir + "/DOKUMENTACE.PDF", "%PDF-1.4 documentation");
+        ofDocumentation_ = Read(ms::Sign(publisher_, dir + "/DOKUMENTACE.PDF"));
+    }
+    static void TearDownTestSuite() {
+        delete tmp_;
+        tmp_ = nullptr;
+    }
+    static std::string Read(const std::string& path) { return tests::support::ReadFile(path); }
+    static std::string SecretKeyLine() {
+        const std::string key = Read(publisher_.SecretKeyFile);
+        const std::size_t start = key.find('\n') + 1;
+        return key.substr(start, key.find('\n', start) - start);
+    }
+
+    static Problem Check(const std::string& sig, const std::string& content,
+                         const std::string& name = "EVMAJ_SETUP.ZIP") {
+        return VerifyFile(publisher_.PublicKeyLine, sig, name, Bytes(content), content.size());
+    }
+
+    static tests::support::TempDir* tmp_;
+    static ms::KeyPair publisher_, stranger_;
+    static std::string content_, prehashed_, legacy_, byStranger_, ofDocumentation_;
+};
+
+tests::support::TempDir* Signed::tmp_ = nullptr;
+ms::KeyPair Signed::publisher_, Signed::stranger_;
+std::string Signed::content_, Signed::prehashed_, Signed::legacy_, Signed::byStranger_, Signed::ofDocumentation_;
+
+TEST_F(Signed, BothKindsAreAcceptedWholeAndInAnySplit) {
+    for (const std::string* sig : {&prehashed_, &legacy_}) {
+        EXPECT_EQ(Check(*sig, content_), Problem::None);
+        SignatureCheck check(publisher_.PublicKeyLine, *sig, "EVMAJ_SETUP.ZIP");
+        ASSERT_EQ(check.Status(), Problem::None);
+        EXPECT_EQ(check.NeedsWholeFile(), sig == &legacy_);
+    }
+    // The prehashed kind hashed piece by piece, as bytes arrive.
+    std::mt19937 rng(7);
+    for (int round = 0; round < 20; ++round) {
+        SignatureCheck check(publisher_.PublicKeyLine, prehashed_, "EVMAJ_SETUP.ZIP");
+        std::size_t at = 0;
+        while (at < content_.size()) {
+            std::size_t n = std::min<std::size_t>(content_.size() - at, rng() % 70000);
+            check.Update(Bytes(content_) + at, n);
+            at += n;
+        }
+        EXPECT_EQ(check.Finish(), Problem::None) << "round " << round;
+    }
+}
+
+TEST_F(Signed, AnyChangedByteOfTheFileIsAMismatch) {
+    std::mt19937 rng(99);
+    for (int i = 0; i < 60; ++i) {
+        std::string tampered = content_;
+        const std::size_t at = rng() % tampered.size();
+        tampered[at] = static_cast<char>(tampered[at] ^ (1 + rng() % 255));
+        EXPECT_EQ(Check(prehashed_, tampered), Problem::Mismatch) << "byte " << at;
+        EXPECT_EQ(Check(legacy_, tampered), Problem::Mismatch) << "byte " << at;
+    }
+    // A byte more or less, and nothing at all.
+    EXPECT_EQ(Check(prehashed_, content_ + "x"), Problem::Mismatch);
+    EXPECT_EQ(Check(legacy_, content_.substr(0, content_.size() - 1)), Problem::Mismatch);
+    EXPECT_EQ(Check(prehashed_, ""), Problem::Mismatch);
+    // Streamed: a missing piece is caught as well.
+    SignatureCheck check(publisher_.PublicKeyLine, prehashed_, "EVMAJ_SETUP.ZIP");
+    check.Update(Bytes(content_), 1000);
+    check.Update(Bytes(content_) + 2000, content_.size() - 2000);
+    EXPECT_EQ(check.Finish(), Problem::Mismatch);
+}
+
+TEST_F(Signed, AnotherKeyIsRefusedEvenWithOurKeyIdPutIn) {
+    EXPECT_EQ(Check(byStranger_, content_), Problem::UnknownKey);
+    // The key id is not signed: swapping ours in only fails further on.
+    auto forged = ParseSignatureFile(byStranger_);
+    ASSERT_TRUE(forged);
+    forged->Id = ParsePublicKey(publisher_.PublicKeyLine)->Id;
+    EXPECT_EQ(Check(FormatSignatureFile(*forged), content_), Problem::CommentTampered);
+    // Checked with the stranger's key the stranger's signature is fine:
+    // the refusal above is about the key, not the file.
+    EXPECT_EQ(VerifyFile(stranger_.PublicKeyLine, byStranger_, "EVMAJ_SETUP.ZIP", Bytes(content_), content_.size()),
+              Problem::None);
+}
+
+TEST_F(Signed, ASignatureOfAnotherFileDoesNotPass) {
+    // Signed under another name: the trusted comment gives it away, even
+    // when the bytes are the other file's own.
+    EXPECT_EQ(Check(ofDocumentation_, "%PDF-1.4 documentation"), Problem::OtherFile);
+    EXPECT_EQ(Check(ofDocumentation_, "%PDF-1.4 documentation", "DOKUMENTACE.PDF"), Problem::None);
+    EXPECT_EQ(Check(prehashed_, content_, "DOKUMENTACE.PDF"), Problem::OtherFile);
+    EXPECT_EQ(Check(prehashed_, content_, "evmaj_setup.zip"), Problem::OtherFile);
+    // A trusted comment without a file name, or with two, names no file.
+    const std::string dir = tmp_->path().string();
+    const std::string file = dir + "/EVMAJ_SETUP.ZIP";
+    EXPECT_EQ(Check(Read(ms::Sign(publisher_, file, {false, "release 5.30", dir + "/a.minisig"})), content_),
+              Problem::OtherFile);
+    EXPECT_EQ(Check(Read(ms::Sign(publisher_, file, {false, "file:EVMAJ_SETUP.ZIP\tfile:X", dir + "/b.minisig"})),
+                    content_),
+              Problem::OtherFile);
+    EXPECT_EQ(Check(Read(ms::Sign(publisher_, file, {true, "5.30\tfile:EVMAJ_SETUP.ZIP", dir + "/c.minisig"})),
+                    content_),
+              Problem::None);
+}
+
+TEST_F(Signed, ATrustedCommentChangedAfterSigningIsRefused) {
+    auto sig = ParseSignatureFile(prehashed_);
+    ASSERT_TRUE(sig);
+    sig->TrustedComment += "\tmore";
+    EXPECT_EQ(Check(FormatSignatureFile(*sig), content_), Problem::CommentTampered);
+    // The untrusted comment is not signed, so changing it changes nothing.
+    sig = ParseSignatureFile(prehashed_);
+    sig->UntrustedComment = "anything at all";
+    EXPECT_EQ(Check(FormatSignatureFile(*sig), content_), Problem::None);
+    // Swapping the kind tag makes the file signature wrong.
+    sig = ParseSignatureFile(prehashed_);
+    sig->Kind = SignatureKind::Legacy;
+    EXPECT_EQ(Check(FormatSignatureFile(*sig), content_), Problem::Mismatch);
+}
+
+TEST_F(Signed, TruncatedGarbageAndOversizedSignatureFilesAreRefused) {
+    for (const std::string* sig : {&prehashed_, &legacy_}) {
+        // Cut anywhere: only the final line end may go.
+        for (std::size_t n = 0; n < sig->size(); ++n) {
+            const Problem p = Check(sig->substr(0, n), content_);
+            if (n == sig->size() - 1) {
+                EXPECT_EQ(p, Problem::None);
+            } else {
+                EXPECT_EQ(p, Problem::Malformed) << "cut to " << n << " bytes";
+            }
+        }
+    }
+    std::mt19937 rng(5);
+    for (int i = 0; i < 200; ++i) {
+        std::string garbage(rng() % 400, '\0');
+        for (auto& c : garbage)
+            c = static_cast<char>(rng());
+        EXPECT_EQ(Check(garbage, content_), Problem::Malformed);
+    }
+    // An HTML error page served in place of the signature.
+    EXPECT_EQ(Check("<html><body>404 Not Found</body></html>\n", content_), Problem::Malformed);
+    // Far larger than any signature: refused before it is even looked at.
+    EXPECT_EQ(Check(prehashed_ + std::string(kMaxSignatureFileSize, '\n'), content_), Problem::Oversized);
+    EXPECT_EQ(Check(std::string(50 * 1024 * 1024, 'A'), content_), Problem::Oversized);
+    // A fifth line, an empty line or a blank in the base64 make no signature.
+    EXPECT_EQ(Check(prehashed_ + "\n", content_), Problem::Malformed);
+    EXPECT_EQ(Check(prehashed_ + "extra\n", content_), Problem::Malformed);
+    std::string blank = prehashed_;
+    blank.insert(prehashed_.find('\n') + 5, " ");
+    EXPECT_EQ(Check(blank, content_), Problem::Malformed);
+}
+
+TEST_F(Signed, WindowsLineEndsAreAccepted) {
+    std::string crlf;
+    for (char c : prehashed_) {
+        if (c == '\n')
+            crlf += '\r';
+        crlf += c;
+    }
+    EXPECT_EQ(Check(crlf, content_), Problem::None);
+    EXPECT_EQ(FormatSignatureFile(*ParseSignatureFile(crlf)), prehashed_);
+}
+
+TEST_F(Signed, MinisignFilesReadBackExactly) {
+    for (const std::string* sig : {&prehashed_, &legacy_, &byStranger_, &ofDocumentation_}) {
+        const auto parsed = ParseSignatureFile(*sig);
+        ASSERT_TRUE(parsed);
+        EXPECT_EQ(FormatSignatureFile(*parsed), *sig);
+    }
+    EXPECT_EQ(ParseSignatureFile(prehashed_)->Kind, SignatureKind::Prehashed);
+    EXPECT_EQ(ParseSignatureFile(legacy_)->Kind, SignatureKind::Legacy);
+    EXPECT_EQ(*TrustedFileName(ParseSignatureFile(prehashed_)->TrustedComment), "EVMAJ_SETUP.ZIP");
+}
+
+TEST_F(Signed, OnlyAWellFormedKeyLineIsAKey) {
+    const std::string good = publisher_.PublicKeyLine;
+    EXPECT_TRUE(ParsePublicKey(good));
+    EXPECT_TRUE(ParsePublicKey("  " + good + "\r\n"));
+    // Every one of these makes the program refuse every file.
+    const std::vector<std::string> bad = {
+        "", good.substr(0, good.size() - 1), good + "A", good.substr(0, 10) + " " + good.substr(10),
+        "RU" + good.substr(2), // the tag of a signature, not of a key
+        SecretKeyLine(),       // the secret key's line, pasted by mistake
+    };
+    for (const auto& line : bad) {
+        EXPECT_FALSE(ParsePublicKey(line)) << line;
+        EXPECT_EQ(VerifyFile(line, prehashed_, "EVMAJ_SETUP.ZIP", Bytes(content_), content_.size()), Problem::BadKey)
+            << line;
+    }
+}
+
+TEST_F(Signed, Base64WithUnusedBitsSetIsNotASignature) {
+    // The global signature's last character carries four unused bits:
+    // setting one decodes to the same bytes, but minisign never writes it.
+    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string loose = prehashed_;
+    const std::size_t at = loose.rfind("==") - 1;
+    loose[at] = alphabet[alphabet.find(loose[at]) ^ 1];
+    EXPECT_EQ(Check(loose, content_), Problem::Malformed);
+    // Bytes outside the alphabet, which libsodium's decoder lets through
+    // as letters (found by fuzzing): none may stand in a signature line.
+    const std::size_t line2 = prehashed_.find('\n') + 1;
+    for (int b = 0; b < 256; ++b) {
+        if (alphabet.find(static_cast<char>(b)) != std::string::npos)
+            continue;
+        std::string odd = prehashed_;
+        odd[line2 + 40] = static_cast<char>(b);
+        EXPECT_EQ(Check(odd, content_), Problem::Malformed) << "byte " << b;
+    }
+}
+
+TEST_F(Signed, AVerdictIsGivenOnce) {
+    SignatureCheck check(publisher_.PublicKeyLine, prehashed_, "EVMAJ_SETUP.ZIP");
+    check.Update(Bytes(content_), content_.size());
+    EXPECT_EQ(check.Finish(), Problem::None);
+    // A second call may not reuse the spent hash and say yes again.
+    EXPECT_NE(check.Finish(), Problem::None);
+    SignatureCheck legacy(publisher_.PublicKeyLine, legacy_, "EVMAJ_SETUP.ZIP");
+    EXPECT_EQ(legacy.Finish(), Problem::Mismatch); // the legacy kind needs the file
+}
+
+} // namespace
