@@ -124,14 +124,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
     std::vector<std::string> before;
     for (const auto& [section, key] : probes) {
-        const std::string value = platform::GetPrivateProfileString(section, key, kDefault, file);
+        const std::string value = platform::ini::GetPrivateProfileString(section, key, kDefault, file);
         // A lone CR inside a line is data; a LF always ends the line.
         FUZZ_CHECK(value.find('\n') == std::string::npos, "a line break in [%s] %s", section.c_str(), key.c_str());
-        FUZZ_CHECK(Utf8Characters(value) <= platform::kProfileValueMax, "a value of %zu characters",
+        FUZZ_CHECK(Utf8Characters(value) <= platform::ini::kProfileValueMax, "a value of %zu characters",
                    Utf8Characters(value));
-        FUZZ_CHECK(platform::GetPrivateProfileString(Upper(section), Lower(key), kDefault, file) == value,
+        FUZZ_CHECK(platform::ini::GetPrivateProfileString(Upper(section), Lower(key), kDefault, file) == value,
                    "[%s] %s reads differently in another case", section.c_str(), key.c_str());
-        const int number = platform::GetPrivateProfileInt(section, key, kIntDefault, file);
+        const int number = platform::ini::GetPrivateProfileInt(section, key, kIntDefault, file);
         long long decimal = 0;
         if (value == kDefault)
             FUZZ_CHECK(number == kIntDefault, "a missing key read as %d", number);
@@ -149,15 +149,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '-')
             name += c;
     }
-    FUZZ_CHECK(platform::WritePrivateProfileString("Proxy Server", "ProxyName", name, file),
+    FUZZ_CHECK(platform::ini::WritePrivateProfileString("Proxy Server", "ProxyName", name, file),
                "writing a plain value failed");
-    FUZZ_CHECK(platform::GetPrivateProfileString("proxy server", "PROXYNAME", kDefault, file) == name,
+    FUZZ_CHECK(platform::ini::GetPrivateProfileString("proxy server", "PROXYNAME", kDefault, file) == name,
                "the written value does not read back");
     for (std::size_t i = 0; i < probes.size(); ++i) {
         const auto& [section, key] = probes[i];
         if (Lower(Trimmed(section)) == "proxy server" && Lower(key) == "proxyname")
             continue;
-        const std::string after = platform::GetPrivateProfileString(section, key, kDefault, file);
+        const std::string after = platform::ini::GetPrivateProfileString(section, key, kDefault, file);
         // Known and left alone: a rewrite gives every line the file's own
         // line end, so a value ending in CR inside a LF file loses that CR.
         FUZZ_CHECK(WithoutTrailingCr(after) == WithoutTrailingCr(before[i]), "writing ProxyName changed [%s] %s from '%s' to '%s'", section.c_str(),

@@ -28,8 +28,8 @@
 
 #include <vector>
 
-using namespace fuzzline;
-using serial::SimulatedLink;
+using namespace fuzz;
+using platform::serial::SimulatedLink;
 
 namespace {
 
@@ -147,29 +147,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             link.AddNoise(f.toSender ? SimulatedLink::kEnd0 : SimulatedLink::kEnd1,
                           static_cast<std::int64_t>(f.index) * 40, f.value);
 
-    veltrix::MemorySource source(file);
-    veltrix::MemorySink sink;
+    serialxfer::MemorySource source(file);
+    serialxfer::MemorySink sink;
     int sent = 99;
     int received = 99;
-    link.Run([&] { sent = veltrix::RunSender(link.Port(SimulatedLink::kEnd0), link.ClockOf(SimulatedLink::kEnd0), source); },
+    link.Run([&] { sent = serialxfer::RunSender(link.Port(SimulatedLink::kEnd0), link.ClockOf(SimulatedLink::kEnd0), source); },
              [&] {
-                 received = veltrix::RunReceiver(link.Port(SimulatedLink::kEnd1), link.ClockOf(SimulatedLink::kEnd1), sink);
+                 received = serialxfer::RunReceiver(link.Port(SimulatedLink::kEnd1), link.ClockOf(SimulatedLink::kEnd1), sink);
              });
 
-    FUZZ_CHECK(sent == veltrix::kTransferOk || sent == veltrix::kTransferFailed, "sender result %d", sent);
-    FUZZ_CHECK(received == veltrix::kTransferOk || received == veltrix::kTransferFailed, "receiver result %d",
+    FUZZ_CHECK(sent == serialxfer::kTransferOk || sent == serialxfer::kTransferFailed, "sender result %d", sent);
+    FUZZ_CHECK(received == serialxfer::kTransferOk || received == serialxfer::kTransferFailed, "receiver result %d",
                received);
     bool prefix = false;
     for (std::size_t n = 0; n <= blocks.size() && !prefix; ++n)
         prefix = Kept(blocks, n) == sink.bytes;
     const Bytes whole = Kept(blocks, blocks.size());
-    const bool wrongSuccess = (sent == veltrix::kTransferOk || received == veltrix::kTransferOk) && sink.bytes != whole;
+    const bool wrongSuccess = (sent == serialxfer::kTransferOk || received == serialxfer::kTransferOk) && sink.bytes != whole;
     if ((!prefix || wrongSuccess) && ForgedFrame(blocks, link.Delivered(SimulatedLink::kEnd1)))
         return 0;
     FUZZ_CHECK(prefix, "the file (%zu bytes) is not the first frames of the data", sink.bytes.size());
-    FUZZ_CHECK(!(received == veltrix::kTransferOk && sink.bytes != whole),
+    FUZZ_CHECK(!(received == serialxfer::kTransferOk && sink.bytes != whole),
                "the receiver reported success with %zu of %zu bytes", sink.bytes.size(), whole.size());
-    FUZZ_CHECK(!(sent == veltrix::kTransferOk && sink.bytes != whole),
+    FUZZ_CHECK(!(sent == serialxfer::kTransferOk && sink.bytes != whole),
                "the sender reported success; the receiver holds %zu of %zu bytes", sink.bytes.size(), whole.size());
     // Ten tries of a few seconds for each frame at most.
     FUZZ_CHECK(link.NowMs() <= static_cast<std::int64_t>(blocks.size() + 2) * 10 * 6000, "still busy at %lld ms",

@@ -27,11 +27,11 @@
 #include <algorithm>
 #include <cstring>
 
-using namespace fuzzline;
+using namespace fuzz;
 
 namespace {
 
-class FrameSink final : public veltrix::DataSink {
+class FrameSink final : public serialxfer::DataSink {
 public:
     void Write(const std::uint8_t* data, std::size_t size) override { writes.emplace_back(data, data + size); }
     std::vector<Bytes> writes;
@@ -48,8 +48,8 @@ struct Reader {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    serial::FakeClock clock;
-    serial::SimulatedPort port(clock);
+    platform::serial::FakeClock clock;
+    platform::serial::SimulatedPort port(clock);
     Bytes line;
     std::vector<std::int64_t> gaps; // gap before each line byte
     Reader in{data, size};
@@ -96,8 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     FrameSink sink;
-    const int result = veltrix::RunReceiver(port, clock, sink);
-    FUZZ_CHECK(result == veltrix::kTransferOk || result == veltrix::kTransferFailed, "result %d", result);
+    const int result = serialxfer::RunReceiver(port, clock, sink);
+    FUZZ_CHECK(result == serialxfer::kTransferOk || result == serialxfer::kTransferFailed, "result %d", result);
 
     // Every write is the data of the next frame in order, found further on.
     std::size_t searchFrom = 0;
@@ -128,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         starts += b == kStart;
     }
     FUZZ_CHECK(starts <= 12, "%d start requests", starts);
-    if (result == veltrix::kTransferOk) {
+    if (result == serialxfer::kTransferOk) {
         FUZZ_CHECK(std::find(line.begin(), line.end(), kEot) != line.end(), "success without an EOT on the line");
         const auto lastAnswer =
             std::find_if(sent.rbegin(), sent.rend(), [](std::uint8_t b) { return b != kStart; });

@@ -24,21 +24,21 @@
 
 #include <algorithm>
 
-using namespace fuzzline;
+using namespace fuzz;
 
 namespace {
 
-class ScriptedReceiver final : public serial::LinePeer {
+class ScriptedReceiver final : public platform::serial::LinePeer {
 public:
-    ScriptedReceiver(const Bytes& file, const std::uint8_t* script, std::size_t size, serial::FakeClock& clock)
+    ScriptedReceiver(const Bytes& file, const std::uint8_t* script, std::size_t size, platform::serial::FakeClock& clock)
         : file_(file), script_(script), size_(size), clock_(clock) {
         blocks_ = (file.size() + kBlock - 1) / kBlock;
     }
 
     // The receiver's first words, before the sender has sent anything.
-    void Start(serial::PeerOutput& port) { Answer(port, true); }
+    void Start(platform::serial::PeerOutput& port) { Answer(port, true); }
 
-    void OnByte(serial::PeerOutput& port, std::uint8_t byte) override {
+    void OnByte(platform::serial::PeerOutput& port, std::uint8_t byte) override {
         FUZZ_CHECK(startSeenAt_ >= 0 && startSeenAt_ <= clock_.NowMs(), "a byte 0x%02X went out before any 'C'",
                    byte);
         ++sentBytes;
@@ -94,14 +94,14 @@ private:
         }
     }
 
-    void Deliver(serial::PeerOutput& port, std::uint8_t b, std::int64_t delay) {
+    void Deliver(platform::serial::PeerOutput& port, std::uint8_t b, std::int64_t delay) {
         port.Deliver(b, delay);
         acksDelivered += b == kAck;
         if (b == kStart && startSeenAt_ < 0)
             startSeenAt_ = clock_.NowMs() + delay;
     }
 
-    void Answer(serial::PeerOutput& port, bool atStart) {
+    void Answer(platform::serial::PeerOutput& port, bool atStart) {
         const std::uint8_t positive = atStart ? kStart : kAck;
         if (pos_ >= size_) {
             Deliver(port, positive, 0);
@@ -129,7 +129,7 @@ private:
     const std::uint8_t* script_;
     std::size_t size_;
     std::size_t pos_ = 0;
-    serial::FakeClock& clock_;
+    platform::serial::FakeClock& clock_;
     std::size_t blocks_ = 0;
     Bytes frame_;
     std::uint8_t lastNumber_ = 0;
@@ -148,19 +148,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::uint8_t& b : file)
         b = static_cast<std::uint8_t>(rng.Below(4) == 0 ? rng.Below(8) : rng.Next());
 
-    serial::FakeClock clock;
-    serial::SimulatedPort port(clock);
+    platform::serial::FakeClock clock;
+    platform::serial::SimulatedPort port(clock);
     ScriptedReceiver receiver(file, data + 3, size - 3, clock);
     port.SetPeer(&receiver);
     receiver.Start(port);
-    veltrix::MemorySource source(file);
-    const int result = veltrix::RunSender(port, clock, source);
-    FUZZ_CHECK(result == veltrix::kTransferOk || result == veltrix::kTransferFailed, "result %d", result);
+    serialxfer::MemorySource source(file);
+    const int result = serialxfer::RunSender(port, clock, source);
+    FUZZ_CHECK(result == serialxfer::kTransferOk || result == serialxfer::kTransferFailed, "result %d", result);
 
     const std::size_t blocks = (file.size() + kBlock - 1) / kBlock;
     FUZZ_CHECK(receiver.sentBytes <= static_cast<long>(blocks * 10 * kFrame + 10), "%ld bytes sent",
                receiver.sentBytes);
-    if (result == veltrix::kTransferOk) {
+    if (result == serialxfer::kTransferOk) {
         FUZZ_CHECK(receiver.current_ + 1 == static_cast<long>(blocks), "success after %ld of %zu blocks",
                    receiver.current_ + 1, blocks);
         FUZZ_CHECK(receiver.eots >= 1, "success without an EOT");

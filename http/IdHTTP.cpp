@@ -18,7 +18,7 @@ constexpr int kDefaultIdleMs = 250;
 constexpr int kHttpsPort = 443;
 
 std::string SocketErrorMessage(int code) {
-    return "Socket Error # " + std::to_string(code) + "\r\n" + net::WsaErrorText(code);
+    return "Socket Error # " + std::to_string(code) + "\r\n" + platform::net::WsaErrorText(code);
 }
 
 EIdSocketError MakeSocketError(int code) { return EIdSocketError(code, SocketErrorMessage(code)); }
@@ -46,7 +46,7 @@ struct TIdHTTP::Impl : THttpByteSource, THttpWorkEvents {
     explicit Impl(TIdHTTP& owner) : self(owner) {}
 
     TIdHTTP& self;
-    std::unique_ptr<net::TcpSocket> socket; // null when not connected
+    std::unique_ptr<platform::net::TcpSocket> socket; // null when not connected
     std::unique_ptr<TTlsSession> tls;       // set while the connection speaks TLS
     std::string peerHost;
     int peerPort = 0;
@@ -64,7 +64,7 @@ struct TIdHTTP::Impl : THttpByteSource, THttpWorkEvents {
         return ms > 0 ? ms : kDefaultIdleMs;
     }
 
-    [[noreturn]] static void ThrowAborted() { throw MakeSocketError(net::kWsaECONNABORTED); }
+    [[noreturn]] static void ThrowAborted() { throw MakeSocketError(platform::net::kWsaECONNABORTED); }
 
     void CheckNotAborted() {
         if (aborted || !socket)
@@ -129,17 +129,17 @@ struct TIdHTTP::Impl : THttpByteSource, THttpWorkEvents {
         input.Clear();
         if (port < 1 || port > 65535)
             throw MakeSocketError(10049);
-        auto fresh = std::make_unique<net::TcpSocket>();
+        auto fresh = std::make_unique<platform::net::TcpSocket>();
         int rc = fresh->Open();
         if (rc != 0)
             throw MakeSocketError(rc);
         socket = std::move(fresh);
         uint32_t address = 0;
-        rc = net::ResolveHost(host, address);
+        rc = platform::net::ResolveHost(host, address);
         if (rc != 0)
             RaiseSocketError(rc);
         rc = socket->BindAny();
-        if (rc == net::kWsaEADDRINUSE) {
+        if (rc == platform::net::kWsaEADDRINUSE) {
             CloseSocket(false);
             throw EIdException("Could not bind socket. Address and port are already in use.");
         }
@@ -250,7 +250,7 @@ struct TIdHTTP::Impl : THttpByteSource, THttpWorkEvents {
                     done += sent;
                     ServeIdleIfDue();
                 } else if (status == TTlsStatus::Closed) {
-                    RaiseSocketError(net::kWsaESHUTDOWN);
+                    RaiseSocketError(platform::net::kWsaESHUTDOWN);
                 } else {
                     WaitFor(status);
                 }
@@ -273,7 +273,7 @@ struct TIdHTTP::Impl : THttpByteSource, THttpWorkEvents {
                 ThrowAborted();
             if (!socket) {
                 if (shutdownSeen && buffered == 0)
-                    throw MakeSocketError(net::kWsaESHUTDOWN);
+                    throw MakeSocketError(platform::net::kWsaESHUTDOWN);
                 if (peerClosed || shutdownSeen)
                     return 0;
                 ThrowAborted();
@@ -294,13 +294,13 @@ struct TIdHTTP::Impl : THttpByteSource, THttpWorkEvents {
             }
             bool wouldBlock = false;
             int rc = socket->Receive(buffer, capacity, got, wouldBlock);
-            if (rc == net::kWsaESHUTDOWN) {
+            if (rc == platform::net::kWsaESHUTDOWN) {
                 // Taken as a close by the peer; the error only matters
                 // when nothing received is left to read.
                 shutdownSeen = true;
                 CloseSocket(false);
                 if (buffered == 0)
-                    throw MakeSocketError(net::kWsaESHUTDOWN);
+                    throw MakeSocketError(platform::net::kWsaESHUTDOWN);
                 return 0;
             }
             if (rc != 0)

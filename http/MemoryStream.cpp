@@ -52,7 +52,7 @@ void TMemoryStream::Reserve(uint64_t bytes) {
         return;
     std::vector<uint8_t> bigger;
     bigger.reserve(AsSize(bytes));
-    net::AdviseLargeBuffer(bigger.data(), bigger.capacity());
+    platform::net::AdviseLargeBuffer(bigger.data(), bigger.capacity());
     bigger.insert(bigger.end(), Data.begin(), Data.end());
     Data.swap(bigger);
 }

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-namespace net {
+namespace platform::net {
 class TcpSocket;
 }
 
@@ -34,7 +34,7 @@ public:
     // OpenSSL's conventions (SSL_CERT_FILE, SSL_CERT_DIR) and is read once
     // per process, by the first session. Throws EIdTlsError when no
     // session can be set up.
-    TTlsSession(net::TcpSocket& socket, const std::string& host);
+    TTlsSession(platform::net::TcpSocket& socket, const std::string& host);
     ~TTlsSession();
     TTlsSession(const TTlsSession&) = delete;
     TTlsSession& operator=(const TTlsSession&) = delete;

@@ -8,7 +8,7 @@ struct TTlsSession::Impl {};
 
 bool TTlsSession::Available() { return false; }
 
-TTlsSession::TTlsSession(net::TcpSocket&, const std::string&) {
+TTlsSession::TTlsSession(platform::net::TcpSocket&, const std::string&) {
     throw EIdTlsError(0, std::string(kTlsErrorPrefix) + "this build of the program has no TLS support.");
 }
 

@@ -22,7 +22,7 @@ constexpr int kMinimumVersion = TLS1_2_VERSION;
 constexpr std::size_t kReadBufferSize = 64 * 1024;
 
 struct SocketLink {
-    net::TcpSocket* socket = nullptr;
+    platform::net::TcpSocket* socket = nullptr;
     int error = 0; // the last socket failure, Windows Sockets numbering
 };
 
@@ -169,7 +169,7 @@ struct TTlsSession::Impl {
 
 bool TTlsSession::Available() { return true; }
 
-TTlsSession::TTlsSession(net::TcpSocket& socket, const std::string& host) : impl_(std::make_unique<Impl>()) {
+TTlsSession::TTlsSession(platform::net::TcpSocket& socket, const std::string& host) : impl_(std::make_unique<Impl>()) {
     ERR_clear_error();
     impl_->link.socket = &socket;
     impl_->ssl = SSL_new(SharedContext());

@@ -2,7 +2,7 @@
 
 #include <array>
 
-namespace veltrix {
+namespace serialxfer {
 
 std::uint16_t CrcUpdateBitwise(std::uint16_t crc, std::uint8_t byte)
 {
@@ -47,4 +47,4 @@ std::uint16_t Crc16(const std::uint8_t* data, std::size_t size)
     return crc;
 }
 
-} // namespace veltrix
+} // namespace serialxfer

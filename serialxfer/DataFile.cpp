@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace veltrix {
+namespace serialxfer {
 
 namespace {
 
@@ -193,4 +193,4 @@ std::size_t MemorySource::Read(std::uint8_t* data, std::size_t size)
     return n;
 }
 
-} // namespace veltrix
+} // namespace serialxfer

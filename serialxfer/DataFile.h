@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace veltrix {
+namespace serialxfer {
 
 class FileError : public std::runtime_error {
 public:
@@ -104,4 +104,4 @@ private:
     std::size_t pos_ = 0;
 };
 
-} // namespace veltrix
+} // namespace serialxfer

@@ -5,18 +5,18 @@
 
 #include "serialxfer/Crc16.h"
 
-namespace veltrix {
+namespace serialxfer {
 
 std::optional<std::uint8_t> Line::ReadAttempt(int timeoutMs)
 {
     const std::int64_t start = clock_.NowMs();
     std::uint8_t byte = 0;
     switch (port_.ReadByte(byte, timeoutMs)) {
-    case serial::ReadStatus::Byte:
+    case platform::serial::ReadStatus::Byte:
         return byte;
-    case serial::ReadStatus::TimedOut:
+    case platform::serial::ReadStatus::TimedOut:
         return std::nullopt;
-    case serial::ReadStatus::Failed:
+    case platform::serial::ReadStatus::Failed:
         break;
     }
     const std::int64_t spent = clock_.NowMs() - start;
@@ -32,7 +32,7 @@ namespace {
 int AttemptTimeout(std::int64_t start, std::int64_t limitMs, std::int64_t now)
 {
     const std::int64_t left = start + limitMs - now;
-    return static_cast<int>(std::clamp<std::int64_t>(left, 1, serial::kReadTimeoutMs));
+    return static_cast<int>(std::clamp<std::int64_t>(left, 1, platform::serial::kReadTimeoutMs));
 }
 
 } // namespace
@@ -62,7 +62,7 @@ namespace {
 
 class Receiver {
 public:
-    Receiver(serial::BytePort& port, serial::Clock& clock, DataSink& sink) : line_(port, clock), sink_(sink) {}
+    Receiver(platform::serial::BytePort& port, platform::serial::Clock& clock, DataSink& sink) : line_(port, clock), sink_(sink) {}
 
     int Run()
     {
@@ -116,7 +116,7 @@ private:
                 lastAttempt = sent == kStartRequests;
             }
             // Up to the next request's time, so they go out 2 s apart.
-            const int timeout = lastAttempt ? serial::kReadTimeoutMs
+            const int timeout = lastAttempt ? platform::serial::kReadTimeoutMs
                                             : AttemptTimeout(lastRequest, kStartRequestIntervalMs, line_.Now());
             auto byte = line_.ReadAttempt(timeout);
             if (byte && (*byte == kSoh || *byte == kEot)) {
@@ -343,7 +343,7 @@ private:
 
 class Sender {
 public:
-    Sender(serial::BytePort& port, serial::Clock& clock, DataSource& source) : line_(port, clock), source_(source) {}
+    Sender(platform::serial::BytePort& port, platform::serial::Clock& clock, DataSource& source) : line_(port, clock), source_(source) {}
 
     int Run()
     {
@@ -417,7 +417,7 @@ private:
     void Settle(std::int64_t wireEnd)
     {
         for (std::int64_t now = line_.Now(); now < wireEnd; now = line_.Now())
-            line_.ReadAttempt(static_cast<int>(std::min<std::int64_t>(wireEnd - now, serial::kReadTimeoutMs)));
+            line_.ReadAttempt(static_cast<int>(std::min<std::int64_t>(wireEnd - now, platform::serial::kReadTimeoutMs)));
         const std::int64_t start = line_.Now();
         while (line_.Now() - start < kResyncLimitMs && line_.ReadAttempt(kQuietMs)) {
         }
@@ -459,14 +459,14 @@ private:
 
 } // namespace
 
-int RunReceiver(serial::BytePort& port, serial::Clock& clock, DataSink& sink)
+int RunReceiver(platform::serial::BytePort& port, platform::serial::Clock& clock, DataSink& sink)
 {
     return Receiver(port, clock, sink).Run();
 }
 
-int RunSender(serial::BytePort& port, serial::Clock& clock, DataSource& source)
+int RunSender(platform::serial::BytePort& port, platform::serial::Clock& clock, DataSource& source)
 {
     return Sender(port, clock, source).Run();
 }
 
-} // namespace veltrix
+} // namespace serialxfer

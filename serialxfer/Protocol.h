@@ -9,7 +9,7 @@
 #include "platform/serial/SerialPort.h"
 #include "serialxfer/DataFile.h"
 
-namespace veltrix {
+namespace serialxfer {
 
 inline constexpr std::uint8_t kSoh = 0x01;
 inline constexpr std::uint8_t kEot = 0x04;
@@ -49,7 +49,7 @@ inline constexpr int kQuietMs = 100;
 inline constexpr int kFrameEvidenceBytes = kFrameSize / 2;
 // How long a frame takes to leave the wire at the line rate (10 bit times a
 // byte), rounded up: an answer read earlier cannot have heard all of it.
-inline constexpr std::int64_t kFrameLineMs = (kFrameSize * 10 * 1000 + serial::kBaudRate - 1) / serial::kBaudRate;
+inline constexpr std::int64_t kFrameLineMs = (kFrameSize * 10 * 1000 + platform::serial::kBaudRate - 1) / platform::serial::kBaudRate;
 // A single quiet EOT may be noise on a line where the sender waits for an
 // answer, so the receiver asks once more (NAK, or 'C' before the first
 // frame) and takes a second EOT as the end. A sender that sends its EOT only
@@ -67,12 +67,12 @@ enum : int { kTransferOk = 0, kTransferFailed = -1, kNoSuchFile = -2 };
 // The timing primitives both sides share, over one port and one clock.
 class Line {
 public:
-    Line(serial::BytePort& port, serial::Clock& clock) : port_(port), clock_(clock) {}
+    Line(platform::serial::BytePort& port, platform::serial::Clock& clock) : port_(port), clock_(clock) {}
 
     // One read of one byte: a byte, or nothing within the port's read
     // time-out. A read that fails at once still takes the time-out (sleeping),
     // so a dead port cannot make the waits spin.
-    std::optional<std::uint8_t> ReadAttempt(int timeoutMs = serial::kReadTimeoutMs);
+    std::optional<std::uint8_t> ReadAttempt(int timeoutMs = platform::serial::kReadTimeoutMs);
     // Read attempts (at least one) until a byte arrives or limitMs elapsed.
     std::optional<std::uint8_t> ReceiveByte(std::int64_t limitMs);
     // Read attempts until a byte equal to a or b arrives (others are dropped)
@@ -90,17 +90,17 @@ public:
     std::int64_t Now() { return clock_.NowMs(); }
 
 private:
-    serial::BytePort& port_;
-    serial::Clock& clock_;
+    platform::serial::BytePort& port_;
+    platform::serial::Clock& clock_;
 };
 
 // The receiving side (direction I): returns 0 when the EOT was acknowledged,
 // -1 otherwise. Writes every accepted frame to sink, leaving out bytes of
 // value 0. FileError from the sink passes through.
-int RunReceiver(serial::BytePort& port, serial::Clock& clock, DataSink& sink);
+int RunReceiver(platform::serial::BytePort& port, platform::serial::Clock& clock, DataSink& sink);
 
 // The sending side (direction O): returns 0 when the EOT was acknowledged,
 // -1 otherwise. FileError from the source passes through.
-int RunSender(serial::BytePort& port, serial::Clock& clock, DataSource& source);
+int RunSender(platform::serial::BytePort& port, platform::serial::Clock& clock, DataSource& source);
 
-} // namespace veltrix
+} // namespace serialxfer

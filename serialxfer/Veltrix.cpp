@@ -8,7 +8,7 @@
 #include "serialxfer/DataFile.h"
 #include "serialxfer/Protocol.h"
 
-namespace veltrix {
+namespace serialxfer {
 
 const char* const kUsageText =
     " VELTRIX I/O jmeno_souboru [/1] [/2] [/?] \r\n"
@@ -76,16 +76,16 @@ void PrintUsage()
     std::exit(1);
 }
 
-std::unique_ptr<serial::SystemSerialPort> OpenSerialPort(const std::string& portDescription)
+std::unique_ptr<platform::serial::SystemSerialPort> OpenSerialPort(const std::string& portDescription)
 {
-    return serial::SystemSerialPort::Open(serial::DevicePathForPortName(portDescription.substr(0, 4)));
+    return platform::serial::SystemSerialPort::Open(platform::serial::DevicePathForPortName(portDescription.substr(0, 4)));
 }
 
 int ReceiveFile(const std::string& portDescription, const std::string& fileName)
 {
     auto port = OpenSerialPort(portDescription);
     OutputFile file(fileName, "ReceiveFile");
-    serial::MonotonicClock clock;
+    platform::serial::MonotonicClock clock;
     const int result = RunReceiver(*port, clock, file);
     file.Close();
     port->Close();
@@ -100,7 +100,7 @@ int SendFile(const std::string& portDescription, const std::string& fileName)
         return kNoSuchFile;
     }
     InputFile file(fileName, "SendFile");
-    serial::MonotonicClock clock;
+    platform::serial::MonotonicClock clock;
     const int result = RunSender(*port, clock, file);
     file.Close();
     port->Close();
@@ -124,4 +124,4 @@ int RunVeltrix(const std::vector<std::string>& args)
     }
 }
 
-} // namespace veltrix
+} // namespace serialxfer

@@ -6,7 +6,7 @@
 
 #include "platform/serial/SerialPort.h"
 
-namespace veltrix {
+namespace serialxfer {
 
 // Texts written to standard output; every line ends with CR LF.
 extern const char* const kUsageText;
@@ -38,7 +38,7 @@ std::string RejectionOutput(const CommandLine& commandLine);
 // Opens the device of the description's first four characters ("COM1",
 // "COM2") and sets it up. Always returns a port; one that could not be opened
 // or set up fails every read and write at once.
-std::unique_ptr<serial::SystemSerialPort> OpenSerialPort(const std::string& portDescription);
+std::unique_ptr<platform::serial::SystemSerialPort> OpenSerialPort(const std::string& portDescription);
 
 // Each returns 0, -1 or (SendFile only) -2; a failed file operation throws
 // FileError.
@@ -48,4 +48,4 @@ int SendFile(const std::string& portDescription, const std::string& fileName);
 // The whole program; returns the exit code.
 int RunVeltrix(const std::vector<std::string>& args);
 
-} // namespace veltrix
+} // namespace serialxfer

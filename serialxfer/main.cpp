@@ -21,5 +21,5 @@ int main(int argc, char** argv)
         args.emplace_back(argv[i]);
     // -1 and -2 reach the caller as 255 and 254 (an exit status is 8 bits on
     // POSIX; Windows keeps all 32 bits).
-    return veltrix::RunVeltrix(args);
+    return serialxfer::RunVeltrix(args);
 }

@@ -69,14 +69,14 @@ bool SameAsSent(const std::string& dir)
 }
 
 // VELTRIX on both ends, each on a pty of the relay.
-Result RunVeltrix(const std::string& veltrix, const std::string& dir, const relay::DamagePattern& pattern)
+Result RunVeltrix(const std::string& veltrix, const std::string& dir, const tools::serial_relay::DamagePattern& pattern)
 {
-    relay::Options options;
+    tools::serial_relay::Options options;
     options.a.linkPath = dir + "/ttyA";
     options.b.linkPath = dir + "/ttyB";
     options.faults[0] = pattern.faults[0];
     options.faults[1] = pattern.faults[1];
-    relay::PacedRelay line(options);
+    tools::serial_relay::PacedRelay line(options);
     Result r;
     if (!line.Start())
         return r;
@@ -95,18 +95,18 @@ Result RunVeltrix(const std::string& veltrix, const std::string& dir, const rela
 
 // sx and rx, each on a socket pair straight to the relay (their fastest
 // way; see serial_bench), with their own time-outs.
-Result RunLrzsz(const std::string& dir, const relay::DamagePattern& pattern)
+Result RunLrzsz(const std::string& dir, const tools::serial_relay::DamagePattern& pattern)
 {
     int senderFds[2] = {-1, -1};
     int receiverFds[2] = {-1, -1};
     socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, senderFds);
     socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, receiverFds);
-    relay::Options options;
+    tools::serial_relay::Options options;
     options.a.fd = senderFds[0];
     options.b.fd = receiverFds[0];
     options.faults[0] = pattern.faults[0];
     options.faults[1] = pattern.faults[1];
-    relay::PacedRelay line(options);
+    tools::serial_relay::PacedRelay line(options);
     Result r;
     if (!line.Start())
         return r;
@@ -148,13 +148,13 @@ int main(int argc, char** argv)
         return 1;
     const std::string root = pattern;
 
-    std::vector<relay::DamagePattern> patterns;
-    relay::DamagePattern seen;
-    seen.faults[0][268] = relay::Fault::Drop();
-    seen.faults[0][812] = relay::Fault::Corrupt();
+    std::vector<tools::serial_relay::DamagePattern> patterns;
+    tools::serial_relay::DamagePattern seen;
+    seen.faults[0][268] = tools::serial_relay::Fault::Drop();
+    seen.faults[0][812] = tools::serial_relay::Fault::Corrupt();
     patterns.push_back(seen);
     for (std::uint64_t seed = first; seed < first + count; ++seed)
-        patterns.push_back(relay::MakeDamagePattern(seed, kFileSize / 128));
+        patterns.push_back(tools::serial_relay::MakeDamagePattern(seed, kFileSize / 128));
 
     std::printf("%zu damage patterns, a %zu-byte file, 19200 baud; both pairs of a pattern run at the same time\n",
                 patterns.size(), kFileSize);

@@ -46,7 +46,7 @@ Row RunPair(const std::string& name, bool veltrixSends, bool veltrixReceives, co
     Row row;
     row.name = name;
     fs::remove(dir + "/out.bin");
-    relay::Options options;
+    tools::serial_relay::Options options;
     int senderFds[2] = {-1, -1};
     int receiverFds[2] = {-1, -1};
     if (veltrixSends || viaPty) {
@@ -61,7 +61,7 @@ Row RunPair(const std::string& name, bool veltrixSends, bool veltrixReceives, co
         socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, receiverFds);
         options.b.fd = receiverFds[0];
     }
-    relay::PacedRelay line(options);
+    tools::serial_relay::PacedRelay line(options);
     if (!line.Start()) {
         std::fprintf(stderr, "relay: %s\n", line.Error().c_str());
         return row;

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace fuzzline {
+namespace fuzz {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -48,4 +48,4 @@ inline bool ValidFrameAt(const Bytes& line, std::size_t at) {
     return line[at + 131] == (crc >> 8) && line[at + 132] == (crc & 0xFF);
 }
 
-} // namespace fuzzline
+} // namespace fuzz

@@ -18,7 +18,7 @@
 #include <cstddef>
 #include <string>
 
-namespace platform {
+namespace platform::ini {
 
 inline constexpr std::size_t kProfileValueMax = 2047;
 
@@ -41,4 +41,4 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
 
 bool FileExists(const std::string& fileName);
 
-} // namespace platform
+} // namespace platform::ini

@@ -17,7 +17,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace platform {
+namespace platform::ini {
 namespace {
 
 // A configuration file has a few lines; anything this large is not ours and
@@ -305,4 +305,4 @@ bool FileExists(const std::string& fileName) {
     return !fileName.empty() && ::stat(fileName.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-} // namespace platform
+} // namespace platform::ini

@@ -16,7 +16,7 @@
 #undef GetPrivateProfileInt
 #undef WritePrivateProfileString
 
-namespace platform {
+namespace platform::ini {
 namespace {
 
 using wintext::Utf8;
@@ -79,4 +79,4 @@ bool FileExists(const std::string& fileName) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-} // namespace platform
+} // namespace platform::ini

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <mutex>
 
-namespace net {
+namespace platform::net {
 
 namespace {
 
@@ -88,4 +88,4 @@ void SetResolverForTesting(Resolver resolver) {
     g_resolver = std::move(resolver);
 }
 
-} // namespace net
+} // namespace platform::net

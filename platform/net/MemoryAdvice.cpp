@@ -5,7 +5,7 @@
 #include <sys/mman.h>
 #endif
 
-namespace net {
+namespace platform::net {
 
 void AdviseLargeBuffer(void* data, std::size_t size) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
@@ -22,4 +22,4 @@ void AdviseLargeBuffer(void* data, std::size_t size) {
 #endif
 }
 
-} // namespace net
+} // namespace platform::net

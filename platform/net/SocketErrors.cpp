@@ -1,6 +1,6 @@
 #include "platform/net/SocketErrors.h"
 
-namespace net {
+namespace platform::net {
 
 std::string WsaErrorText(int code) {
     switch (code) {
@@ -46,4 +46,4 @@ std::string WsaErrorText(int code) {
     }
 }
 
-} // namespace net
+} // namespace platform::net

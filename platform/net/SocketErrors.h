@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace net {
+namespace platform::net {
 
 enum : int {
     kWsaEINTR = 10004,
@@ -36,4 +36,4 @@ int WsaCodeFromLookup(int eaiResult, int savedErrno);
 // The fixed text for a code, or "" when the code has none.
 std::string WsaErrorText(int code);
 
-} // namespace net
+} // namespace platform::net

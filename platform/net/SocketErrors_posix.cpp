@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <netdb.h>
 
-namespace net {
+namespace platform::net {
 
 int WsaCodeFromErrno(int err) {
     switch (err) {
@@ -76,4 +76,4 @@ int WsaCodeFromLookup(int eaiResult, int savedErrno) {
     }
 }
 
-} // namespace net
+} // namespace platform::net

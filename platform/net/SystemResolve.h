@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <string>
 
-namespace net {
+namespace platform::net {
 
 // The first IPv4 address of host in network byte order; 0 or a Windows
 // Sockets code (11001 for a name that does not exist).
 int SystemResolve(const std::string& host, uint32_t& out);
 
-} // namespace net
+} // namespace platform::net

@@ -13,7 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace net {
+namespace platform::net {
 
 int SystemResolve(const std::string& host, uint32_t& out) {
     addrinfo hints{};
@@ -148,4 +148,4 @@ void TcpSocket::Close() {
     }
 }
 
-} // namespace net
+} // namespace platform::net

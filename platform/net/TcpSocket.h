@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-namespace net {
+namespace platform::net {
 
 // Resolves host to an IPv4 address in network byte order. "LOCALHOST" (any
 // case) and dotted quads are answered without a lookup. Returns 0 or a
@@ -59,4 +59,4 @@ private:
     std::intptr_t fd_ = -1;
 };
 
-} // namespace net
+} // namespace platform::net

@@ -9,7 +9,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-namespace net {
+namespace platform::net {
 
 namespace {
 
@@ -169,4 +169,4 @@ void TcpSocket::Close() {
     }
 }
 
-} // namespace net
+} // namespace platform::net

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <ctime>
 
-namespace serial {
+namespace platform::serial {
 
 std::int64_t MonotonicClock::NowMs()
 {
@@ -22,4 +22,4 @@ void MonotonicClock::SleepMs(std::int64_t ms)
     }
 }
 
-} // namespace serial
+} // namespace platform::serial

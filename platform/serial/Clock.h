@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-namespace serial {
+namespace platform::serial {
 
 // Time source of the transfer. Waits are measured on a monotonic clock, so a
 // change of the wall-clock time (midnight, a time-zone or NTP step) never
@@ -21,4 +21,4 @@ public:
     void SleepMs(std::int64_t ms) override;
 };
 
-} // namespace serial
+} // namespace platform::serial

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-namespace serial {
+namespace platform::serial {
 
 namespace {
 
@@ -34,4 +34,4 @@ void MonotonicClock::SleepMs(std::int64_t ms)
         ::Sleep(static_cast<DWORD>(left));
 }
 
-} // namespace serial
+} // namespace platform::serial

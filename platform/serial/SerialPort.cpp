@@ -11,7 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace serial {
+namespace platform::serial {
 
 std::string DevicePathForPortName(const std::string& portName)
 {
@@ -195,4 +195,4 @@ void PosixSerialPort::Flush()
     outCount_ = 0;
 }
 
-} // namespace serial
+} // namespace platform::serial

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-namespace serial {
+namespace platform::serial {
 
 enum class ReadStatus {
     Byte,     // a byte arrived
@@ -120,4 +120,4 @@ using SystemSerialPort = PosixSerialPort;
 
 #endif
 
-} // namespace serial
+} // namespace platform::serial

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-namespace serial {
+namespace platform::serial {
 
 namespace {
 
@@ -143,4 +143,4 @@ void WindowsSerialPort::DiscardInput()
         ::PurgeComm(AsHandle(handle_), PURGE_RXCLEAR);
 }
 
-} // namespace serial
+} // namespace platform::serial

@@ -11,7 +11,7 @@
 #include "platform/serial/Clock.h"
 #include "platform/serial/SerialPort.h"
 
-namespace serial {
+namespace platform::serial {
 
 class FakeClock final : public Clock {
 public:
@@ -120,4 +120,4 @@ private:
     int discards_ = 0;
 };
 
-} // namespace serial
+} // namespace platform::serial

@@ -25,7 +25,7 @@
 #include "platform/serial/Clock.h"
 #include "platform/serial/SerialPort.h"
 
-namespace serial {
+namespace platform::serial {
 
 class SimulatedLink {
 public:
@@ -238,4 +238,4 @@ private:
     bool done_[2] = {false, false};
 };
 
-} // namespace serial
+} // namespace platform::serial

@@ -7,11 +7,11 @@
 
 std::string TIniFile::ReadString(const std::string& section, const std::string& ident,
                                  const std::string& def) const {
-    return platform::GetPrivateProfileString(section, ident, def, FileName);
+    return platform::ini::GetPrivateProfileString(section, ident, def, FileName);
 }
 
 int TIniFile::ReadInteger(const std::string& section, const std::string& ident, int def) const {
-    return platform::GetPrivateProfileInt(section, ident, def, FileName);
+    return platform::ini::GetPrivateProfileInt(section, ident, def, FileName);
 }
 
 bool TIniFile::ReadBool(const std::string& section, const std::string& ident, bool def) const {
@@ -19,7 +19,7 @@ bool TIniFile::ReadBool(const std::string& section, const std::string& ident, bo
 }
 
 void TIniFile::WriteString(const std::string& section, const std::string& ident, const std::string& value) {
-    if (!platform::WritePrivateProfileString(section, ident, value, FileName))
+    if (!platform::ini::WritePrivateProfileString(section, ident, value, FileName))
         throw EIniFileException(startup::texts::kUnableToWrite + FileName);
 }
 

@@ -23,7 +23,7 @@ bool LoadProxySettings(TRunParameters& params, std::string& error) {
     if (params.IniFileName.empty()) return true;
     TIniFile ini(params.IniFileName);
     try {
-        if (!platform::FileExists(params.IniFileName)) {
+        if (!platform::ini::FileExists(params.IniFileName)) {
             ini.WriteBool(texts::kProxySection, texts::kKeyUseProxy, false);
             ini.WriteString(texts::kProxySection, texts::kKeyProxyName, "");
             ini.WriteInteger(texts::kProxySection, texts::kKeyProxyPort, 0);

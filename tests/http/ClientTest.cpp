@@ -341,7 +341,7 @@ TEST(ClientSocketErrors, RefusedProxyPort) {
 TEST(ClientSocketErrors, UnresolvableHost) {
     // Never ask a real name server from a test: the lookup is replaced.
     std::vector<std::string> asked;
-    net::SetResolverForTesting([&](const std::string& host, uint32_t&) {
+    platform::net::SetResolverForTesting([&](const std::string& host, uint32_t&) {
         asked.push_back(host);
         return 11001;
     });
@@ -350,7 +350,7 @@ TEST(ClientSocketErrors, UnresolvableHost) {
     EXPECT_EQ(h.errorCode, 11001);
     EXPECT_EQ(asked, std::vector<std::string>{"no-such-host.invalid"});
     EXPECT_EQ(h.events, Ev({"disconnected"}));
-    net::SetResolverForTesting({});
+    platform::net::SetResolverForTesting({});
 }
 
 TEST(ClientSocketErrors, ResetDuringBody) {

@@ -33,40 +33,40 @@ TEST(SocketErrorCodes, ErrnoMapsToWindowsSocketsNumbering) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.err);
-        EXPECT_EQ(net::WsaCodeFromErrno(c.err), c.code);
-        EXPECT_EQ(net::WsaErrorText(c.code), c.text);
+        EXPECT_EQ(platform::net::WsaCodeFromErrno(c.err), c.code);
+        EXPECT_EQ(platform::net::WsaErrorText(c.code), c.text);
     }
 }
 
 TEST(SocketErrorCodes, UnknownErrnoKeepsItsNumberAndHasNoText) {
-    EXPECT_EQ(net::WsaCodeFromErrno(ENOMEM), ENOMEM);
-    EXPECT_EQ(net::WsaErrorText(ENOMEM), "");
-    EXPECT_EQ(net::WsaErrorText(11001), "");
-    EXPECT_EQ(net::WsaErrorText(10067), "");
+    EXPECT_EQ(platform::net::WsaCodeFromErrno(ENOMEM), ENOMEM);
+    EXPECT_EQ(platform::net::WsaErrorText(ENOMEM), "");
+    EXPECT_EQ(platform::net::WsaErrorText(11001), "");
+    EXPECT_EQ(platform::net::WsaErrorText(10067), "");
 }
 
 TEST(SocketErrorCodes, EveryTableCodeHasText) {
     for (int code = 10004; code <= 10066; ++code) {
         bool inTable = code == 10004 || code == 10009 || code == 10013 || code == 10014 || code == 10022 ||
                        code == 10024 || code >= 10035;
-        EXPECT_EQ(!net::WsaErrorText(code).empty(), inTable) << code;
+        EXPECT_EQ(!platform::net::WsaErrorText(code).empty(), inTable) << code;
     }
 }
 
 TEST(SocketErrorCodes, LookupFailuresMapToHostNotFound) {
-    EXPECT_EQ(net::WsaCodeFromLookup(0, 0), 0);
-    EXPECT_EQ(net::WsaCodeFromLookup(EAI_NONAME, 0), 11001);
+    EXPECT_EQ(platform::net::WsaCodeFromLookup(0, 0), 0);
+    EXPECT_EQ(platform::net::WsaCodeFromLookup(EAI_NONAME, 0), 11001);
 #ifdef EAI_NODATA
-    EXPECT_EQ(net::WsaCodeFromLookup(EAI_NODATA, 0), 11001);
+    EXPECT_EQ(platform::net::WsaCodeFromLookup(EAI_NODATA, 0), 11001);
 #endif
-    EXPECT_EQ(net::WsaCodeFromLookup(EAI_AGAIN, 0), 11002);
-    EXPECT_EQ(net::WsaCodeFromLookup(EAI_FAIL, 0), 11003);
-    EXPECT_EQ(net::WsaCodeFromLookup(EAI_SYSTEM, ECONNREFUSED), 10061);
+    EXPECT_EQ(platform::net::WsaCodeFromLookup(EAI_AGAIN, 0), 11002);
+    EXPECT_EQ(platform::net::WsaCodeFromLookup(EAI_FAIL, 0), 11003);
+    EXPECT_EQ(platform::net::WsaCodeFromLookup(EAI_SYSTEM, ECONNREFUSED), 10061);
 }
 
 TEST(HostResolution, LiteralFormsNeedNoLookup) {
     int lookups = 0;
-    net::SetResolverForTesting([&](const std::string&, uint32_t&) {
+    platform::net::SetResolverForTesting([&](const std::string&, uint32_t&) {
         ++lookups;
         return 11001;
     });
@@ -77,7 +77,7 @@ TEST(HostResolution, LiteralFormsNeedNoLookup) {
               {"10.0.0.255", "10.0.0.255"}, {"0.0.0.0", "0.0.0.0"}};
     for (const auto& c : ok) {
         uint32_t a = 0;
-        EXPECT_EQ(net::ResolveHost(c.host, a), 0) << c.host;
+        EXPECT_EQ(platform::net::ResolveHost(c.host, a), 0) << c.host;
         char buf[INET_ADDRSTRLEN];
         inet_ntop(AF_INET, &a, buf, sizeof buf);
         EXPECT_STREQ(buf, c.address);
@@ -86,12 +86,12 @@ TEST(HostResolution, LiteralFormsNeedNoLookup) {
     // Not dotted quads: handed to the name lookup.
     for (const char* name : {"256.1.1.1", "1.2.3", "1.2.3.4.5", "1..2.3", "01234.1.1.1", "host.example"}) {
         uint32_t a = 0;
-        EXPECT_EQ(net::ResolveHost(name, a), 11001) << name;
+        EXPECT_EQ(platform::net::ResolveHost(name, a), 11001) << name;
     }
     EXPECT_EQ(lookups, 6);
     uint32_t a = 0;
-    EXPECT_EQ(net::ResolveHost("", a), 11001);
-    net::SetResolverForTesting({});
+    EXPECT_EQ(platform::net::ResolveHost("", a), 11001);
+    platform::net::SetResolverForTesting({});
 }
 
 } // namespace

@@ -638,9 +638,9 @@ TEST_F(SettingsDialogTest, ProxyNameIsTheSameTrimmedNameInTheRunThatSavesItAndAf
 TEST_F(SettingsDialogTest, ConnectionTestWithBlanksAroundTheProxyNameReachesTheProxy) {
     std::vector<std::string> lookedUp;
     // Names are never resolved here: a lookup is recorded and fails.
-    net::SetResolverForTesting([&](const std::string& host, uint32_t&) {
+    platform::net::SetResolverForTesting([&](const std::string& host, uint32_t&) {
         lookedUp.push_back(host);
-        return static_cast<int>(net::kWsaHOST_NOT_FOUND);
+        return static_cast<int>(platform::net::kWsaHOST_NOT_FOUND);
     });
     ScriptedHttpServer proxy;
     Build({.iniContent = Ini("0", "", "0")});
@@ -652,7 +652,7 @@ TEST_F(SettingsDialogTest, ConnectionTestWithBlanksAroundTheProxyNameReachesTheP
     TypeInto(Form_Set->LabeledEdit_ProxyName, "  127.0.0.1  ");
     TypeInto(PortText(), QString::number(proxy.Port()));
     QTest::mouseClick(Form_Set->Button_Test, Qt::LeftButton);
-    net::SetResolverForTesting(nullptr);
+    platform::net::SetResolverForTesting(nullptr);
 
     EXPECT_EQ(boxes_->Texts(), std::vector<QString>{QString::fromUtf8(kTestOk)});
     EXPECT_EQ(proxy.RequestLines().size(), 2u) << "the test and the check after it";

@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <vector>
 
-using namespace veltrix;
+using namespace serialxfer;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
@@ -41,8 +41,8 @@ struct Outcome {
 // sender that waits for its answer (what is waiting when the receiver
 // answers is dropped as stale).
 Outcome Receive(const std::vector<Bytes>& frames) {
-    serial::FakeClock clock;
-    serial::SimulatedPort port(clock);
+    platform::serial::FakeClock clock;
+    platform::serial::SimulatedPort port(clock);
     for (std::size_t i = 0; i < frames.size(); ++i)
         port.Deliver(frames[i], static_cast<std::int64_t>(i) * 100);
     MemorySink sink;

@@ -58,15 +58,15 @@ RunResult RunVeltrix(const std::vector<std::string>& args, const std::map<std::s
 
 TEST(UsageText, LinesHaveTheirLengthsAndEnds)
 {
-    EXPECT_EQ(std::string(veltrix::kUsageText), kUsage);
+    EXPECT_EQ(std::string(serialxfer::kUsageText), kUsage);
     const auto lines = Lines(kUsage);
     ASSERT_EQ(lines.size(), 7u);
     EXPECT_EQ(lines[0].size(), 42u);
     for (int i = 1; i <= 5; ++i)
         EXPECT_EQ(lines[i].size(), 37u) << i;
     EXPECT_TRUE(lines[6].empty());
-    EXPECT_EQ(std::string(veltrix::kMissingParametersMessage).size(), 44u);
-    EXPECT_EQ(std::string(veltrix::kWrongParameterMessage).size(), 28u);
+    EXPECT_EQ(std::string(serialxfer::kMissingParametersMessage).size(), 44u);
+    EXPECT_EQ(std::string(serialxfer::kWrongParameterMessage).size(), 28u);
 }
 
 // ---------------------------------------------------------------- arguments
@@ -112,16 +112,16 @@ TEST(CommandLine, PortDescriptionAndDirection)
 {
     const struct {
         std::vector<std::string> args;
-        veltrix::Direction direction;
+        serialxfer::Direction direction;
         std::string description;
     } cases[] = {
-        {{"I", "a.bin", "/1"}, veltrix::Direction::Receive, "COM1:19200,n,8,1"},
-        {{"i", "a.bin", "/2"}, veltrix::Direction::Receive, "COM2:19200,n,8,1"},
-        {{"O", "a.bin", "/2"}, veltrix::Direction::Send, "COM2:19200,n,8,1"},
-        {{"o", "a.bin", "/1", "extra", "/2"}, veltrix::Direction::Send, "COM1:19200,n,8,1"},
+        {{"I", "a.bin", "/1"}, serialxfer::Direction::Receive, "COM1:19200,n,8,1"},
+        {{"i", "a.bin", "/2"}, serialxfer::Direction::Receive, "COM2:19200,n,8,1"},
+        {{"O", "a.bin", "/2"}, serialxfer::Direction::Send, "COM2:19200,n,8,1"},
+        {{"o", "a.bin", "/1", "extra", "/2"}, serialxfer::Direction::Send, "COM1:19200,n,8,1"},
     };
     for (const auto& c : cases) {
-        const auto parsed = veltrix::ParseCommandLine(c.args);
+        const auto parsed = serialxfer::ParseCommandLine(c.args);
         EXPECT_TRUE(parsed.valid);
         EXPECT_EQ(parsed.direction, c.direction);
         EXPECT_EQ(parsed.portDescription, c.description);
@@ -133,14 +133,14 @@ TEST(CommandLine, DevicePathsAndOverrides)
 {
     unsetenv("VELTRIX_COM1");
     unsetenv("VELTRIX_COM2");
-    EXPECT_EQ(serial::DevicePathForPortName("COM1"), "/dev/ttyS0");
-    EXPECT_EQ(serial::DevicePathForPortName("COM2"), "/dev/ttyS1");
-    EXPECT_EQ(serial::DevicePathForPortName("COM3"), "");
-    EXPECT_EQ(serial::DevicePathForPortName("com1"), "");
+    EXPECT_EQ(platform::serial::DevicePathForPortName("COM1"), "/dev/ttyS0");
+    EXPECT_EQ(platform::serial::DevicePathForPortName("COM2"), "/dev/ttyS1");
+    EXPECT_EQ(platform::serial::DevicePathForPortName("COM3"), "");
+    EXPECT_EQ(platform::serial::DevicePathForPortName("com1"), "");
     setenv("VELTRIX_COM1", "/dev/pts/77", 1);
     setenv("VELTRIX_COM2", "", 1);
-    EXPECT_EQ(serial::DevicePathForPortName("COM1"), "/dev/pts/77");
-    EXPECT_EQ(serial::DevicePathForPortName("COM2"), "/dev/ttyS1");
+    EXPECT_EQ(platform::serial::DevicePathForPortName("COM1"), "/dev/pts/77");
+    EXPECT_EQ(platform::serial::DevicePathForPortName("COM2"), "/dev/ttyS1");
     unsetenv("VELTRIX_COM1");
     unsetenv("VELTRIX_COM2");
 }
@@ -158,9 +158,9 @@ TEST(DataFile, ErrorTextsAndReport)
         {EIO, "I/O error 5"},             {EXDEV, "I/O error 18"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(veltrix::FileErrorText(c.code), c.text) << c.code;
-    const veltrix::FileError error("ReceiveFile", "creating the file", ENOSPC);
-    const auto lines = Lines(veltrix::FileErrorReport(error));
+        EXPECT_EQ(serialxfer::FileErrorText(c.code), c.text) << c.code;
+    const serialxfer::FileError error("ReceiveFile", "creating the file", ENOSPC);
+    const auto lines = Lines(serialxfer::FileErrorReport(error));
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_NE(lines[0].find("ReceiveFile"), std::string::npos);
     EXPECT_NE(lines[0].find("error"), std::string::npos);
@@ -177,23 +177,23 @@ TEST(DataFile, OpeningFailures)
         std::function<void()> action;
         int code;
     } cases[] = {
-        {"create in missing folder", [&] { veltrix::OutputFile f(dir / "no/such.bin", "ReceiveFile"); }, ENOENT},
-        {"create over a folder", [&] { veltrix::OutputFile f(dir.path().string(), "ReceiveFile"); }, EISDIR},
-        {"open missing", [&] { veltrix::InputFile f(dir / "missing.bin", "SendFile"); }, ENOENT},
-        {"open read-only", [&] { veltrix::InputFile f(dir / "ro.bin", "SendFile"); }, EACCES},
+        {"create in missing folder", [&] { serialxfer::OutputFile f(dir / "no/such.bin", "ReceiveFile"); }, ENOENT},
+        {"create over a folder", [&] { serialxfer::OutputFile f(dir.path().string(), "ReceiveFile"); }, EISDIR},
+        {"open missing", [&] { serialxfer::InputFile f(dir / "missing.bin", "SendFile"); }, ENOENT},
+        {"open read-only", [&] { serialxfer::InputFile f(dir / "ro.bin", "SendFile"); }, EACCES},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         try {
             c.action();
             ADD_FAILURE() << "no error";
-        } catch (const veltrix::FileError& e) {
+        } catch (const serialxfer::FileError& e) {
             EXPECT_EQ(e.Code(), c.code);
         }
     }
-    EXPECT_TRUE(veltrix::FileExists(dir / "ro.bin"));
-    EXPECT_FALSE(veltrix::FileExists(dir.path().string()));
-    EXPECT_FALSE(veltrix::FileExists(dir / "missing.bin"));
+    EXPECT_TRUE(serialxfer::FileExists(dir / "ro.bin"));
+    EXPECT_FALSE(serialxfer::FileExists(dir.path().string()));
+    EXPECT_FALSE(serialxfer::FileExists(dir / "missing.bin"));
 }
 
 TEST(DataFile, InputReadsInBlocksAndKnowsItsEnd)
@@ -204,7 +204,7 @@ TEST(DataFile, InputReadsInBlocksAndKnowsItsEnd)
         for (std::size_t i = 0; i < size; ++i)
             data[i] = static_cast<std::uint8_t>(i * 7);
         WriteFile(dir / "in.bin", data);
-        veltrix::InputFile in(dir / "in.bin", "SendFile");
+        serialxfer::InputFile in(dir / "in.bin", "SendFile");
         Bytes got;
         std::uint8_t block[128];
         while (!in.AtEnd()) {
@@ -222,19 +222,19 @@ TEST(DataFile, InputReadsInBlocksAndKnowsItsEnd)
 TEST(SerialPort, OpensPtyRawExclusiveAndTimesOut)
 {
     PtyLine line;
-    auto port = serial::PosixSerialPort::Open(line.Device());
+    auto port = platform::serial::PosixSerialPort::Open(line.Device());
     ASSERT_TRUE(port->IsValid());
     // Exclusive: a second opener gets an invalid port.
-    auto second = serial::PosixSerialPort::Open(line.Device());
+    auto second = platform::serial::PosixSerialPort::Open(line.Device());
     EXPECT_FALSE(second->IsValid());
     std::uint8_t byte = 0;
-    EXPECT_EQ(second->ReadByte(byte, 1000), serial::ReadStatus::Failed);
+    EXPECT_EQ(second->ReadByte(byte, 1000), platform::serial::ReadStatus::Failed);
 
     // Raw both ways: CR, LF, XON, XOFF, Ctrl-C and 0xFF pass unchanged.
     const Bytes special{'\r', '\n', 0x11, 0x13, 0x03, 0xFF, 0x00, 0x7F};
     line.Write(special);
     Bytes got;
-    while (got.size() < special.size() && port->ReadByte(byte, 1000) == serial::ReadStatus::Byte)
+    while (got.size() < special.size() && port->ReadByte(byte, 1000) == platform::serial::ReadStatus::Byte)
         got.push_back(byte);
     EXPECT_EQ(got, special);
     for (std::uint8_t b : special)
@@ -244,7 +244,7 @@ TEST(SerialPort, OpensPtyRawExclusiveAndTimesOut)
 
     // No byte: the read returns after its time-out.
     const std::int64_t start = NowMs();
-    EXPECT_EQ(port->ReadByte(byte, 300), serial::ReadStatus::TimedOut);
+    EXPECT_EQ(port->ReadByte(byte, 300), platform::serial::ReadStatus::TimedOut);
     const std::int64_t waited = NowMs() - start;
     EXPECT_GE(waited, 280);
     EXPECT_LT(waited, 1000);
@@ -263,7 +263,7 @@ TEST(SerialPort, OpensPtyRawExclusiveAndTimesOut)
     }
     // Closed, it can be opened again.
     port->Close();
-    EXPECT_TRUE(serial::PosixSerialPort::Open(line.Device())->IsValid());
+    EXPECT_TRUE(platform::serial::PosixSerialPort::Open(line.Device())->IsValid());
 }
 
 TEST(SerialPort, MissingDeviceAndNonTerminalAreInvalid)
@@ -271,10 +271,10 @@ TEST(SerialPort, MissingDeviceAndNonTerminalAreInvalid)
     TempDir dir;
     WriteFile(dir / "plain", Bytes{1});
     for (const std::string& path : {std::string("/nonexistent/tty"), dir / "plain", std::string()}) {
-        auto port = serial::PosixSerialPort::Open(path);
+        auto port = platform::serial::PosixSerialPort::Open(path);
         EXPECT_FALSE(port->IsValid()) << path;
         std::uint8_t byte;
-        EXPECT_EQ(port->ReadByte(byte, 1000), serial::ReadStatus::Failed);
+        EXPECT_EQ(port->ReadByte(byte, 1000), platform::serial::ReadStatus::Failed);
         EXPECT_FALSE(port->WriteByte(1));
     }
 }
@@ -285,9 +285,9 @@ TEST(SerialPort, LockedByAnotherProgramIsInvalid)
     const int other = open(line.Device().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(other, 0);
     ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
-    EXPECT_FALSE(serial::PosixSerialPort::Open(line.Device())->IsValid());
+    EXPECT_FALSE(platform::serial::PosixSerialPort::Open(line.Device())->IsValid());
     close(other);
-    EXPECT_TRUE(serial::PosixSerialPort::Open(line.Device())->IsValid());
+    EXPECT_TRUE(platform::serial::PosixSerialPort::Open(line.Device())->IsValid());
 }
 
 // ---------------------------------------------------------------- program
@@ -304,7 +304,7 @@ TEST(Program, SendOfMissingFileEndsWith254AfterOpeningThePort)
         EXPECT_EQ(run.output, "");
         EXPECT_TRUE(line.Drain(100).empty());
         // The port was closed again: it can be opened.
-        EXPECT_TRUE(serial::PosixSerialPort::Open(line.Device())->IsValid());
+        EXPECT_TRUE(platform::serial::PosixSerialPort::Open(line.Device())->IsValid());
     }
 }
 
@@ -342,14 +342,14 @@ TEST(Program, FileErrorsPrintTheReportBeforeAnyByteIsSent)
 // A line that brings one EOT and nothing more: the receiver asks for it
 // again with 'C', acknowledges it when no second one comes, and gives a
 // sender that never heard a start request one more 'C'.
-const Bytes kLoneEotAnswers{'C', 'C', veltrix::kAck, 'C'};
+const Bytes kLoneEotAnswers{'C', 'C', serialxfer::kAck, 'C'};
 
 TEST(Program, ReceiveTruncatesAnExistingFile)
 {
     TempDir dir;
     WriteFile(dir / "old.bin", Bytes(1000, 'o'));
     PtyLine line;
-    line.Write(Bytes{veltrix::kEot});
+    line.Write(Bytes{serialxfer::kEot});
     const RunResult run = RunVeltrix({"I", "old.bin", "/1"}, {{"VELTRIX_COM1", line.Device()}}, dir.path().string());
     EXPECT_EQ(run.code, 0);
     EXPECT_EQ(run.output, "");
@@ -371,7 +371,7 @@ TEST(Program, PortSwitchChoosesTheDevice)
         SCOPED_TRACE(c.variable);
         TempDir dir;
         PtyLine line;
-        line.Write(Bytes{veltrix::kEot});
+        line.Write(Bytes{serialxfer::kEot});
         // The other port's variable still names a missing device.
         const RunResult run = RunVeltrix(c.args, {{c.variable, line.Device()}}, dir.path().string());
         EXPECT_EQ(run.code, 0);

@@ -16,7 +16,7 @@
 
 namespace tests::serialxfer {
 
-using serial::SimulatedLink;
+using platform::serial::SimulatedLink;
 
 enum class Spot {
     FrameByte, // byte `offset` of the sender's transmission number `index`
@@ -74,8 +74,8 @@ struct Scenario {
 // inversion turns into them (0xFE, 0xFB); a few NULs and fill bytes.
 inline Bytes RichData(std::mt19937_64& rng, std::size_t size)
 {
-    static const std::uint8_t special[] = {veltrix::kSoh, veltrix::kEot, veltrix::kSoh, veltrix::kEot, 0xFE,
-                                           0xFB, 0x00, veltrix::kFill, veltrix::kAck, veltrix::kNak};
+    static const std::uint8_t special[] = {::serialxfer::kSoh, ::serialxfer::kEot, ::serialxfer::kSoh, ::serialxfer::kEot, 0xFE,
+                                           0xFB, 0x00, ::serialxfer::kFill, ::serialxfer::kAck, ::serialxfer::kNak};
     Bytes data(size);
     for (auto& b : data) {
         const unsigned pick = static_cast<unsigned>(rng() % 100);
@@ -89,12 +89,12 @@ inline Bytes RichData(std::mt19937_64& rng, std::size_t size)
 // peer, so that is outside what the transfer can defend against.
 inline std::uint8_t NoiseByte(std::mt19937_64& rng, bool towardsSender)
 {
-    static const std::uint8_t likely[] = {veltrix::kSoh, veltrix::kEot, veltrix::kNak, veltrix::kStartRequest,
-                                          veltrix::kFill, 0x00, 0xFF, veltrix::kAck};
+    static const std::uint8_t likely[] = {::serialxfer::kSoh, ::serialxfer::kEot, ::serialxfer::kNak, ::serialxfer::kStartRequest,
+                                          ::serialxfer::kFill, 0x00, 0xFF, ::serialxfer::kAck};
     for (;;) {
         const std::uint8_t b =
             rng() % 3 == 0 ? static_cast<std::uint8_t>(rng()) : likely[rng() % (sizeof likely)];
-        if (!(towardsSender && b == veltrix::kAck))
+        if (!(towardsSender && b == ::serialxfer::kAck))
             return b;
     }
 }
@@ -136,7 +136,7 @@ inline Scenario MakeScenario(std::uint64_t seed)
             const unsigned part = static_cast<unsigned>(rng() % 4);
             f.offset = part == 0   ? static_cast<int>(rng() % 3)           // SOH, number, complement
                        : part == 1 ? 131 + static_cast<int>(rng() % 2)     // CRC
-                                   : static_cast<int>(rng() % veltrix::kFrameSize);
+                                   : static_cast<int>(rng() % ::serialxfer::kFrameSize);
         } else if (where < 62) {
             f.spot = Spot::Eot;
             f.index = rng() % 3;
@@ -181,17 +181,17 @@ public:
         if (from == SimulatedLink::kEnd0) {
             int offset = 0;
             if (frameLeft_ > 0) {
-                offset = veltrix::kFrameSize - frameLeft_--;
+                offset = ::serialxfer::kFrameSize - frameLeft_--;
             } else {
                 ++transmission_;
-                if (byte == veltrix::kSoh)
-                    frameLeft_ = veltrix::kFrameSize - 1;
-                else if (byte == veltrix::kEot)
+                if (byte == ::serialxfer::kSoh)
+                    frameLeft_ = ::serialxfer::kFrameSize - 1;
+                else if (byte == ::serialxfer::kEot)
                     ++eots_;
             }
             for (const Fault& f : scenario_.faults) {
                 const bool hit = (f.spot == Spot::FrameByte && f.index == transmission_ - 1 && f.offset == offset) ||
-                                 (f.spot == Spot::Eot && frameLeft_ == 0 && offset == 0 && byte == veltrix::kEot &&
+                                 (f.spot == Spot::Eot && frameLeft_ == 0 && offset == 0 && byte == ::serialxfer::kEot &&
                                   f.index == eots_ - 1);
                 if (hit)
                     Apply(f, damage);
@@ -258,15 +258,15 @@ inline Result RunScenario(const Scenario& scenario)
             for (std::uint8_t b : f.inserted)
                 link.AddNoise(f.to, f.atMs, b);
     Result result;
-    veltrix::MemorySink sink;
-    veltrix::MemorySource source(scenario.data);
+    ::serialxfer::MemorySink sink;
+    ::serialxfer::MemorySource source(scenario.data);
     link.Run(
         [&] {
-            result.sender = veltrix::RunSender(link.Port(SimulatedLink::kEnd0), link.ClockOf(SimulatedLink::kEnd0),
+            result.sender = ::serialxfer::RunSender(link.Port(SimulatedLink::kEnd0), link.ClockOf(SimulatedLink::kEnd0),
                                                source);
         },
         [&] {
-            result.receiver = veltrix::RunReceiver(link.Port(SimulatedLink::kEnd1),
+            result.receiver = ::serialxfer::RunReceiver(link.Port(SimulatedLink::kEnd1),
                                                    link.ClockOf(SimulatedLink::kEnd1), sink);
         });
     result.file = sink.bytes;
@@ -285,12 +285,12 @@ inline Result RunScenario(const Scenario& scenario)
 inline bool LineForgedAFrame(const Bytes& data, const Bytes& delivered)
 {
     const std::vector<Bytes> blocks = Blocks(data);
-    for (std::size_t at = 0; at + veltrix::kFrameSize <= delivered.size(); ++at) {
-        if (delivered[at] != veltrix::kSoh || delivered[at + 2] != static_cast<std::uint8_t>(255 - delivered[at + 1]))
+    for (std::size_t at = 0; at + ::serialxfer::kFrameSize <= delivered.size(); ++at) {
+        if (delivered[at] != ::serialxfer::kSoh || delivered[at + 2] != static_cast<std::uint8_t>(255 - delivered[at + 1]))
             continue;
         const Bytes block(delivered.begin() + static_cast<long>(at) + 3,
-                          delivered.begin() + static_cast<long>(at) + 3 + veltrix::kBlockSize);
-        const std::uint16_t crc = veltrix::Crc16(block.data(), block.size());
+                          delivered.begin() + static_cast<long>(at) + 3 + ::serialxfer::kBlockSize);
+        const std::uint16_t crc = ::serialxfer::Crc16(block.data(), block.size());
         if (delivered[at + 131] != (crc >> 8) || delivered[at + 132] != (crc & 0xFF))
             continue;
         const std::uint8_t number = delivered[at + 1];
@@ -309,13 +309,13 @@ inline bool LineForgedAFrame(const Bytes& data, const Bytes& delivered)
 inline std::optional<std::string> Violation(const Scenario& scenario, const Result& result)
 {
     const Bytes whole = ExpectedReceived(scenario.data);
-    auto resultOk = [](int r) { return r == veltrix::kTransferOk || r == veltrix::kTransferFailed; };
+    auto resultOk = [](int r) { return r == ::serialxfer::kTransferOk || r == ::serialxfer::kTransferFailed; };
     if (!resultOk(result.sender) || !resultOk(result.receiver))
         return "results " + std::to_string(result.sender) + "/" + std::to_string(result.receiver);
-    if (result.receiver == veltrix::kTransferOk && result.file != whole)
+    if (result.receiver == ::serialxfer::kTransferOk && result.file != whole)
         return "the receiver reported success with " + std::to_string(result.file.size()) + " of " +
                std::to_string(whole.size()) + " bytes";
-    if (result.sender == veltrix::kTransferOk && result.file != whole)
+    if (result.sender == ::serialxfer::kTransferOk && result.file != whole)
         return "the sender reported success; the receiver holds " + std::to_string(result.file.size()) + " of " +
                std::to_string(whole.size()) + " bytes";
     bool prefix = false;

@@ -52,15 +52,15 @@ RawRun RunWithSenderFaults(const Bytes& data, const std::map<std::uint64_t, Simu
         return from == SimulatedLink::kEnd0 && f != faults.end() ? f->second : SimulatedLink::Damage{};
     });
     RawRun run;
-    veltrix::MemorySink sink;
-    veltrix::MemorySource source(data);
+    serialxfer::MemorySink sink;
+    serialxfer::MemorySource source(data);
     link.Run(
         [&] {
-            run.sender = veltrix::RunSender(link.Port(SimulatedLink::kEnd0), link.ClockOf(SimulatedLink::kEnd0), source);
+            run.sender = serialxfer::RunSender(link.Port(SimulatedLink::kEnd0), link.ClockOf(SimulatedLink::kEnd0), source);
         },
         [&] {
             run.receiver =
-                veltrix::RunReceiver(link.Port(SimulatedLink::kEnd1), link.ClockOf(SimulatedLink::kEnd1), sink);
+                serialxfer::RunReceiver(link.Port(SimulatedLink::kEnd1), link.ClockOf(SimulatedLink::kEnd1), sink);
         });
     run.file = sink.bytes;
     return run;
@@ -94,8 +94,8 @@ TEST(DamagedLine, LostHeadByteThenDamagedDataIsRepaired)
             SCOPED_TRACE("data seed " + std::to_string(seed) + ", inverted byte " + std::to_string(second));
             const RawRun run = RunWithSenderFaults(data, {{268, Drop()}, {second, Invert()}});
             EXPECT_TRUE(run.file == ExpectedReceived(data)) << "received " << run.file.size() << " bytes";
-            EXPECT_EQ(run.receiver, veltrix::kTransferOk);
-            EXPECT_EQ(run.sender, veltrix::kTransferOk);
+            EXPECT_EQ(run.receiver, serialxfer::kTransferOk);
+            EXPECT_EQ(run.sender, serialxfer::kTransferOk);
         }
     }
 }
@@ -108,8 +108,8 @@ TEST(DamagedLine, CleanLineMovesEveryFile)
         Scenario s;
         s.data = RichData(rng, size);
         const Result r = RunScenario(s);
-        EXPECT_EQ(r.sender, veltrix::kTransferOk);
-        EXPECT_EQ(r.receiver, veltrix::kTransferOk);
+        EXPECT_EQ(r.sender, serialxfer::kTransferOk);
+        EXPECT_EQ(r.receiver, serialxfer::kTransferOk);
         EXPECT_TRUE(r.file == ExpectedReceived(s.data)) << "received " << r.file.size() << " bytes";
         // At the line rate, with the pauses after each frame and answer.
         const std::int64_t frames = static_cast<std::int64_t>((size + 127) / 128);
@@ -128,8 +128,8 @@ TEST(DamageCampaign, NoSuccessWithoutTheWholeFile)
     for (std::uint64_t seed = first; seed < first + count; ++seed) {
         const Scenario s = MakeScenario(seed);
         const Result r = RunScenario(s);
-        const bool rxOk = r.receiver == veltrix::kTransferOk;
-        const bool txOk = r.sender == veltrix::kTransferOk;
+        const bool rxOk = r.receiver == serialxfer::kTransferOk;
+        const bool txOk = r.sender == serialxfer::kTransferOk;
         repaired += rxOk && txOk;
         receiverOnly += rxOk && !txOk;
         senderOnly += txOk && !rxOk;

@@ -82,7 +82,7 @@ TEST(LineReceive, FromPeerDevice)
          [](tests::serialxfer::SenderPeer& p) {
              p.eotAgainWhenAsked = true;
              p.lostAnswerTimeoutMs = 1500;
-             p.loseAnswer = [](std::size_t attempt, std::uint8_t a) { return attempt == 1 && a == veltrix::kAck; };
+             p.loseAnswer = [](std::size_t attempt, std::uint8_t a) { return attempt == 1 && a == serialxfer::kAck; };
          }},
     };
     for (const auto& c : cases) {
@@ -116,11 +116,11 @@ TEST(LineSend, ToPeerDevice)
         {"refused frame repeated", Pattern(300, 6),
          [](tests::serialxfer::ReceiverPeer& p) {
              p.answer = [](std::size_t attempt, const tests::serialxfer::ReceiverPeer::Frame&) -> std::optional<std::uint8_t> {
-                 return attempt == 1 ? veltrix::kNak : veltrix::kAck;
+                 return attempt == 1 ? serialxfer::kNak : serialxfer::kAck;
              };
          },
          4, 1},
-        {"EOT refused once", Pattern(100, 7), [](tests::serialxfer::ReceiverPeer& p) { p.eotAnswers = {veltrix::kNak}; }, 1,
+        {"EOT refused once", Pattern(100, 7), [](tests::serialxfer::ReceiverPeer& p) { p.eotAnswers = {serialxfer::kNak}; }, 1,
          2},
     };
     for (const auto& c : cases) {
@@ -132,7 +132,7 @@ TEST(LineSend, ToPeerDevice)
         if (c.setup)
             c.setup(peer);
         PtyPeer driver(line, peer);
-        driver.Deliver(veltrix::kStartRequest, 0);
+        driver.Deliver(serialxfer::kStartRequest, 0);
         auto veltrix = StartVeltrix("O", "out.bin", line.Device(), dir.path().string());
         EXPECT_EQ(veltrix->Wait(20000), 0);
         driver.Stop();
@@ -154,19 +154,19 @@ TEST(LineSend, ToPeerDevice)
 
 struct Pair {
     TempDir dir;
-    std::unique_ptr<relay::PacedRelay> line;
+    std::unique_ptr<tools::serial_relay::PacedRelay> line;
     std::unique_ptr<Process> receiver;
     std::unique_ptr<Process> sender;
 
-    void Start(const Bytes& data, int baud, std::map<std::uint64_t, relay::Fault> senderToReceiverFaults = {})
+    void Start(const Bytes& data, int baud, std::map<std::uint64_t, tools::serial_relay::Fault> senderToReceiverFaults = {})
     {
         WriteFile(dir / "in.bin", data);
-        relay::Options options;
+        tools::serial_relay::Options options;
         options.a.linkPath = dir / "ttyA";
         options.b.linkPath = dir / "ttyB";
         options.baud = baud;
         options.faults[0] = std::move(senderToReceiverFaults);
-        line = std::make_unique<relay::PacedRelay>(options);
+        line = std::make_unique<tools::serial_relay::PacedRelay>(options);
         ASSERT_TRUE(line->Start()) << line->Error();
         receiver = StartVeltrix("I", "out.bin", dir / "ttyB", dir.path().string());
         sender = StartVeltrix("O", "in.bin", dir / "ttyA", dir.path().string());
@@ -176,10 +176,10 @@ struct Pair {
 TEST(TwoCopies, FrameNumbersWrapAndDamageIsRepaired)
 {
     const Bytes data = Pattern(257 * 128 + 10, 8);
-    std::map<std::uint64_t, relay::Fault> faults;
-    faults[133 * 3 + 40] = relay::Fault::Corrupt(0x20); // a data byte of frame 4
-    faults[133 * 300 + 2] = relay::Fault::Drop();       // the complement of frame 300... after one repeat
-    faults[133 * 200 + 131] = relay::Fault::Corrupt(1); // a CRC byte
+    std::map<std::uint64_t, tools::serial_relay::Fault> faults;
+    faults[133 * 3 + 40] = tools::serial_relay::Fault::Corrupt(0x20); // a data byte of frame 4
+    faults[133 * 300 + 2] = tools::serial_relay::Fault::Drop();       // the complement of frame 300... after one repeat
+    faults[133 * 200 + 131] = tools::serial_relay::Fault::Corrupt(1); // a CRC byte
     Pair pair;
     pair.Start(data, 0, faults);
     EXPECT_EQ(pair.sender->Wait(60000), 0);
@@ -190,9 +190,9 @@ TEST(TwoCopies, FrameNumbersWrapAndDamageIsRepaired)
 TEST(TwoCopies, TenDamagedFramesEndBothSidesWithMinusOne)
 {
     const Bytes data = Pattern(5 * 128, 9);
-    std::map<std::uint64_t, relay::Fault> faults;
+    std::map<std::uint64_t, tools::serial_relay::Fault> faults;
     for (std::uint64_t attempt = 0; attempt < 10; ++attempt)
-        faults[133 * (2 + attempt) + 60] = relay::Fault::Corrupt(0x81); // frame 3, every try
+        faults[133 * (2 + attempt) + 60] = tools::serial_relay::Fault::Corrupt(0x81); // frame 3, every try
     Pair pair;
     pair.Start(data, 0, faults);
     EXPECT_EQ(pair.sender->Wait(60000), 255);
@@ -212,7 +212,7 @@ TEST(TwoCopies, PacedLineKeepsItsPace)
     EXPECT_EQ(ReadFile(pair.dir / "out.bin"), tests::serialxfer::ExpectedReceived(data));
     EXPECT_GE(pair.sender->ElapsedMs(), 2790);
     // The frames, the EOT, and the EOT once more when the receiver asks.
-    EXPECT_EQ(pair.line->BytesSeen(relay::Direction::AToB), 40u * 133u + 2u);
+    EXPECT_EQ(pair.line->BytesSeen(tools::serial_relay::Direction::AToB), 40u * 133u + 2u);
 }
 
 // ---------------------------------------------------------------- lrzsz
@@ -258,18 +258,18 @@ TEST(Lrzsz, LateStartedVeltrixSenderAndDamagedLine)
     TempDir dir;
     const Bytes data = Pattern(6 * 128, 13, true);
     WriteFile(dir / "in.bin", data);
-    relay::Options options;
+    tools::serial_relay::Options options;
     options.a.linkPath = dir / "ttyA";
     options.b.linkPath = dir / "ttyB";
-    options.faults[0][133 * 2 + 90] = relay::Fault::Corrupt(0x10);
-    relay::PacedRelay line(options);
+    options.faults[0][133 * 2 + 90] = tools::serial_relay::Fault::Corrupt(0x10);
+    tools::serial_relay::PacedRelay line(options);
     ASSERT_TRUE(line.Start()) << line.Error();
     Process rx({"socat", "OPEN:" + (dir / "ttyB") + ",rawer", "EXEC:rx -c -b out.bin"}, {}, dir.path().string(),
                false);
     // Wait for rx's second start request.
-    for (int i = 0; i < 300 && line.BytesSeen(relay::Direction::BToA) < 2; ++i)
+    for (int i = 0; i < 300 && line.BytesSeen(tools::serial_relay::Direction::BToA) < 2; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_GE(line.BytesSeen(relay::Direction::BToA), 2u);
+    ASSERT_GE(line.BytesSeen(tools::serial_relay::Direction::BToA), 2u);
     auto veltrix = StartVeltrix("O", "in.bin", dir / "ttyA", dir.path().string());
     EXPECT_EQ(veltrix->Wait(60000), 0);
     EXPECT_EQ(rx.Wait(10000), 0);

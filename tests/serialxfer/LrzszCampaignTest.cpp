@@ -74,16 +74,16 @@ std::string Check(const Outcome& o, const Bytes& whole, bool veltrixReceives)
 
 // The sender is end A of the relay, the receiver end B; lrzsz reaches its
 // end through socat, as a device on the same kind of line would.
-Outcome Transfer(const Bytes& data, const relay::DamagePattern& pattern, bool veltrixReceives)
+Outcome Transfer(const Bytes& data, const tools::serial_relay::DamagePattern& pattern, bool veltrixReceives)
 {
     TempDir dir;
     WriteFile(dir / "in.bin", data);
-    relay::Options options;
+    tools::serial_relay::Options options;
     options.a.linkPath = dir / "ttyA";
     options.b.linkPath = dir / "ttyB";
     options.faults[0] = pattern.faults[0];
     options.faults[1] = pattern.faults[1];
-    relay::PacedRelay line(options);
+    tools::serial_relay::PacedRelay line(options);
     Outcome outcome;
     if (!line.Start())
         return outcome;
@@ -117,7 +117,7 @@ TEST(LrzszCampaign, NoSuccessWithoutTheWholeFileInEitherDirection)
         for (std::uint64_t i = next++; i < 2 * count; i = next++) {
             const std::uint64_t seed = first + i / 2;
             const bool veltrixReceives = i % 2 == 0;
-            const relay::DamagePattern pattern = relay::MakeDamagePattern(seed, frames);
+            const tools::serial_relay::DamagePattern pattern = tools::serial_relay::MakeDamagePattern(seed, frames);
             const Bytes data = RichData(seed);
             const Outcome o = Transfer(data, pattern, veltrixReceives);
             const std::string problem = Check(o, Padded(data), veltrixReceives);

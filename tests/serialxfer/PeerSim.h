@@ -20,11 +20,11 @@ using Bytes = std::vector<std::uint8_t>;
 inline Bytes MakeFrame(std::uint8_t number, const Bytes& block128)
 {
     Bytes frame(3 + block128.size() + 2);
-    frame[0] = veltrix::kSoh;
+    frame[0] = ::serialxfer::kSoh;
     frame[1] = number;
     frame[2] = static_cast<std::uint8_t>(255 - number);
     std::copy(block128.begin(), block128.end(), frame.begin() + 3);
-    const std::uint16_t crc = veltrix::Crc16(block128.data(), block128.size());
+    const std::uint16_t crc = ::serialxfer::Crc16(block128.data(), block128.size());
     frame[frame.size() - 2] = static_cast<std::uint8_t>(crc >> 8);
     frame[frame.size() - 1] = static_cast<std::uint8_t>(crc & 0xFF);
     return frame;
@@ -37,7 +37,7 @@ inline std::vector<Bytes> Blocks(const Bytes& data)
     for (std::size_t at = 0; at < data.size(); at += 128) {
         Bytes block(data.begin() + static_cast<long>(at),
                     data.begin() + static_cast<long>(std::min(data.size(), at + 128)));
-        block.resize(128, veltrix::kFill);
+        block.resize(128, ::serialxfer::kFill);
         blocks.push_back(block);
     }
     return blocks;
@@ -55,7 +55,7 @@ inline Bytes ExpectedReceived(const Bytes& data)
 }
 
 // Receives frames from the tool's sender and answers them.
-class ReceiverPeer : public serial::LinePeer {
+class ReceiverPeer : public platform::serial::LinePeer {
 public:
     struct Frame {
         Bytes raw; // all 133 bytes
@@ -72,12 +72,12 @@ public:
     int eots = 0;
     Bytes stray; // bytes outside frames other than EOT
 
-    void OnByte(serial::PeerOutput& port, std::uint8_t byte) override
+    void OnByte(platform::serial::PeerOutput& port, std::uint8_t byte) override
     {
-        if (current_.empty() && byte != veltrix::kSoh) {
-            if (byte == veltrix::kEot) {
+        if (current_.empty() && byte != ::serialxfer::kSoh) {
+            if (byte == ::serialxfer::kEot) {
                 const std::optional<std::uint8_t> reply =
-                    static_cast<std::size_t>(eots) < eotAnswers.size() ? eotAnswers[eots] : veltrix::kAck;
+                    static_cast<std::size_t>(eots) < eotAnswers.size() ? eotAnswers[eots] : ::serialxfer::kAck;
                 ++eots;
                 if (reply)
                     port.Deliver(*reply, answerDelayMs);
@@ -87,18 +87,18 @@ public:
             return;
         }
         current_.push_back(byte);
-        if (current_.size() < static_cast<std::size_t>(veltrix::kFrameSize))
+        if (current_.size() < static_cast<std::size_t>(::serialxfer::kFrameSize))
             return;
         Frame frame;
         frame.raw = current_;
         current_.clear();
         const Bytes data(frame.raw.begin() + 3, frame.raw.begin() + 131);
-        const std::uint16_t crc = veltrix::Crc16(data.data(), data.size());
+        const std::uint16_t crc = ::serialxfer::Crc16(data.data(), data.size());
         frame.valid = frame.raw[2] == static_cast<std::uint8_t>(255 - frame.raw[1]) &&
                       frame.raw[131] == (crc >> 8) && frame.raw[132] == (crc & 0xFF);
         const std::size_t attempt = frames.size();
         frames.push_back(frame);
-        std::optional<std::uint8_t> reply = frame.valid ? veltrix::kAck : veltrix::kNak;
+        std::optional<std::uint8_t> reply = frame.valid ? ::serialxfer::kAck : ::serialxfer::kNak;
         if (answer)
             reply = answer(attempt, frame);
         if (reply)
@@ -110,7 +110,7 @@ private:
 };
 
 // Serves data as frames to the tool's receiver.
-class SenderPeer : public serial::LinePeer {
+class SenderPeer : public platform::serial::LinePeer {
 public:
     explicit SenderPeer(Bytes data) : blocks_(Blocks(data)) {}
 
@@ -137,10 +137,10 @@ public:
     Bytes answers; // every byte the tool sent after its first 'C'
     Bytes frameAnswers; // the same, up to the peer's EOT
 
-    void OnByte(serial::PeerOutput& port, std::uint8_t byte) override
+    void OnByte(platform::serial::PeerOutput& port, std::uint8_t byte) override
     {
         if (!started_) {
-            if (byte == veltrix::kStartRequest) {
+            if (byte == ::serialxfer::kStartRequest) {
                 if (++startRequests <= ignoreStartRequests)
                     return;
                 started_ = true;
@@ -152,33 +152,33 @@ public:
         if (!eotSent_)
             frameAnswers.push_back(byte);
         if (eotSent_) {
-            if (byte == veltrix::kAck)
+            if (byte == ::serialxfer::kAck)
                 eotAcked = true;
-            else if (eotAgainWhenAsked && !eotAcked && (byte == veltrix::kNak || byte == veltrix::kStartRequest))
-                port.Deliver(veltrix::kEot, frameDelayMs);
+            else if (eotAgainWhenAsked && !eotAcked && (byte == ::serialxfer::kNak || byte == ::serialxfer::kStartRequest))
+                port.Deliver(::serialxfer::kEot, frameDelayMs);
             return;
         }
         if (loseAnswer && loseAnswer(attempts - 1, byte)) {
             SendCurrent(port, lostAnswerTimeoutMs);
             return;
         }
-        if (byte == veltrix::kAck) {
+        if (byte == ::serialxfer::kAck) {
             ++acked;
             ++block_;
-        } else if (byte != veltrix::kNak) {
+        } else if (byte != ::serialxfer::kNak) {
             return; // not an answer; keep waiting
         }
         SendCurrent(port, frameDelayMs);
     }
 
 private:
-    void SendCurrent(serial::PeerOutput& port, std::int64_t delay)
+    void SendCurrent(platform::serial::PeerOutput& port, std::int64_t delay)
     {
         if (acked >= stopAfter)
             return;
         if (block_ >= blocks_.size()) {
             eotSent_ = true;
-            port.Deliver(veltrix::kEot, delay);
+            port.Deliver(::serialxfer::kEot, delay);
             return;
         }
         Bytes frame = MakeFrame(static_cast<std::uint8_t>(block_ + 1), blocks_[block_]);

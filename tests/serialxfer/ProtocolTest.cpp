@@ -12,7 +12,7 @@
 #include "serialxfer/Protocol.h"
 
 using tests::serialxfer::Bytes;
-using namespace veltrix;
+using namespace serialxfer;
 
 namespace {
 
@@ -42,11 +42,11 @@ std::size_t Count(const Bytes& bytes, std::uint8_t value)
 }
 
 struct ReceiveRun {
-    serial::FakeClock clock;
-    serial::SimulatedPort port{clock};
+    platform::serial::FakeClock clock;
+    platform::serial::SimulatedPort port{clock};
     MemorySink sink;
     int result = 99;
-    void Run(serial::LinePeer& peer)
+    void Run(platform::serial::LinePeer& peer)
     {
         port.SetPeer(&peer);
         result = RunReceiver(port, clock, sink);
@@ -54,10 +54,10 @@ struct ReceiveRun {
 };
 
 struct SendRun {
-    serial::FakeClock clock;
-    serial::SimulatedPort port{clock};
+    platform::serial::FakeClock clock;
+    platform::serial::SimulatedPort port{clock};
     int result = 99;
-    void Run(serial::LinePeer& peer, const Bytes& data, bool startRequest = true)
+    void Run(platform::serial::LinePeer& peer, const Bytes& data, bool startRequest = true)
     {
         port.SetPeer(&peer);
         if (startRequest)
@@ -639,7 +639,7 @@ TEST(BothSides, ReceiverTakesWhatTheSenderSends)
     for (std::size_t size : {0u, 128u, 129u, 5000u}) {
         SCOPED_TRACE(size);
         const Bytes data = Pattern(size, 30);
-        serial::SimulatedLink link;
+        platform::serial::SimulatedLink link;
         MemorySource source(data);
         MemorySink sink;
         int sent = 99;

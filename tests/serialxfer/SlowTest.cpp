@@ -86,7 +86,7 @@ TEST(SlowReceive, SenderStoppingMidwayLeavesTheAcceptedFrames)
     // Ten refusals of the silence, about 2 s apart.
     Bytes naks;
     for (const auto& [t, b] : driver.Received())
-        if (b == veltrix::kNak)
+        if (b == serialxfer::kNak)
             naks.push_back(b);
     EXPECT_EQ(naks.size(), 10u);
     EXPECT_GE(veltrix->ElapsedMs(), 19000);

@@ -158,9 +158,9 @@ private:
 // Runs a LinePeer against the program on a pty in real time: bytes the
 // program writes go to the peer as they arrive, the peer's answers are
 // written when their delay has passed.
-class PtyPeer : public serial::PeerOutput {
+class PtyPeer : public platform::serial::PeerOutput {
 public:
-    PtyPeer(PtyLine& line, serial::LinePeer& peer) : line_(line), peer_(peer)
+    PtyPeer(PtyLine& line, platform::serial::LinePeer& peer) : line_(line), peer_(peer)
     {
         thread_ = std::thread([this] { Run(); });
     }
@@ -171,7 +171,7 @@ public:
         if (thread_.joinable())
             thread_.join();
     }
-    using serial::PeerOutput::Deliver;
+    using platform::serial::PeerOutput::Deliver;
     void Deliver(std::uint8_t byte, std::int64_t delayMs) override
     {
         std::lock_guard<std::recursive_mutex> lock(mutex_);
@@ -225,7 +225,7 @@ private:
 
     // The peer calls Deliver from inside Run, with the mutex held.
     PtyLine& line_;
-    serial::LinePeer& peer_;
+    platform::serial::LinePeer& peer_;
     std::recursive_mutex mutex_;
     std::deque<std::pair<std::int64_t, std::uint8_t>> pending_;
     std::vector<std::pair<std::int64_t, std::uint8_t>> received_;

@@ -11,9 +11,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using platform::GetPrivateProfileInt;
-using platform::GetPrivateProfileString;
-using platform::WritePrivateProfileString;
+using platform::ini::GetPrivateProfileInt;
+using platform::ini::GetPrivateProfileString;
+using platform::ini::WritePrivateProfileString;
 
 using namespace tests::support;
 
@@ -28,7 +28,7 @@ protected:
 TEST_F(PrivateProfileTest, MissingFileGivesDefaults) {
     EXPECT_EQ(GetPrivateProfileString("Proxy Server", "ProxyName", "dflt", ini), "dflt");
     EXPECT_EQ(GetPrivateProfileInt("Proxy Server", "ProxyPort", 17, ini), 17);
-    EXPECT_FALSE(platform::FileExists(ini));
+    EXPECT_FALSE(platform::ini::FileExists(ini));
 }
 
 TEST_F(PrivateProfileTest, NamesMatchWithoutRegardToCase) {
@@ -229,11 +229,11 @@ TEST_F(PrivateProfileTest, OversizedFileIsNeitherReadNorRewritten) {
 }
 
 TEST_F(PrivateProfileTest, FileExistsOnlyForRegularFiles) {
-    EXPECT_FALSE(platform::FileExists(ini));
-    EXPECT_FALSE(platform::FileExists(dir.path().string()));
-    EXPECT_FALSE(platform::FileExists(""));
+    EXPECT_FALSE(platform::ini::FileExists(ini));
+    EXPECT_FALSE(platform::ini::FileExists(dir.path().string()));
+    EXPECT_FALSE(platform::ini::FileExists(""));
     WriteFile(ini, "");
-    EXPECT_TRUE(platform::FileExists(ini));
+    EXPECT_TRUE(platform::ini::FileExists(ini));
 }
 
 } // namespace

@@ -153,7 +153,7 @@ TEST_P(StartupRejectedTest, EndsWithMessageAndExitCode) {
         // Ends quietly: no process end with a code, no configuration file.
         EXPECT_FALSE(terminatedWith.has_value());
         EXPECT_TRUE(Form_Master->QuitRequested);
-        EXPECT_FALSE(platform::FileExists(ini));
+        EXPECT_FALSE(platform::ini::FileExists(ini));
         EXPECT_EQ(Form_Master->RunParameters.IniFileName, "");
     } else {
         EXPECT_EQ(box.title, QString::fromUtf8("Chyba"));

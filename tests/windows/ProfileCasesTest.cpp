@@ -107,22 +107,22 @@ TEST_P(SharedProfileCases, ReadsAndWritesAsStated) {
     CurrentDirectory inside(dir.path());
     const std::string name = c.bareName ? c.file : path;
     for (const auto& w : c.writes) {
-        EXPECT_EQ(platform::WritePrivateProfileString(w.section, w.key, w.value, name), w.accepted)
+        EXPECT_EQ(platform::ini::WritePrivateProfileString(w.section, w.key, w.value, name), w.accepted)
             << "[" << w.section << "] " << w.key << "=" << w.value;
     }
     for (const auto& r : c.texts) {
-        EXPECT_EQ(platform::GetPrivateProfileString(r.section, r.key, r.def, name), r.expected)
+        EXPECT_EQ(platform::ini::GetPrivateProfileString(r.section, r.key, r.def, name), r.expected)
             << "[" << r.section << "] " << r.key;
     }
     for (const auto& r : c.ints) {
-        EXPECT_EQ(platform::GetPrivateProfileInt(r.section, r.key, r.def, name), r.expected)
+        EXPECT_EQ(platform::ini::GetPrivateProfileInt(r.section, r.key, r.def, name), r.expected)
             << "[" << r.section << "] " << r.key;
     }
     if (c.lines) {
         if (c.lines->empty()) {
             EXPECT_FALSE(std::filesystem::exists(path));
         } else {
-            ASSERT_TRUE(platform::FileExists(path));
+            ASSERT_TRUE(platform::ini::FileExists(path));
             std::vector<std::string> actual = ContentLines(crosstest::ReadBytes(path));
             std::vector<std::string> expected = *c.lines;
             if (UnderWine()) {
@@ -141,15 +141,15 @@ INSTANTIATE_TEST_SUITE_P(Cases, SharedProfileCases, ::testing::ValuesIn(profile_
 TEST(SharedProfileRules, FileExistsOnlyForFiles) {
     crosstest::ScratchDir dir;
     const std::string ini = dir.file("Halvorne.INI");
-    EXPECT_FALSE(platform::FileExists(ini));
-    EXPECT_FALSE(platform::FileExists(dir.path().string()));
-    EXPECT_FALSE(platform::FileExists(""));
+    EXPECT_FALSE(platform::ini::FileExists(ini));
+    EXPECT_FALSE(platform::ini::FileExists(dir.path().string()));
+    EXPECT_FALSE(platform::ini::FileExists(""));
     crosstest::WriteBytes(ini, "");
-    EXPECT_TRUE(platform::FileExists(ini));
+    EXPECT_TRUE(platform::ini::FileExists(ini));
 }
 
 #ifdef _WIN32
-// platform::GetPrivateProfileInt reads the text and judges it by the
+// platform::ini::GetPrivateProfileInt reads the text and judges it by the
 // program's own rule instead of calling GetPrivateProfileIntW, which reads
 // "12abc" as 12 and "yes" as 0 where the program wants the default. On every
 // text that is an integer the two must agree.
@@ -164,15 +164,15 @@ TEST(SharedProfileRules, SystemIntegerReadingAgreesOnEveryInteger) {
         if (t.value == -99 || t.text.rfind("0X", 0) == 0)
             continue;
         ++integers;
-        ASSERT_TRUE(platform::WritePrivateProfileString("S", "v", t.text, ini));
-        EXPECT_EQ(platform::GetPrivateProfileInt("S", "v", -99, ini), t.value) << t.text;
+        ASSERT_TRUE(platform::ini::WritePrivateProfileString("S", "v", t.text, ini));
+        EXPECT_EQ(platform::ini::GetPrivateProfileInt("S", "v", -99, ini), t.value) << t.text;
         EXPECT_EQ(static_cast<int>(::GetPrivateProfileIntW(L"S", L"v", -99, wideIni.c_str())), t.value) << t.text;
     }
     EXPECT_GT(integers, 10);
     // Where they part: a number followed by more.
-    ASSERT_TRUE(platform::WritePrivateProfileString("S", "v", "12abc", ini));
+    ASSERT_TRUE(platform::ini::WritePrivateProfileString("S", "v", "12abc", ini));
     EXPECT_EQ(static_cast<int>(::GetPrivateProfileIntW(L"S", L"v", -99, wideIni.c_str())), 12);
-    EXPECT_EQ(platform::GetPrivateProfileInt("S", "v", -99, ini), -99);
+    EXPECT_EQ(platform::ini::GetPrivateProfileInt("S", "v", -99, ini), -99);
 }
 
 // Windows changes the line of the entry it writes and leaves every other
@@ -187,7 +187,7 @@ TEST(WineQuirk, AWriteReformatsTheWholeFile) {
     crosstest::ScratchDir dir;
     const std::string ini = dir.file("Halvorne.INI");
     crosstest::WriteBytes(ini, "[General]\r\n  Language = cs  \r\n\r\n[Proxy Server]\r\nUseProxy=0\r\n");
-    ASSERT_TRUE(platform::WritePrivateProfileString("Proxy Server", "UseProxy", "1", ini));
+    ASSERT_TRUE(platform::ini::WritePrivateProfileString("Proxy Server", "UseProxy", "1", ini));
     EXPECT_EQ(crosstest::ReadBytes(ini), "[General]\r\nLanguage=cs\r\n[Proxy Server]\r\nUseProxy=1\r\n");
 }
 #endif

@@ -17,8 +17,8 @@
 
 namespace {
 
-using serial::ReadStatus;
-using serial::WindowsSerialPort;
+using platform::serial::ReadStatus;
+using platform::serial::WindowsSerialPort;
 using Bytes = std::vector<std::uint8_t>;
 
 HANDLE Handle(const WindowsSerialPort& port) { return static_cast<HANDLE>(port.NativeHandle()); }
@@ -28,7 +28,7 @@ Bytes ReadAll(WindowsSerialPort& port, std::size_t atMost)
 {
     Bytes got;
     std::uint8_t byte = 0;
-    while (got.size() < atMost && port.ReadByte(byte, serial::kReadTimeoutMs) == ReadStatus::Byte)
+    while (got.size() < atMost && port.ReadByte(byte, platform::serial::kReadTimeoutMs) == ReadStatus::Byte)
         got.push_back(byte);
     return got;
 }
@@ -113,7 +113,7 @@ TEST(WindowsSerialPort, IsHeldExclusivelyUntilClosed)
         auto second = WindowsSerialPort::Open("COM1");
         EXPECT_FALSE(second->IsValid());
         std::uint8_t byte = 0;
-        EXPECT_EQ(second->ReadByte(byte, serial::kReadTimeoutMs), ReadStatus::Failed);
+        EXPECT_EQ(second->ReadByte(byte, platform::serial::kReadTimeoutMs), ReadStatus::Failed);
     }
     port->Close();
     EXPECT_TRUE(WindowsSerialPort::Open("COM1")->IsValid());
@@ -162,11 +162,11 @@ TEST(WindowsSerialPort, ReadsTimeOutAfterTheirWait)
 {
     auto one = WindowsSerialPort::Open("COM1");
     ASSERT_TRUE(one->IsValid());
-    serial::MonotonicClock clock;
+    platform::serial::MonotonicClock clock;
     std::uint8_t byte = 0;
     // The port's own time-out: 500 + 500 ms for one byte.
     std::int64_t start = clock.NowMs();
-    EXPECT_EQ(one->ReadByte(byte, serial::kReadTimeoutMs), ReadStatus::TimedOut);
+    EXPECT_EQ(one->ReadByte(byte, platform::serial::kReadTimeoutMs), ReadStatus::TimedOut);
     std::int64_t waited = clock.NowMs() - start;
     EXPECT_GE(waited, 900);
     EXPECT_LT(waited, 2000);
@@ -207,24 +207,24 @@ TEST(WindowsSerialPort, DiscardInputDropsWhatArrived)
     std::uint8_t byte = 0;
     EXPECT_EQ(two->ReadByte(byte, 300), ReadStatus::TimedOut);
     ASSERT_TRUE(one->WriteByte(9));
-    EXPECT_EQ(two->ReadByte(byte, serial::kReadTimeoutMs), ReadStatus::Byte);
+    EXPECT_EQ(two->ReadByte(byte, platform::serial::kReadTimeoutMs), ReadStatus::Byte);
     EXPECT_EQ(byte, 9);
 }
 
 TEST(WindowsSerialPort, PortsThatCannotBeOpenedFailAtOnce)
 {
     // COM3 is not linked in the test prefix; "" and other names are no port.
-    EXPECT_EQ(serial::DevicePathForPortName("COM1"), "COM1");
-    EXPECT_EQ(serial::DevicePathForPortName("COM2"), "COM2");
-    EXPECT_EQ(serial::DevicePathForPortName("COM3"), "");
-    EXPECT_EQ(serial::DevicePathForPortName("com1"), "");
+    EXPECT_EQ(platform::serial::DevicePathForPortName("COM1"), "COM1");
+    EXPECT_EQ(platform::serial::DevicePathForPortName("COM2"), "COM2");
+    EXPECT_EQ(platform::serial::DevicePathForPortName("COM3"), "");
+    EXPECT_EQ(platform::serial::DevicePathForPortName("com1"), "");
     for (const char* name : {"COM3", ""}) {
         auto port = WindowsSerialPort::Open(name);
         EXPECT_FALSE(port->IsValid()) << name;
         std::uint8_t byte = 0;
-        serial::MonotonicClock clock;
+        platform::serial::MonotonicClock clock;
         const std::int64_t start = clock.NowMs();
-        EXPECT_EQ(port->ReadByte(byte, serial::kReadTimeoutMs), ReadStatus::Failed);
+        EXPECT_EQ(port->ReadByte(byte, platform::serial::kReadTimeoutMs), ReadStatus::Failed);
         EXPECT_EQ(port->ReadByte(byte, 10), ReadStatus::Failed);
         EXPECT_LT(clock.NowMs() - start, 200);
         EXPECT_FALSE(port->WriteByte(1));
@@ -234,7 +234,7 @@ TEST(WindowsSerialPort, PortsThatCannotBeOpenedFailAtOnce)
 
 TEST(MonotonicClock, SleepsAtLeastWhatIsAskedAndNeverGoesBack)
 {
-    serial::MonotonicClock clock;
+    platform::serial::MonotonicClock clock;
     std::int64_t last = clock.NowMs();
     for (int ms : {1, 5, 16, 30, 30, 45}) {
         const std::int64_t start = clock.NowMs();

@@ -115,10 +115,10 @@ TEST(VeltrixExe, SendWhoseFramesAreAllRefusedEndsWithMinus1)
     using Frame = std::vector<std::uint8_t>;
     crosstest::ScratchDir dir;
     crosstest::WriteBytes(dir.path() / "in.bin", std::string(200, 'x'));
-    auto peer = serial::WindowsSerialPort::Open("COM2");
+    auto peer = platform::serial::WindowsSerialPort::Open("COM2");
     ASSERT_TRUE(peer->IsValid());
     // The start request waits on the line until the sender reads it.
-    ASSERT_TRUE(peer->WriteByte(veltrix::kStartRequest));
+    ASSERT_TRUE(peer->WriteByte(serialxfer::kStartRequest));
     wintest::StartedProgram sender(Veltrix(), "O in.bin /1", dir.path().wstring());
     ASSERT_TRUE(sender.Started());
 
@@ -128,23 +128,23 @@ TEST(VeltrixExe, SendWhoseFramesAreAllRefusedEndsWithMinus1)
     std::uint8_t byte = 0;
     // Every frame is refused; the sender gives up after its tenth.
     while (quiet < 1 && frames.size() < 20) {
-        if (peer->ReadByte(byte, serial::kReadTimeoutMs) != serial::ReadStatus::Byte) {
+        if (peer->ReadByte(byte, platform::serial::kReadTimeoutMs) != platform::serial::ReadStatus::Byte) {
             quiet = sender.Running() ? 0 : quiet + 1;
             continue;
         }
         frame.push_back(byte);
-        if (frame.size() == static_cast<std::size_t>(veltrix::kFrameSize)) {
+        if (frame.size() == static_cast<std::size_t>(serialxfer::kFrameSize)) {
             frames.push_back(frame);
             frame.clear();
-            ASSERT_TRUE(peer->WriteByte(veltrix::kNak));
+            ASSERT_TRUE(peer->WriteByte(serialxfer::kNak));
         }
     }
     EXPECT_EQ(sender.Wait(30000), 0xFFFFFFFFu); // -1 in all 32 bits
     EXPECT_TRUE(frame.empty()) << frame.size() << " bytes after the last frame (no EOT is sent)";
-    ASSERT_EQ(frames.size(), static_cast<std::size_t>(veltrix::kTries));
+    ASSERT_EQ(frames.size(), static_cast<std::size_t>(serialxfer::kTries));
     for (const Frame& f : frames)
         EXPECT_EQ(f, frames.front());
-    EXPECT_EQ(frames.front()[0], veltrix::kSoh);
+    EXPECT_EQ(frames.front()[0], serialxfer::kSoh);
     EXPECT_EQ(frames.front()[1], 1);
     EXPECT_EQ(frames.front()[2], 0xFE);
     EXPECT_EQ(Frame(frames.front().begin() + 3, frames.front().begin() + 131), Frame(128, 'x'));

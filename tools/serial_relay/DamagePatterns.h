@@ -13,7 +13,7 @@
 
 #include "tools/serial_relay/PacedRelay.h"
 
-namespace relay {
+namespace tools::serial_relay {
 
 struct DamagePattern {
     std::uint64_t seed = 0;
@@ -78,4 +78,4 @@ inline DamagePattern MakeDamagePattern(std::uint64_t seed, std::uint64_t frames)
     return pattern;
 }
 
-} // namespace relay
+} // namespace tools::serial_relay

@@ -11,7 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace relay {
+namespace tools::serial_relay {
 
 namespace {
 
@@ -186,4 +186,4 @@ void PacedRelay::Run()
     }
 }
 
-} // namespace relay
+} // namespace tools::serial_relay

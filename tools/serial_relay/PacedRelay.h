@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-namespace relay {
+namespace tools::serial_relay {
 
 enum class Direction { AToB = 0, BToA = 1 };
 
@@ -98,4 +98,4 @@ private:
     int wakePipe_[2]{-1, -1};
 };
 
-} // namespace relay
+} // namespace tools::serial_relay

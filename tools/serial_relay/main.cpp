@@ -22,7 +22,7 @@ enum class FaultKind { Drop, Corrupt, Insert };
 
 // A|B:INDEX[:VALUE]; the value is a mask (corrupt, default 0xFF) or the byte
 // to insert (required). Faults on one byte add up.
-bool ParseFault(const char* text, FaultKind kind, relay::Options& options)
+bool ParseFault(const char* text, FaultKind kind, tools::serial_relay::Options& options)
 {
     if ((text[0] != 'A' && text[0] != 'B') || text[1] != ':')
         return false;
@@ -39,7 +39,7 @@ bool ParseFault(const char* text, FaultKind kind, relay::Options& options)
     }
     if (*end != '\0')
         return false;
-    relay::Fault& fault = options.faults[text[0] == 'A' ? 0 : 1][index];
+    tools::serial_relay::Fault& fault = options.faults[text[0] == 'A' ? 0 : 1][index];
     switch (kind) {
     case FaultKind::Drop:
         if (value >= 0)
@@ -75,7 +75,7 @@ int main(int argc, char** argv)
 {
     if (argc < 3)
         return Usage();
-    relay::Options options;
+    tools::serial_relay::Options options;
     options.a.linkPath = argv[1];
     options.b.linkPath = argv[2];
     for (int i = 3; i < argc; ++i) {
@@ -99,7 +99,7 @@ int main(int argc, char** argv)
             return Usage();
         }
     }
-    relay::PacedRelay line(options);
+    tools::serial_relay::PacedRelay line(options);
     if (!line.Start()) {
         std::fprintf(stderr, "veltrix_relay: %s\n", line.Error().c_str());
         return 1;
