@@ -61,19 +61,20 @@ void CheckSplit(const std::string& line, const std::vector<std::string>& args) {
 
 void CheckParameters(const std::vector<std::string>& args) {
     const TRunParameters p = ParseRunParameters(args, kMarker, kNotice, kProgram);
-    const std::string tail = std::string(texts::kCaptionSeparator) + texts::kVersionText + kNotice + texts::kCaptionYear;
+    const std::string tail =
+        std::string(texts::kCaptionSeparator) + texts::kVersionText + kNotice + texts::kCaptionYear;
     FUZZ_CHECK(p.ExitCode == 0 && p.VersionText == texts::kVersionText, "initial fields changed");
     FUZZ_CHECK(p.CaptionText.size() >= tail.size() &&
                    p.CaptionText.compare(p.CaptionText.size() - tail.size(), tail.size(), tail) == 0,
-               "caption '%s'", p.CaptionText.c_str());
+        "caption '%s'", p.CaptionText.c_str());
 
     const bool fromHost = args.size() > 1 && args[1] == "+@+";
     FUZZ_CHECK(p.NotFromHost == !fromHost, "NotFromHost %d for argument 1 '%s'", p.NotFromHost,
-               args.size() > 1 ? args[1].c_str() : "");
+        args.size() > 1 ? args[1].c_str() : "");
     if (!fromHost) {
         FUZZ_CHECK(!p.ParamsValid && !p.AutoMode && !p.ModeVersion && !p.ModeDokum && p.IniFileName.empty() &&
                        p.CaptionText == tail,
-                   "arguments read although argument 1 is not the marker");
+            "arguments read although argument 1 is not the marker");
         return;
     }
 
@@ -98,13 +99,13 @@ void CheckParameters(const std::vector<std::string>& args) {
     FUZZ_CHECK(p.AutoMode == autoMode && p.ModeVersion == version && p.ModeDokum == dokum, "mode words misread");
     FUZZ_CHECK(p.CaptionText == prefixes + tail, "caption '%s'", p.CaptionText.c_str());
     FUZZ_CHECK(LowerAscii(p.CurrentVersion) == LowerAscii(current), "version '%s', expected '%s'",
-               p.CurrentVersion.c_str(), current.c_str());
+        p.CurrentVersion.c_str(), current.c_str());
     // The target directory may gain a separator at its end, nothing else.
     const std::string td = LowerAscii(p.TargetDir);
     const std::string want = LowerAscii(target);
     FUZZ_CHECK(td == want || (td.size() == want.size() + 1 && td.compare(0, want.size(), want) == 0 &&
-                              (td.back() == '/' || td.back() == '\\')),
-               "target '%s', expected '%s'", p.TargetDir.c_str(), target.c_str());
+                                 (td.back() == '/' || td.back() == '\\')),
+        "target '%s', expected '%s'", p.TargetDir.c_str(), target.c_str());
     FUZZ_CHECK(target.empty() == p.TargetDir.empty(), "target emptiness changed");
     const bool valid = version ? (!current.empty() && !target.empty()) : (dokum && !target.empty());
     FUZZ_CHECK(p.ParamsValid == valid, "ParamsValid %d, expected %d", p.ParamsValid, valid);

@@ -71,7 +71,7 @@ public:
     void Work(int64_t total) override {
         FUZZ_CHECK(open_, "Work outside a work unit");
         FUZZ_CHECK(total >= last_, "running total went back from %lld to %lld", static_cast<long long>(last_),
-                   static_cast<long long>(total));
+            static_cast<long long>(total));
         last_ = total;
     }
     void WorkEnd() override {
@@ -117,7 +117,7 @@ THttpLimits LimitsFor(uint8_t choice) {
 }
 
 Outcome Run(const uint8_t* data, std::size_t size, Split split, unsigned seed, const THttpLimits& limits,
-            std::size_t startPos) {
+    std::size_t startPos) {
     Outcome out;
     FakeSocket socket(data, size, split, seed);
     THttpInputBuffer input;
@@ -141,7 +141,7 @@ Outcome Run(const uint8_t* data, std::size_t size, Split split, unsigned seed, c
 
     FUZZ_CHECK(!events.Open(), "a work unit was left open");
     FUZZ_CHECK(socket.LargestAsk() <= limits.MaxLineLength + 2 + 2 * kHttpReceiveSize,
-               "the receive buffer grew to %zu bytes", socket.LargestAsk());
+        "the receive buffer grew to %zu bytes", socket.LargestAsk());
     for (std::size_t i = 0; i < startPos; ++i)
         FUZZ_CHECK(stream.Data.size() > i && stream.Data[i] == 'P', "caller's byte %zu before the position lost", i);
     const std::size_t bodySize = stream.Data.size() - startPos;
@@ -151,10 +151,9 @@ Outcome Run(const uint8_t* data, std::size_t size, Split split, unsigned seed, c
     // bytes that arrived cover it.
     const std::size_t allowed =
         2 * std::max<std::size_t>({startPos + std::max(limits.MaxPresize, limits.GrowthStart), 64 * 1024,
-                                   startPos + std::max<std::size_t>(limits.TrustFactor, 1) * (bodySize + 64 * 1024),
-                                   stream.Data.size()});
-    FUZZ_CHECK(stream.Data.capacity() <= allowed, "body buffer reserved %zu bytes for %zu", stream.Data.capacity(),
-               bodySize);
+                startPos + std::max<std::size_t>(limits.TrustFactor, 1) * (bodySize + 64 * 1024), stream.Data.size()});
+    FUZZ_CHECK(
+        stream.Data.capacity() <= allowed, "body buffer reserved %zu bytes for %zu", stream.Data.capacity(), bodySize);
 
     const THttpHeaders& headers = out.info.Headers;
     FUZZ_CHECK(headers.Count() <= limits.MaxHeaderLines, "%zu header lines kept", headers.Count());
@@ -163,8 +162,8 @@ Outcome Run(const uint8_t* data, std::size_t size, Split split, unsigned seed, c
         FUZZ_CHECK(name.size() <= limits.MaxLineLength, "header name of %zu bytes", name.size());
         headerBytes += name.size() + value.size();
     }
-    FUZZ_CHECK(headerBytes <= limits.MaxHeaderLines * (limits.MaxLineLength + 1), "%zu bytes of headers kept",
-               headerBytes);
+    FUZZ_CHECK(
+        headerBytes <= limits.MaxHeaderLines * (limits.MaxLineLength + 1), "%zu bytes of headers kept", headerBytes);
     FUZZ_CHECK(out.info.ContentLength >= 0, "negative Content-Length kept");
 
     out.stream.assign(stream.Data.begin() + static_cast<std::ptrdiff_t>(startPos), stream.Data.end());
@@ -226,10 +225,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const Outcome whole = Run(response, n, Split::Whole, seed, limits, startPos);
     const Outcome single = Run(response, n, Split::OneByte, seed, limits, startPos);
     const Outcome random = Run(response, n, Split::Random, seed, limits, startPos);
-    FUZZ_CHECK(SameOutcome(whole, single), "one-byte receives changed the result ('%s' vs '%s')",
-               whole.error.c_str(), single.error.c_str());
+    FUZZ_CHECK(SameOutcome(whole, single), "one-byte receives changed the result ('%s' vs '%s')", whole.error.c_str(),
+        single.error.c_str());
     FUZZ_CHECK(SameOutcome(whole, random), "random receive splits changed the result ('%s' vs '%s')",
-               whole.error.c_str(), random.error.c_str());
+        whole.error.c_str(), random.error.c_str());
 
     if (!whole.ok)
         return 0;
@@ -239,18 +238,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (info.ContentLength > 0) {
         FUZZ_CHECK(static_cast<uint64_t>(info.ContentLength) <= left, "a counted body longer than what was sent");
         FUZZ_CHECK(whole.stream.size() == static_cast<std::size_t>(info.ContentLength), "counted body of %zu bytes",
-                   whole.stream.size());
+            whole.stream.size());
         FUZZ_CHECK(std::equal(whole.stream.begin(), whole.stream.end(), after), "counted body differs from the wire");
         FUZZ_CHECK(whole.unitTotals.size() == 1 && whole.unitTotals[0] == info.ContentLength,
-                   "work total differs from Content-Length");
+            "work total differs from Content-Length");
     } else if (info.Headers.Value("Transfer-Encoding").find("chunked") != std::string::npos) {
         std::vector<uint8_t> expected;
         FUZZ_CHECK(DecodeChunked(after, left, expected), "the reader accepted a chunked body the reference refuses");
         FUZZ_CHECK(expected == whole.stream, "chunked body differs from its chunks (%zu vs %zu bytes)",
-                   whole.stream.size(), expected.size());
+            whole.stream.size(), expected.size());
     } else {
         FUZZ_CHECK(whole.stream.size() == left && std::equal(whole.stream.begin(), whole.stream.end(), after),
-                   "body read until close differs from the rest of the wire");
+            "body read until close differs from the rest of the wire");
     }
     return 0;
 }

@@ -46,7 +46,8 @@ std::string Trimmed(const std::string& s) {
 
 const std::string& ScratchFile() {
     static const std::string path = [] {
-        const char* base = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
+        const char* base =
+            ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
         std::string dir = std::string(base) + "/fuzz_ini.XXXXXX";
         if (!::mkdtemp(dir.data()))
             std::abort();
@@ -128,9 +129,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         // A lone CR inside a line is data; a LF always ends the line.
         FUZZ_CHECK(value.find('\n') == std::string::npos, "a line break in [%s] %s", section.c_str(), key.c_str());
         FUZZ_CHECK(Utf8Characters(value) <= platform::ini::kProfileValueMax, "a value of %zu characters",
-                   Utf8Characters(value));
+            Utf8Characters(value));
         FUZZ_CHECK(platform::ini::GetPrivateProfileString(Upper(section), Lower(key), kDefault, file) == value,
-                   "[%s] %s reads differently in another case", section.c_str(), key.c_str());
+            "[%s] %s reads differently in another case", section.c_str(), key.c_str());
         const int number = platform::ini::GetPrivateProfileInt(section, key, kIntDefault, file);
         long long decimal = 0;
         if (value == kDefault)
@@ -150,9 +151,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
             name += c;
     }
     FUZZ_CHECK(platform::ini::WritePrivateProfileString("Proxy Server", "ProxyName", name, file),
-               "writing a plain value failed");
+        "writing a plain value failed");
     FUZZ_CHECK(platform::ini::GetPrivateProfileString("proxy server", "PROXYNAME", kDefault, file) == name,
-               "the written value does not read back");
+        "the written value does not read back");
     for (std::size_t i = 0; i < probes.size(); ++i) {
         const auto& [section, key] = probes[i];
         if (Lower(Trimmed(section)) == "proxy server" && Lower(key) == "proxyname")
@@ -160,8 +161,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         const std::string after = platform::ini::GetPrivateProfileString(section, key, kDefault, file);
         // Known and left alone: a rewrite gives every line the file's own
         // line end, so a value ending in CR inside a LF file loses that CR.
-        FUZZ_CHECK(WithoutTrailingCr(after) == WithoutTrailingCr(before[i]), "writing ProxyName changed [%s] %s from '%s' to '%s'", section.c_str(),
-                   key.c_str(), before[i].c_str(), after.c_str());
+        FUZZ_CHECK(WithoutTrailingCr(after) == WithoutTrailingCr(before[i]),
+            "writing ProxyName changed [%s] %s from '%s' to '%s'", section.c_str(), key.c_str(), before[i].c_str(),
+            after.c_str());
     }
     return 0;
 }

@@ -62,14 +62,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     signature::ParseError error = signature::ParseError::None;
     const auto parsed = signature::ParseSignatureFile(input, &error);
     FUZZ_CHECK((error == signature::ParseError::Oversized) == (size > signature::kMaxSignatureFileSize),
-               "size %zu, error %d", size, static_cast<int>(error));
+        "size %zu, error %d", size, static_cast<int>(error));
     if (parsed) {
         FUZZ_CHECK(error == signature::ParseError::None, "parsed with an error");
         const std::string text = signature::FormatSignatureFile(*parsed);
         FUZZ_CHECK(text == Normalized(input), "does not read back: %zu bytes in, %zu out", size, text.size());
         const auto again = signature::ParseSignatureFile(text);
         FUZZ_CHECK(again && SameSignedFields(*again, *parsed) && again->UntrustedComment == parsed->UntrustedComment,
-                   "the canonical text parses differently");
+            "the canonical text parses differently");
         (void)signature::TrustedFileName(parsed->TrustedComment);
     } else {
         FUZZ_CHECK(error != signature::ParseError::None, "refused without a reason");
@@ -92,6 +92,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     }
     signature::SignatureCheck otherName(kKey, input, "EVMAJ_SETUP.ZIP");
     FUZZ_CHECK(otherName.FinishWhole(Bytes(kContent), kContent.size()) != signature::Problem::None,
-               "accepted for a file it does not name");
+        "accepted for a file it does not name");
     return 0;
 }

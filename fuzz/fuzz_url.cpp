@@ -18,13 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
     for (const std::string* part : {&url.Protocol, &url.Host, &url.Port, &url.Path, &url.Document})
         FUZZ_CHECK(part->find('\\') == std::string::npos, "a backslash survived in '%s'", part->c_str());
-    FUZZ_CHECK(!url.Path.empty() && url.Path.front() == '/' && url.Path.back() == '/', "path '%s'",
-               url.Path.c_str());
+    FUZZ_CHECK(!url.Path.empty() && url.Path.front() == '/' && url.Path.back() == '/', "path '%s'", url.Path.c_str());
     FUZZ_CHECK(url.Document.find_first_of("/#") == std::string::npos, "document '%s'", url.Document.c_str());
     const int port = url.PortNumber();
     FUZZ_CHECK(port >= 1 && port <= 65535, "port %d", port);
-    if (!url.Port.empty() && url.Port.size() <= 5 &&
-        url.Port.find_first_not_of("0123456789") == std::string::npos) {
+    if (!url.Port.empty() && url.Port.size() <= 5 && url.Port.find_first_not_of("0123456789") == std::string::npos) {
         const int value = std::stoi(url.Port);
         if (value >= 1 && value <= 65535)
             FUZZ_CHECK(port == value, "port text '%s' read as %d", url.Port.c_str(), port);
@@ -39,8 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         FUZZ_CHECK(norm.compare(0, head.size(), head) == 0, "'%s' does not begin the URL", head.c_str());
         rest = norm.substr(head.size());
         if (!rest.empty() && rest[0] == ':') {
-            FUZZ_CHECK(rest.compare(1, url.Port.size(), url.Port) == 0, "port text '%s' not in the URL",
-                       url.Port.c_str());
+            FUZZ_CHECK(
+                rest.compare(1, url.Port.size(), url.Port) == 0, "port text '%s' not in the URL", url.Port.c_str());
             rest.erase(0, 1 + url.Port.size());
         } else {
             FUZZ_CHECK(url.Port.empty(), "a port '%s' without a colon", url.Port.c_str());
@@ -58,6 +56,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (hash != std::string::npos)
         rest.erase(hash);
     FUZZ_CHECK(url.Path + url.Document == rest, "path '%s' + document '%s' != '%s'", url.Path.c_str(),
-               url.Document.c_str(), rest.c_str());
+        url.Document.c_str(), rest.c_str());
     return 0;
 }

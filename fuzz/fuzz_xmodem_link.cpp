@@ -78,13 +78,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Bytes file(length);
     for (std::uint8_t& b : file) {
         const unsigned pick = rng.Below(8);
-        b = pick < 2 ? kSoh : pick < 4 ? kEot : pick == 4 ? static_cast<std::uint8_t>(rng.Below(2) ? 0 : 0xFB)
-                                                          : static_cast<std::uint8_t>(rng.Next());
+        b = pick < 2    ? kSoh
+            : pick < 4  ? kEot
+            : pick == 4 ? static_cast<std::uint8_t>(rng.Below(2) ? 0 : 0xFB)
+                        : static_cast<std::uint8_t>(rng.Next());
     }
     std::vector<Bytes> blocks;
     for (std::size_t at = 0; at < file.size(); at += kBlock) {
-        Bytes block(file.begin() + static_cast<long>(at),
-                    file.begin() + static_cast<long>(std::min(file.size(), at + kBlock)));
+        Bytes block(
+            file.begin() + static_cast<long>(at), file.begin() + static_cast<long>(std::min(file.size(), at + kBlock)));
         block.resize(kBlock, kFill);
         blocks.push_back(block);
     }
@@ -126,11 +128,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             ++answers;
         }
         for (const Fault& f : faults) {
-            const bool hit = from == SimulatedLink::kEnd0
-                                 ? (f.spot == 0 && f.index + 1 == transmission && f.offset == offset) ||
-                                       (f.spot == 1 && offset == 0 && frameLeft == 0 && byte == kEot &&
-                                        f.index + 1 == eots)
-                                 : f.spot == 2 && f.index + 1 == answers;
+            const bool hit =
+                from == SimulatedLink::kEnd0
+                    ? (f.spot == 0 && f.index + 1 == transmission && f.offset == offset) ||
+                          (f.spot == 1 && offset == 0 && frameLeft == 0 && byte == kEot && f.index + 1 == eots)
+                    : f.spot == 2 && f.index + 1 == answers;
             if (!hit)
                 continue;
             if (f.harm == 0)
@@ -145,34 +147,39 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const Fault& f : faults)
         if (f.spot == 3)
             link.AddNoise(f.toSender ? SimulatedLink::kEnd0 : SimulatedLink::kEnd1,
-                          static_cast<std::int64_t>(f.index) * 40, f.value);
+                static_cast<std::int64_t>(f.index) * 40, f.value);
 
     serialxfer::MemorySource source(file);
     serialxfer::MemorySink sink;
     int sent = 99;
     int received = 99;
-    link.Run([&] { sent = serialxfer::RunSender(link.Port(SimulatedLink::kEnd0), link.ClockOf(SimulatedLink::kEnd0), source); },
-             [&] {
-                 received = serialxfer::RunReceiver(link.Port(SimulatedLink::kEnd1), link.ClockOf(SimulatedLink::kEnd1), sink);
-             });
+    link.Run(
+        [&] {
+            sent = serialxfer::RunSender(link.Port(SimulatedLink::kEnd0), link.ClockOf(SimulatedLink::kEnd0), source);
+        },
+        [&] {
+            received =
+                serialxfer::RunReceiver(link.Port(SimulatedLink::kEnd1), link.ClockOf(SimulatedLink::kEnd1), sink);
+        });
 
     FUZZ_CHECK(sent == serialxfer::kTransferOk || sent == serialxfer::kTransferFailed, "sender result %d", sent);
-    FUZZ_CHECK(received == serialxfer::kTransferOk || received == serialxfer::kTransferFailed, "receiver result %d",
-               received);
+    FUZZ_CHECK(
+        received == serialxfer::kTransferOk || received == serialxfer::kTransferFailed, "receiver result %d", received);
     bool prefix = false;
     for (std::size_t n = 0; n <= blocks.size() && !prefix; ++n)
         prefix = Kept(blocks, n) == sink.bytes;
     const Bytes whole = Kept(blocks, blocks.size());
-    const bool wrongSuccess = (sent == serialxfer::kTransferOk || received == serialxfer::kTransferOk) && sink.bytes != whole;
+    const bool wrongSuccess =
+        (sent == serialxfer::kTransferOk || received == serialxfer::kTransferOk) && sink.bytes != whole;
     if ((!prefix || wrongSuccess) && ForgedFrame(blocks, link.Delivered(SimulatedLink::kEnd1)))
         return 0;
     FUZZ_CHECK(prefix, "the file (%zu bytes) is not the first frames of the data", sink.bytes.size());
     FUZZ_CHECK(!(received == serialxfer::kTransferOk && sink.bytes != whole),
-               "the receiver reported success with %zu of %zu bytes", sink.bytes.size(), whole.size());
+        "the receiver reported success with %zu of %zu bytes", sink.bytes.size(), whole.size());
     FUZZ_CHECK(!(sent == serialxfer::kTransferOk && sink.bytes != whole),
-               "the sender reported success; the receiver holds %zu of %zu bytes", sink.bytes.size(), whole.size());
+        "the sender reported success; the receiver holds %zu of %zu bytes", sink.bytes.size(), whole.size());
     // Ten tries of a few seconds for each frame at most.
     FUZZ_CHECK(link.NowMs() <= static_cast<std::int64_t>(blocks.size() + 2) * 10 * 6000, "still busy at %lld ms",
-               static_cast<long long>(link.NowMs()));
+        static_cast<long long>(link.NowMs()));
     return 0;
 }

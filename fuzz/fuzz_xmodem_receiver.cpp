@@ -81,12 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 nextNumber = static_cast<std::uint8_t>(nextNumber + 1);
             break;
         }
-        case 2:
-            pendingGap += (op & 0x3F) * 150;
-            break;
-        default:
-            put(kEot, 0);
-            break;
+        case 2: pendingGap += (op & 0x3F) * 150; break;
+        default: put(kEot, 0); break;
         }
     }
     std::int64_t lastArrival = 0;
@@ -118,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
         }
         FUZZ_CHECK(found, "write %zu (%zu bytes) matches no well-formed frame %u after line offset %zu", k,
-                   sink.writes[k].size(), number, searchFrom);
+            sink.writes[k].size(), number, searchFrom);
     }
 
     const Bytes& sent = port.Written();
@@ -130,14 +126,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(starts <= 12, "%d start requests", starts);
     if (result == serialxfer::kTransferOk) {
         FUZZ_CHECK(std::find(line.begin(), line.end(), kEot) != line.end(), "success without an EOT on the line");
-        const auto lastAnswer =
-            std::find_if(sent.rbegin(), sent.rend(), [](std::uint8_t b) { return b != kStart; });
+        const auto lastAnswer = std::find_if(sent.rbegin(), sent.rend(), [](std::uint8_t b) { return b != kStart; });
         FUZZ_CHECK(lastAnswer != sent.rend() && *lastAnswer == kAck, "success without acknowledging the EOT");
     }
     // Once the line is silent: at most one frame's header and resync (8 s)
     // and nine more refusals of about 2 s each; or the twenty seconds of
     // start requests when no frame ever came.
     FUZZ_CHECK(clock.NowMs() <= lastArrival + 45000, "still busy %lld ms after the line fell silent",
-               static_cast<long long>(clock.NowMs() - lastArrival));
+        static_cast<long long>(clock.NowMs() - lastArrival));
     return 0;
 }

@@ -30,7 +30,8 @@ namespace {
 
 class ScriptedReceiver final : public platform::serial::LinePeer {
 public:
-    ScriptedReceiver(const Bytes& file, const std::uint8_t* script, std::size_t size, platform::serial::FakeClock& clock)
+    ScriptedReceiver(
+        const Bytes& file, const std::uint8_t* script, std::size_t size, platform::serial::FakeClock& clock)
         : file_(file), script_(script), size_(size), clock_(clock) {
         blocks_ = (file.size() + kBlock - 1) / kBlock;
     }
@@ -39,8 +40,7 @@ public:
     void Start(platform::serial::PeerOutput& port) { Answer(port, true); }
 
     void OnByte(platform::serial::PeerOutput& port, std::uint8_t byte) override {
-        FUZZ_CHECK(startSeenAt_ >= 0 && startSeenAt_ <= clock_.NowMs(), "a byte 0x%02X went out before any 'C'",
-                   byte);
+        FUZZ_CHECK(startSeenAt_ >= 0 && startSeenAt_ <= clock_.NowMs(), "a byte 0x%02X went out before any 'C'", byte);
         ++sentBytes;
         if (!frame_.empty()) {
             frame_.push_back(byte);
@@ -56,8 +56,8 @@ public:
             return;
         }
         FUZZ_CHECK(byte == kEot, "a stray byte 0x%02X between frames", byte);
-        FUZZ_CHECK(blocks_ == 0 || (current_ == static_cast<long>(blocks_) - 1),
-                   "EOT after block %ld of %zu", current_, blocks_);
+        FUZZ_CHECK(blocks_ == 0 || (current_ == static_cast<long>(blocks_) - 1), "EOT after block %ld of %zu", current_,
+            blocks_);
         ++eots;
         FUZZ_CHECK(eots <= 10, "%d EOTs", eots);
         Answer(port, false);
@@ -77,8 +77,8 @@ private:
         if (current_ >= 0 && number == lastNumber_) {
             FUZZ_CHECK(++sendings_ <= 10, "frame %u sent %d times", number, sendings_);
         } else {
-            FUZZ_CHECK(number == static_cast<std::uint8_t>(lastNumber_ + 1), "frame %u after frame %u", number,
-                       lastNumber_);
+            FUZZ_CHECK(
+                number == static_cast<std::uint8_t>(lastNumber_ + 1), "frame %u after frame %u", number, lastNumber_);
             ++current_;
             sendings_ = 1;
             // Each advance past the first frame needs an ACK of the one before.
@@ -89,8 +89,8 @@ private:
         for (std::size_t i = 0; i < kBlock; ++i) {
             const std::size_t at = static_cast<std::size_t>(current_) * kBlock + i;
             const std::uint8_t want = at < file_.size() ? file_[at] : kFill;
-            FUZZ_CHECK(frame_[3 + i] == want, "frame %u byte %zu is 0x%02X, file has 0x%02X", number, i,
-                       frame_[3 + i], want);
+            FUZZ_CHECK(
+                frame_[3 + i] == want, "frame %u byte %zu is 0x%02X, file has 0x%02X", number, i, frame_[3 + i], want);
         }
     }
 
@@ -114,14 +114,9 @@ private:
             for (int i = 0; i <= (op & 0x3F) && pos_ < size_; ++i)
                 Deliver(port, script_[pos_++], 0);
             break;
-        case 1:
-            Deliver(port, positive, delay);
-            break;
-        case 2:
-            Deliver(port, kNak, delay);
-            break;
-        default:
-            break;
+        case 1: Deliver(port, positive, delay); break;
+        case 2: Deliver(port, kNak, delay); break;
+        default: break;
         }
     }
 
@@ -158,14 +153,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(result == serialxfer::kTransferOk || result == serialxfer::kTransferFailed, "result %d", result);
 
     const std::size_t blocks = (file.size() + kBlock - 1) / kBlock;
-    FUZZ_CHECK(receiver.sentBytes <= static_cast<long>(blocks * 10 * kFrame + 10), "%ld bytes sent",
-               receiver.sentBytes);
+    FUZZ_CHECK(
+        receiver.sentBytes <= static_cast<long>(blocks * 10 * kFrame + 10), "%ld bytes sent", receiver.sentBytes);
     if (result == serialxfer::kTransferOk) {
         FUZZ_CHECK(receiver.current_ + 1 == static_cast<long>(blocks), "success after %ld of %zu blocks",
-                   receiver.current_ + 1, blocks);
+            receiver.current_ + 1, blocks);
         FUZZ_CHECK(receiver.eots >= 1, "success without an EOT");
         FUZZ_CHECK(receiver.acksDelivered >= static_cast<long>(blocks) + 1,
-                   "success with %ld ACKs for %zu blocks and the EOT", receiver.acksDelivered, blocks);
+            "success with %ld ACKs for %zu blocks and the EOT", receiver.acksDelivered, blocks);
     }
     return 0;
 }

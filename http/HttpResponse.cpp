@@ -174,8 +174,7 @@ void ParseStatusLine(const std::string& line, THttpResponseInfo& info) {
     info.ResponseText = blank == std::string::npos ? std::string() : line.substr(blank + 1);
     std::string word = info.ResponseText.substr(0, info.ResponseText.find(' '));
     int64_t code = 0;
-    if (!ParseDecimal(word, code) || code < std::numeric_limits<int>::min() ||
-        code > std::numeric_limits<int>::max())
+    if (!ParseDecimal(word, code) || code < std::numeric_limits<int>::min() || code > std::numeric_limits<int>::max())
         throw EConvertError("'" + word + "' is not a valid integer value");
     info.ResponseCode = static_cast<int>(code);
 }

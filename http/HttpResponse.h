@@ -20,8 +20,8 @@ constexpr std::size_t kHttpReceiveSize = 256 * 1024;
 
 // Limits on what a server can make the client hold.
 struct THttpLimits {
-    std::size_t MaxLineLength = 64 * 1024;      // status, header and chunk-size lines
-    std::size_t MaxHeaderLines = 1000;           // physical lines in the header block
+    std::size_t MaxLineLength = 64 * 1024; // status, header and chunk-size lines
+    std::size_t MaxHeaderLines = 1000;     // physical lines in the header block
     // A declared body size up to this is reserved at once, exactly.
     std::size_t MaxPresize = 64u * 1024 * 1024;
     // A larger declared size starts with this much, and once bytes arrive
@@ -71,7 +71,11 @@ class THttpInputBuffer {
 public:
     std::size_t Available() const { return end_ - start_; }
     const uint8_t* Data() const { return buffer_.data() + start_; }
-    void Consume(std::size_t n) { start_ += n; if (start_ == end_) start_ = end_ = 0; }
+    void Consume(std::size_t n) {
+        start_ += n;
+        if (start_ == end_)
+            start_ = end_ = 0;
+    }
     void Clear() { start_ = end_ = 0; }
     // Receives once from source into free space (at least minSpace bytes
     // of it); returns the count, 0 on close.
@@ -121,8 +125,8 @@ bool IsSuccess(const THttpResponseInfo& info);
 
 class THttpResponseReader {
 public:
-    THttpResponseReader(THttpByteSource& source, THttpInputBuffer& input, THttpWorkEvents& events,
-                        THttpLimits limits = {})
+    THttpResponseReader(
+        THttpByteSource& source, THttpInputBuffer& input, THttpWorkEvents& events, THttpLimits limits = {})
         : source_(source), input_(input), events_(events), limits_(limits) {}
 
     // Reads one line (LF ends it, a CR before it is dropped). A close with

@@ -47,7 +47,7 @@ struct TIdHTTP::Impl : THttpByteSource, THttpWorkEvents {
 
     TIdHTTP& self;
     std::unique_ptr<platform::net::TcpSocket> socket; // null when not connected
-    std::unique_ptr<TTlsSession> tls;       // set while the connection speaks TLS
+    std::unique_ptr<TTlsSession> tls;                 // set while the connection speaks TLS
     std::string peerHost;
     int peerPort = 0;
     THttpInputBuffer input;

@@ -26,7 +26,7 @@ class SocketConnection; // platform/net
 enum TWorkMode { wmRead = 0, wmWrite = 1 };
 
 struct TIdHTTPRequest {
-    std::string ProxyServer;  // empty: connect directly
+    std::string ProxyServer; // empty: connect directly
     int ProxyPort = 0;
     std::string ContentType;
     std::string Accept = "text/html, */*";

@@ -19,7 +19,10 @@ public:
     void Write(const uint8_t* bytes, std::size_t n) override;
     std::size_t Read(uint8_t* out, std::size_t n) override;
     void SetSize(uint64_t n) override;
-    void Clear() { Data.clear(); Position = 0; }
+    void Clear() {
+        Data.clear();
+        Position = 0;
+    }
 
     uint64_t MaxSize() const override { return kMaxSize; }
     uint64_t Capacity() const override { return Data.capacity(); }

@@ -152,8 +152,8 @@ struct TTlsSession::Impl {
                 return TTlsStatus::Failed;
             }
         }
-        const bool cutOff = error == 0 ? code == SSL_ERROR_SYSCALL
-                                       : ERR_GET_REASON(error) == SSL_R_UNEXPECTED_EOF_WHILE_READING;
+        const bool cutOff =
+            error == 0 ? code == SSL_ERROR_SYSCALL : ERR_GET_REASON(error) == SSL_R_UNEXPECTED_EOF_WHILE_READING;
         if (cutOff)
             // Without the close notification a shortened body would look
             // complete: a cut is an error, never an end.
@@ -184,8 +184,7 @@ TTlsSession::TTlsSession(platform::net::TcpSocket& socket, const std::string& ho
             throw SetupFailure("the server address cannot be checked");
     } else {
         SSL_set_hostflags(impl_->ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-        if (SSL_set1_host(impl_->ssl, host.c_str()) != 1 ||
-            SSL_set_tlsext_host_name(impl_->ssl, host.c_str()) != 1)
+        if (SSL_set1_host(impl_->ssl, host.c_str()) != 1 || SSL_set_tlsext_host_name(impl_->ssl, host.c_str()) != 1)
             throw SetupFailure("the server name cannot be checked");
     }
     BIO* bio = BIO_new(LinkMethods());
@@ -247,7 +246,7 @@ EIdTlsError TTlsSession::Failure() const {
         return EIdTlsError(impl_->certificateError, std::string(kTlsCertificateErrorPrefix) +
                                                         std::to_string(impl_->certificateError) + "\r\n" +
                                                         impl_->failure);
-    return EIdTlsError(0, std::string(kTlsErrorPrefix) +
-                              (impl_->failure.empty() ? std::string("the server ended the TLS session unexpectedly")
-                                                      : impl_->failure));
+    return EIdTlsError(0,
+        std::string(kTlsErrorPrefix) +
+            (impl_->failure.empty() ? std::string("the server ended the TLS session unexpectedly") : impl_->failure));
 }

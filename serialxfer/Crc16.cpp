@@ -4,8 +4,7 @@
 
 namespace serialxfer {
 
-std::uint16_t CrcUpdateBitwise(std::uint16_t crc, std::uint8_t byte)
-{
+std::uint16_t CrcUpdateBitwise(std::uint16_t crc, std::uint8_t byte) {
     crc = static_cast<std::uint16_t>(crc ^ (byte << 8));
     for (int bit = 0; bit < 8; ++bit) {
         if ((crc & 0x8000) != 0)
@@ -18,8 +17,7 @@ std::uint16_t CrcUpdateBitwise(std::uint16_t crc, std::uint8_t byte)
 
 namespace {
 
-constexpr std::array<std::uint16_t, 256> MakeTable()
-{
+constexpr std::array<std::uint16_t, 256> MakeTable() {
     std::array<std::uint16_t, 256> table{};
     for (unsigned i = 0; i < 256; ++i) {
         std::uint16_t crc = static_cast<std::uint16_t>(i << 8);
@@ -34,13 +32,11 @@ constexpr std::array<std::uint16_t, 256> kTable = MakeTable();
 
 } // namespace
 
-std::uint16_t CrcUpdate(std::uint16_t crc, std::uint8_t byte)
-{
+std::uint16_t CrcUpdate(std::uint16_t crc, std::uint8_t byte) {
     return static_cast<std::uint16_t>((crc << 8) ^ kTable[((crc >> 8) ^ byte) & 0xFF]);
 }
 
-std::uint16_t Crc16(const std::uint8_t* data, std::size_t size)
-{
+std::uint16_t Crc16(const std::uint8_t* data, std::size_t size) {
     std::uint16_t crc = 0;
     for (std::size_t i = 0; i < size; ++i)
         crc = CrcUpdate(crc, data[i]);

@@ -22,57 +22,43 @@ constexpr int kOpenFlags = O_CLOEXEC;
 } // namespace
 
 FileError::FileError(std::string routine, std::string operation, int code)
-    : std::runtime_error(routine + ": " + operation + ": " + FileErrorText(code)),
-      routine_(std::move(routine)),
-      operation_(std::move(operation)),
-      code_(code)
-{
-}
+    : std::runtime_error(routine + ": " + operation + ": " + FileErrorText(code)), routine_(std::move(routine)),
+      operation_(std::move(operation)), code_(code) {}
 
-std::string FileErrorText(int code)
-{
+std::string FileErrorText(int code) {
     switch (code) {
     case ENOENT:
-    case ENOTDIR:
-        return "File not found";
+    case ENOTDIR: return "File not found";
     case ENAMETOOLONG:
     case EINVAL:
-    case EILSEQ:
-        return "Invalid filename";
+    case EILSEQ: return "Invalid filename";
     case EMFILE:
-    case ENFILE:
-        return "Too many open files";
+    case ENFILE: return "Too many open files";
     case EACCES:
     case EPERM:
     case EROFS:
     case EISDIR:
-    case ETXTBSY:
-        return "File access denied";
+    case ETXTBSY: return "File access denied";
     case ENOSPC:
 #ifdef EDQUOT
     case EDQUOT:
 #endif
-    case EFBIG:
-        return "Disk full";
-    default:
-        return "I/O error " + std::to_string(code);
+    case EFBIG: return "Disk full";
+    default: return "I/O error " + std::to_string(code);
     }
 }
 
-std::string FileErrorReport(const FileError& error)
-{
+std::string FileErrorReport(const FileError& error) {
     return "File I/O error in " + error.Routine() + " while " + error.Operation() + "\r\n" +
            FileErrorText(error.Code()) + ".\r\n";
 }
 
-bool FileExists(const std::string& path)
-{
-    struct stat st{};
+bool FileExists(const std::string& path) {
+    struct stat st {};
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-OutputFile::OutputFile(const std::string& path, std::string routine) : fd_(-1), routine_(std::move(routine))
-{
+OutputFile::OutputFile(const std::string& path, std::string routine) : fd_(-1), routine_(std::move(routine)) {
     if (path.empty())
         throw FileError(routine_, "creating the file", ENOENT);
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | kOpenFlags, 0666);
@@ -80,14 +66,12 @@ OutputFile::OutputFile(const std::string& path, std::string routine) : fd_(-1), 
         throw FileError(routine_, "creating the file", errno);
 }
 
-OutputFile::~OutputFile()
-{
+OutputFile::~OutputFile() {
     if (fd_ >= 0)
         ::close(fd_);
 }
 
-void OutputFile::Write(const std::uint8_t* data, std::size_t size)
-{
+void OutputFile::Write(const std::uint8_t* data, std::size_t size) {
     while (size > 0) {
         const ssize_t put = ::write(fd_, data, size);
         if (put < 0) {
@@ -102,8 +86,7 @@ void OutputFile::Write(const std::uint8_t* data, std::size_t size)
     }
 }
 
-void OutputFile::Close()
-{
+void OutputFile::Close() {
     if (fd_ < 0)
         return;
     const int fd = fd_;
@@ -112,12 +95,11 @@ void OutputFile::Close()
         throw FileError(routine_, "closing the file", errno);
 }
 
-InputFile::InputFile(const std::string& path, std::string routine) : fd_(-1), routine_(std::move(routine))
-{
+InputFile::InputFile(const std::string& path, std::string routine) : fd_(-1), routine_(std::move(routine)) {
     fd_ = ::open(path.c_str(), O_RDWR | kOpenFlags);
     if (fd_ < 0)
         throw FileError(routine_, "opening the file", errno);
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd_, &st) != 0) {
         const int code = errno;
         Close();
@@ -129,14 +111,12 @@ InputFile::InputFile(const std::string& path, std::string routine) : fd_(-1), ro
     }
 }
 
-InputFile::~InputFile()
-{
+InputFile::~InputFile() {
     if (fd_ >= 0)
         ::close(fd_);
 }
 
-void InputFile::Fill()
-{
+void InputFile::Fill() {
     if (pos_ < end_ || eof_)
         return;
     pos_ = end_ = 0;
@@ -154,8 +134,7 @@ void InputFile::Fill()
     }
 }
 
-std::size_t InputFile::Read(std::uint8_t* data, std::size_t size)
-{
+std::size_t InputFile::Read(std::uint8_t* data, std::size_t size) {
     std::size_t done = 0;
     while (done < size) {
         Fill();
@@ -169,14 +148,12 @@ std::size_t InputFile::Read(std::uint8_t* data, std::size_t size)
     return done;
 }
 
-bool InputFile::AtEnd()
-{
+bool InputFile::AtEnd() {
     Fill();
     return pos_ >= end_;
 }
 
-void InputFile::Close()
-{
+void InputFile::Close() {
     if (fd_ < 0)
         return;
     const int fd = fd_;
@@ -185,8 +162,7 @@ void InputFile::Close()
         throw FileError(routine_, "closing the file", errno);
 }
 
-std::size_t MemorySource::Read(std::uint8_t* data, std::size_t size)
-{
+std::size_t MemorySource::Read(std::uint8_t* data, std::size_t size) {
     std::size_t n = std::min(size, bytes_.size() - pos_);
     std::memcpy(data, bytes_.data() + pos_, n);
     pos_ += n;

@@ -7,17 +7,13 @@
 
 namespace serialxfer {
 
-std::optional<std::uint8_t> Line::ReadAttempt(int timeoutMs)
-{
+std::optional<std::uint8_t> Line::ReadAttempt(int timeoutMs) {
     const std::int64_t start = clock_.NowMs();
     std::uint8_t byte = 0;
     switch (port_.ReadByte(byte, timeoutMs)) {
-    case platform::serial::ReadStatus::Byte:
-        return byte;
-    case platform::serial::ReadStatus::TimedOut:
-        return std::nullopt;
-    case platform::serial::ReadStatus::Failed:
-        break;
+    case platform::serial::ReadStatus::Byte: return byte;
+    case platform::serial::ReadStatus::TimedOut: return std::nullopt;
+    case platform::serial::ReadStatus::Failed: break;
     }
     const std::int64_t spent = clock_.NowMs() - start;
     if (spent < timeoutMs)
@@ -29,16 +25,14 @@ namespace {
 
 // A read attempt never waits past the end of the wait it belongs to, so a
 // wait of N s ends after N s, not up to a read time-out later.
-int AttemptTimeout(std::int64_t start, std::int64_t limitMs, std::int64_t now)
-{
+int AttemptTimeout(std::int64_t start, std::int64_t limitMs, std::int64_t now) {
     const std::int64_t left = start + limitMs - now;
     return static_cast<int>(std::clamp<std::int64_t>(left, 1, platform::serial::kReadTimeoutMs));
 }
 
 } // namespace
 
-std::optional<std::uint8_t> Line::ReceiveByte(std::int64_t limitMs)
-{
+std::optional<std::uint8_t> Line::ReceiveByte(std::int64_t limitMs) {
     const std::int64_t start = clock_.NowMs();
     do {
         if (auto byte = ReadAttempt(AttemptTimeout(start, limitMs, clock_.NowMs())))
@@ -47,8 +41,7 @@ std::optional<std::uint8_t> Line::ReceiveByte(std::int64_t limitMs)
     return std::nullopt;
 }
 
-std::optional<std::uint8_t> Line::WaitForEither(std::uint8_t a, std::uint8_t b, std::int64_t limitMs)
-{
+std::optional<std::uint8_t> Line::WaitForEither(std::uint8_t a, std::uint8_t b, std::int64_t limitMs) {
     const std::int64_t start = clock_.NowMs();
     do {
         auto byte = ReadAttempt(AttemptTimeout(start, limitMs, clock_.NowMs()));
@@ -62,22 +55,18 @@ namespace {
 
 class Receiver {
 public:
-    Receiver(platform::serial::BytePort& port, platform::serial::Clock& clock, DataSink& sink) : line_(port, clock), sink_(sink) {}
+    Receiver(platform::serial::BytePort& port, platform::serial::Clock& clock, DataSink& sink)
+        : line_(port, clock), sink_(sink) {}
 
-    int Run()
-    {
+    int Run() {
         Heard heard = AwaitFirstFrame();
         if (!heard.start)
             return kTransferFailed;
         for (;;) {
             switch (Take(heard)) {
-            case Outcome::Done:
-                return kTransferOk;
-            case Outcome::Accepted:
-                tries_ = kTries;
-                break;
-            case Outcome::Continue:
-                break;
+            case Outcome::Done: return kTransferOk;
+            case Outcome::Accepted: tries_ = kTries; break;
+            case Outcome::Continue: break;
             case Outcome::Refused:
                 if (--tries_ <= 0)
                     return kTransferFailed;
@@ -101,8 +90,7 @@ private:
     // Sends 'C' every 2 s, ten times at most, until SOH or EOT arrives. The
     // read attempt after the tenth 'C' is the last one; a frame start it
     // brings is still taken (the peer did answer).
-    Heard AwaitFirstFrame()
-    {
+    Heard AwaitFirstFrame() {
         line_.SendByte(kStartRequest);
         int sent = 1;
         std::int64_t lastRequest = line_.Now();
@@ -134,8 +122,7 @@ private:
 
     // Everything read since the last answer belongs to one transmission and
     // gets one answer.
-    Outcome Take(const Heard& heard)
-    {
+    Outcome Take(const Heard& heard) {
         bytes_ = heard.noise;
         if (heard.noise >= kFrameEvidenceBytes)
             endCredible_ = false;
@@ -146,8 +133,7 @@ private:
         return Refuse(); // silence, or a run of bytes without a frame start
     }
 
-    Outcome TakeFrame()
-    {
+    Outcome TakeFrame() {
         ++bytes_;
         line_.ExpectBytes(kFrameSize - 1);
         const auto number = line_.ReceiveByte(kFrameByteLimitMs);
@@ -204,8 +190,7 @@ private:
     // A 0x04 where a frame could start. It ends the transfer only when the
     // line stays quiet after it, when nothing since our last ACK could have
     // been a frame we lack, and when the sender confirms it.
-    Outcome TakeEnd()
-    {
+    Outcome TakeEnd() {
         ++bytes_;
         if (line_.ReadAttempt(kQuietMs)) {
             // Bytes follow at once: a frame whose SOH was lost (its number
@@ -243,8 +228,7 @@ private:
     // waiting for the answer to a frame takes that ACK for it and sends on,
     // or repeats its frame when its wait runs out; either brings a frame
     // start now, and the transfer goes on. Quiet means the end.
-    Outcome Linger()
-    {
+    Outcome Linger() {
         for (int acks = 1;; ++acks) {
             if (accepted_ == 0 && !refusedAny_)
                 line_.SendByte(kStartRequest); // a sender that never heard one
@@ -267,8 +251,7 @@ private:
 
     // Lets the rest of a refused transmission go by, so that the sender
     // hears our NAK only when it waits for it and gets one NAK for it.
-    Outcome RefuseWhenQuiet()
-    {
+    Outcome RefuseWhenQuiet() {
         line_.ExpectBytes(0);
         const std::int64_t start = line_.Now();
         while (line_.Now() - start < kResyncLimitMs && line_.ReadAttempt(kQuietMs))
@@ -276,8 +259,7 @@ private:
         return Refuse();
     }
 
-    Outcome Refuse()
-    {
+    Outcome Refuse() {
         // What we refuse may have been a frame: until a frame is accepted
         // again, an EOT could come from a sender that took some other answer
         // for the ACK of that frame.
@@ -291,8 +273,7 @@ private:
 
     // Whatever is waiting now arrived before the sender could hear this
     // answer, so it is no reply to it.
-    void Answer(std::uint8_t byte)
-    {
+    void Answer(std::uint8_t byte) {
         line_.DiscardInput();
         line_.SendByte(byte);
         line_.PauseMilliseconds(kPauseMs);
@@ -302,8 +283,7 @@ private:
     // frame start are skipped (noise before a frame does not spoil it); a
     // long run of them followed by quiet was a frame that lost its SOH, and
     // is refused without waiting out the limit.
-    Heard Listen(std::int64_t limitMs)
-    {
+    Heard Listen(std::int64_t limitMs) {
         line_.ExpectBytes(0);
         Heard heard;
         const std::int64_t start = line_.Now();
@@ -336,17 +316,17 @@ private:
     long accepted_ = 0;
     int tries_ = kTries;
     int freeRepeats_ = kFreeRepeats;
-    int bytes_ = 0;            // of the transmission being taken
-    bool endCredible_ = true;  // every frame the sender may have sent is on disk
+    int bytes_ = 0;           // of the transmission being taken
+    bool endCredible_ = true; // every frame the sender may have sent is on disk
     bool refusedAny_ = false;
 };
 
 class Sender {
 public:
-    Sender(platform::serial::BytePort& port, platform::serial::Clock& clock, DataSource& source) : line_(port, clock), source_(source) {}
+    Sender(platform::serial::BytePort& port, platform::serial::Clock& clock, DataSource& source)
+        : line_(port, clock), source_(source) {}
 
-    int Run()
-    {
+    int Run() {
         if (!line_.WaitForEither(kStartRequest, kStartRequest, kSenderStartLimitMs))
             return kTransferFailed;
         while (!source_.AtEnd()) {
@@ -359,8 +339,7 @@ public:
     }
 
 private:
-    void LoadBlock()
-    {
+    void LoadBlock() {
         const std::size_t got = source_.Read(block_.data(), block_.size());
         for (std::size_t i = got; i < block_.size(); ++i)
             block_[i] = kFill;
@@ -369,8 +348,7 @@ private:
         crcLow_ = static_cast<std::uint8_t>(crc & 0xFF);
     }
 
-    bool SendBlock()
-    {
+    bool SendBlock() {
         for (int tries = kTries; tries > 0; --tries) {
             // Whatever waits now was sent before this frame (a receiver's
             // repeated 'C', a late answer to an earlier frame): read as the
@@ -395,8 +373,7 @@ private:
     // True for ACK. A byte that is neither ACK nor NAK is no answer (noise,
     // or a start request sent before our frame arrived), so the wait goes
     // on; the first ACK or NAK decides.
-    bool AwaitAnswer(std::int64_t wireEnd)
-    {
+    bool AwaitAnswer(std::int64_t wireEnd) {
         const std::int64_t start = line_.Now();
         while (line_.Now() - start < kAnswerLimitMs) {
             const auto byte = line_.ReadAttempt(AttemptTimeout(start, kAnswerLimitMs, line_.Now()));
@@ -414,10 +391,10 @@ private:
     // wire, or one made by the line, may be followed by the real answer.
     // That answer is let go by with everything else until the frame is out
     // and the line is quiet, so it is never read as the answer to the repeat.
-    void Settle(std::int64_t wireEnd)
-    {
+    void Settle(std::int64_t wireEnd) {
         for (std::int64_t now = line_.Now(); now < wireEnd; now = line_.Now())
-            line_.ReadAttempt(static_cast<int>(std::min<std::int64_t>(wireEnd - now, platform::serial::kReadTimeoutMs)));
+            line_.ReadAttempt(
+                static_cast<int>(std::min<std::int64_t>(wireEnd - now, platform::serial::kReadTimeoutMs)));
         const std::int64_t start = line_.Now();
         while (line_.Now() - start < kResyncLimitMs && line_.ReadAttempt(kQuietMs)) {
         }
@@ -428,8 +405,7 @@ private:
     // once the line is quiet, and so does one that stays silent (the EOT may
     // have been lost); ten EOTs in all. An ACK counts whenever it comes: the
     // receiver leaves right after sending it, so one let go by is lost for good.
-    int End()
-    {
+    int End() {
         for (int sent = 1; sent <= kTries; ++sent) {
             line_.DiscardInput();
             line_.SendByte(kEot);
@@ -459,13 +435,11 @@ private:
 
 } // namespace
 
-int RunReceiver(platform::serial::BytePort& port, platform::serial::Clock& clock, DataSink& sink)
-{
+int RunReceiver(platform::serial::BytePort& port, platform::serial::Clock& clock, DataSink& sink) {
     return Receiver(port, clock, sink).Run();
 }
 
-int RunSender(platform::serial::BytePort& port, platform::serial::Clock& clock, DataSource& source)
-{
+int RunSender(platform::serial::BytePort& port, platform::serial::Clock& clock, DataSource& source) {
     return Sender(port, clock, source).Run();
 }
 

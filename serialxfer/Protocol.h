@@ -49,7 +49,8 @@ inline constexpr int kQuietMs = 100;
 inline constexpr int kFrameEvidenceBytes = kFrameSize / 2;
 // How long a frame takes to leave the wire at the line rate (10 bit times a
 // byte), rounded up: an answer read earlier cannot have heard all of it.
-inline constexpr std::int64_t kFrameLineMs = (kFrameSize * 10 * 1000 + platform::serial::kBaudRate - 1) / platform::serial::kBaudRate;
+inline constexpr std::int64_t kFrameLineMs =
+    (kFrameSize * 10 * 1000 + platform::serial::kBaudRate - 1) / platform::serial::kBaudRate;
 // A single quiet EOT may be noise on a line where the sender waits for an
 // answer, so the receiver asks once more (NAK, or 'C' before the first
 // frame) and takes a second EOT as the end. A sender that sends its EOT only
@@ -82,8 +83,7 @@ public:
     void DiscardInput() { port_.DiscardInput(); }
     void ExpectBytes(int count) { port_.ExpectBytes(count); }
     // Sleeps; the written bytes keep going out meanwhile.
-    void PauseMilliseconds(std::int64_t ms)
-    {
+    void PauseMilliseconds(std::int64_t ms) {
         port_.Flush();
         clock_.SleepMs(ms);
     }

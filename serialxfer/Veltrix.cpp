@@ -10,21 +10,19 @@
 
 namespace serialxfer {
 
-const char* const kUsageText =
-    " VELTRIX I/O jmeno_souboru [/1] [/2] [/?] \r\n"
-    "      I .... do PC                   \r\n"
-    "      O .... z PC                    \r\n"
-    "     /1 .... komunikace pres COM1    \r\n"
-    "     /2 .... komunikace pres COM2    \r\n"
-    "     /? .... Tato napoveda           \r\n"
-    "\r\n";
+const char* const kUsageText = " VELTRIX I/O jmeno_souboru [/1] [/2] [/?] \r\n"
+                               "      I .... do PC                   \r\n"
+                               "      O .... z PC                    \r\n"
+                               "     /1 .... komunikace pres COM1    \r\n"
+                               "     /2 .... komunikace pres COM2    \r\n"
+                               "     /? .... Tato napoveda           \r\n"
+                               "\r\n";
 const char* const kMissingParametersMessage = " Ocekavam zadani s nasledujicimi parametry: ";
 const char* const kWrongParameterMessage = " Byl zadan chybny parametr! ";
 
 namespace {
 
-void WriteOut(const std::string& text)
-{
+void WriteOut(const std::string& text) {
     const char* data = text.data();
     std::size_t left = text.size();
     while (left > 0) {
@@ -38,8 +36,7 @@ void WriteOut(const std::string& text)
 
 } // namespace
 
-CommandLine ParseCommandLine(const std::vector<std::string>& args)
-{
+CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     CommandLine result;
     if (args.size() < 3) {
         result.message = kMissingParametersMessage;
@@ -65,24 +62,21 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args)
     return result;
 }
 
-std::string RejectionOutput(const CommandLine& commandLine)
-{
+std::string RejectionOutput(const CommandLine& commandLine) {
     return "\r\n" + commandLine.message + "\r\n" + kUsageText;
 }
 
-void PrintUsage()
-{
+void PrintUsage() {
     WriteOut(kUsageText);
     std::exit(1);
 }
 
-std::unique_ptr<platform::serial::SystemSerialPort> OpenSerialPort(const std::string& portDescription)
-{
-    return platform::serial::SystemSerialPort::Open(platform::serial::DevicePathForPortName(portDescription.substr(0, 4)));
+std::unique_ptr<platform::serial::SystemSerialPort> OpenSerialPort(const std::string& portDescription) {
+    return platform::serial::SystemSerialPort::Open(
+        platform::serial::DevicePathForPortName(portDescription.substr(0, 4)));
 }
 
-int ReceiveFile(const std::string& portDescription, const std::string& fileName)
-{
+int ReceiveFile(const std::string& portDescription, const std::string& fileName) {
     auto port = OpenSerialPort(portDescription);
     OutputFile file(fileName, "ReceiveFile");
     platform::serial::MonotonicClock clock;
@@ -92,8 +86,7 @@ int ReceiveFile(const std::string& portDescription, const std::string& fileName)
     return result;
 }
 
-int SendFile(const std::string& portDescription, const std::string& fileName)
-{
+int SendFile(const std::string& portDescription, const std::string& fileName) {
     auto port = OpenSerialPort(portDescription);
     if (!FileExists(fileName)) {
         port->Close();
@@ -107,8 +100,7 @@ int SendFile(const std::string& portDescription, const std::string& fileName)
     return result;
 }
 
-int RunVeltrix(const std::vector<std::string>& args)
-{
+int RunVeltrix(const std::vector<std::string>& args) {
     const CommandLine commandLine = ParseCommandLine(args);
     if (!commandLine.valid) {
         WriteOut("\r\n" + commandLine.message + "\r\n");

@@ -9,8 +9,7 @@
 
 #include "serialxfer/Veltrix.h"
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
 #ifdef _WIN32
     // The texts carry their own CR LF; the run-time's text mode would put a
     // second CR before each LF.

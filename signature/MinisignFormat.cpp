@@ -20,7 +20,7 @@ constexpr uint8_t kTagLowerD = 'd';
 constexpr uint8_t kTagUpperD = 'D';
 
 constexpr std::size_t kTagSize = 2;
-constexpr std::size_t kKeyLineBytes = kTagSize + kKeyIdSize + kPublicKeySize;    // 42
+constexpr std::size_t kKeyLineBytes = kTagSize + kKeyIdSize + kPublicKeySize;       // 42
 constexpr std::size_t kSignatureLineBytes = kTagSize + kKeyIdSize + kSignatureSize; // 74
 
 bool IsBase64Letter(char c) {
@@ -42,8 +42,8 @@ bool DecodeBase64(std::string_view text, uint8_t* out, std::size_t size) {
             return false;
     std::size_t written = 0;
     const char* end = nullptr;
-    if (sodium_base642bin(out, size, text.data(), text.size(), nullptr, &written, &end,
-                          sodium_base64_VARIANT_ORIGINAL) != 0)
+    if (sodium_base642bin(
+            out, size, text.data(), text.size(), nullptr, &written, &end, sodium_base64_VARIANT_ORIGINAL) != 0)
         return false;
     return written == size && end == text.data() + text.size();
 }
@@ -63,9 +63,7 @@ bool IsCleanLine(std::string_view line) {
     return true;
 }
 
-bool StartsWith(std::string_view text, std::string_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
-}
+bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
 // Splits into exactly four lines; each ends with LF or CR LF, the last one
 // may end without. False for any other shape.
@@ -168,7 +166,8 @@ std::optional<std::string> TrustedFileName(std::string_view trustedComment) {
     std::size_t pos = 0;
     for (;;) {
         std::size_t tab = trustedComment.find('\t', pos);
-        std::string_view field = trustedComment.substr(pos, tab == std::string_view::npos ? std::string_view::npos : tab - pos);
+        std::string_view field =
+            trustedComment.substr(pos, tab == std::string_view::npos ? std::string_view::npos : tab - pos);
         if (StartsWith(field, kFileField)) {
             if (found)
                 return std::nullopt; // two names: neither can be trusted to be the one meant

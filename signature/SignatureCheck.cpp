@@ -17,8 +17,8 @@ void InitSodiumOnce() {
         throw std::runtime_error("libsodium could not be initialised");
 }
 
-bool Verify(const std::array<uint8_t, kSignatureSize>& sig, const uint8_t* message, std::size_t size,
-            const PublicKey& key) {
+bool Verify(
+    const std::array<uint8_t, kSignatureSize>& sig, const uint8_t* message, std::size_t size, const PublicKey& key) {
     return crypto_sign_verify_detached(sig.data(), message, size, key.Key.data()) == 0;
 }
 
@@ -141,7 +141,7 @@ Problem SignatureCheck::FinishWhole(const uint8_t* data, std::size_t size) {
 }
 
 Problem VerifyFile(std::string_view keyLine, std::string_view signatureFile, std::string_view fileName,
-                   const uint8_t* data, std::size_t size) {
+    const uint8_t* data, std::size_t size) {
     SignatureCheck check(keyLine, signatureFile, fileName);
     if (check.Status() != Problem::None)
         return check.Status();

@@ -73,6 +73,6 @@ private:
 
 // The whole check at once, for a file in memory.
 Problem VerifyFile(std::string_view keyLine, std::string_view signatureFile, std::string_view fileName,
-                   const uint8_t* data, std::size_t size);
+    const uint8_t* data, std::size_t size);
 
 } // namespace signature

@@ -96,7 +96,7 @@ bool MakeFile(const std::string& path, uint64_t size) {
 }
 
 uint64_t FileSize(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
@@ -110,7 +110,7 @@ Run RunHalvorne(const std::string& program, const std::string& target, const std
     Empty(target);
     ::sync(); // every run starts with nothing left to write
     Run r = RunProcess({program, "+@+", "dokum", "/p:" + target, "auto"},
-                       {{"QT_QPA_PLATFORM", "offscreen"}, {"HOME", home}, {"XDG_CONFIG_HOME", home}}, 21);
+        {{"QT_QPA_PLATFORM", "offscreen"}, {"HOME", home}, {"XDG_CONFIG_HOME", home}}, 21);
     if (r.ok && FileSize(target + "DOKUMENTACE.PDF") != size) {
         r.ok = false;
         r.note = "saved file has the wrong size";
@@ -187,8 +187,8 @@ int main(int argc, char** argv) {
             return 1;
         }
         tests::support::WriteFile(prog + "Halvorne.INI",
-                                  "[Proxy Server]\r\nUseProxy=1\r\nProxyName=127.0.0.1\r\nProxyPort=" +
-                                      std::to_string(nginx.Port()) + "\r\n");
+            "[Proxy Server]\r\nUseProxy=1\r\nProxyName=127.0.0.1\r\nProxyPort=" + std::to_string(nginx.Port()) +
+                "\r\n");
         const std::string url = "http://127.0.0.1:" + std::to_string(nginx.Port()) + "/halvorne/DOKUMENTACE.PDF";
         std::printf("load average at start: %s\n", LoadAverage().c_str());
 
@@ -226,9 +226,9 @@ int main(int argc, char** argv) {
                 ok = ok && h.ok && c.ok;
                 std::printf("%5llu MiB round %d: Halvorne %.3f s (peak RSS %.1f MiB)%s   curl+fsync %.3f s%s   "
                             "ratio %.3f\n",
-                            static_cast<unsigned long long>(mib), i + 1, h.seconds, h.peakKiB / 1024.0,
-                            h.ok ? "" : (" [FAILED: " + h.note + "]").c_str(), c.seconds,
-                            c.ok ? "" : (" [FAILED: " + c.note + "]").c_str(), c.seconds / h.seconds);
+                    static_cast<unsigned long long>(mib), i + 1, h.seconds, h.peakKiB / 1024.0,
+                    h.ok ? "" : (" [FAILED: " + h.note + "]").c_str(), c.seconds,
+                    c.ok ? "" : (" [FAILED: " + c.note + "]").c_str(), c.seconds / h.seconds);
                 std::fflush(stdout);
                 ours.push_back(h.seconds);
                 theirs.push_back(c.seconds);
@@ -240,13 +240,13 @@ int main(int argc, char** argv) {
                 rc = 1;
         }
         std::printf("\nload average at end: %s\n", LoadAverage().c_str());
-        std::printf("medians of %d rounds; ratio = (curl + fsync) / Halvorne, goal >= 1.0; peak RSS goal < 64 MiB\n",
-                    rounds);
+        std::printf(
+            "medians of %d rounds; ratio = (curl + fsync) / Halvorne, goal >= 1.0; peak RSS goal < 64 MiB\n", rounds);
         for (const auto& s : summaries) {
-            std::printf("%5llu MiB: Halvorne %.3f s, curl+fsync %.3f s, ratio %.3f %s; Halvorne peak RSS %.1f MiB %s%s\n",
-                        static_cast<unsigned long long>(s.mib), s.halvorne, s.curl, s.ratio,
-                        s.ratio >= 1.0 ? "ok" : "MISSED", s.peakKiB / 1024.0, s.peakKiB < 64 * 1024 ? "ok" : "MISSED",
-                        s.ok ? "" : "  [FAILED RUNS]");
+            std::printf(
+                "%5llu MiB: Halvorne %.3f s, curl+fsync %.3f s, ratio %.3f %s; Halvorne peak RSS %.1f MiB %s%s\n",
+                static_cast<unsigned long long>(s.mib), s.halvorne, s.curl, s.ratio, s.ratio >= 1.0 ? "ok" : "MISSED",
+                s.peakKiB / 1024.0, s.peakKiB < 64 * 1024 ? "ok" : "MISSED", s.ok ? "" : "  [FAILED RUNS]");
         }
     }
     return rc;

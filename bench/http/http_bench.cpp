@@ -65,7 +65,7 @@ int FetchMode(const std::string& url, uint64_t expected) {
     for (std::size_t i = 0; i < stream.Data.size(); i += 4096)
         sum += stream.Data[i];
     std::printf("%.6f %.3f %llu %llu\n", seconds, maxGap, static_cast<unsigned long long>(stream.Size()),
-                static_cast<unsigned long long>(sum));
+        static_cast<unsigned long long>(sum));
     return stream.Size() == expected ? 0 : 3;
 }
 
@@ -99,8 +99,8 @@ RunResult RunChild(const std::vector<std::string>& argv, bool parseOwnOutput) {
     wait4(pid, &status, 0, &usage);
     auto end = Clock::now();
     r.maxRssKiB = usage.ru_maxrss;
-    r.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-                   (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    r.cpuSeconds =
+        usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     r.seconds = std::chrono::duration<double>(end - start).count();
     r.note = out;
@@ -197,8 +197,8 @@ int main(int argc, char** argv) {
             allOk = allOk && c.ok && o.ok;
             std::printf("round %d: curl %.3f s (%.0f MiB/s, cpu %.2f s)   ours %.3f s (%.0f MiB/s, cpu %.2f s), "
                         "peak RSS %.1f MiB, max idle gap %.1f ms%s\n",
-                        i + 1, c.seconds, mib / c.seconds, c.cpuSeconds, o.seconds, mib / o.seconds, o.cpuSeconds,
-                        o.maxRssKiB / 1024.0, o.maxIdleGapMs, (c.ok && o.ok) ? "" : "  [FAILED RUN]");
+                i + 1, c.seconds, mib / c.seconds, c.cpuSeconds, o.seconds, mib / o.seconds, o.cpuSeconds,
+                o.maxRssKiB / 1024.0, o.maxIdleGapMs, (c.ok && o.ok) ? "" : "  [FAILED RUN]");
             ratios.push_back(c.seconds / o.seconds);
             bestCurl = std::min(bestCurl, c.seconds);
             bestOurs = std::min(bestOurs, o.seconds);
@@ -211,11 +211,12 @@ int main(int argc, char** argv) {
         double rssMiB = peakRss / 1024.0;
         double limitMiB = static_cast<double>(mib) + 32.0;
         std::printf("\nfile %llu MiB, best of %d rounds each\n", static_cast<unsigned long long>(mib), rounds);
-        std::printf("throughput ratio ours/curl: %.3f best-to-best, %.3f median of rounds   (goal >= 0.9)  %s\n",
-                    ratio, median, ratio >= 0.9 ? "ok" : "MISSED");
+        std::printf("throughput ratio ours/curl: %.3f best-to-best, %.3f median of rounds   (goal >= 0.9)  %s\n", ratio,
+            median, ratio >= 0.9 ? "ok" : "MISSED");
         std::printf("peak RSS ours: %.1f MiB           (goal <= %.0f MiB)  %s\n", rssMiB, limitMiB,
-                    rssMiB <= limitMiB ? "ok" : "MISSED");
-        std::printf("max idle-callback gap: %.1f ms   (goal <= 300 ms)  %s\n", worstGap, worstGap <= 300 ? "ok" : "MISSED");
+            rssMiB <= limitMiB ? "ok" : "MISSED");
+        std::printf(
+            "max idle-callback gap: %.1f ms   (goal <= 300 ms)  %s\n", worstGap, worstGap <= 300 ? "ok" : "MISSED");
         if (!allOk)
             rc = 1;
     }

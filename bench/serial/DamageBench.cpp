@@ -38,20 +38,19 @@ struct Result {
     double seconds = 0;
     bool Repaired() const { return sender == 0 && receiver == 0 && whole; }
     bool WrongSuccess() const { return (sender == 0 || receiver == 0) && !whole; }
-    std::string Text() const
-    {
+    std::string Text() const {
         char text[64];
-        std::snprintf(text, sizeof text, "%-8s %3d/%3d %5.1fs", Repaired()       ? "repaired"
-                                                                 : WrongSuccess() ? "WRONG"
-                                                                                  : "failed",
-                      sender, receiver, seconds);
+        std::snprintf(text, sizeof text, "%-8s %3d/%3d %5.1fs",
+            Repaired()       ? "repaired"
+            : WrongSuccess() ? "WRONG"
+                             : "failed",
+            sender, receiver, seconds);
         return text;
     }
 };
 
 // Rich in 0x01 and 0x04, without NUL (which VELTRIX leaves out and rx keeps).
-void WriteData(const std::string& path, std::uint64_t seed)
-{
+void WriteData(const std::string& path, std::uint64_t seed) {
     std::mt19937_64 rng(seed);
     std::ofstream out(path, std::ios::binary);
     for (std::size_t i = 0; i < kFileSize; ++i) {
@@ -60,8 +59,7 @@ void WriteData(const std::string& path, std::uint64_t seed)
     }
 }
 
-bool SameAsSent(const std::string& dir)
-{
+bool SameAsSent(const std::string& dir) {
     auto sent = ReadAll(dir + "/in.bin");
     while (sent.size() % 128 != 0)
         sent.push_back(0x1A);
@@ -69,8 +67,8 @@ bool SameAsSent(const std::string& dir)
 }
 
 // VELTRIX on both ends, each on a pty of the relay.
-Result RunVeltrix(const std::string& veltrix, const std::string& dir, const tools::serial_relay::DamagePattern& pattern)
-{
+Result RunVeltrix(
+    const std::string& veltrix, const std::string& dir, const tools::serial_relay::DamagePattern& pattern) {
     tools::serial_relay::Options options;
     options.a.linkPath = dir + "/ttyA";
     options.b.linkPath = dir + "/ttyB";
@@ -95,8 +93,7 @@ Result RunVeltrix(const std::string& veltrix, const std::string& dir, const tool
 
 // sx and rx, each on a socket pair straight to the relay (their fastest
 // way; see serial_bench), with their own time-outs.
-Result RunLrzsz(const std::string& dir, const tools::serial_relay::DamagePattern& pattern)
-{
+Result RunLrzsz(const std::string& dir, const tools::serial_relay::DamagePattern& pattern) {
     int senderFds[2] = {-1, -1};
     int receiverFds[2] = {-1, -1};
     socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, senderFds);
@@ -127,8 +124,7 @@ Result RunLrzsz(const std::string& dir, const tools::serial_relay::DamagePattern
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     std::string veltrix = VELTRIX_BINARY;
     std::uint64_t count = 30;
     std::uint64_t first = 1;
@@ -157,7 +153,7 @@ int main(int argc, char** argv)
         patterns.push_back(tools::serial_relay::MakeDamagePattern(seed, kFileSize / 128));
 
     std::printf("%zu damage patterns, a %zu-byte file, 19200 baud; both pairs of a pattern run at the same time\n",
-                patterns.size(), kFileSize);
+        patterns.size(), kFileSize);
     std::printf("%-4s %-54s %-26s %-26s\n", "#", "relay options", "VELTRIX O -> VELTRIX I", "sx -> rx -c");
     std::mutex mutex;
     std::vector<Result> ours(patterns.size()), theirs(patterns.size());
@@ -176,7 +172,7 @@ int main(int argc, char** argv)
             other.join();
             std::lock_guard<std::mutex> lock(mutex);
             std::printf("%-4zu %-54s %-26s %-26s\n", i, patterns[i].Describe().c_str(), ours[i].Text().c_str(),
-                        theirs[i].Text().c_str());
+                theirs[i].Text().c_str());
             std::fflush(stdout);
         }
     };
@@ -195,8 +191,8 @@ int main(int argc, char** argv)
         wrong[1] += theirs[i].WrongSuccess();
     }
     std::printf("\n%zu patterns in %.0f s\n", patterns.size(), NowS() - started);
-    std::printf("repaired:                     VELTRIX %d, lrzsz %d (goal: VELTRIX >= lrzsz)\n", repaired[0],
-                repaired[1]);
+    std::printf(
+        "repaired:                     VELTRIX %d, lrzsz %d (goal: VELTRIX >= lrzsz)\n", repaired[0], repaired[1]);
     std::printf("success with a wrong file:    VELTRIX %d, lrzsz %d (goal: VELTRIX 0)\n", wrong[0], wrong[1]);
     fs::remove_all(root);
     return wrong[0] == 0 && repaired[0] >= repaired[1] ? 0 : 1;

@@ -16,8 +16,7 @@ extern char** environ;
 
 namespace benchproc {
 
-inline double NowS()
-{
+inline double NowS() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
@@ -33,8 +32,7 @@ struct Child {
 // COM2 nothing. Everything the child needs is built before the fork, so it
 // is safe while other threads (the relay) run.
 inline Child Spawn(const std::vector<std::string>& argv, const std::string& dir, int stdioFd,
-                   const std::string& com1 = "/nonexistent/bench-com1")
-{
+    const std::string& com1 = "/nonexistent/bench-com1") {
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry = *e;
@@ -79,8 +77,7 @@ inline Child Spawn(const std::vector<std::string>& argv, const std::string& dir,
 }
 
 // Waits for the child; one that hangs is killed after limitS (status -1).
-inline void Reap(Child& c, double limitS = 150)
-{
+inline void Reap(Child& c, double limitS = 150) {
     rusage ru{};
     int status = 0;
     const double deadline = NowS() + limitS;
@@ -94,8 +91,7 @@ inline void Reap(Child& c, double limitS = 150)
     c.cpu = ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
-inline std::vector<char> ReadAll(const std::string& path)
-{
+inline std::vector<char> ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }

@@ -41,8 +41,7 @@ struct Row {
 // the same kind of device as VELTRIX's. (Given a pty directly, its flushes
 // at the end race with the last answer and can hang it for minutes.)
 Row RunPair(const std::string& name, bool veltrixSends, bool veltrixReceives, const std::string& veltrix,
-            const std::string& dir, bool viaPty = false)
-{
+    const std::string& dir, bool viaPty = false) {
     Row row;
     row.name = name;
     fs::remove(dir + "/out.bin");
@@ -72,10 +71,9 @@ Row RunPair(const std::string& name, bool veltrixSends, bool veltrixReceives, co
                                 : Spawn({"sx", "-b", "in.bin"}, dir, senderFds[1]);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const double start = NowS();
-    Child receiver =
-        veltrixReceives ? Spawn({veltrix, "I", "out.bin", "/1"}, dir, -1, dir + "/ttyB")
-        : viaPty        ? Spawn({"socat", "OPEN:" + dir + "/ttyB,rawer", "EXEC:rx -c -b out.bin"}, dir, -1)
-                        : Spawn({"rx", "-c", "-b", "out.bin"}, dir, receiverFds[1]);
+    Child receiver = veltrixReceives ? Spawn({veltrix, "I", "out.bin", "/1"}, dir, -1, dir + "/ttyB")
+                     : viaPty        ? Spawn({"socat", "OPEN:" + dir + "/ttyB,rawer", "EXEC:rx -c -b out.bin"}, dir, -1)
+                                     : Spawn({"rx", "-c", "-b", "out.bin"}, dir, receiverFds[1]);
     if (senderFds[1] >= 0)
         close(senderFds[1]);
     if (receiverFds[1] >= 0)
@@ -95,8 +93,7 @@ Row RunPair(const std::string& name, bool veltrixSends, bool veltrixReceives, co
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     std::string veltrix = VELTRIX_BINARY;
     std::size_t size = 64 * 1024;
     int rounds = 1;
@@ -123,8 +120,8 @@ int main(int argc, char** argv)
     }
     const double frames = static_cast<double>((size + 127) / 128);
     const double floor = frames * 134.0 / 1920.0;
-    std::printf("file %zu bytes, %.0f frames, line floor %.2f s (134 bytes a frame at 1920 B/s)\n", size, frames,
-                floor);
+    std::printf(
+        "file %zu bytes, %.0f frames, line floor %.2f s (134 bytes a frame at 1920 B/s)\n", size, frames, floor);
 
     // Rounds of all pairs, interleaved, so a burst of load on the machine
     // hits every pair alike; each pair's best round is compared.
@@ -144,14 +141,14 @@ int main(int argc, char** argv)
     constexpr std::size_t kPairs = sizeof pairs / sizeof pairs[0];
     std::vector<Row> best(kPairs);
     bool ok = true;
-    std::printf("%-6s %-26s %9s %9s %12s %12s %s\n", "round", "pair", "time s", "/floor", "sender cpu",
-                "receiver cpu", "result");
+    std::printf("%-6s %-26s %9s %9s %12s %12s %s\n", "round", "pair", "time s", "/floor", "sender cpu", "receiver cpu",
+        "result");
     for (int round = 1; round <= rounds; ++round) {
         for (std::size_t i = 0; i < kPairs; ++i) {
             const Row r =
                 RunPair(pairs[i].name, pairs[i].veltrixSends, pairs[i].veltrixReceives, veltrix, dir, pairs[i].viaPty);
             std::printf("%-6d %-26s %9.2f %9.3f %11.3fs %11.3fs %s\n", round, r.name.c_str(), r.transfer,
-                        r.transfer / floor, r.senderCpu, r.receiverCpu, r.ok ? "ok" : "FAILED");
+                r.transfer / floor, r.senderCpu, r.receiverCpu, r.ok ? "ok" : "FAILED");
             std::fflush(stdout);
             ok = ok && r.ok;
             if (round == 1 || r.transfer < best[i].transfer)
@@ -164,15 +161,15 @@ int main(int argc, char** argv)
     const Row& lrzsz = best[3];
     std::printf("\nbest of %d round(s):\n", rounds);
     std::printf("VELTRIX both sides / floor:        %.3f (goal <= 1.05)\n", both.transfer / floor);
-    std::printf("lrzsz both sides / floor:          %.3f (socket pairs), %.3f (ptys + socat)\n",
-                lrzsz.transfer / floor, best[4].transfer / floor);
+    std::printf("lrzsz both sides / floor:          %.3f (socket pairs), %.3f (ptys + socat)\n", lrzsz.transfer / floor,
+        best[4].transfer / floor);
     std::printf("VELTRIX both sides / lrzsz:        %.3f (socket pairs), %.3f (ptys + socat)\n",
-                both.transfer / lrzsz.transfer, both.transfer / best[4].transfer);
+        both.transfer / lrzsz.transfer, both.transfer / best[4].transfer);
     std::printf("VELTRIX send / sx (receiver rx):   %.3f (goal <= 1)\n", send.transfer / lrzsz.transfer);
     std::printf("VELTRIX receive / rx (sender sx):  %.3f (goal <= 1)\n", receive.transfer / lrzsz.transfer);
     std::printf("VELTRIX CPU share, sending:        %.2f %% (goal < 2 %%)\n", 100.0 * send.senderCpu / send.transfer);
-    std::printf("VELTRIX CPU share, receiving:      %.2f %% (goal < 2 %%)\n",
-                100.0 * receive.receiverCpu / receive.transfer);
+    std::printf(
+        "VELTRIX CPU share, receiving:      %.2f %% (goal < 2 %%)\n", 100.0 * receive.receiverCpu / receive.transfer);
     fs::remove_all(dir);
     return ok ? 0 : 1;
 }

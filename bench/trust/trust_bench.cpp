@@ -54,7 +54,7 @@ std::string ReadAll(const std::string& path) {
 // Child: fetch url into memory; with a signature, check it the way asked.
 // Prints "fetch_seconds verify_seconds problem".
 int FetchMode(const std::string& url, uint64_t expected, const std::string& sigFile, const std::string& name,
-              const std::string& how) {
+    const std::string& how) {
     TIdHTTP http;
     TIdAntiFreeze freeze;
     http.ProtocolVersion = "1.0";
@@ -182,8 +182,8 @@ struct HostRun {
 // Runs the program's documentation download as the host does and watches
 // the target directory. A run that stays open (a refused file) is ended
 // once the server has sent the whole file and the program has gone idle.
-HostRun RunProgram(const std::string& work, const std::string& caFile, const std::string& accessLog,
-                   std::size_t requestsBefore) {
+HostRun RunProgram(
+    const std::string& work, const std::string& caFile, const std::string& accessLog, std::size_t requestsBefore) {
     HostRun r;
     const std::string target = work + "/target/";
     fs::remove_all(target);
@@ -238,7 +238,7 @@ HostRun RunProgram(const std::string& work, const std::string& caFile, const std
 int main(int argc, char** argv) {
     if (argc >= 4 && std::strcmp(argv[1], "--fetch") == 0)
         return FetchMode(argv[2], std::strtoull(argv[3], nullptr, 10), argc >= 6 ? argv[4] : "",
-                         argc >= 6 ? argv[5] : "", argc >= 7 ? argv[6] : "whole");
+            argc >= 6 ? argv[5] : "", argc >= 7 ? argv[6] : "whole");
 
     const uint64_t mib = argc >= 2 ? std::strtoull(argv[1], nullptr, 10) : 256;
     const int rounds = argc >= 3 ? std::atoi(argv[2]) : 3;
@@ -282,8 +282,8 @@ int main(int argc, char** argv) {
             return 1;
         }
         const std::string url = "https://127.0.0.1:" + std::to_string(nginx.Port()) + "/halvorne/DOKUMENTACE.PDF";
-        const std::vector<std::string> curl = {"curl", "-s", "--cacert", pki.CaFile(), "-o", "/dev/null",
-                                               "-w", "%{time_total}", url};
+        const std::vector<std::string> curl = {
+            "curl", "-s", "--cacert", pki.CaFile(), "-o", "/dev/null", "-w", "%{time_total}", url};
         Run(curl); // warm the page cache and nginx
         std::vector<double> curlTimes, ourTimes, verifyWhole, ratios, inLine, leftAfter;
         bool allOk = true;
@@ -301,7 +301,7 @@ int main(int argc, char** argv) {
             allOk = allOk && ok;
             std::printf("round %d: curl %.3f s (%.0f MiB/s)   ours %.3f s (%.0f MiB/s), then checked %.3f s   "
                         "ours hashing as it arrives %.3f s + %.4f s%s\n",
-                        i + 1, ct, mib / ct, ft, mib / ft, vt, st, sv, ok ? "" : "  [FAILED RUN]");
+                i + 1, ct, mib / ct, ft, mib / ft, vt, st, sv, ok ? "" : "  [FAILED RUN]");
             if (!ok)
                 continue;
             curlTimes.push_back(ct);
@@ -315,18 +315,18 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "no round succeeded\n");
             return 1;
         }
-        const double best = *std::min_element(curlTimes.begin(), curlTimes.end()) /
-                            *std::min_element(ourTimes.begin(), ourTimes.end());
+        const double best =
+            *std::min_element(curlTimes.begin(), curlTimes.end()) / *std::min_element(ourTimes.begin(), ourTimes.end());
         std::printf("\nHTTPS, %llu MiB, %d rounds\n", static_cast<unsigned long long>(mib), rounds);
         std::printf("throughput ratio ours/curl: %.3f best-to-best, %.3f median of rounds   (goal >= 0.8)  %s\n", best,
-                    Median(ratios), best >= 0.8 ? "ok" : "MISSED");
+            Median(ratios), best >= 0.8 ? "ok" : "MISSED");
         const double added = Median(inLine) - Median(ourTimes);
         std::printf("signature check as the program does it (prehashed kind, hashed while the bytes arrive): "
                     "download + check %.3f s against %.3f s without, adds %.3f s, %.4f s of it after the last byte   "
                     "(goal < 0.5 s)  %s\n",
-                    Median(inLine), Median(ourTimes), added, Median(leftAfter), added < 0.5 ? "ok" : "MISSED");
+            Median(inLine), Median(ourTimes), added, Median(leftAfter), added < 0.5 ? "ok" : "MISSED");
         std::printf("checked only after the download instead: %.3f s (the hash of the whole file on this machine)\n",
-                    Median(verifyWhole));
+            Median(verifyWhole));
         // The legacy kind needs the whole file: timed on the file in memory.
         {
             const int fd = ::open(big.c_str(), O_RDONLY);
@@ -336,10 +336,10 @@ int main(int argc, char** argv) {
             std::getline(pub, keyLine);
             std::getline(pub, keyLine);
             const auto t0 = Clock::now();
-            const auto p = signature::VerifyFile(keyLine, ReadAll(work + "/legacy.minisig"), "DOKUMENTACE.PDF",
-                                                 static_cast<const uint8_t*>(map), size);
+            const auto p = signature::VerifyFile(
+                keyLine, ReadAll(work + "/legacy.minisig"), "DOKUMENTACE.PDF", static_cast<const uint8_t*>(map), size);
             std::printf("legacy kind (signs the file itself), in memory: %.3f s%s\n", Seconds(t0, Clock::now()),
-                        p == signature::Problem::None ? "" : "  [NOT VERIFIED]");
+                p == signature::Problem::None ? "" : "  [NOT VERIFIED]");
             ::munmap(map, size);
             ::close(fd);
         }
@@ -351,7 +351,8 @@ int main(int argc, char** argv) {
     {
         fs::create_directories(work + "/home");
         fs::copy_file(BENCH_PROGRAM, work + "/Halvorne");
-        tests::support::WriteFile(work + "/Halvorne.INI", "[Proxy Server]\r\nUseProxy=0\r\nProxyName=\r\nProxyPort=0\r\n");
+        tests::support::WriteFile(
+            work + "/Halvorne.INI", "[Proxy Server]\r\nUseProxy=0\r\nProxyName=\r\nProxyPort=0\r\n");
         tests::support::NginxServer server(
             www, {.fixedPort = BENCH_PORT, .copyRoot = true, .certFile = cert.CertFile, .keyFile = cert.KeyFile});
         const std::string served = server.Root() + "/halvorne/DOKUMENTACE.PDF";
@@ -360,13 +361,13 @@ int main(int argc, char** argv) {
         const HostRun bad = RunProgram(work, pki.CaFile(), server.AccessLog(), 1);
         std::printf("\nHalvorne dokum, %llu MiB, the right signature: exit code %d in %.1f s, %zu changes seen in "
                     "the target directory (the watch works: > 0)  %s\n",
-                    static_cast<unsigned long long>(mib), good.exitCode, good.seconds, good.changes.size(),
-                    good.exitCode == 21 && !good.changes.empty() ? "ok" : "MISSED");
+            static_cast<unsigned long long>(mib), good.exitCode, good.seconds, good.changes.size(),
+            good.exitCode == 21 && !good.changes.empty() ? "ok" : "MISSED");
         std::printf("Halvorne dokum, one byte changed on the server: %s after %.1f s, %zu changes in the target "
                     "directory under any name (goal 0; %zu writes went into the received file, which never had "
                     "a name there), left holding:",
-                    bad.exitCode == -1 ? "window open with its message" : ("exit code " + std::to_string(bad.exitCode)).c_str(),
-                    bad.seconds, bad.changes.size(), bad.anonymousWrites);
+            bad.exitCode == -1 ? "window open with its message" : ("exit code " + std::to_string(bad.exitCode)).c_str(),
+            bad.seconds, bad.changes.size(), bad.anonymousWrites);
         for (const auto& f : bad.tree)
             std::printf(" %s", f.c_str());
         const bool untouched = bad.changes.empty() && bad.tree == std::set<std::string>{"DOKUMENTACE_OLD.PDF"};

@@ -5,15 +5,14 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define FUZZ_CHECK(cond, ...)                                                     \
-    do {                                                                          \
-        if (!(cond)) {                                                            \
-            std::fprintf(stderr, "%s:%d: invariant broken: %s\n  ", __FILE__,     \
-                         __LINE__, #cond);                                        \
-            std::fprintf(stderr, __VA_ARGS__);                                    \
-            std::fprintf(stderr, "\n");                                           \
-            std::abort();                                                         \
-        }                                                                         \
+#define FUZZ_CHECK(cond, ...)                                                                                          \
+    do {                                                                                                               \
+        if (!(cond)) {                                                                                                 \
+            std::fprintf(stderr, "%s:%d: invariant broken: %s\n  ", __FILE__, __LINE__, #cond);                        \
+            std::fprintf(stderr, __VA_ARGS__);                                                                         \
+            std::fprintf(stderr, "\n");                                                                                \
+            std::abort();                                                                                              \
+        }                                                                                                              \
     } while (0)
 
 // A small deterministic generator for the choices a target derives from its

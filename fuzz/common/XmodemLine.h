@@ -24,7 +24,8 @@ inline std::uint16_t Crc(const std::uint8_t* data, std::size_t size) {
     for (std::size_t i = 0; i < size; ++i) {
         crc = static_cast<std::uint16_t>(crc ^ (data[i] << 8));
         for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 0x8000) ? static_cast<std::uint16_t>((crc << 1) ^ 0x1021) : static_cast<std::uint16_t>(crc << 1);
+            crc =
+                (crc & 0x8000) ? static_cast<std::uint16_t>((crc << 1) ^ 0x1021) : static_cast<std::uint16_t>(crc << 1);
     }
     return crc;
 }
@@ -41,8 +42,7 @@ inline Bytes Frame(std::uint8_t number, const std::uint8_t* block) {
 // A well-formed frame starts at line[at]: SOH, number, its complement, 128
 // data bytes and their CRC.
 inline bool ValidFrameAt(const Bytes& line, std::size_t at) {
-    if (at + kFrame > line.size() || line[at] != kSoh ||
-        line[at + 2] != static_cast<std::uint8_t>(255 - line[at + 1]))
+    if (at + kFrame > line.size() || line[at] != kSoh || line[at + 2] != static_cast<std::uint8_t>(255 - line[at + 1]))
         return false;
     const std::uint16_t crc = Crc(line.data() + at + 3, kBlock);
     return line[at + 131] == (crc >> 8) && line[at + 132] == (crc & 0xFF);

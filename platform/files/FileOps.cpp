@@ -20,8 +20,15 @@ using detail::ErrnoText;
 // Keeps the owner's descriptor closed on every path.
 struct Fd {
     int fd = -1;
-    ~Fd() { if (fd >= 0) ::close(fd); }
-    int release() { int f = fd; fd = -1; return f; }
+    ~Fd() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    int release() {
+        int f = fd;
+        fd = -1;
+        return f;
+    }
 };
 
 } // namespace
@@ -31,14 +38,14 @@ namespace detail {
 namespace {
 std::mutex g_signalMutex;
 int g_signalHolders = 0;
-struct sigaction g_oldSignalAction{};
+struct sigaction g_oldSignalAction {};
 } // namespace
 
 void HoldFileSizeSignalIgnored() {
     std::lock_guard<std::mutex> lock(g_signalMutex);
     if (g_signalHolders++ > 0)
         return;
-    struct sigaction ign{};
+    struct sigaction ign {};
     ign.sa_handler = SIG_IGN;
     sigemptyset(&ign.sa_mask);
     ::sigaction(SIGXFSZ, &ign, &g_oldSignalAction);
@@ -89,7 +96,6 @@ void SyncDirectory(const std::string& dir) {
 
 } // namespace detail
 
-
 std::string DirectoryOf(const std::string& path) {
     std::size_t slash = path.find_last_of('/');
     if (slash == std::string::npos)
@@ -126,8 +132,8 @@ std::size_t DeleteFilesMatching(const std::string& prefix, const std::string& sk
     return deleted;
 }
 
-bool WriteNewTempFile(const std::string& dir, const uint8_t* data, std::size_t n,
-                      std::string& tempPath, std::string& error) {
+bool WriteNewTempFile(
+    const std::string& dir, const uint8_t* data, std::size_t n, std::string& tempPath, std::string& error) {
     Fd fd;
     std::string path;
     fd.fd = detail::CreateHiddenTempFile(dir, path, error);
@@ -179,17 +185,15 @@ bool ReplaceFile(const std::string& from, const std::string& to, std::string& er
     return true;
 }
 
-bool RemoveFile(const std::string& path) {
-    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
-}
+bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
 
 bool FileExists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 bool DirectoryExists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 

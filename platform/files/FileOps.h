@@ -24,8 +24,8 @@ std::string DirectoryOf(const std::string& path);
 // separator), writes all n bytes, flushes them to the device and closes
 // it. On success tempPath names the file. On failure nothing is left behind
 // and error holds the system's reason.
-bool WriteNewTempFile(const std::string& dir, const uint8_t* data, std::size_t n,
-                      std::string& tempPath, std::string& error);
+bool WriteNewTempFile(
+    const std::string& dir, const uint8_t* data, std::size_t n, std::string& tempPath, std::string& error);
 
 // Renames from to to, replacing to if it exists, and makes the rename
 // durable. On failure error holds the reason and from is left as it was.

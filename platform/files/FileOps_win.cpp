@@ -55,9 +55,9 @@ namespace detail {
 
 std::string SystemMessage(DWORD code) {
     wchar_t* text = nullptr;
-    const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                         FORMAT_MESSAGE_IGNORE_INSERTS,
-                                     nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    const DWORD n =
+        ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+            nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::string out = n > 0 && text != nullptr ? Utf8(text, n) : "error " + std::to_string(code);
     if (text != nullptr)
         ::LocalFree(text);
@@ -109,14 +109,14 @@ std::size_t DeleteFilesMatching(const std::string& prefix, const std::string& sk
     return deleted;
 }
 
-bool WriteNewTempFile(const std::string& dir, const uint8_t* data, std::size_t n, std::string& tempPath,
-                      std::string& error) {
+bool WriteNewTempFile(
+    const std::string& dir, const uint8_t* data, std::size_t n, std::string& tempPath, std::string& error) {
     FileHandle file;
     std::string path;
     for (int attempt = 0; attempt < 100 && file.h == INVALID_HANDLE_VALUE; ++attempt) {
         path = detail::HiddenTempName(dir);
-        file.h = ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                               nullptr);
+        file.h =
+            ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file.h == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS &&
             ::GetLastError() != ERROR_ALREADY_EXISTS) {
             error = SystemMessage(::GetLastError());

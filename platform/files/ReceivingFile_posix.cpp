@@ -169,11 +169,11 @@ void ReceivingFile::StartWriteback(uint64_t writtenEnd) {
     if (writebackStarted_ >= writebackSettled_ + kWritebackStep) {
         const uint64_t settle = writebackStarted_ - kWritebackStep;
         ::sync_file_range(fd, static_cast<off_t>(writebackSettled_), static_cast<off_t>(settle - writebackSettled_),
-                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+            SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
         writebackSettled_ = settle;
     }
-    ::sync_file_range(fd, static_cast<off_t>(writebackStarted_), static_cast<off_t>(end - writebackStarted_),
-                      SYNC_FILE_RANGE_WRITE);
+    ::sync_file_range(
+        fd, static_cast<off_t>(writebackStarted_), static_cast<off_t>(end - writebackStarted_), SYNC_FILE_RANGE_WRITE);
     writebackStarted_ = end;
 #else
     (void)writtenEnd;

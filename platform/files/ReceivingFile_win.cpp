@@ -94,8 +94,7 @@ bool ReceivingFile::Create(const std::string& dir, std::string& error, Naming na
         // Others may read it, and delete it (as a program emptying the
         // directory would), but not write it.
         const HANDLE file = ::CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                                          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+            FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
             const DWORD code = ::GetLastError();
             if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS)

@@ -24,20 +24,19 @@ inline constexpr std::size_t kProfileValueMax = 2047;
 
 // The value of key in section, or def when the file, section or key is
 // missing. At most kProfileValueMax characters are returned.
-std::string GetPrivateProfileString(const std::string& section, const std::string& key,
-                                    const std::string& def, const std::string& fileName);
+std::string GetPrivateProfileString(
+    const std::string& section, const std::string& key, const std::string& def, const std::string& fileName);
 
 // The value read as an integer (decimal, or hex with "0x"); def when
 // missing or not an integer.
-int GetPrivateProfileInt(const std::string& section, const std::string& key, int def,
-                         const std::string& fileName);
+int GetPrivateProfileInt(const std::string& section, const std::string& key, int def, const std::string& fileName);
 
 // Writes key=value into section, creating the file and the section when
 // needed. Returns false when the file cannot be created or written, or when
 // a name or the value holds a line break (or the section ']', the key '='),
 // which would change the file's structure; the file is then unchanged.
-bool WritePrivateProfileString(const std::string& section, const std::string& key,
-                               const std::string& value, const std::string& fileName);
+bool WritePrivateProfileString(
+    const std::string& section, const std::string& key, const std::string& value, const std::string& fileName);
 
 bool FileExists(const std::string& fileName);
 

@@ -29,9 +29,11 @@ using profile::Trim;
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     for (std::size_t i = 0; i < a.size(); ++i)
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+        if (AsciiLower(a[i]) != AsciiLower(b[i]))
+            return false;
     return true;
 }
 
@@ -45,7 +47,8 @@ enum class LoadResult { Ok, Missing, Failed };
 
 LoadResult LoadProfile(const std::string& fileName, ProfileText& out) {
     int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? LoadResult::Missing : LoadResult::Failed;
+    if (fd < 0)
+        return errno == ENOENT ? LoadResult::Missing : LoadResult::Failed;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxProfileFileSize) {
         ::close(fd);
@@ -56,11 +59,13 @@ LoadResult LoadProfile(const std::string& fileName, ProfileText& out) {
     for (;;) {
         ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             ::close(fd);
             return LoadResult::Failed;
         }
-        if (n == 0) break;
+        if (n == 0)
+            break;
         data.append(buf, static_cast<std::size_t>(n));
         if (data.size() > static_cast<std::size_t>(kMaxProfileFileSize)) { // grew while we read
             ::close(fd);
@@ -77,7 +82,8 @@ LoadResult LoadProfile(const std::string& fileName, ProfileText& out) {
         std::size_t lf = data.find('\n', pos);
         std::size_t end = lf == std::string::npos ? data.size() : lf;
         std::size_t lineEnd = end;
-        if (lineEnd > pos && data[lineEnd - 1] == '\r') --lineEnd;
+        if (lineEnd > pos && data[lineEnd - 1] == '\r')
+            --lineEnd;
         out.lines.emplace_back(data, pos, lineEnd - pos);
         if (lf == std::string::npos) {
             out.finalNewline = false;
@@ -91,9 +97,11 @@ LoadResult LoadProfile(const std::string& fileName, ProfileText& out) {
 // "[name]" with optional blanks around; anything after the ']' is ignored.
 bool ParseSectionLine(std::string_view line, std::string_view& name) {
     std::string_view t = Trim(line);
-    if (t.empty() || t.front() != '[') return false;
+    if (t.empty() || t.front() != '[')
+        return false;
     std::size_t close = t.find(']');
-    if (close == std::string_view::npos) return false;
+    if (close == std::string_view::npos)
+        return false;
     name = Trim(t.substr(1, close - 1));
     return true;
 }
@@ -104,9 +112,11 @@ bool IsCommentLine(std::string_view line) {
 }
 
 bool ParseKeyLine(std::string_view line, std::string_view& key, std::string_view& value) {
-    if (IsCommentLine(line)) return false;
+    if (IsCommentLine(line))
+        return false;
     std::size_t eq = line.find('=');
-    if (eq == std::string_view::npos) return false;
+    if (eq == std::string_view::npos)
+        return false;
     key = Trim(line.substr(0, eq));
     value = Trim(line.substr(eq + 1));
     return !key.empty();
@@ -124,7 +134,8 @@ SectionSpan FindSection(const ProfileText& text, std::string_view section) {
     SectionSpan span;
     for (std::size_t i = 0; i < text.lines.size(); ++i) {
         std::string_view name;
-        if (!ParseSectionLine(text.lines[i], name)) continue;
+        if (!ParseSectionLine(text.lines[i], name))
+            continue;
         if (span.found) {
             span.end = i;
             return span;
@@ -134,16 +145,18 @@ SectionSpan FindSection(const ProfileText& text, std::string_view section) {
             span.header = i;
         }
     }
-    if (span.found) span.end = text.lines.size();
+    if (span.found)
+        span.end = text.lines.size();
     return span;
 }
 
-bool LookUp(const std::string& section, const std::string& key, const std::string& fileName,
-            std::string& value) {
+bool LookUp(const std::string& section, const std::string& key, const std::string& fileName, std::string& value) {
     ProfileText text;
-    if (LoadProfile(fileName, text) != LoadResult::Ok) return false;
+    if (LoadProfile(fileName, text) != LoadResult::Ok)
+        return false;
     SectionSpan span = FindSection(text, Trim(section));
-    if (!span.found) return false;
+    if (!span.found)
+        return false;
     for (std::size_t i = span.header + 1; i < span.end; ++i) {
         std::string_view k, v;
         if (ParseKeyLine(text.lines[i], k, v) && EqualNoCase(k, Trim(key))) {
@@ -164,7 +177,8 @@ void TruncateCharacters(std::string& s, std::size_t max) {
     std::size_t chars = 0;
     for (std::size_t i = 0; i < s.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(s[i]);
-        if ((c & 0xC0) == 0x80) continue; // continuation byte
+        if ((c & 0xC0) == 0x80)
+            continue; // continuation byte
         if (chars == max) {
             s.resize(i);
             return;
@@ -178,7 +192,8 @@ bool WriteAll(int fd, const std::string& data) {
     while (done < data.size()) {
         ssize_t n = ::write(fd, data.data() + done, data.size() - done);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return false;
         }
         done += static_cast<std::size_t>(n);
@@ -191,7 +206,8 @@ std::string Render(const ProfileText& text) {
     std::string out;
     for (std::size_t i = 0; i < text.lines.size(); ++i) {
         out += text.lines[i];
-        if (i + 1 < text.lines.size() || text.finalNewline) out += eol;
+        if (i + 1 < text.lines.size() || text.finalNewline)
+            out += eol;
     }
     return out;
 }
@@ -216,7 +232,8 @@ bool StoreProfile(const std::string& fileName, const std::string& data, bool exi
     }
     struct stat st {};
     mode_t mode = 0666 & ~CurrentUmask();
-    if (exists && ::stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
+    if (exists && ::stat(target.c_str(), &st) == 0)
+        mode = st.st_mode & 07777;
 
     std::string tmpl = target + ".XXXXXX";
     std::vector<char> tmpName(tmpl.begin(), tmpl.end());
@@ -225,37 +242,41 @@ bool StoreProfile(const std::string& fileName, const std::string& data, bool exi
     if (fd >= 0) {
         bool ok = WriteAll(fd, data) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
         ok = (::close(fd) == 0) && ok;
-        if (ok && ::rename(tmpName.data(), target.c_str()) == 0) return true;
+        if (ok && ::rename(tmpName.data(), target.c_str()) == 0)
+            return true;
         ::unlink(tmpName.data());
         return false;
     }
-    if (!exists) return false;
+    if (!exists)
+        return false;
     fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     bool ok = WriteAll(fd, data) && ::fsync(fd) == 0;
     return (::close(fd) == 0) && ok;
 }
 
 } // namespace
 
-std::string GetPrivateProfileString(const std::string& section, const std::string& key,
-                                    const std::string& def, const std::string& fileName) {
+std::string GetPrivateProfileString(
+    const std::string& section, const std::string& key, const std::string& def, const std::string& fileName) {
     std::string value;
-    if (!LookUp(section, key, fileName, value)) value = def;
+    if (!LookUp(section, key, fileName, value))
+        value = def;
     TruncateCharacters(value, kProfileValueMax);
     return value;
 }
 
-int GetPrivateProfileInt(const std::string& section, const std::string& key, int def,
-                         const std::string& fileName) {
+int GetPrivateProfileInt(const std::string& section, const std::string& key, int def, const std::string& fileName) {
     std::string value;
-    if (!LookUp(section, key, fileName, value)) return def;
+    if (!LookUp(section, key, fileName, value))
+        return def;
     int parsed = 0;
     return profile::ParseInteger(value, parsed) ? parsed : def;
 }
 
-bool WritePrivateProfileString(const std::string& section, const std::string& key,
-                               const std::string& value, const std::string& fileName) {
+bool WritePrivateProfileString(
+    const std::string& section, const std::string& key, const std::string& value, const std::string& fileName) {
     std::string_view sec = Trim(section);
     std::string_view k = Trim(key);
     // Names and values that would change the file's structure are refused
@@ -265,14 +286,17 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
 
     ProfileText text;
     LoadResult loaded = LoadProfile(fileName, text);
-    if (loaded == LoadResult::Failed) return false;
+    if (loaded == LoadResult::Failed)
+        return false;
     const bool exists = loaded == LoadResult::Ok;
-    if (!exists) text = ProfileText{};
+    if (!exists)
+        text = ProfileText{};
 
     std::string line = std::string(k) + "=" + value;
     SectionSpan span = FindSection(text, sec);
     if (!span.found) {
-        if (!text.lines.empty() && !Trim(text.lines.back()).empty()) text.lines.emplace_back();
+        if (!text.lines.empty() && !Trim(text.lines.back()).empty())
+            text.lines.emplace_back();
         text.lines.push_back("[" + std::string(sec) + "]");
         text.lines.push_back(line);
         text.finalNewline = true;
@@ -288,13 +312,15 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
                 replaced = true;
                 break;
             }
-            if (!Trim(text.lines[i]).empty()) lastEntry = i;
+            if (!Trim(text.lines[i]).empty())
+                lastEntry = i;
         }
         if (!replaced) {
             // New keys go after the section's last entry, before the blank
             // lines that separate it from the next section.
             text.lines.insert(text.lines.begin() + static_cast<std::ptrdiff_t>(lastEntry + 1), line);
-            if (lastEntry + 1 == text.lines.size() - 1) text.finalNewline = true;
+            if (lastEntry + 1 == text.lines.size() - 1)
+                text.finalNewline = true;
         }
     }
     return StoreProfile(fileName, Render(text), exists);

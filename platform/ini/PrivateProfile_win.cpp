@@ -40,18 +40,16 @@ std::wstring FullPath(const std::string& fileName) {
 
 } // namespace
 
-std::string GetPrivateProfileString(const std::string& section, const std::string& key,
-                                    const std::string& def, const std::string& fileName) {
+std::string GetPrivateProfileString(
+    const std::string& section, const std::string& key, const std::string& def, const std::string& fileName) {
     // One more than the longest value, for the terminating zero.
     std::wstring buffer(kProfileValueMax + 1, L'\0');
     const DWORD n = ::GetPrivateProfileStringW(Wide(section).c_str(), Wide(key).c_str(), Wide(def).c_str(),
-                                               buffer.data(), static_cast<DWORD>(buffer.size()),
-                                               FullPath(fileName).c_str());
+        buffer.data(), static_cast<DWORD>(buffer.size()), FullPath(fileName).c_str());
     return Utf8(buffer.data(), n);
 }
 
-int GetPrivateProfileInt(const std::string& section, const std::string& key, int def,
-                         const std::string& fileName) {
+int GetPrivateProfileInt(const std::string& section, const std::string& key, int def, const std::string& fileName) {
     // GetPrivateProfileIntW reads "12abc" as 12 and a word as 0, where this
     // program takes the default for anything that is not a whole integer;
     // so the text is read and judged here, by the same rule as on POSIX.
@@ -61,8 +59,8 @@ int GetPrivateProfileInt(const std::string& section, const std::string& key, int
     return profile::ParseInteger(text, parsed) ? parsed : def;
 }
 
-bool WritePrivateProfileString(const std::string& section, const std::string& key,
-                               const std::string& value, const std::string& fileName) {
+bool WritePrivateProfileString(
+    const std::string& section, const std::string& key, const std::string& value, const std::string& fileName) {
     // The system would write a line break or a stray ']' or '=' as it is and
     // leave a file that reads back differently; such writes are refused.
     if (!profile::IsWritableEntry(section, key, value, fileName))

@@ -20,7 +20,6 @@ bool ParseInteger(std::string_view s, int& out);
 // structure: a line break, a ']' in the section or a '=' in the key would
 // make the file read back differently, and an empty name (after trimming)
 // or a key that starts like a section or a comment would be lost.
-bool IsWritableEntry(std::string_view section, std::string_view key, std::string_view value,
-                     std::string_view fileName);
+bool IsWritableEntry(std::string_view section, std::string_view key, std::string_view value, std::string_view fileName);
 
 } // namespace platform::profile

@@ -211,9 +211,7 @@ std::string UnescapeValue(const std::string& v) {
             case 't': out.push_back('\t'); break;
             case 'r': out.push_back('\r'); break;
             case '\\': out.push_back('\\'); break;
-            default:
-                out.push_back('\\');
-                out.push_back(n);
+            default: out.push_back('\\'); out.push_back(n);
             }
         } else {
             out.push_back(v[i]);

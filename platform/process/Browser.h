@@ -34,10 +34,10 @@ std::string QuotedCommandFromExec(const std::string& exec);
 #endif
 
 struct RunResult {
-    bool started = false;  // the program could be started
-    bool exited = false;   // it ended normally (not killed by a signal)
-    int exitCode = -1;     // its exit status when exited
-    int error = 0;         // errno of a failed start
+    bool started = false; // the program could be started
+    bool exited = false;  // it ended normally (not killed by a signal)
+    int exitCode = -1;    // its exit status when exited
+    int error = 0;        // errno of a failed start
 };
 
 // Starts `program` with `args` (each one argument, never split or quoted),

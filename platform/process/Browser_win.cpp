@@ -137,7 +137,7 @@ RunResult RunAndWait(const std::string& program, const std::vector<std::string>&
     startup.cb = sizeof startup;
     ProcessHandles handles;
     if (!::CreateProcessW(Wide(program).c_str(), mutableLine.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
-                          nullptr, nullptr, &startup, &handles.info)) {
+            nullptr, nullptr, &startup, &handles.info)) {
         result.error = static_cast<int>(::GetLastError());
         return result;
     }

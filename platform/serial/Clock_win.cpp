@@ -6,8 +6,7 @@ namespace platform::serial {
 
 namespace {
 
-std::int64_t CounterFrequency()
-{
+std::int64_t CounterFrequency() {
     LARGE_INTEGER f{};
     ::QueryPerformanceFrequency(&f); // never fails since Windows XP
     return f.QuadPart;
@@ -15,8 +14,7 @@ std::int64_t CounterFrequency()
 
 } // namespace
 
-std::int64_t MonotonicClock::NowMs()
-{
+std::int64_t MonotonicClock::NowMs() {
     static const std::int64_t frequency = CounterFrequency();
     LARGE_INTEGER now{};
     ::QueryPerformanceCounter(&now);
@@ -24,8 +22,7 @@ std::int64_t MonotonicClock::NowMs()
     return now.QuadPart / frequency * 1000 + now.QuadPart % frequency * 1000 / frequency;
 }
 
-void MonotonicClock::SleepMs(std::int64_t ms)
-{
+void MonotonicClock::SleepMs(std::int64_t ms) {
     // Sleep() rounds to the system's timer tick and may wake a little early
     // or late; it is repeated for what is left, so a pause is never shorter
     // than asked.

@@ -13,8 +13,7 @@
 
 namespace platform::serial {
 
-std::string DevicePathForPortName(const std::string& portName)
-{
+std::string DevicePathForPortName(const std::string& portName) {
     const char* variable = nullptr;
     const char* fallback = nullptr;
     if (portName == "COM1") {
@@ -34,8 +33,7 @@ std::string DevicePathForPortName(const std::string& portName)
 
 namespace {
 
-std::int64_t MonotonicNowMs()
-{
+std::int64_t MonotonicNowMs() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
@@ -44,8 +42,7 @@ std::int64_t MonotonicNowMs()
 // Raw 8N1 at 19200 baud; flow control, modem-line handling and the control
 // characters stay as the driver has them. Software flow control on input is
 // switched off with the rest of raw mode, because XON/XOFF bytes are data here.
-bool ConfigureLine(int fd)
-{
+bool ConfigureLine(int fd) {
     termios tio{};
     if (tcgetattr(fd, &tio) != 0)
         return false;
@@ -63,8 +60,7 @@ bool ConfigureLine(int fd)
 
 } // namespace
 
-std::unique_ptr<PosixSerialPort> PosixSerialPort::Open(const std::string& devicePath)
-{
+std::unique_ptr<PosixSerialPort> PosixSerialPort::Open(const std::string& devicePath) {
     int fd = -1;
     if (!devicePath.empty())
         fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -72,8 +68,8 @@ std::unique_ptr<PosixSerialPort> PosixSerialPort::Open(const std::string& device
         // Exclusive use: the advisory lock keeps out other cooperating
         // programs (and root, which TIOCEXCL does not stop); TIOCEXCL keeps
         // out everybody else.
-        const bool ok = isatty(fd) && flock(fd, LOCK_EX | LOCK_NB) == 0 && ioctl(fd, TIOCEXCL) == 0 &&
-                        ConfigureLine(fd);
+        const bool ok =
+            isatty(fd) && flock(fd, LOCK_EX | LOCK_NB) == 0 && ioctl(fd, TIOCEXCL) == 0 && ConfigureLine(fd);
         if (!ok) {
             ::close(fd);
             fd = -1;
@@ -84,8 +80,7 @@ std::unique_ptr<PosixSerialPort> PosixSerialPort::Open(const std::string& device
 
 PosixSerialPort::~PosixSerialPort() { Close(); }
 
-void PosixSerialPort::Close()
-{
+void PosixSerialPort::Close() {
     if (fd_ < 0)
         return;
     Flush();
@@ -94,8 +89,7 @@ void PosixSerialPort::Close()
     fd_ = -1;
 }
 
-ReadStatus PosixSerialPort::ReadByte(std::uint8_t& byte, int timeoutMs)
-{
+ReadStatus PosixSerialPort::ReadByte(std::uint8_t& byte, int timeoutMs) {
     if (fd_ < 0)
         return ReadStatus::Failed;
     Flush();
@@ -115,7 +109,9 @@ ReadStatus PosixSerialPort::ReadByte(std::uint8_t& byte, int timeoutMs)
                 // ones (at most a buffer's worth) come in before waking up
                 // for them. The wait ends before the last of them is due.
                 gathered = true;
-                const int more = std::min<int>(expected_ - static_cast<int>(got), static_cast<int>(sizeof buffer_) - static_cast<int>(got)) - 1;
+                const int more = std::min<int>(expected_ - static_cast<int>(got),
+                                     static_cast<int>(sizeof buffer_) - static_cast<int>(got)) -
+                                 1;
                 if (more > 0) {
                     const long waitNs = static_cast<long>(more) * 10L * 1000000000L / kBaudRate;
                     timespec pause{waitNs / 1000000000L, waitNs % 1000000000L};
@@ -149,16 +145,14 @@ ReadStatus PosixSerialPort::ReadByte(std::uint8_t& byte, int timeoutMs)
     }
 }
 
-void PosixSerialPort::DiscardInput()
-{
+void PosixSerialPort::DiscardInput() {
     bufferedPos_ = bufferedEnd_ = 0;
     Flush();
     if (fd_ >= 0)
         tcflush(fd_, TCIFLUSH);
 }
 
-bool PosixSerialPort::WriteByte(std::uint8_t byte)
-{
+bool PosixSerialPort::WriteByte(std::uint8_t byte) {
     if (fd_ < 0)
         return false;
     if (outCount_ == sizeof outBuffer_)
@@ -167,8 +161,7 @@ bool PosixSerialPort::WriteByte(std::uint8_t byte)
     return true;
 }
 
-void PosixSerialPort::Flush()
-{
+void PosixSerialPort::Flush() {
     if (fd_ < 0 || outCount_ == 0) {
         outCount_ = 0;
         return;

@@ -29,8 +29,7 @@ HANDLE AsHandle(void* h) { return static_cast<HANDLE>(h); }
 
 // Only the four line settings change; flow control, the modem lines and the
 // special characters stay as the driver has them.
-bool SetLine(HANDLE port)
-{
+bool SetLine(HANDLE port) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!::GetCommState(port, &dcb))
@@ -47,8 +46,7 @@ bool SetLine(HANDLE port)
 
 // Bytes the driver has received and not yet handed out; -1 when the port
 // cannot tell (a failed port).
-long QueuedBytes(HANDLE port)
-{
+long QueuedBytes(HANDLE port) {
     DWORD errors = 0;
     COMSTAT status{};
     if (!::ClearCommError(port, &errors, &status))
@@ -58,20 +56,18 @@ long QueuedBytes(HANDLE port)
 
 } // namespace
 
-std::string DevicePathForPortName(const std::string& portName)
-{
+std::string DevicePathForPortName(const std::string& portName) {
     if (portName == "COM1" || portName == "COM2")
         return portName;
     return {};
 }
 
-std::unique_ptr<WindowsSerialPort> WindowsSerialPort::Open(const std::string& portName)
-{
+std::unique_ptr<WindowsSerialPort> WindowsSerialPort::Open(const std::string& portName) {
     HANDLE port = INVALID_HANDLE_VALUE;
     if (!portName.empty()) {
         // No sharing: no other program may use the port during the transfer.
-        port = ::CreateFileA(portName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        port = ::CreateFileA(
+            portName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     }
     if (port != INVALID_HANDLE_VALUE && !SetLine(port)) {
         // A port we could not set up would talk at the wrong speed: it
@@ -86,16 +82,14 @@ WindowsSerialPort::~WindowsSerialPort() { Close(); }
 
 bool WindowsSerialPort::IsValid() const { return AsHandle(handle_) != INVALID_HANDLE_VALUE; }
 
-void WindowsSerialPort::Close()
-{
+void WindowsSerialPort::Close() {
     if (!IsValid())
         return;
     ::CloseHandle(AsHandle(handle_));
     handle_ = INVALID_HANDLE_VALUE;
 }
 
-ReadStatus WindowsSerialPort::ReadByte(std::uint8_t& byte, int timeoutMs)
-{
+ReadStatus WindowsSerialPort::ReadByte(std::uint8_t& byte, int timeoutMs) {
     if (!IsValid())
         return ReadStatus::Failed;
     if (timeoutMs < kReadTimeoutMs)
@@ -110,8 +104,7 @@ ReadStatus WindowsSerialPort::ReadByte(std::uint8_t& byte, int timeoutMs)
 // watched until a byte is there (then read with the usual one-byte read,
 // which returns at once) or the wait is over. The port's time-outs stay as
 // they were set.
-ReadStatus WindowsSerialPort::ReadQueuedByte(std::uint8_t& byte, int timeoutMs)
-{
+ReadStatus WindowsSerialPort::ReadQueuedByte(std::uint8_t& byte, int timeoutMs) {
     const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(timeoutMs > 0 ? timeoutMs : 0);
     for (;;) {
         const long queued = QueuedBytes(AsHandle(handle_));
@@ -129,16 +122,14 @@ ReadStatus WindowsSerialPort::ReadQueuedByte(std::uint8_t& byte, int timeoutMs)
     }
 }
 
-bool WindowsSerialPort::WriteByte(std::uint8_t byte)
-{
+bool WindowsSerialPort::WriteByte(std::uint8_t byte) {
     if (!IsValid())
         return false;
     DWORD put = 0;
     return ::WriteFile(AsHandle(handle_), &byte, 1, &put, nullptr) && put == 1;
 }
 
-void WindowsSerialPort::DiscardInput()
-{
+void WindowsSerialPort::DiscardInput() {
     if (IsValid())
         ::PurgeComm(AsHandle(handle_), PURGE_RXCLEAR);
 }

@@ -16,8 +16,7 @@ namespace platform::serial {
 class FakeClock final : public Clock {
 public:
     std::int64_t NowMs() override { return now_; }
-    void SleepMs(std::int64_t ms) override
-    {
+    void SleepMs(std::int64_t ms) override {
         if (ms > 0)
             now_ += ms;
         ++sleeps_;
@@ -38,8 +37,7 @@ public:
     // Makes byte readable delayMs milliseconds after the later of now and the
     // previous byte's arrival (a byte never overtakes the one before it).
     virtual void Deliver(std::uint8_t byte, std::int64_t delayMs) = 0;
-    void Deliver(const std::vector<std::uint8_t>& bytes, std::int64_t delayMs = 0)
-    {
+    void Deliver(const std::vector<std::uint8_t>& bytes, std::int64_t delayMs = 0) {
         for (std::uint8_t b : bytes)
             Deliver(b, delayMs);
     }
@@ -62,15 +60,13 @@ public:
     // Reads fail at once, like reads on a port that could not be opened.
     void SetBroken(bool broken) { broken_ = broken; }
 
-    void Deliver(std::uint8_t byte, std::int64_t delayMs = 0) override
-    {
+    void Deliver(std::uint8_t byte, std::int64_t delayMs = 0) override {
         std::int64_t at = clock_.NowMs() + delayMs;
         if (!incoming_.empty() && incoming_.back().first > at)
             at = incoming_.back().first;
         incoming_.emplace_back(at, byte);
     }
-    ReadStatus ReadByte(std::uint8_t& byte, int timeoutMs) override
-    {
+    ReadStatus ReadByte(std::uint8_t& byte, int timeoutMs) override {
         ++readAttempts_;
         if (broken_)
             return ReadStatus::Failed;
@@ -86,8 +82,7 @@ public:
         return ReadStatus::TimedOut;
     }
 
-    bool WriteByte(std::uint8_t byte) override
-    {
+    bool WriteByte(std::uint8_t byte) override {
         written_.push_back(byte);
         writeTimes_.push_back(clock_.NowMs());
         if (peer_ != nullptr)
@@ -95,8 +90,7 @@ public:
         return !broken_;
     }
 
-    void DiscardInput() override
-    {
+    void DiscardInput() override {
         ++discards_;
         while (!incoming_.empty() && incoming_.front().first <= clock_.NowMs())
             incoming_.pop_front();

@@ -34,14 +34,13 @@ public:
 
     struct Damage {
         bool drop = false;
-        std::uint8_t xorMask = 0;              // applied when not dropped
-        std::vector<std::uint8_t> before;      // arrive ahead of the byte
+        std::uint8_t xorMask = 0;         // applied when not dropped
+        std::vector<std::uint8_t> before; // arrive ahead of the byte
     };
     // Called for the index-th byte (0-based) written at end `from`.
     using DamageHook = std::function<Damage(Side from, std::uint64_t index, std::uint8_t byte)>;
 
-    explicit SimulatedLink(int baud = kBaudRate) : byteUs_(baud > 0 ? 10LL * 1000000 / baud : 0)
-    {
+    explicit SimulatedLink(int baud = kBaudRate) : byteUs_(baud > 0 ? 10LL * 1000000 / baud : 0) {
         for (Side side : {kEnd0, kEnd1}) {
             ends_[side].link = this;
             ends_[side].side = side;
@@ -55,8 +54,7 @@ public:
     void SetDamage(DamageHook hook) { damage_ = std::move(hook); }
     // A byte that arrives at the reader of `to` at atMs, whatever the line
     // is doing then (noise on a quiet line, or a stray byte among others).
-    void AddNoise(Side to, std::int64_t atMs, std::uint8_t byte)
-    {
+    void AddNoise(Side to, std::int64_t atMs, std::uint8_t byte) {
         Insert(ends_[to].incoming, atMs * 1000, byte);
         ends_[to].arrived.push_back(Pending{atMs * 1000, byte});
     }
@@ -68,8 +66,7 @@ public:
     const std::vector<std::uint8_t>& Written(Side side) const { return ends_[side].written; }
     // Everything that reached an end (damaged, with the noise), in the order
     // of arrival, read or not.
-    std::vector<std::uint8_t> Delivered(Side to) const
-    {
+    std::vector<std::uint8_t> Delivered(Side to) const {
         std::vector<Pending> all = ends_[to].arrived;
         std::stable_sort(all.begin(), all.end(), [](const Pending& a, const Pending& b) { return a.atUs < b.atUs; });
         std::vector<std::uint8_t> bytes;
@@ -80,8 +77,7 @@ public:
 
     // Runs run0 on end 0 and run1 on end 1, each on its own thread, until
     // both have returned.
-    void Run(const std::function<void()>& run0, const std::function<void()>& run1)
-    {
+    void Run(const std::function<void()>& run0, const std::function<void()>& run1) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             turn_ = kEnd0;
@@ -108,22 +104,17 @@ private:
         SimulatedLink* link = nullptr;
         Side side = kEnd0;
         std::deque<Pending> incoming; // ordered by arrival
-        std::vector<Pending> arrived;  // every byte that came, in the order it was sent
+        std::vector<Pending> arrived; // every byte that came, in the order it was sent
         std::vector<std::uint8_t> written;
         std::uint64_t writtenCount = 0;
         std::int64_t lineFreeUs = 0; // when this end's outgoing line is idle
 
-        ReadStatus ReadByte(std::uint8_t& byte, int timeoutMs) override
-        {
-            return link->Read(side, byte, timeoutMs);
-        }
-        bool WriteByte(std::uint8_t byte) override
-        {
+        ReadStatus ReadByte(std::uint8_t& byte, int timeoutMs) override { return link->Read(side, byte, timeoutMs); }
+        bool WriteByte(std::uint8_t byte) override {
             link->Write(side, byte);
             return true;
         }
-        void DiscardInput() override
-        {
+        void DiscardInput() override {
             while (!incoming.empty() && incoming.front().atUs <= link->nowUs_)
                 incoming.pop_front();
         }
@@ -134,22 +125,19 @@ private:
         SimulatedLink* link = nullptr;
         Side side = kEnd0;
         std::int64_t NowMs() override { return link->nowUs_ / 1000; }
-        void SleepMs(std::int64_t ms) override
-        {
+        void SleepMs(std::int64_t ms) override {
             if (ms > 0)
                 link->Wait(side, link->nowUs_ + ms * 1000, false);
         }
     };
 
-    static void Insert(std::deque<Pending>& queue, std::int64_t atUs, std::uint8_t byte)
-    {
-        auto at = std::upper_bound(queue.begin(), queue.end(), atUs,
-                                   [](std::int64_t t, const Pending& p) { return t < p.atUs; });
+    static void Insert(std::deque<Pending>& queue, std::int64_t atUs, std::uint8_t byte) {
+        auto at = std::upper_bound(
+            queue.begin(), queue.end(), atUs, [](std::int64_t t, const Pending& p) { return t < p.atUs; });
         queue.insert(at, Pending{atUs, byte});
     }
 
-    void Write(Side from, std::uint8_t byte)
-    {
+    void Write(Side from, std::uint8_t byte) {
         EndPort& out = ends_[from];
         EndPort& in = ends_[1 - from];
         out.written.push_back(byte);
@@ -170,8 +158,7 @@ private:
             out.lineFreeUs = std::max(out.lineFreeUs, nowUs_) + byteUs_; // the lost byte took its time
     }
 
-    ReadStatus Read(Side side, std::uint8_t& byte, int timeoutMs)
-    {
+    ReadStatus Read(Side side, std::uint8_t& byte, int timeoutMs) {
         std::deque<Pending>& in = ends_[side].incoming;
         if (in.empty() || in.front().atUs > nowUs_)
             Wait(side, nowUs_ + static_cast<std::int64_t>(std::max(timeoutMs, 0)) * 1000, true);
@@ -185,8 +172,7 @@ private:
 
     // When a waiting end has something to do: its deadline, or the arrival
     // of its next byte when it waits for one.
-    std::int64_t WakeOf(Side side) const
-    {
+    std::int64_t WakeOf(Side side) const {
         if (done_[side])
             return std::numeric_limits<std::int64_t>::max();
         std::int64_t wake = wake_[side];
@@ -198,8 +184,7 @@ private:
     // The calling end (which holds the turn) waits until deadlineUs, or
     // until a byte arrives when wantsInput. The end with the earlier wake-up
     // runs next; on a tie end 0 goes first.
-    void Wait(Side side, std::int64_t deadlineUs, bool wantsInput)
-    {
+    void Wait(Side side, std::int64_t deadlineUs, bool wantsInput) {
         std::unique_lock<std::mutex> lock(mutex_);
         wake_[side] = deadlineUs;
         wantsInput_[side] = wantsInput;
@@ -217,8 +202,7 @@ private:
         }
     }
 
-    void Finish(Side side)
-    {
+    void Finish(Side side) {
         std::lock_guard<std::mutex> lock(mutex_);
         done_[side] = true;
         turn_ = side == kEnd0 ? kEnd1 : kEnd0;

@@ -13,8 +13,10 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
         return u >= 1 && u <= 32;
     };
     while (i < n && commandLine[i] != '\0') {
-        while (i < n && isWhite(commandLine[i])) ++i;
-        if (i >= n || commandLine[i] == '\0') break;
+        while (i < n && isWhite(commandLine[i]))
+            ++i;
+        if (i >= n || commandLine[i] == '\0')
+            break;
         std::string arg;
         bool quoted = false;
         for (; i < n && commandLine[i] != '\0'; ++i) {
@@ -23,20 +25,24 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
                 quoted = !quoted;
                 continue;
             }
-            if (!quoted && isWhite(c)) break;
+            if (!quoted && isWhite(c))
+                break;
             arg.push_back(c);
         }
-        if (!arg.empty()) args.push_back(std::move(arg));
+        if (!arg.empty())
+            args.push_back(std::move(arg));
     }
     return args;
 }
 
 std::vector<std::string> ArgumentsFromArgv(int argc, const char* const* argv) {
     std::vector<std::string> args;
-    if (argc <= 0 || argv == nullptr) return args;
+    if (argc <= 0 || argv == nullptr)
+        return args;
     args.emplace_back(argv[0] ? argv[0] : "");
     for (int i = 1; i < argc; ++i)
-        if (argv[i] != nullptr && argv[i][0] != '\0') args.emplace_back(argv[i]);
+        if (argv[i] != nullptr && argv[i][0] != '\0')
+            args.emplace_back(argv[i]);
     return args;
 }
 
@@ -46,14 +52,16 @@ bool IsLaunchMarker(const std::string& arg, const TLaunchMarker& marker) {
 
 bool ExtractParamValue(const std::string& word, const std::string& prefix, std::string& value) {
     value.clear();
-    if (word.size() < prefix.size() || word.compare(0, prefix.size(), prefix) != 0) return false;
+    if (word.size() < prefix.size() || word.compare(0, prefix.size(), prefix) != 0)
+        return false;
     value = word.substr(prefix.size());
     return true;
 }
 
 std::string LowerAscii(std::string text) {
     for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
     return text;
 }
 
@@ -63,7 +71,8 @@ std::string WithTrailingSeparator(std::string dir) {
 #else
     constexpr char kSeparator = '/';
 #endif
-    if (!dir.empty() && dir.back() != '/' && dir.back() != '\\') dir.push_back(kSeparator);
+    if (!dir.empty() && dir.back() != '/' && dir.back() != '\\')
+        dir.push_back(kSeparator);
     return dir;
 }
 
@@ -127,10 +136,12 @@ std::string IniFileNameFor(const std::string& programFile) {
 }
 
 TRunParameters ParseRunParameters(const std::vector<std::string>& args, const TLaunchMarker& marker,
-                                  const std::string& captionNotice, const std::string& programFile) {
+    const std::string& captionNotice, const std::string& programFile) {
     TRunParameters params = InitialRunParameters(captionNotice);
-    if (args.size() > 1 && IsLaunchMarker(args[1], marker)) params.NotFromHost = false;
-    if (params.NotFromHost) return params;
+    if (args.size() > 1 && IsLaunchMarker(args[1], marker))
+        params.NotFromHost = false;
+    if (params.NotFromHost)
+        return params;
     ApplyTaskArguments(params, args);
     ValidateRunParameters(params);
     params.IniFileName = IniFileNameFor(programFile);

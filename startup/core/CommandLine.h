@@ -67,7 +67,7 @@ std::string IniFileNameFor(const std::string& programFile);
 // configuration file): when argument 1 is not the launch marker, the record
 // stops at NotFromHost = true with IniFileName empty.
 TRunParameters ParseRunParameters(const std::vector<std::string>& args, const TLaunchMarker& marker,
-                                  const std::string& captionNotice, const std::string& programFile);
+    const std::string& captionNotice, const std::string& programFile);
 
 // The warning shown when argument 1 is not the launch marker.
 std::string NotFromHostWarning(const std::string& versionText);

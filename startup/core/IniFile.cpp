@@ -5,8 +5,7 @@
 
 #include <string>
 
-std::string TIniFile::ReadString(const std::string& section, const std::string& ident,
-                                 const std::string& def) const {
+std::string TIniFile::ReadString(const std::string& section, const std::string& ident, const std::string& def) const {
     return platform::ini::GetPrivateProfileString(section, ident, def, FileName);
 }
 

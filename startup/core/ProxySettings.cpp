@@ -20,7 +20,8 @@ std::string TrimBlanks(const std::string& s) {
 
 bool LoadProxySettings(TRunParameters& params, std::string& error) {
     error.clear();
-    if (params.IniFileName.empty()) return true;
+    if (params.IniFileName.empty())
+        return true;
     TIniFile ini(params.IniFileName);
     try {
         if (!platform::ini::FileExists(params.IniFileName)) {

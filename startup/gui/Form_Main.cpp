@@ -39,8 +39,8 @@ constexpr int kEscape = 27;
 // items carry both, the picture left of the caption.
 class PictureAndCaptionMenuStyle : public QProxyStyle {
 public:
-    QSize sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& size,
-                           const QWidget* widget) const override {
+    QSize sizeFromContents(
+        ContentsType type, const QStyleOption* option, const QSize& size, const QWidget* widget) const override {
         if (type == CT_MenuBarItem)
             if (const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option))
                 if (!item->icon.isNull() && !item->text.isEmpty()) {
@@ -51,8 +51,8 @@ public:
         return QProxyStyle::sizeFromContents(type, option, size, widget);
     }
 
-    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
-                     const QWidget* widget) const override {
+    void drawControl(
+        ControlElement element, const QStyleOption* option, QPainter* painter, const QWidget* widget) const override {
         const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
         if (element != CE_MenuBarItem || !item || item->icon.isNull() || item->text.isEmpty()) {
             QProxyStyle::drawControl(element, option, painter, widget);
@@ -76,7 +76,7 @@ public:
         if (!proxy()->styleHint(SH_UnderlineShortcut, item, widget))
             flags |= Qt::TextHideMnemonic;
         proxy()->drawItemText(painter, textRect, flags, item->palette, enabled, item->text,
-                              selected ? QPalette::HighlightedText : QPalette::ButtonText);
+            selected ? QPalette::HighlightedText : QPalette::ButtonText);
     }
 
 private:
@@ -111,8 +111,8 @@ TForm_Main::TForm_Main(QWidget* parent) : QMainWindow(parent) {
     menuStyle->setParent(this);
     bar->setStyle(menuStyle);
 
-    auto makeItem = [&](const char* objectName, const char* caption, const QIcon& icon,
-                        const QKeySequence& key, void (TForm_Main::*handler)()) {
+    auto makeItem = [&](const char* objectName, const char* caption, const QIcon& icon, const QKeySequence& key,
+                        void (TForm_Main::*handler)()) {
         auto* action = new QAction(icon, QString::fromUtf8(caption), this);
         action->setObjectName(QString::fromLatin1(objectName));
         if (!key.isEmpty()) {
@@ -126,14 +126,14 @@ TForm_Main::TForm_Main(QWidget* parent) : QMainWindow(parent) {
         bar->addAction(action);
         return action;
     };
-    Menu_Akce = makeItem("Menu_Akce", kCaptionAkce, startup::gui::VersionCheckGlyph(),
-                         QKeySequence(Qt::Key_F9), &TForm_Main::Menu_AkceClick);
+    Menu_Akce = makeItem("Menu_Akce", kCaptionAkce, startup::gui::VersionCheckGlyph(), QKeySequence(Qt::Key_F9),
+        &TForm_Main::Menu_AkceClick);
     Menu_Nastaveni = makeItem("Menu_Nastaveni", kCaptionNastaveni, startup::gui::SettingsGlyph(),
-                              QKeySequence(Qt::Key_F4), &TForm_Main::Menu_NastaveniClick);
-    Menu_Konec = makeItem("Menu_Konec", kCaptionKonec, startup::gui::ExitGlyph(), QKeySequence(),
-                          &TForm_Main::Menu_KonecClick);
-    Menu_Napoveda = makeItem("Menu_Napoveda", kCaptionNapoveda, startup::gui::HelpGlyph(),
-                             QKeySequence(Qt::Key_F1), &TForm_Main::Menu_NapovedaClick);
+        QKeySequence(Qt::Key_F4), &TForm_Main::Menu_NastaveniClick);
+    Menu_Konec =
+        makeItem("Menu_Konec", kCaptionKonec, startup::gui::ExitGlyph(), QKeySequence(), &TForm_Main::Menu_KonecClick);
+    Menu_Napoveda = makeItem("Menu_Napoveda", kCaptionNapoveda, startup::gui::HelpGlyph(), QKeySequence(Qt::Key_F1),
+        &TForm_Main::Menu_NapovedaClick);
 
     FormCreate();
 }
@@ -158,16 +158,13 @@ void TForm_Main::Menu_NastaveniClick() {
         Form_Set->ShowModeless();
 }
 
-void TForm_Main::Menu_KonecClick() {
-    close();
-}
+void TForm_Main::Menu_KonecClick() { close(); }
 
 void TForm_Main::Menu_NapovedaClick() {
     if (!Form_Master)
         return;
     Form_Master->ShowMessageDlg(TMsgDlgType::mtInformation,
-                                QString::fromUtf8(kIniFilePrefix) +
-                                    QString::fromStdString(Form_Master->RunParameters.IniFileName));
+        QString::fromUtf8(kIniFilePrefix) + QString::fromStdString(Form_Master->RunParameters.IniFileName));
 }
 
 bool TForm_Main::FormKeyPress(int key) {

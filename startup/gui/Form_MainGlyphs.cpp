@@ -137,7 +137,7 @@ QIcon TestGlyph() {
         p.drawRoundedRect(QRectF(10.5, 5.0, 5.0, 6.0), 1.0, 1.0);
         // Spark between them.
         QPolygonF spark({QPointF(9.6, 2.0), QPointF(7.6, 8.2), QPointF(9.2, 8.2), QPointF(8.0, 14.0),
-                         QPointF(10.6, 7.0), QPointF(9.0, 7.0)});
+            QPointF(10.6, 7.0), QPointF(9.0, 7.0)});
         p.setBrush(QColor(240, 180, 0));
         p.setPen(Pen(QColor(160, 110, 0), 0.5));
         p.drawPolygon(spark);
@@ -148,8 +148,8 @@ QIcon SaveGlyph() {
     return Paint([](QPainter& p) {
         p.setPen(Pen(QColor(20, 40, 90), 0.8));
         p.setBrush(QColor(40, 80, 170));
-        QPolygonF body({QPointF(1.5, 1.5), QPointF(12.5, 1.5), QPointF(14.5, 3.5), QPointF(14.5, 14.5),
-                        QPointF(1.5, 14.5)});
+        QPolygonF body(
+            {QPointF(1.5, 1.5), QPointF(12.5, 1.5), QPointF(14.5, 3.5), QPointF(14.5, 14.5), QPointF(1.5, 14.5)});
         p.drawPolygon(body);
         p.setPen(Qt::NoPen);
         p.setBrush(QColor(225, 225, 225));

@@ -46,12 +46,12 @@ TForm_Master::TForm_Master(const std::vector<std::string>& args, const std::stri
     setWindowState(Qt::WindowMinimized);
 
     const startup::TLaunchMarker marker{startup::stored::LaunchMarkerFirst(), startup::stored::LaunchMarkerSecond(),
-                                         startup::stored::LaunchMarkerThird()};
-    RunParameters = startup::ParseRunParameters(args, marker, UnscrambleText(startup::stored::CaptionNotice()),
-                                                 programFile);
+        startup::stored::LaunchMarkerThird()};
+    RunParameters =
+        startup::ParseRunParameters(args, marker, UnscrambleText(startup::stored::CaptionNotice()), programFile);
     if (RunParameters.NotFromHost) {
-        ShowMessageDlg(TMsgDlgType::mtWarning,
-                       QString::fromStdString(startup::NotFromHostWarning(RunParameters.VersionText)));
+        ShowMessageDlg(
+            TMsgDlgType::mtWarning, QString::fromStdString(startup::NotFromHostWarning(RunParameters.VersionText)));
         return;
     }
     ReadProxySettings();
@@ -61,11 +61,15 @@ std::string TForm_Master::UnscrambleText(std::string_view stored) const { return
 
 std::string TForm_Master::GetVersionDirAddress() const { return UnscrambleText(startup::stored::VersionDirAddress()); }
 std::string TForm_Master::GetVersionFileName() const { return UnscrambleText(startup::stored::VersionFileName()); }
-std::string TForm_Master::GetNewVersionFileName() const { return UnscrambleText(startup::stored::NewVersionFileName()); }
+std::string TForm_Master::GetNewVersionFileName() const {
+    return UnscrambleText(startup::stored::NewVersionFileName());
+}
 // The documentation lies in the directory of the version file.
 std::string TForm_Master::GetDokumDirAddress() const { return UnscrambleText(startup::stored::VersionDirAddress()); }
 std::string TForm_Master::GetDokumFileName() const { return UnscrambleText(startup::stored::DokumFileName()); }
-std::string TForm_Master::GetChangesHtmlAddress() const { return UnscrambleText(startup::stored::ChangesHtmlAddress()); }
+std::string TForm_Master::GetChangesHtmlAddress() const {
+    return UnscrambleText(startup::stored::ChangesHtmlAddress());
+}
 std::string TForm_Master::GetChangesPdfAddress() const { return UnscrambleText(startup::stored::ChangesPdfAddress()); }
 std::string TForm_Master::GetUpdatePublicKey() const { return UnscrambleText(startup::stored::UpdatePublicKey()); }
 
@@ -77,8 +81,7 @@ void TForm_Master::ShowMessageDlg(TMsgDlgType kind, const QString& text) {
     QMessageBox::Icon icon = QMessageBox::Warning;
     QString caption = Utf8(startup::texts::kCaptionWarning);
     switch (kind) {
-    case TMsgDlgType::mtWarning:
-        break;
+    case TMsgDlgType::mtWarning: break;
     case TMsgDlgType::mtError:
         icon = QMessageBox::Critical;
         caption = Utf8(startup::texts::kCaptionError);
@@ -118,11 +121,13 @@ void TForm_Master::EndProgram() {
         TerminateProcess(code);
         // Reached only when TerminateProcess was replaced (tests): leave a
         // running event loop as the ended process would have.
-        if (loopRunning) QCoreApplication::exit(code);
+        if (loopRunning)
+            QCoreApplication::exit(code);
         return;
     }
     QuitRequested = true;
-    if (loopRunning) QCoreApplication::exit(0);
+    if (loopRunning)
+        QCoreApplication::exit(0);
 }
 
 void TForm_Master::ReadProxySettings() {

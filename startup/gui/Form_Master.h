@@ -21,8 +21,7 @@ public:
     // Master creation: parses the arguments (args[0] is the program file and
     // is not examined) and reads the configuration file. programFile is the
     // full path of the program file; IniFileName is derived from it.
-    TForm_Master(const std::vector<std::string>& args, const std::string& programFile,
-                 QWidget* parent = nullptr);
+    TForm_Master(const std::vector<std::string>& args, const std::string& programFile, QWidget* parent = nullptr);
 
     TRunParameters RunParameters;
 

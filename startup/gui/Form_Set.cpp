@@ -128,8 +128,7 @@ private:
 // Sees the Esc key before whichever control has the focus handles it.
 class EscapeWatcher : public QObject {
 public:
-    EscapeWatcher(QObject* parent, std::function<bool()> onEscape)
-        : QObject(parent), onEscape_(std::move(onEscape)) {}
+    EscapeWatcher(QObject* parent, std::function<bool()> onEscape) : QObject(parent), onEscape_(std::move(onEscape)) {}
 
     bool eventFilter(QObject*, QEvent* event) override {
         if (event->type() == QEvent::KeyPress) {
@@ -244,7 +243,7 @@ TForm_Set::TForm_Set(QWidget* parent)
     StaticText_ProxyPort->setObjectName(QStringLiteral("StaticText_ProxyPort"));
     // A wider font than the designed one must not cut the text short.
     anchors->Add(StaticText_ProxyPort, QRect(190, 32, std::max(51, StaticText_ProxyPort->sizeHint().width()), 17),
-                 AnchorTop | AnchorRight);
+        AnchorTop | AnchorRight);
 
     Button_Test = new QPushButton(startup::gui::TestGlyph(), QString::fromUtf8(kCaptionTest), Panel1);
     Button_Test->setObjectName(QStringLiteral("Button_Test"));
@@ -252,14 +251,14 @@ TForm_Set::TForm_Set(QWidget* parent)
     connect(Button_Test, &QPushButton::clicked, this, [this] { Button_TestClick(); });
 
     BitBtn_Save = new QPushButton(startup::gui::WithTrailingGap(startup::gui::SaveGlyph(), kGlyphGap / 2),
-                                  QString::fromUtf8(kCaptionSave), Panel1);
+        QString::fromUtf8(kCaptionSave), Panel1);
     BitBtn_Save->setObjectName(QStringLiteral("BitBtn_Save"));
     BitBtn_Save->setIconSize(QSize(16 + kGlyphGap / 2, 16));
     anchors->Add(BitBtn_Save, QRect(110, 86, 75, 25), AnchorRight | AnchorBottom);
     connect(BitBtn_Save, &QPushButton::clicked, this, [this] { BitBtn_SaveClick(); });
 
     BitBtn_Storno = new QPushButton(startup::gui::WithTrailingGap(startup::gui::CancelGlyph(), kGlyphGap / 2),
-                                    QString::fromUtf8(kCaptionStorno), Panel1);
+        QString::fromUtf8(kCaptionStorno), Panel1);
     BitBtn_Storno->setObjectName(QStringLiteral("BitBtn_Storno"));
     BitBtn_Storno->setIconSize(QSize(16 + kGlyphGap / 2, 16));
     anchors->Add(BitBtn_Storno, QRect(190, 86, 75, 25), AnchorRight | AnchorBottom);
@@ -367,8 +366,8 @@ bool TForm_Set::SaveSettings() {
     const QString name = LabeledEdit_ProxyName->text();
     // The text is read rather than the field's last accepted value, so that
     // text typed but not yet taken over counts as typed.
-    const int port = PortSpinBox::Interpret(SpinEdit_ProxyPort->text(), SpinEdit_ProxyPort->minimum(),
-                                            SpinEdit_ProxyPort->maximum());
+    const int port = PortSpinBox::Interpret(
+        SpinEdit_ProxyPort->text(), SpinEdit_ProxyPort->minimum(), SpinEdit_ProxyPort->maximum());
 
     if ((useProxy && (name.trimmed().isEmpty() || port == 0)) || BreaksIniLine(name)) {
         if (Form_Master)

@@ -49,7 +49,8 @@ void HandOverDokumParams(QObject* sender) {
 std::string ProgramFilePath() {
     char buf[PATH_MAX];
     ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n > 0) return std::string(buf, static_cast<std::size_t>(n));
+    if (n > 0)
+        return std::string(buf, static_cast<std::size_t>(n));
     return QCoreApplication::applicationFilePath().toStdString();
 }
 
@@ -94,15 +95,19 @@ int RunHalvorne(const std::vector<std::string>& args, const std::string& program
         // The main window's version check and the settings dialog's
         // connection test read the version parameters, so they use this run's "/v:" and
         // "/p:" and the stored server texts rather than empty parameters.
-        if (params.ModeDokum && !params.ModeVersion) HandOverDokumParams(app);
+        if (params.ModeDokum && !params.ModeVersion)
+            HandOverDokumParams(app);
         HandOverVersionParams(app);
         Form_Main->show();
     }
 
     // EndProgram may have run inside the task already.
-    if (Form_Master->ProcessEnded) return Form_Master->EndedExitCode;
-    if (Form_Master->QuitRequested) return 0;
+    if (Form_Master->ProcessEnded)
+        return Form_Master->EndedExitCode;
+    if (Form_Master->QuitRequested)
+        return 0;
     QApplication::exec();
-    if (Form_Master->ProcessEnded) return Form_Master->EndedExitCode;
+    if (Form_Master->ProcessEnded)
+        return Form_Master->EndedExitCode;
     return 0;
 }

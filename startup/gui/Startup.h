@@ -17,8 +17,8 @@ struct TStartupOptions {
 // args[0] is the program file as started and is not examined; programFile is
 // its full path (the configuration file lies beside it). Needs a
 // QApplication. Returns the process exit code.
-int RunHalvorne(const std::vector<std::string>& args, const std::string& programFile,
-                const TStartupOptions& options = {});
+int RunHalvorne(
+    const std::vector<std::string>& args, const std::string& programFile, const TStartupOptions& options = {});
 
 class TForm_Master;
 

@@ -29,7 +29,11 @@ std::string Fetch(const std::string& url) {
 TEST(DemoServer, ServesEveryFileTheProgramNeeds) {
     NginxServer nginx(kDemo, {.copyRoot = true});
     ASSERT_TRUE(nginx.Running()) << nginx.Error();
-    struct Case { std::string name; std::string head; std::string tail; };
+    struct Case {
+        std::string name;
+        std::string head;
+        std::string tail;
+    };
     const std::vector<Case> cases = {
         {"verze.txt", "5.30\r\n", ""},
         {"EVMAJ_SETUP.ZIP", std::string("PK\x03\x04", 4), ""},
@@ -69,8 +73,8 @@ TEST(DemoServer, EveryFileTheProgramFetchesIsSignedWithTheDemoKey) {
         SCOPED_TRACE(name);
         const std::string file = ReadFile(kDemo + "/halvorne/" + name);
         const std::string sig = ReadFile(kDemo + "/halvorne/" + name + ".minisig");
-        EXPECT_EQ(signature::VerifyFile(DEMO_PUBLIC_KEY, sig, name, reinterpret_cast<const uint8_t*>(file.data()),
-                                        file.size()),
-                  signature::Problem::None);
+        EXPECT_EQ(signature::VerifyFile(
+                      DEMO_PUBLIC_KEY, sig, name, reinterpret_cast<const uint8_t*>(file.data()), file.size()),
+            signature::Problem::None);
     }
 }

@@ -50,24 +50,24 @@ TEST(DokumFlow, EveryEndWithItsExitCodeStatusAndMessage) {
     };
     const Tree savedTree = {"DOKUMENTACE.PDF", "archiv/", "archiv/keep.txt"};
     const std::vector<Case> cases = {
-        {"saved", ScriptedReply{200, "OK", "5.30\r\n"}, ScriptedReply{200, "OK", kPdf}, false, false,
-         21, kEnded, kBlue, false, {}, {}, true, savedTree, kPdf},
+        {"saved", ScriptedReply{200, "OK", "5.30\r\n"}, ScriptedReply{200, "OK", kPdf}, false, false, 21, kEnded, kBlue,
+            false, {}, {}, true, savedTree, kPdf},
         {"empty documentation saved", ScriptedReply{200, "OK", "5.30\r\n"}, ScriptedReply{200, "OK", ""}, false, false,
-         21, kEnded, kBlue, false, {}, {}, true, savedTree, ""},
+            21, kEnded, kBlue, false, {}, {}, true, savedTree, ""},
         {"version file of exactly 5 bytes passes", ScriptedReply{200, "OK", "5.30\n"}, ScriptedReply{200, "OK", kPdf},
-         false, false, 21, kEnded, kBlue, false, {}, {}, true, savedTree, kPdf},
-        {"version file of 4 bytes", ScriptedReply{200, "OK", "5.30"}, ScriptedReply{200, "OK", kPdf}, false, false,
-         29, kEnded, kBlue, true, "", kBlack, true, kOldTree, ""},
-        {"version file 404", std::nullopt, ScriptedReply{200, "OK", kPdf}, false, false,
-         29, kEnded, kBlue, true, "", kBlack, true, kOldTree, ""},
-        {"refused connection", std::nullopt, std::nullopt, true, false,
-         29, kNoConnection, kRed, true, "", kBlack, true, kOldTree, ""},
-        {"documentation 404", ScriptedReply{200, "OK", "5.30\r\n"}, std::nullopt, false, false,
-         29, kCancelled, kRed, false, {}, {}, false, kOldTree, ""},
+            false, false, 21, kEnded, kBlue, false, {}, {}, true, savedTree, kPdf},
+        {"version file of 4 bytes", ScriptedReply{200, "OK", "5.30"}, ScriptedReply{200, "OK", kPdf}, false, false, 29,
+            kEnded, kBlue, true, "", kBlack, true, kOldTree, ""},
+        {"version file 404", std::nullopt, ScriptedReply{200, "OK", kPdf}, false, false, 29, kEnded, kBlue, true, "",
+            kBlack, true, kOldTree, ""},
+        {"refused connection", std::nullopt, std::nullopt, true, false, 29, kNoConnection, kRed, true, "", kBlack, true,
+            kOldTree, ""},
+        {"documentation 404", ScriptedReply{200, "OK", "5.30\r\n"}, std::nullopt, false, false, 29, kCancelled, kRed,
+            false, {}, {}, false, kOldTree, ""},
         {"documentation 503", ScriptedReply{200, "OK", "5.30\r\n"}, ScriptedReply{503, "Service Unavailable", ""},
-         false, false, 99, kCancelled, kRed, true, "503 Service Unavailable", kBlack, false, kOldTree, ""},
-        {"no target directory", ScriptedReply{200, "OK", "5.30\r\n"}, ScriptedReply{200, "OK", kPdf}, false, true,
-         25, kEnded, kBlue, true, "", kRed, false, kOldTree, ""},
+            false, false, 99, kCancelled, kRed, true, "503 Service Unavailable", kBlack, false, kOldTree, ""},
+        {"no target directory", ScriptedReply{200, "OK", "5.30\r\n"}, ScriptedReply{200, "OK", kPdf}, false, true, 25,
+            kEnded, kBlue, true, "", kRed, false, kOldTree, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -89,9 +89,9 @@ TEST(DokumFlow, EveryEndWithItsExitCodeStatusAndMessage) {
         // Closing the window hides the message line.
         EXPECT_EQ(Form_Run->Label_Msg->isVisible(), c.messageVisible && !c.closed);
         if (c.messageVisible) {
-            const QString msg = c.missingTarget
-                ? QStringLiteral("Soubor se nepodařilo uložit!\r\n") + QString::fromStdString(target + "DOKUMENTACE.PDF")
-                : c.message;
+            const QString msg = c.missingTarget ? QStringLiteral("Soubor se nepodařilo uložit!\r\n") +
+                                                      QString::fromStdString(target + "DOKUMENTACE.PDF")
+                                                : c.message;
             EXPECT_EQ(Form_Run->Label_Msg->text(), msg);
             EXPECT_EQ(TextColour(Form_Run->Label_Msg), c.messageColour);
         }
@@ -122,8 +122,9 @@ TEST(DokumFlow, StornoDuringTheDownloadEndsAtOnceWith25) {
     WindowHarness h("dokum");
     PopulateTarget(h);
     // Part of the body has arrived: the download is under way.
-    h.WhenReady([&h] { return h.ExitCode() == 25 && Form_Run->Gauge1->maximum() == 400000 && Form_Run->Gauge1->value() > 0; },
-                [] { Form_Run->BitBtn_Storno->click(); });
+    h.WhenReady(
+        [&h] { return h.ExitCode() == 25 && Form_Run->Gauge1->maximum() == 400000 && Form_Run->Gauge1->value() > 0; },
+        [] { Form_Run->BitBtn_Storno->click(); });
     RunDokum(h, server.Address("halvorne"));
     ASSERT_FALSE(h.terminations.empty());
     EXPECT_EQ(h.terminations.front(), 25);
@@ -147,7 +148,9 @@ TEST(DokumFlow, AgainstNginxDirectlyAndThroughTinyproxy) {
             EXPECT_TRUE(Form_Run->CheckAndDownloadDokumFiles(qApp));
             if (file == "DOKUMENTACE.PDF") {
                 EXPECT_EQ(h.ExitCode(), 21);
-                EXPECT_TRUE(ReadFile(h.Target() + file) == ReadFile(std::string(HALVORNE_SOURCE_DIR) + "/demo/www/halvorne/DOKUMENTACE.PDF")) << "saved bytes differ";
+                EXPECT_TRUE(ReadFile(h.Target() + file) ==
+                            ReadFile(std::string(HALVORNE_SOURCE_DIR) + "/demo/www/halvorne/DOKUMENTACE.PDF"))
+                    << "saved bytes differ";
             } else {
                 EXPECT_EQ(h.ExitCode(), 29);
                 EXPECT_EQ(ListTree(h.Target()), kOldTree);

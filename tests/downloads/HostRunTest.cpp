@@ -66,8 +66,8 @@ protected:
 
     void WriteIni(const Proxy& p) {
         WriteFile(tmp_.prefix() + "Halvorne.INI", "[Proxy Server]\r\nUseProxy=" + std::string(p.use ? "1" : "0") +
-                                                      "\r\nProxyName=127.0.0.1\r\nProxyPort=" +
-                                                      std::to_string(p.port) + "\r\n");
+                                                      "\r\nProxyName=127.0.0.1\r\nProxyPort=" + std::to_string(p.port) +
+                                                      "\r\n");
     }
 
     // Starts the program with the host's arguments; fileSizeLimit > 0
@@ -154,7 +154,8 @@ TEST_F(HostRun, DocumentationSavedWith21DirectlyAndThroughTinyproxy) {
         const RunResult r = Run(Dokum());
         EXPECT_EQ(r.code, 21);
         EXPECT_EQ(ListTree(target_), (Tree{"DOKUMENTACE.PDF", "archiv/", "archiv/keep.txt"}));
-        EXPECT_TRUE(ReadFile(target_ + "DOKUMENTACE.PDF") == ReadFile(kDemo + "/halvorne/DOKUMENTACE.PDF")) << "saved bytes differ";
+        EXPECT_TRUE(ReadFile(target_ + "DOKUMENTACE.PDF") == ReadFile(kDemo + "/halvorne/DOKUMENTACE.PDF"))
+            << "saved bytes differ";
     }
 }
 
@@ -272,7 +273,8 @@ TEST_F(HostRunOnDisplay, DownloadChosenInTheDialogSavesTheNewVersionWith21) {
     const RunResult r = Wait(run, 60);
     EXPECT_EQ(r.code, 21);
     EXPECT_EQ(ListTree(target_), (Tree{"EVMAJ_SETUP.ZIP", "archiv/", "archiv/keep.txt"}));
-    EXPECT_TRUE(ReadFile(target_ + "EVMAJ_SETUP.ZIP") == ReadFile(kDemo + "/halvorne/EVMAJ_SETUP.ZIP")) << "saved bytes differ";
+    EXPECT_TRUE(ReadFile(target_ + "EVMAJ_SETUP.ZIP") == ReadFile(kDemo + "/halvorne/EVMAJ_SETUP.ZIP"))
+        << "saved bytes differ";
 }
 
 TEST_F(HostRunOnDisplay, StornoInTheDialogEndsWith0) {
@@ -323,7 +325,7 @@ TEST_F(HostRunOnDisplay, WindowsLeftOpenEndWithTheirCodeWhenClosed) {
         {"page instead of a version", std::string("<html>"), std::nullopt, false, false, "verze.txt", 99},
         {"documentation missing", std::string("5.30\r\n"), std::nullopt, false, true, "DOKUMENTACE.PDF", 29},
         {"documentation refused with 500", std::string("5.30\r\n"), ScriptedReply{500, "Internal Server Error", ""},
-         false, true, "DOKUMENTACE.PDF", 99},
+            false, true, "DOKUMENTACE.PDF", 99},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -337,7 +339,9 @@ TEST_F(HostRunOnDisplay, WindowsLeftOpenEndWithTheirCodeWhenClosed) {
         if (x_.WaitForWindow("evidence majetku").empty()) {
             const RunResult early = Wait(run, 1);
             FAIL() << "no transfer window; the run "
-                   << (early.exited ? "ended with " : run.TermSignal() ? "died of signal " : "still runs, code ")
+                   << (early.exited          ? "ended with "
+                          : run.TermSignal() ? "died of signal "
+                                             : "still runs, code ")
                    << (run.TermSignal() ? run.TermSignal() : early.code);
         }
         if (!c.lastRequest.empty()) {

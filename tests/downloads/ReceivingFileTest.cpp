@@ -59,7 +59,7 @@ bool IsTemporaryName(const std::string& name) {
 }
 
 void ExpectOnlyItsOwnTraces(const std::filesystem::path& dir, const Tree& before, Naming naming,
-                            const pf::ReceivingFile& file, const std::string& when) {
+    const pf::ReceivingFile& file, const std::string& when) {
     const Tree extra = Extra(dir, before);
     if (naming == Naming::Named) {
         ASSERT_EQ(extra.size(), 1u) << when;
@@ -122,9 +122,8 @@ TEST(FileStream, SeededCampaignAgainstTheMemoryStream) {
         auto file = std::make_unique<TFileStream>(d.prefix(), naming);
         ASSERT_TRUE(file->IsOpen()) << file->OpenError();
         std::string written, observed;
-        file->OnWrite = [&observed](const uint8_t* p, std::size_t n) {
-            observed.append(reinterpret_cast<const char*>(p), n);
-        };
+        file->OnWrite = [&observed](
+                            const uint8_t* p, std::size_t n) { observed.append(reinterpret_cast<const char*>(p), n); };
         auto write = [&](const std::string& bytes) {
             model.Write(Bytes(bytes), bytes.size());
             file->Write(Bytes(bytes), bytes.size());
@@ -140,14 +139,17 @@ TEST(FileStream, SeededCampaignAgainstTheMemoryStream) {
         for (int op = 0; op < ops; ++op) {
             const uint64_t size = model.Size();
             switch (gen() % 10) {
-            case 0: case 1: case 2: case 3: case 4: case 5: {
+            case 0:
+            case 1:
+            case 2:
+            case 3:
+            case 4:
+            case 5: {
                 const std::size_t n = gen() % 8 == 0 ? gen() % 70000 : gen() % 5000;
                 write(RandomBytes(gen, n));
                 break;
             }
-            case 6:
-                model.Position = file->Position = gen() % (size + 1);
-                break;
+            case 6: model.Position = file->Position = gen() % (size + 1); break;
             case 7: {
                 const uint64_t n = gen() % (size + 2000);
                 model.SetSize(n);

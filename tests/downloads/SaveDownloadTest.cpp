@@ -30,8 +30,7 @@ void Populate(const TempDir& d) {
 const Tree kPopulated = {"old1.zip", "EVMAJ_SETUP.ZIP", ".hidden", "noextension", "sub/", "sub/keep.txt"};
 
 transfer::SaveResult Save(const std::string& dir, const std::string& name, const std::string& bytes) {
-    return transfer::SaveReplacingDirectory(dir, name, reinterpret_cast<const uint8_t*>(bytes.data()),
-                                            bytes.size());
+    return transfer::SaveReplacingDirectory(dir, name, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 
 } // namespace
@@ -92,7 +91,10 @@ TEST(SaveReplacingDirectory, SavesAnEmptyFile) {
 }
 
 TEST(SaveReplacingDirectory, FailuresLeaveTheDirectoryAsItWas) {
-    struct Case { std::string dirSuffix; std::string name; };
+    struct Case {
+        std::string dirSuffix;
+        std::string name;
+    };
     const std::vector<Case> cases = {
         {"missing/", "EVMAJ_SETUP.ZIP"}, // target directory does not exist
         {"", "sub"},                     // the name is a sub-directory

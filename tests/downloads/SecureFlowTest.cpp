@@ -39,9 +39,12 @@ protected:
         const CertificateFiles good = pki_->Loopback();
         const CertificateFiles expired = pki_->Issue({"expired", {"localhost"}, {"127.0.0.1"}, -30, -1});
         const CertificateFiles other = pki_->Issue({"other", {"update.example.test"}, {}});
-        nginx_ = new NginxServer(kDemo, NginxOptions{.copyRoot = true, .certFile = good.CertFile, .keyFile = good.KeyFile});
-        expired_ = new NginxServer(kDemo, NginxOptions{.copyRoot = true, .certFile = expired.CertFile, .keyFile = expired.KeyFile});
-        otherHost_ = new NginxServer(kDemo, NginxOptions{.copyRoot = true, .certFile = other.CertFile, .keyFile = other.KeyFile});
+        nginx_ =
+            new NginxServer(kDemo, NginxOptions{.copyRoot = true, .certFile = good.CertFile, .keyFile = good.KeyFile});
+        expired_ = new NginxServer(
+            kDemo, NginxOptions{.copyRoot = true, .certFile = expired.CertFile, .keyFile = expired.KeyFile});
+        otherHost_ = new NginxServer(
+            kDemo, NginxOptions{.copyRoot = true, .certFile = other.CertFile, .keyFile = other.KeyFile});
         // A slow copy of the demo files with a big new version for Storno.
         slowRoot_ = dir + "/slow";
         std::filesystem::create_directories(slowRoot_ + "/halvorne");
@@ -52,8 +55,8 @@ protected:
         for (auto& c : big)
             c = static_cast<char>(rng());
         tests::support::WriteFile(slowRoot_ + "/halvorne/EVMAJ_SETUP.ZIP", big);
-        tests::support::WriteFile(slowRoot_ + "/halvorne/EVMAJ_SETUP.ZIP.minisig",
-                           ReadFile(kDemo + "/halvorne/EVMAJ_SETUP.ZIP.minisig"));
+        tests::support::WriteFile(
+            slowRoot_ + "/halvorne/EVMAJ_SETUP.ZIP.minisig", ReadFile(kDemo + "/halvorne/EVMAJ_SETUP.ZIP.minisig"));
         slow_ = new tests::support::NginxServer(
             slowRoot_, {.copyRoot = true, .certFile = good.CertFile, .keyFile = good.KeyFile, .rate = "512k"});
     }
@@ -74,7 +77,7 @@ protected:
     }
     static void RunCheck(WindowHarness& h, const std::string& dir) {
         Form_Run->SetCheckAndDownloadVersionParams(qApp, VersionParamSet{"", dir, "verze.txt", "", ""},
-                                                   VersionParamSet{"5.10", dir, "verze.txt", "EVMAJ_SETUP.ZIP", h.Target()});
+            VersionParamSet{"5.10", dir, "verze.txt", "EVMAJ_SETUP.ZIP", h.Target()});
         Form_Run->CheckAndDownloadVersionFiles(qApp, false);
     }
 
@@ -120,7 +123,8 @@ TEST_F(SecureFlow, ACertificateThatFailsIsAFailedConnectionNamedOnTheMessageLine
         EXPECT_EQ(h.ExitCode(), 55);
         EXPECT_EQ(Form_Run->Label_Top->text(), kNoConnection);
         EXPECT_EQ(TextColour(Form_Run->Label_Top), kRed);
-        EXPECT_EQ(Form_Run->Label_Msg->text(), kFailedSecure + QStringLiteral("platnost certifikátu serveru vypršela."));
+        EXPECT_EQ(
+            Form_Run->Label_Msg->text(), kFailedSecure + QStringLiteral("platnost certifikátu serveru vypršela."));
         EXPECT_TRUE(Form_Run->isVisible());
         EXPECT_EQ(h.dialogShowings, 0);
         EXPECT_EQ(ListTree(h.Target()), kOldTree);
@@ -130,7 +134,8 @@ TEST_F(SecureFlow, ACertificateThatFailsIsAFailedConnectionNamedOnTheMessageLine
         // first request; a certificate problem stays on screen instead.
         WindowHarness h("dokum");
         PopulateTarget(h);
-        Form_Run->SetCheckAndDownloadDokumParams(qApp, DokumParamSet{otherHost_->Address("halvorne"), "DOKUMENTACE.PDF", h.Target()});
+        Form_Run->SetCheckAndDownloadDokumParams(
+            qApp, DokumParamSet{otherHost_->Address("halvorne"), "DOKUMENTACE.PDF", h.Target()});
         EXPECT_FALSE(Form_Run->CheckAndDownloadDokumFiles(qApp));
         EXPECT_EQ(h.ExitCode(), 55);
         EXPECT_EQ(Form_Run->Label_Top->text(), kNoConnection);
@@ -148,11 +153,14 @@ TEST_F(SecureFlow, StornoDuringATlsDownloadEndsAtOnceWith25) {
     DirectoryWatch watch(h.Target());
     h.AnswerDialog({Answer::Download});
     int codeWhenPressed = -1;
-    h.WhenReady([&h] { return h.ExitCode() == 25 && Form_Run->Gauge1->maximum() == (3 << 20) && Form_Run->Gauge1->value() > 0; },
-                [&] {
-                    codeWhenPressed = h.ExitCode();
-                    Form_Run->BitBtn_Storno->click();
-                });
+    h.WhenReady(
+        [&h] {
+            return h.ExitCode() == 25 && Form_Run->Gauge1->maximum() == (3 << 20) && Form_Run->Gauge1->value() > 0;
+        },
+        [&] {
+            codeWhenPressed = h.ExitCode();
+            Form_Run->BitBtn_Storno->click();
+        });
     RunCheck(h, dir);
     EXPECT_EQ(codeWhenPressed, 25);
     ASSERT_FALSE(h.terminations.empty());

@@ -120,8 +120,8 @@ TEST_F(SecureHostRun, SignedFilesOverHttpsDirectlyAndThroughTinyproxy) {
 TEST_F(SecureHostRun, AFileWithAWrongSignatureNeverReachesTheTargetDirectory) {
     // The server's documentation is replaced; its signature is the genuine one's.
     WriteFile(nginx_->Root() + "/halvorne/DOKUMENTACE.PDF", "%PDF-1.4 not what the publisher signed");
-    fs::permissions(nginx_->Root() + "/halvorne/DOKUMENTACE.PDF", fs::perms::owner_read | fs::perms::owner_write |
-                                                                     fs::perms::group_read | fs::perms::others_read);
+    fs::permissions(nginx_->Root() + "/halvorne/DOKUMENTACE.PDF",
+        fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
     WriteIni(false, 0);
     XvfbDisplay x;
     DirectoryWatch watch(target_);
@@ -129,8 +129,8 @@ TEST_F(SecureHostRun, AFileWithAWrongSignatureNeverReachesTheTargetDirectory) {
     // The run refuses the file and waits with its message for the user.
     const std::vector<std::string> windows = x.WaitForWindow("evidence majetku");
     ASSERT_FALSE(windows.empty()) << "no transfer window";
-    ASSERT_TRUE(WaitUntilIdle(run.Pid())) << "the run did not come to rest"
-                                          << (run.Finished() ? ": it ended by itself" : "");
+    ASSERT_TRUE(WaitUntilIdle(run.Pid()))
+        << "the run did not come to rest" << (run.Finished() ? ": it ended by itself" : "");
     x.Xdotool({"windowfocus", "--sync", windows.front()});
     x.Xdotool({"key", "--window", windows.front(), "Escape"});
     EXPECT_EQ(Wait(run, 20), 25);

@@ -129,7 +129,7 @@ TEST_F(SignedFlow, VersionCheckTakesSignedFilesAndRefusesEveryBadSignature) {
         std::string zip;
         std::optional<std::string> zipSig;
         int exitCode;
-        P problem;          // None: saved
+        P problem;           // None: saved
         bool versionRefused; // the version file's signature failed: no dialog
     };
     const SignedSet& f = files_;
@@ -145,10 +145,10 @@ TEST_F(SignedFlow, VersionCheckTakesSignedFilesAndRefusesEveryBadSignature) {
         {"version signature oversized", f.verze, Oversized(f.verzeSig), f.zip, f.zipSig, 99, P::Oversized, true},
         {"new version unsigned", f.verze, f.verzeSig, f.zip, std::nullopt, 25, P::Missing, false},
         {"new version with a changed byte", f.verze, f.verzeSig, f.zip.substr(0, 5000) + "X" + f.zip.substr(5001),
-         f.zipSig, 25, P::Mismatch, false},
+            f.zipSig, 25, P::Mismatch, false},
         {"new version signed by another key", f.verze, f.verzeSig, f.zip, f.zipByStranger, 25, P::UnknownKey, false},
         {"new version with the signature of another file", f.verze, f.verzeSig, f.zip, f.pdfSig, 25, P::OtherFile,
-         false},
+            false},
         {"new version signature truncated", f.verze, f.verzeSig, f.zip, Cut(f.zipSig), 25, P::Malformed, false},
         {"new version signature garbage", f.verze, f.verzeSig, f.zip, Garbage(), 25, P::Malformed, false},
         {"new version signature oversized", f.verze, f.verzeSig, f.zip, Oversized(f.zipSig), 25, P::Oversized, false},
@@ -167,8 +167,9 @@ TEST_F(SignedFlow, VersionCheckTakesSignedFilesAndRefusesEveryBadSignature) {
         h.AnswerDialog({Answer::Download});
         StatusLog status;
         DirectoryWatch watch(h.Target());
-        Form_Run->SetCheckAndDownloadVersionParams(qApp, VersionParamSet{"", server.Address("halvorne"), "verze.txt", "", ""},
-                                                   VersionParamSet{"5.10", server.Address("halvorne"), "verze.txt", "EVMAJ_SETUP.ZIP", h.Target()});
+        Form_Run->SetCheckAndDownloadVersionParams(qApp,
+            VersionParamSet{"", server.Address("halvorne"), "verze.txt", "", ""},
+            VersionParamSet{"5.10", server.Address("halvorne"), "verze.txt", "EVMAJ_SETUP.ZIP", h.Target()});
         EXPECT_TRUE(Form_Run->CheckAndDownloadVersionFiles(qApp, false));
         const std::vector<std::string> changes = watch.VisibleChanges();
         EXPECT_EQ(h.ExitCode(), c.exitCode);
@@ -183,7 +184,7 @@ TEST_F(SignedFlow, VersionCheckTakesSignedFilesAndRefusesEveryBadSignature) {
         }
         // Refused: the window stays open with the reason, nothing changed.
         const QString message = Message(c.problem, c.versionRefused ? "verze.txt" : "EVMAJ_SETUP.ZIP",
-                                        c.versionRefused ? R::VersionFile : R::DownloadedFile);
+            c.versionRefused ? R::VersionFile : R::DownloadedFile);
         EXPECT_TRUE(Form_Run->isVisible());
         EXPECT_TRUE(h.terminations.empty());
         EXPECT_TRUE(Form_Run->Label_Msg->isVisible());
@@ -222,7 +223,7 @@ TEST_F(SignedFlow, DocumentationDownloadTakesSignedFilesAndRefusesBadOnes) {
         {"version file unsigned", std::nullopt, f.pdf, f.pdfSig, 99, P::Missing, R::DokumVersionFile},
         {"documentation changed", f.verzeSig, f.pdf + " ", f.pdfSig, 25, P::Mismatch, R::DownloadedFile},
         {"documentation with the new version's signature", f.verzeSig, f.pdf, f.zipSig, 25, P::OtherFile,
-         R::DownloadedFile},
+            R::DownloadedFile},
         {"documentation unsigned", f.verzeSig, f.pdf, std::nullopt, 25, P::Missing, R::DownloadedFile},
     };
     for (const auto& c : cases) {
@@ -237,7 +238,8 @@ TEST_F(SignedFlow, DocumentationDownloadTakesSignedFilesAndRefusesBadOnes) {
         WindowHarness h("dokum");
         PopulateTarget(h);
         DirectoryWatch watch(h.Target());
-        Form_Run->SetCheckAndDownloadDokumParams(qApp, DokumParamSet{server.Address("halvorne"), "DOKUMENTACE.PDF", h.Target()});
+        Form_Run->SetCheckAndDownloadDokumParams(
+            qApp, DokumParamSet{server.Address("halvorne"), "DOKUMENTACE.PDF", h.Target()});
         EXPECT_TRUE(Form_Run->CheckAndDownloadDokumFiles(qApp));
         const std::vector<std::string> changes = watch.VisibleChanges();
         EXPECT_EQ(h.ExitCode(), c.exitCode);
@@ -249,7 +251,7 @@ TEST_F(SignedFlow, DocumentationDownloadTakesSignedFilesAndRefusesBadOnes) {
         EXPECT_TRUE(Form_Run->isVisible());
         EXPECT_TRUE(h.terminations.empty());
         EXPECT_EQ(Form_Run->Label_Msg->text(),
-                  Message(c.problem, c.role == R::DokumVersionFile ? "verze.txt" : "DOKUMENTACE.PDF", c.role));
+            Message(c.problem, c.role == R::DokumVersionFile ? "verze.txt" : "DOKUMENTACE.PDF", c.role));
         EXPECT_EQ(ListTree(h.Target()), kOldTree);
         EXPECT_TRUE(changes.empty()) << "the target directory showed: " << changes.front();
     }
@@ -259,8 +261,8 @@ TEST_F(SignedFlow, TheConnectionTestAsksForNoSignature) {
     ScriptedHttpServer server;
     server.Set("/halvorne/verze.txt", files_.verze); // no signature at all
     WindowHarness h;
-    Form_Run->SetCheckAndDownloadVersionParams(qApp, VersionParamSet{"", server.Address("halvorne"), "verze.txt", "", ""},
-                                                   VersionParamSet{"", "", "", "", ""});
+    Form_Run->SetCheckAndDownloadVersionParams(qApp,
+        VersionParamSet{"", server.Address("halvorne"), "verze.txt", "", ""}, VersionParamSet{"", "", "", "", ""});
     EXPECT_TRUE(Form_Run->CheckAndDownloadVersionFiles(qApp, true));
     EXPECT_EQ(server.RequestLines(), std::vector<std::string>{"GET /halvorne/verze.txt HTTP/1.0"});
 }

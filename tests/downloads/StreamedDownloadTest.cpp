@@ -45,7 +45,8 @@ const Tree kOldTree = {"OLD_SETUP.ZIP", "archiv/", "archiv/keep.txt"};
 // A server with a newer version and the file of the operation; the version
 // check's dialog is answered with the download.
 struct Scene {
-    explicit Scene(Operation operation, const ScriptedReply& file) : op(operation), h(op == Operation::Dokum ? "dokum" : "chkver") {
+    explicit Scene(Operation operation, const ScriptedReply& file)
+        : op(operation), h(op == Operation::Dokum ? "dokum" : "chkver") {
         server.Set("/halvorne/verze.txt", "5.30\r\n");
         server.Set("/halvorne/" + FileOf(op), file);
         PopulateTarget(h);
@@ -143,9 +144,8 @@ TEST(StreamedDownload, NothingReachesTheTargetBeforeTheCheckAndItsVerdictDecides
                 EXPECT_EQ(ListTree(target), (Tree{FileOf(op), "archiv/", "archiv/keep.txt"}));
                 EXPECT_TRUE(ReadFile(target + FileOf(op)) == body) << "saved bytes differ";
             } else {
-                scene.ExpectFailedSave(v.verdict.ExitCode, v.verdict.Message.empty()
-                                                               ? scene.SaveFailed()
-                                                               : QString::fromStdString(v.verdict.Message));
+                scene.ExpectFailedSave(v.verdict.ExitCode,
+                    v.verdict.Message.empty() ? scene.SaveFailed() : QString::fromStdString(v.verdict.Message));
             }
         }
     }

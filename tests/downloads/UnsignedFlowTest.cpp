@@ -16,10 +16,11 @@ TEST(UnsignedFlow, WithoutAKeyNoSignatureIsAskedFor) {
     WindowHarness h;
     ASSERT_EQ(Form_Master->GetUpdatePublicKey(), "");
     h.AnswerDialog({Answer::Download});
-    Form_Run->SetCheckAndDownloadVersionParams(qApp, VersionParamSet{"", server.Address("halvorne"), "verze.txt", "", ""},
-                                                   VersionParamSet{"5.10", server.Address("halvorne"), "verze.txt", "EVMAJ_SETUP.ZIP", h.Target()});
+    Form_Run->SetCheckAndDownloadVersionParams(qApp,
+        VersionParamSet{"", server.Address("halvorne"), "verze.txt", "", ""},
+        VersionParamSet{"5.10", server.Address("halvorne"), "verze.txt", "EVMAJ_SETUP.ZIP", h.Target()});
     Form_Run->CheckAndDownloadVersionFiles(qApp, false);
     EXPECT_EQ(h.ExitCode(), 21);
-    EXPECT_EQ(server.RequestLines(), (std::vector<std::string>{"GET /halvorne/verze.txt HTTP/1.0",
-                                                              "GET /halvorne/EVMAJ_SETUP.ZIP HTTP/1.0"}));
+    EXPECT_EQ(server.RequestLines(),
+        (std::vector<std::string>{"GET /halvorne/verze.txt HTTP/1.0", "GET /halvorne/EVMAJ_SETUP.ZIP HTTP/1.0"}));
 }

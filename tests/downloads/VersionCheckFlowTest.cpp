@@ -23,7 +23,7 @@ struct Expect {
     bool messageVisible;
     QString message; // checked when visible
     QColor messageColour;
-    bool closed;     // the operation closed the window (the program ends)
+    bool closed; // the operation closed the window (the program ends)
 };
 
 void CheckEnd(WindowHarness& h, const Expect& e, const std::string& what) {
@@ -49,11 +49,11 @@ void CheckEnd(WindowHarness& h, const Expect& e, const std::string& what) {
     }
 }
 
-bool RunCheck(WindowHarness& h, const std::string& serverDir, const std::string& installed,
-              bool test = false, const std::string& target = "") {
+bool RunCheck(WindowHarness& h, const std::string& serverDir, const std::string& installed, bool test = false,
+    const std::string& target = "") {
     const std::string t = target.empty() ? h.Target() : target;
     Form_Run->SetCheckAndDownloadVersionParams(qApp, VersionParamSet{"", serverDir, "verze.txt", "", ""},
-                                               VersionParamSet{installed, serverDir, "verze.txt", "EVMAJ_SETUP.ZIP", t});
+        VersionParamSet{installed, serverDir, "verze.txt", "EVMAJ_SETUP.ZIP", t});
     return Form_Run->CheckAndDownloadVersionFiles(qApp, test);
 }
 
@@ -78,43 +78,40 @@ TEST(VersionCheckFlow, EveryEndWithItsExitCodeStatusAndMessage) {
         bool refused;       // nothing listens
         bool missingTarget; // the target directory does not exist
         Expect expect;
-        Tree tree;          // the target directory afterwards
+        Tree tree; // the target directory afterwards
     };
     const QString saveFailed = QStringLiteral("Soubor se nepodařilo uložit!\r\n");
     const std::vector<Case> cases = {
         {"new version saved", ScriptedReply{200, "OK", "5.30\r\nnotes"}, ScriptedReply{200, "OK", kZip}, "5.10",
-         {Answer::Download}, false, false,
-         {21, kEnded, kBlue, false, {}, {}, true}, {"EVMAJ_SETUP.ZIP", "archiv/", "archiv/keep.txt"}},
+            {Answer::Download}, false, false, {21, kEnded, kBlue, false, {}, {}, true},
+            {"EVMAJ_SETUP.ZIP", "archiv/", "archiv/keep.txt"}},
         {"not newer", ScriptedReply{200, "OK", "5.23\r\n"}, std::nullopt, "5.23", {}, false, false,
-         {29, kEnded, kBlue, true, "", kBlack, true}, kOldTree},
+            {29, kEnded, kBlue, true, "", kBlack, true}, kOldTree},
         {"dialog left with Storno", ScriptedReply{200, "OK", "5.30\r\n"}, ScriptedReply{200, "OK", kZip}, "5.10",
-         {Answer::Storno}, false, false,
-         {0, kEnded, kBlue, true, "", kBlack, true}, kOldTree},
+            {Answer::Storno}, false, false, {0, kEnded, kBlue, true, "", kBlack, true}, kOldTree},
         {"version file 404", std::nullopt, std::nullopt, "5.10", {}, false, false,
-         {29, kCancelled, kRed, true, "", kBlack, false}, kOldTree},
+            {29, kCancelled, kRed, true, "", kBlack, false}, kOldTree},
         {"version file 500", ScriptedReply{500, "Internal Server Error", "x"}, std::nullopt, "5.10", {}, false, false,
-         {99, kCancelled, kRed, true, "", kBlack, false}, kOldTree},
+            {99, kCancelled, kRed, true, "", kBlack, false}, kOldTree},
         {"version file of 4 bytes", ScriptedReply{200, "OK", "5.30"}, std::nullopt, "5.10", {}, false, false,
-         {29, kConnected, kGreen, true, "", kBlack, false}, kOldTree},
+            {29, kConnected, kGreen, true, "", kBlack, false}, kOldTree},
         {"refused connection", std::nullopt, std::nullopt, "5.10", {}, true, false,
-         {55, kNoConnection, kRed, true, kHint, kBlack, false}, kOldTree},
-        {"new-version file 404", ScriptedReply{200, "OK", "5.30\r\n"}, std::nullopt, "5.10",
-         {Answer::Download}, false, false,
-         {29, kCancelled, kRed, false, {}, {}, false}, kOldTree},
+            {55, kNoConnection, kRed, true, kHint, kBlack, false}, kOldTree},
+        {"new-version file 404", ScriptedReply{200, "OK", "5.30\r\n"}, std::nullopt, "5.10", {Answer::Download}, false,
+            false, {29, kCancelled, kRed, false, {}, {}, false}, kOldTree},
         {"new-version file 500", ScriptedReply{200, "OK", "5.30\r\n"}, ScriptedReply{500, "Internal Server Error", "x"},
-         "5.10", {Answer::Download}, false, false,
-         {99, kCancelled, kRed, true, "500 Internal Server Error", kBlack, false}, kOldTree},
+            "5.10", {Answer::Download}, false, false,
+            {99, kCancelled, kRed, true, "500 Internal Server Error", kBlack, false}, kOldTree},
         {"saving failed: no target directory", ScriptedReply{200, "OK", "5.30\r\n"}, ScriptedReply{200, "OK", kZip},
-         "5.10", {Answer::Download}, false, true,
-         {25, kEnded, kBlue, true, "", kRed, false}, kOldTree},
+            "5.10", {Answer::Download}, false, true, {25, kEnded, kBlue, true, "", kRed, false}, kOldTree},
         {"server sends a page instead of a version", ScriptedReply{200, "OK", "<html><body>moved</body></html>"},
-         std::nullopt, "5.10", {}, false, false,
-         {99, kEnded, kBlue, true, QStringLiteral("Chybný formát čísla verze: <html"), kRed, false}, kOldTree},
-        {"installed version is not a number", ScriptedReply{200, "OK", "5.30\r\n"}, std::nullopt, "5.x", {},
-         false, false,
-         {99, kEnded, kBlue, true, QStringLiteral("Chybný formát čísla verze: 5.x"), kRed, false}, kOldTree},
+            std::nullopt, "5.10", {}, false, false,
+            {99, kEnded, kBlue, true, QStringLiteral("Chybný formát čísla verze: <html"), kRed, false}, kOldTree},
+        {"installed version is not a number", ScriptedReply{200, "OK", "5.30\r\n"}, std::nullopt, "5.x", {}, false,
+            false, {99, kEnded, kBlue, true, QStringLiteral("Chybný formát čísla verze: 5.x"), kRed, false}, kOldTree},
         {"no installed version", ScriptedReply{200, "OK", "5.30\r\n"}, std::nullopt, "", {}, false, false,
-         {99, kEnded, kBlue, true, QStringLiteral("Chybný formát čísla verze: (prázdný text)"), kRed, false}, kOldTree},
+            {99, kEnded, kBlue, true, QStringLiteral("Chybný formát čísla verze: (prázdný text)"), kRed, false},
+            kOldTree},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -144,7 +141,12 @@ TEST(VersionCheckFlow, EveryEndWithItsExitCodeStatusAndMessage) {
 }
 
 TEST(VersionCheckFlow, ComparesVersionsAsDecimalNumbers) {
-    struct Case { std::string file; std::string installed; bool dialog; QString shown; };
+    struct Case {
+        std::string file;
+        std::string installed;
+        bool dialog;
+        QString shown;
+    };
     const std::vector<Case> cases = {
         {"1.9\r\n", "1.10", true, "1.9"},
         {"1.10\r\n", "1.9", false, {}},
@@ -195,11 +197,12 @@ TEST(VersionCheckFlow, StornoDuringTheDownloadEndsAtOnceWith25) {
     h.AnswerDialog({Answer::Download});
     int codeWhenPressed = -1;
     // Part of the body has arrived: the download is under way.
-    h.WhenReady([&h] { return h.ExitCode() == 25 && Form_Run->Gauge1->maximum() == 400000 && Form_Run->Gauge1->value() > 0; },
-                [&] {
-                    codeWhenPressed = h.ExitCode();
-                    Form_Run->BitBtn_Storno->click();
-                });
+    h.WhenReady(
+        [&h] { return h.ExitCode() == 25 && Form_Run->Gauge1->maximum() == 400000 && Form_Run->Gauge1->value() > 0; },
+        [&] {
+            codeWhenPressed = h.ExitCode();
+            Form_Run->BitBtn_Storno->click();
+        });
     RunCheck(h, server.Address("halvorne"), "5.10");
     EXPECT_EQ(codeWhenPressed, 25);
     ASSERT_FALSE(h.terminations.empty());
@@ -211,14 +214,14 @@ TEST(VersionCheckFlow, TestModeReportsTheConnectionOnly) {
     ScriptedHttpServer server; // no version file: 404
     WindowHarness h;
     PopulateTarget(h);
-    Form_Run->SetCheckAndDownloadVersionParams(qApp, VersionParamSet{"", server.Address("halvorne"), "verze.txt", "", ""},
-                                               VersionParamSet{});
+    Form_Run->SetCheckAndDownloadVersionParams(
+        qApp, VersionParamSet{"", server.Address("halvorne"), "verze.txt", "", ""}, VersionParamSet{});
     EXPECT_TRUE(Form_Run->CheckAndDownloadVersionFiles(qApp, true));
     EXPECT_TRUE(Form_Run->isVisible());
     EXPECT_TRUE(h.terminations.empty());
     EXPECT_EQ(ListTree(h.Target()), kOldTree);
-    Form_Run->SetCheckAndDownloadVersionParams(
-        qApp, VersionParamSet{"", "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/", "verze.txt", "", ""},
+    Form_Run->SetCheckAndDownloadVersionParams(qApp,
+        VersionParamSet{"", "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/", "verze.txt", "", ""},
         VersionParamSet{});
     EXPECT_FALSE(Form_Run->CheckAndDownloadVersionFiles(qApp, true));
     EXPECT_TRUE(Form_Run->isVisible());
@@ -250,7 +253,7 @@ TEST(VersionCheckFlow, AgainstNginxDirectlyAndThroughTinyproxy) {
             Form_Master->RunParameters.ProxyName = "127.0.0.1";
             Form_Master->RunParameters.ProxyPort = proxy.Port();
         };
-        {   // success
+        { // success
             WindowHarness h;
             PopulateTarget(h);
             configure();
@@ -258,10 +261,12 @@ TEST(VersionCheckFlow, AgainstNginxDirectlyAndThroughTinyproxy) {
             RunCheck(h, nginx.Address("halvorne"), "5.10");
             EXPECT_EQ(h.ExitCode(), 21);
             EXPECT_EQ(h.dialogVersionTexts, std::vector<QString>{"5.30"});
-            EXPECT_TRUE(ReadFile(h.Target() + "EVMAJ_SETUP.ZIP") == ReadFile(std::string(HALVORNE_SOURCE_DIR) + "/demo/www/halvorne/EVMAJ_SETUP.ZIP")) << "saved bytes differ";
+            EXPECT_TRUE(ReadFile(h.Target() + "EVMAJ_SETUP.ZIP") ==
+                        ReadFile(std::string(HALVORNE_SOURCE_DIR) + "/demo/www/halvorne/EVMAJ_SETUP.ZIP"))
+                << "saved bytes differ";
             EXPECT_EQ(ListTree(h.Target()), (Tree{"EVMAJ_SETUP.ZIP", "archiv/", "archiv/keep.txt"}));
         }
-        {   // version file missing
+        { // version file missing
             WindowHarness h;
             configure();
             RunCheck(h, nginx.Address("nothing-here"), "5.10");
@@ -269,12 +274,12 @@ TEST(VersionCheckFlow, AgainstNginxDirectlyAndThroughTinyproxy) {
             EXPECT_EQ(Form_Run->Label_Top->text(), kCancelled);
             EXPECT_TRUE(Form_Run->isVisible());
         }
-        {   // new-version file missing
+        { // new-version file missing
             WindowHarness h;
             configure();
             h.AnswerDialog({Answer::Download});
-            Form_Run->SetCheckAndDownloadVersionParams(
-                qApp, VersionParamSet{}, VersionParamSet{"5.10", nginx.Address("halvorne"), "verze.txt", "NO_SUCH.ZIP", h.Target()});
+            Form_Run->SetCheckAndDownloadVersionParams(qApp, VersionParamSet{},
+                VersionParamSet{"5.10", nginx.Address("halvorne"), "verze.txt", "NO_SUCH.ZIP", h.Target()});
             Form_Run->CheckAndDownloadVersionFiles(qApp, false);
             EXPECT_EQ(h.ExitCode(), 29);
             EXPECT_FALSE(Form_Run->Label_Msg->isVisible());
@@ -291,8 +296,9 @@ TEST(VersionCheckFlow, StornoDuringTheDownloadFromTheMainWindowReturnsToIt) {
     PopulateTarget(h);
     Form_Master->RunParameters.AutoMode = false; // started from the main window's menu
     h.AnswerDialog({Answer::Download});
-    h.WhenReady([&h] { return h.ExitCode() == 25 && Form_Run->Gauge1->maximum() == 400000 && Form_Run->Gauge1->value() > 0; },
-                [] { Form_Run->BitBtn_Storno->click(); });
+    h.WhenReady(
+        [&h] { return h.ExitCode() == 25 && Form_Run->Gauge1->maximum() == 400000 && Form_Run->Gauge1->value() > 0; },
+        [] { Form_Run->BitBtn_Storno->click(); });
     RunCheck(h, server.Address("halvorne"), "5.10");
     // The program goes on; the interrupted download is reported as a lost
     // connection on the hidden window, and nothing on disk changed.

@@ -20,7 +20,10 @@ std::optional<std::string> FromFile(const std::string& bytes) {
 } // namespace
 
 TEST(VersionTextFromFile, TakesTrimmedFirstFiveBytes) {
-    struct Case { std::string file; std::optional<std::string> text; };
+    struct Case {
+        std::string file;
+        std::optional<std::string> text;
+    };
     const std::vector<Case> cases = {
         {"5.23\r\nnext line\r\n", "5.23"},
         {"10.125", "10.12"},
@@ -28,9 +31,9 @@ TEST(VersionTextFromFile, TakesTrimmedFirstFiveBytes) {
         {"  7.1 and more", "7.1"},
         {"\t5.3\n", "5.3"},
         {std::string("5.3\0\0", 5), "5.3"},
-        {"5.30", std::nullopt},           // 4 bytes carry no version
+        {"5.30", std::nullopt}, // 4 bytes carry no version
         {"", std::nullopt},
-        {"     ", ""},                    // five blanks: an empty version text
+        {"     ", ""}, // five blanks: an empty version text
         {"<html><body>", "<html"},
     };
     for (const auto& c : cases)
@@ -38,30 +41,53 @@ TEST(VersionTextFromFile, TakesTrimmedFirstFiveBytes) {
 }
 
 TEST(ParseDecimal, AcceptsBothSeparatorsAndRejectsNonNumbers) {
-    struct Case { std::string text; bool ok; };
+    struct Case {
+        std::string text;
+        bool ok;
+    };
     const std::vector<Case> cases = {
-        {"5.23", true}, {"5,23", true}, {" 5.23 ", true}, {"10", true}, {".5", true},
-        {"5.", true}, {"-1.5", true}, {"+2", true}, {"1e2", true}, {"1E-2", true},
-        {"", false}, {"   ", false}, {".", false}, {"5.2.3", false}, {"5,2.3", false},
-        {"abc", false}, {"<html", false}, {"5.23a", false}, {"1e", false}, {"--1", false},
-        {"5 23", false}, {"0x10", false},
+        {"5.23", true},
+        {"5,23", true},
+        {" 5.23 ", true},
+        {"10", true},
+        {".5", true},
+        {"5.", true},
+        {"-1.5", true},
+        {"+2", true},
+        {"1e2", true},
+        {"1E-2", true},
+        {"", false},
+        {"   ", false},
+        {".", false},
+        {"5.2.3", false},
+        {"5,2.3", false},
+        {"abc", false},
+        {"<html", false},
+        {"5.23a", false},
+        {"1e", false},
+        {"--1", false},
+        {"5 23", false},
+        {"0x10", false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ParseDecimal(c.text).has_value(), c.ok) << "text: '" << c.text << "'";
 }
 
 TEST(CompareVersions, ComparesAsExactDecimals) {
-    struct Case { std::string server, installed; VersionComparison want; };
+    struct Case {
+        std::string server, installed;
+        VersionComparison want;
+    };
     const std::vector<Case> cases = {
         {"5.23", "5.23", VersionComparison::NotNewer},
         {"5.30", "5.10", VersionComparison::ServerNewer},
-        {"1.9", "1.10", VersionComparison::ServerNewer},   // 1.9 > 1.1
+        {"1.9", "1.10", VersionComparison::ServerNewer}, // 1.9 > 1.1
         {"1.10", "1.9", VersionComparison::NotNewer},
         {"2.0", "2.00", VersionComparison::NotNewer},
         {"2.00", "2.0", VersionComparison::NotNewer},
         {"2", "2.0", VersionComparison::NotNewer},
         {"10.12", "9.99", VersionComparison::ServerNewer},
-        {"5.23", "5,23", VersionComparison::NotNewer},     // comma from the host
+        {"5.23", "5,23", VersionComparison::NotNewer}, // comma from the host
         {"5,24", "5.23", VersionComparison::ServerNewer},
         {"0.1", "0.09", VersionComparison::ServerNewer},
         {"0.0", "-0", VersionComparison::NotNewer},
@@ -88,8 +114,8 @@ TEST(CompareVersions, DoesNotDependOnTheLocale) {
     // A locale whose decimal separator is ',' must read the same numbers.
     const char* old = std::setlocale(LC_NUMERIC, nullptr);
     const std::string saved = old ? old : "C";
-    const bool haveComma = std::setlocale(LC_NUMERIC, "cs_CZ.UTF-8") != nullptr
-                        || std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+    const bool haveComma =
+        std::setlocale(LC_NUMERIC, "cs_CZ.UTF-8") != nullptr || std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
     EXPECT_EQ(CompareVersions("5.30", "5,10"), VersionComparison::ServerNewer);
     EXPECT_EQ(CompareVersions("5,30", "5.30"), VersionComparison::NotNewer);
     std::setlocale(LC_NUMERIC, saved.c_str());

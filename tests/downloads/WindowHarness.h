@@ -118,9 +118,9 @@ private:
         WriteFile(browser, "#!/bin/sh\necho \"$1\" >> '" + (tmp_.path() / "browser.log").string() + "'\nexit 0\n");
         fs::permissions(browser, fs::perms::owner_all);
         WriteFile(home / ".config" / "mimeapps.list",
-                  "[Default Applications]\nx-scheme-handler/http=fake.desktop\ntext/html=fake.desktop\n");
+            "[Default Applications]\nx-scheme-handler/http=fake.desktop\ntext/html=fake.desktop\n");
         WriteFile(home / "data" / "applications" / "fake.desktop",
-                  "[Desktop Entry]\nType=Application\nName=Fake\nExec=" + browser.string() + " %u\n");
+            "[Desktop Entry]\nType=Application\nName=Fake\nExec=" + browser.string() + " %u\n");
         ::setenv("HOME", home.c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
         ::setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
@@ -129,31 +129,29 @@ private:
     }
 
     void PollForDialog() {
-        WhenReady([] { return FormDownloadSet && QApplication::activeModalWidget() == FormDownloadSet; }, [this] {
-            ++dialogShowings;
-            dialogVersionTexts.push_back(FormDownloadSet->LabelSetVers ? FormDownloadSet->LabelSetVers->text() : QString());
-            const Answer a = answers_.empty() ? Answer::Storno : answers_.front();
-            if (!answers_.empty())
-                answers_.erase(answers_.begin());
-            switch (a) {
-            case Answer::ChangesHtml:
-                FormDownloadSet->RadioButtonHtml->click();
-                FormDownloadSet->BitBtnChanges->click();
-                break;
-            case Answer::ChangesPdf:
-                FormDownloadSet->RadioButtonPdf->click();
-                FormDownloadSet->BitBtnChanges->click();
-                break;
-            case Answer::Download:
-                FormDownloadSet->BitBtnLoad->click();
-                break;
-            case Answer::Storno:
-                FormDownloadSet->BitBtnCancel->click();
-                break;
-            }
-            if (a == Answer::ChangesHtml || a == Answer::ChangesPdf)
-                PollForDialog(); // it comes back after the changes
-        });
+        WhenReady([] { return FormDownloadSet && QApplication::activeModalWidget() == FormDownloadSet; },
+            [this] {
+                ++dialogShowings;
+                dialogVersionTexts.push_back(
+                    FormDownloadSet->LabelSetVers ? FormDownloadSet->LabelSetVers->text() : QString());
+                const Answer a = answers_.empty() ? Answer::Storno : answers_.front();
+                if (!answers_.empty())
+                    answers_.erase(answers_.begin());
+                switch (a) {
+                case Answer::ChangesHtml:
+                    FormDownloadSet->RadioButtonHtml->click();
+                    FormDownloadSet->BitBtnChanges->click();
+                    break;
+                case Answer::ChangesPdf:
+                    FormDownloadSet->RadioButtonPdf->click();
+                    FormDownloadSet->BitBtnChanges->click();
+                    break;
+                case Answer::Download: FormDownloadSet->BitBtnLoad->click(); break;
+                case Answer::Storno: FormDownloadSet->BitBtnCancel->click(); break;
+                }
+                if (a == Answer::ChangesHtml || a == Answer::ChangesPdf)
+                    PollForDialog(); // it comes back after the changes
+            });
     }
 
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -123,11 +123,13 @@ TEST(ClientRequest, ThroughProxyTargetAndHostKeepAPortOtherThan80) {
         const char* requestHead;
     } cases[] = {
         {"http://update.example.test/verze/ver.txt",
-         "GET http://update.example.test/verze/ver.txt HTTP/1.0\r\nHost: update.example.test\r\n"},
+            "GET http://update.example.test/verze/ver.txt HTTP/1.0\r\nHost: update.example.test\r\n"},
         {"http://update.example.test:8080/verze/ver.txt",
-         "GET http://update.example.test:8080/verze/ver.txt HTTP/1.0\r\nHost: update.example.test:8080\r\n"},
-        {"http://update.example.test:80/a.txt", "GET http://update.example.test/a.txt HTTP/1.0\r\nHost: update.example.test\r\n"},
-        {"HTTPS://secure.example.test/a.txt", "GET HTTPS://secure.example.test/a.txt HTTP/1.0\r\nHost: secure.example.test\r\n"},
+            "GET http://update.example.test:8080/verze/ver.txt HTTP/1.0\r\nHost: update.example.test:8080\r\n"},
+        {"http://update.example.test:80/a.txt",
+            "GET http://update.example.test/a.txt HTTP/1.0\r\nHost: update.example.test\r\n"},
+        {"HTTPS://secure.example.test/a.txt",
+            "GET HTTPS://secure.example.test/a.txt HTTP/1.0\r\nHost: secure.example.test\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url);
@@ -148,9 +150,8 @@ TEST(ClientRequest, ThroughProxyTargetAndHostKeepAPortOtherThan80) {
 // ---- body forms and event order -----------------------------------------
 
 TEST(ClientBody, CountedBodyInHeaderPacket) {
-    ScriptedServer server(
-        {ScriptStep::Read(), ScriptStep::Out("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n0123456789"),
-         ScriptStep::HoldOpen()});
+    ScriptedServer server({ScriptStep::Read(),
+        ScriptStep::Out("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n0123456789"), ScriptStep::HoldOpen()});
     Harness h;
     EXPECT_EQ(h.Get(UrlOf(server, "/f")), "");
     EXPECT_EQ(h.Body(), "0123456789");
@@ -164,9 +165,8 @@ TEST(ClientBody, CountedBodyInPiecesAddsUp) {
     std::string body(100000, 'b');
     for (std::size_t i = 0; i < body.size(); ++i)
         body[i] = static_cast<char>('a' + i % 26);
-    ScriptedServer server({ScriptStep::Read(),
-                           ScriptStep::Out("HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n"),
-                           ScriptStep::Slow(body, 30000, 5), ScriptStep::HoldOpen()});
+    ScriptedServer server({ScriptStep::Read(), ScriptStep::Out("HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n"),
+        ScriptStep::Slow(body, 30000, 5), ScriptStep::HoldOpen()});
     Harness h;
     EXPECT_EQ(h.Get(UrlOf(server, "/f")), "");
     EXPECT_EQ(h.Body(), body);
@@ -186,8 +186,8 @@ TEST(ClientBody, CountedBodyInPiecesAddsUp) {
 }
 
 TEST(ClientBody, CloseAfterHalfACountedBody) {
-    ScriptedServer server(
-        {ScriptStep::Read(), ScriptStep::Out("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n01234"), ScriptStep::CloseNow()});
+    ScriptedServer server({ScriptStep::Read(), ScriptStep::Out("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n01234"),
+        ScriptStep::CloseNow()});
     Harness h;
     EXPECT_EQ(h.Get(UrlOf(server, "/f")), "Connection Closed Gracefully.");
     EXPECT_EQ(h.errorType, "closed");
@@ -200,7 +200,7 @@ TEST(ClientBody, CloseAfterHalfACountedBody) {
 
 TEST(ClientBody, ZeroContentLengthReadsUntilClose) {
     ScriptedServer server({ScriptStep::Read(), ScriptStep::Out("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n"),
-                           ScriptStep::Pause(20), ScriptStep::Out("hello"), ScriptStep::CloseNow()});
+        ScriptStep::Pause(20), ScriptStep::Out("hello"), ScriptStep::CloseNow()});
     Harness h;
     EXPECT_EQ(h.Get(UrlOf(server, "/f")), "");
     EXPECT_EQ(h.Body(), "hello");
@@ -208,21 +208,19 @@ TEST(ClientBody, ZeroContentLengthReadsUntilClose) {
 }
 
 TEST(ClientBody, ChunkedWithExtensions) {
-    ScriptedServer server(
-        {ScriptStep::Read(),
-         ScriptStep::Out("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5;ext=\"a b\"\r\nhello\r\n"),
-         ScriptStep::Pause(20), ScriptStep::Out("6\r\n world\r\n0\r\n\r\n"), ScriptStep::HoldOpen()});
+    ScriptedServer server({ScriptStep::Read(),
+        ScriptStep::Out("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5;ext=\"a b\"\r\nhello\r\n"),
+        ScriptStep::Pause(20), ScriptStep::Out("6\r\n world\r\n0\r\n\r\n"), ScriptStep::HoldOpen()});
     Harness h;
     EXPECT_EQ(h.Get(UrlOf(server, "/f")), "");
     EXPECT_EQ(h.Body(), "hello world");
-    EXPECT_EQ(h.events, Ev({"connected", "begin 0 5", "work 0 5", "end 0", "begin 0 6", "work 0 6", "end 0",
-                            "disconnected"}));
+    EXPECT_EQ(h.events,
+        Ev({"connected", "begin 0 5", "work 0 5", "end 0", "begin 0 6", "work 0 6", "end 0", "disconnected"}));
 }
 
 TEST(ClientBody, ChunkedBadSizeCountsAsZero) {
     ScriptedServer server({ScriptStep::Read(),
-                           ScriptStep::Out("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nxyz\r\n\r\n"),
-                           ScriptStep::HoldOpen()});
+        ScriptStep::Out("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nxyz\r\n\r\n"), ScriptStep::HoldOpen()});
     Harness h;
     EXPECT_EQ(h.Get(UrlOf(server, "/f")), "");
     EXPECT_EQ(h.Body(), "");
@@ -231,8 +229,8 @@ TEST(ClientBody, ChunkedBadSizeCountsAsZero) {
 
 TEST(ClientBody, FoldedHeaderCarriesTheLength) {
     ScriptedServer server({ScriptStep::Read(),
-                           ScriptStep::Out("HTTP/1.0 200 OK\r\nServer: a\r\n  b\r\nContent-Length:\r\n\t4\r\n\r\nabcdXX"),
-                           ScriptStep::HoldOpen()});
+        ScriptStep::Out("HTTP/1.0 200 OK\r\nServer: a\r\n  b\r\nContent-Length:\r\n\t4\r\n\r\nabcdXX"),
+        ScriptStep::HoldOpen()});
     Harness h;
     EXPECT_EQ(h.Get(UrlOf(server, "/f")), "");
     EXPECT_EQ(h.Body(), "abcd");
@@ -249,7 +247,7 @@ TEST(ClientStatus, ErrorStatusesReadTheBodyAndLeaveTheConnectionOpen) {
     } cases[] = {
         {"HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\nnot here!", "404 Not Found", 404, "not here!"},
         {"HTTP/1.0 302 Found\r\nLocation: http://elsewhere/\r\nContent-Length: 5\r\n\r\nmoved", "302 Found", 302,
-         "moved"},
+            "moved"},
         {"HTTP/1.0 200 OK\r\nLocation: http://elsewhere/\r\nContent-Length: 2\r\n\r\nok", "200 OK", 200, "ok"},
         {"HTTP/1.1 500 Internal Server Error\r\nContent-Length: 1\r\n\r\nx", "500 Internal Server Error", 500, "x"},
         {"HTTP/1.0 304 Not Modified\r\nContent-Length: 1\r\n\r\ny", "304 Not Modified", 304, "y"},
@@ -275,7 +273,7 @@ TEST(ClientStatus, ErrorStatusesReadTheBodyAndLeaveTheConnectionOpen) {
 
 TEST(ClientStatus, StatusCodeNotANumber) {
     ScriptedServer server({ScriptStep::Read(), ScriptStep::Out("HTTP/1.0 OK 200\r\nContent-Length: 2\r\n\r\nok"),
-                           ScriptStep::HoldOpen()});
+        ScriptStep::HoldOpen()});
     Harness h;
     EXPECT_EQ(h.Get(UrlOf(server, "/f")), "'OK' is not a valid integer value");
     EXPECT_EQ(h.errorType, "convert");
@@ -298,9 +296,8 @@ TEST(ClientStatus, TooManyHeaderLinesIsAClearError) {
 TEST(ClientConnection, OpenConnectionToAnotherServerIsClosedFirst) {
     ScriptedServer second({ScriptStep::Read(), ScriptStep::Out("HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nabc")});
     Harness h;
-    ScriptedServer holding({ScriptStep::Read(),
-                            ScriptStep::Out("HTTP/1.0 404 Not Found\r\nContent-Length: 1\r\n\r\nz"),
-                            ScriptStep::HoldOpen()});
+    ScriptedServer holding({ScriptStep::Read(), ScriptStep::Out("HTTP/1.0 404 Not Found\r\nContent-Length: 1\r\n\r\nz"),
+        ScriptStep::HoldOpen()});
     EXPECT_EQ(h.Get(UrlOf(holding, "/a")), "404 Not Found");
     EXPECT_TRUE(h.http.Connected());
     h.events.clear();
@@ -355,7 +352,7 @@ TEST(ClientSocketErrors, UnresolvableHost) {
 
 TEST(ClientSocketErrors, ResetDuringBody) {
     ScriptedServer server({ScriptStep::Read(), ScriptStep::Out("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nabc"),
-                           ScriptStep::Pause(50), ScriptStep::ResetNow()});
+        ScriptStep::Pause(50), ScriptStep::ResetNow()});
     Harness h;
     EXPECT_EQ(h.Get(UrlOf(server, "/f")), "Socket Error # 10054\r\nConnection reset by peer.");
     EXPECT_EQ(h.Body(), "abc");
@@ -370,7 +367,7 @@ TEST(ClientSocketErrors, HttpsWithoutProxyIsRefusedAtOnce) {
     Harness h;
     for (const char* scheme : {"https", "HTTPS", "HttpS"}) {
         EXPECT_EQ(h.Get(std::string(scheme) + "://127.0.0.1:" + std::to_string(server.Port()) + "/x"),
-                  "Intercept value is not valid");
+            "Intercept value is not valid");
         EXPECT_EQ(h.errorType, "other");
     }
     EXPECT_TRUE(h.events.empty());
@@ -432,7 +429,7 @@ TEST(ClientIdle, SteadyDownloadStillServesTheIdleCallback) {
     // Data keeps arriving every 20 ms, so no wait ever lasts a whole slice.
     std::string body(60 * 100, 'd');
     ScriptedServer server({ScriptStep::Read(), ScriptStep::Out("HTTP/1.0 200 OK\r\nContent-Length: 6000\r\n\r\n"),
-                           ScriptStep::Slow(body, 100, 20), ScriptStep::HoldOpen()});
+        ScriptStep::Slow(body, 100, 20), ScriptStep::HoldOpen()});
     Harness h;
     IdleWatch watch;
     h.freeze.OnIdle = [&] { watch.calls.push_back(Clock::now()); };
@@ -446,7 +443,7 @@ TEST(ClientIdle, SteadyDownloadStillServesTheIdleCallback) {
 TEST(ClientIdle, StornoDuringSteadyDownload) {
     std::string body(100 * 100, 'd');
     ScriptedServer server({ScriptStep::Read(), ScriptStep::Out("HTTP/1.0 200 OK\r\nContent-Length: 10000\r\n\r\n"),
-                           ScriptStep::Slow(body, 100, 20), ScriptStep::HoldOpen()});
+        ScriptStep::Slow(body, 100, 20), ScriptStep::HoldOpen()});
     Harness h;
     int idle = 0;
     h.freeze.OnIdle = [&] {
@@ -465,7 +462,7 @@ TEST(ClientIdle, StornoDuringSteadyDownload) {
 TEST(ClientIdle, DisconnectFromAWorkHandlerEndsTheGet) {
     std::string body(20000, 'w');
     ScriptedServer server({ScriptStep::Read(), ScriptStep::Out("HTTP/1.0 200 OK\r\nContent-Length: 20000\r\n\r\n"),
-                           ScriptStep::Slow(body, 1000, 5), ScriptStep::HoldOpen()});
+        ScriptStep::Slow(body, 1000, 5), ScriptStep::HoldOpen()});
     Harness h;
     h.http.OnWork = [&](TIdHTTP*, TWorkMode, int64_t n) {
         h.events.push_back("work");
@@ -512,7 +509,7 @@ TEST(ClientIdle, CallbackCancelsAConnectThatHangs) {
 
 TEST(ClientIdle, GetFromTheIdleCallbackIsRefused) {
     ScriptedServer server({ScriptStep::Read(), ScriptStep::Pause(400),
-                           ScriptStep::Out("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok"), ScriptStep::HoldOpen()});
+        ScriptStep::Out("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok"), ScriptStep::HoldOpen()});
     Harness h;
     std::string inner;
     h.freeze.OnIdle = [&] {
@@ -600,7 +597,7 @@ TEST(ClientStream, AStreamThatCannotKeepTheBody) {
         if (std::string(c.error) == "stream")
             response += std::string(1000, 'x');
         ScriptedServer server({ScriptStep::Read(), ScriptStep::Out(response),
-                               c.connected ? ScriptStep::HoldOpen() : ScriptStep::CloseNow()});
+            c.connected ? ScriptStep::HoldOpen() : ScriptStep::CloseNow()});
         Harness h;
         TFileStream file(dir.prefix() + "missing/");
         ASSERT_FALSE(file.IsOpen());

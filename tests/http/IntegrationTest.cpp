@@ -42,7 +42,10 @@ protected:
         http_.OnConnected = [this](TIdHTTP*) { events_.push_back("connected"); };
         http_.OnDisconnected = [this](TIdHTTP*) { events_.push_back("disconnected"); };
         http_.OnWorkBegin = [this](TIdHTTP*, TWorkMode, int64_t n) { events_.push_back("begin " + std::to_string(n)); };
-        http_.OnWork = [this](TIdHTTP*, TWorkMode, int64_t n) { lastWork_ = n; ++works_; };
+        http_.OnWork = [this](TIdHTTP*, TWorkMode, int64_t n) {
+            lastWork_ = n;
+            ++works_;
+        };
         http_.OnWorkEnd = [this](TIdHTTP*, TWorkMode) { events_.push_back("end " + std::to_string(lastWork_)); };
     }
     void UseProxy() {

@@ -22,7 +22,7 @@ public:
         }
         std::size_t n = std::min({split_, capacity, bytes_.size() - pos_});
         std::copy(bytes_.begin() + static_cast<std::ptrdiff_t>(pos_),
-                  bytes_.begin() + static_cast<std::ptrdiff_t>(pos_ + n), buffer);
+            bytes_.begin() + static_cast<std::ptrdiff_t>(pos_ + n), buffer);
         pos_ += n;
         return n;
     }
@@ -121,9 +121,8 @@ TEST(ContentLengthValue, Table) {
     struct Case {
         const char* value;
         int64_t expected;
-    } cases[] = {{"10", 10},  {" 10 ", 10}, {"0", 0},     {"", 0},    {"abc", 0}, {"10abc", 0},
-                 {"-5", 0},   {"+7", 7},    {"99999999999999999999", 0}, {"268435456", 268435456},
-                 {"9223372036854775807", INT64_MAX}};
+    } cases[] = {{"10", 10}, {" 10 ", 10}, {"0", 0}, {"", 0}, {"abc", 0}, {"10abc", 0}, {"-5", 0}, {"+7", 7},
+        {"99999999999999999999", 0}, {"268435456", 268435456}, {"9223372036854775807", INT64_MAX}};
     for (const auto& c : cases)
         EXPECT_EQ(ParseContentLength(c.value), c.expected) << c.value;
 }
@@ -132,10 +131,9 @@ TEST(ChunkSizeLine, Table) {
     struct Case {
         const char* line;
         uint64_t expected;
-    } cases[] = {{"a", 10},           {"A", 10},     {"1f", 31},        {"1F;name=value", 31}, {"5 ; x", 5},
-                 {"10;", 16},         {"0", 0},      {"zz", 0},         {"", 0},              {"-1", 0},
-                 {"12345678", 0x12345678}, {"ffffffffffffffff", UINT64_MAX}, {"1ffffffffffffffff", 0},
-                 {"0x10", 0}};
+    } cases[] = {{"a", 10}, {"A", 10}, {"1f", 31}, {"1F;name=value", 31}, {"5 ; x", 5}, {"10;", 16}, {"0", 0},
+        {"zz", 0}, {"", 0}, {"-1", 0}, {"12345678", 0x12345678}, {"ffffffffffffffff", UINT64_MAX},
+        {"1ffffffffffffffff", 0}, {"0x10", 0}};
     for (const auto& c : cases)
         EXPECT_EQ(ParseChunkSize(c.line), c.expected) << c.line;
 }
@@ -152,7 +150,7 @@ TEST(Headers, FirstWinsFoldingAndCase) {
                        "Empty:\r\n"
                        "Content-Length: 0\r\n"
                        "\r\n",
-                       1000);
+        1000);
     EXPECT_EQ(r.error, "");
     EXPECT_EQ(r.info.Headers.Value("Content-Type"), "text/plain");
     EXPECT_EQ(r.info.Headers.Value("x-long"), "first part second part third");
@@ -167,9 +165,9 @@ TEST(SuccessRule, Table) {
         int code;
         bool location;
         bool success;
-    } cases[] = {{200, false, true}, {204, false, true},  {299, false, true}, {200, true, false},
-                 {302, false, false}, {302, true, false}, {304, false, false}, {100, false, false},
-                 {404, false, false}, {500, false, false}, {300, false, false}};
+    } cases[] = {{200, false, true}, {204, false, true}, {299, false, true}, {200, true, false}, {302, false, false},
+        {302, true, false}, {304, false, false}, {100, false, false}, {404, false, false}, {500, false, false},
+        {300, false, false}};
     for (const auto& c : cases) {
         THttpResponseInfo info;
         info.ResponseCode = c.code;
@@ -192,52 +190,50 @@ struct BodyCase {
 std::vector<BodyCase> BodyCases() {
     return {
         {"counted", "HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n0123456789", "0123456789", "",
-         {"begin 10", "end 10"}},
+            {"begin 10", "end 10"}},
         {"counted with extra bytes after", "HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nabcdEXTRA", "abcd", "",
-         {"begin 4", "end 4"}},
-        {"zero length reads until close", "HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\nuntil close", "until close",
-         "", {"begin 0", "end 11"}},
+            {"begin 4", "end 4"}},
+        {"zero length reads until close", "HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\nuntil close", "until close", "",
+            {"begin 0", "end 11"}},
         {"no length reads until close", "HTTP/1.0 200 OK\nServer: x\n\nbare LF lines", "bare LF lines", "",
-         {"begin 0", "end 13"}},
+            {"begin 0", "end 13"}},
         {"negative length counts as absent", "HTTP/1.0 200 OK\r\nContent-Length: -3\r\n\r\nabcdef", "abcdef", "",
-         {"begin 0", "end 6"}},
+            {"begin 0", "end 6"}},
         {"length not a number reads 0", "HTTP/1.0 200 OK\r\nContent-Length: ten\r\n\r\nabc", "abc", "",
-         {"begin 0", "end 3"}},
-        {"folded length", "HTTP/1.0 200 OK\r\nContent-Length:\r\n 3\r\n\r\nabcdef", "abc", "",
-         {"begin 3", "end 3"}},
-        {"first of two lengths", "HTTP/1.0 200 OK\r\nContent-Length: 2\r\nContent-Length: 5\r\n\r\nabcdef", "ab",
-         "", {"begin 2", "end 2"}},
+            {"begin 0", "end 3"}},
+        {"folded length", "HTTP/1.0 200 OK\r\nContent-Length:\r\n 3\r\n\r\nabcdef", "abc", "", {"begin 3", "end 3"}},
+        {"first of two lengths", "HTTP/1.0 200 OK\r\nContent-Length: 2\r\nContent-Length: 5\r\n\r\nabcdef", "ab", "",
+            {"begin 2", "end 2"}},
         {"half a counted body", "HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n01234", "01234",
-         "Connection Closed Gracefully.", {"begin 10", "end 5"}},
+            "Connection Closed Gracefully.", {"begin 10", "end 5"}},
         {"chunked with extensions",
-         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5;name=value\r\nhello\r\n6 \r\n world\r\n0\r\n\r\n",
-         "hello world", "", {"begin 5", "end 5", "begin 6", "end 6"}},
+            "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5;name=value\r\nhello\r\n6 \r\n world\r\n0\r\n\r\n",
+            "hello world", "", {"begin 5", "end 5", "begin 6", "end 6"}},
         {"chunked upper-case hex", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nA\r\n0123456789\r\n0\r\n\r\n",
-         "0123456789", "", {"begin 10", "end 10"}},
-        {"chunked bad size stops", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n\r\nignored",
-         "", "", {}},
-        {"chunked word is case sensitive",
-         "HTTP/1.1 200 OK\r\nTransfer-Encoding: CHUNKED\r\n\r\n3\r\nabc\r\n0\r\n\r\n", "3\r\nabc\r\n0\r\n\r\n", "",
-         {"begin 0", "end 13"}},
+            "0123456789", "", {"begin 10", "end 10"}},
+        {"chunked bad size stops", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n\r\nignored", "", "",
+            {}},
+        {"chunked word is case sensitive", "HTTP/1.1 200 OK\r\nTransfer-Encoding: CHUNKED\r\n\r\n3\r\nabc\r\n0\r\n\r\n",
+            "3\r\nabc\r\n0\r\n\r\n", "", {"begin 0", "end 13"}},
         {"chunked cut in a chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n8\r\nabc", "abc",
-         "Connection Closed Gracefully.", {"begin 8", "end 3"}},
+            "Connection Closed Gracefully.", {"begin 8", "end 3"}},
         {"chunked cut before the last line", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n",
-         "abc", "Connection Closed Gracefully.", {"begin 3", "end 3"}},
+            "abc", "Connection Closed Gracefully.", {"begin 3", "end 3"}},
         {"length wins over chunked",
-         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 3\r\n\r\n3\r\nabc", "3\r\n", "",
-         {"begin 3", "end 3"}},
+            "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 3\r\n\r\n3\r\nabc", "3\r\n", "",
+            {"begin 3", "end 3"}},
         {"close before status line", "", "", "Connection Closed Gracefully.", {}},
         {"close inside headers", "HTTP/1.0 200 OK\r\nServer: x\r\n", "", "Connection Closed Gracefully.", {}},
         {"status not a number", "HTTP/1.0 OK fine\r\n\r\nbody", "", "'OK' is not a valid integer value", {}},
         {"error status body is read", "HTTP/1.0 404 Not Found\r\nContent-Length: 4\r\n\r\nnope", "nope", "",
-         {"begin 4", "end 4"}},
+            {"begin 4", "end 4"}},
     };
 }
 
 TEST(ResponseReader, SameResultInEverySplit) {
     for (const BodyCase& c : BodyCases()) {
-        for (std::size_t split : {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{7},
-                                  std::size_t{16}, std::size_t{1000}}) {
+        for (std::size_t split :
+            {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{7}, std::size_t{16}, std::size_t{1000}}) {
             SCOPED_TRACE(std::string(c.name) + " split " + std::to_string(split));
             Result r = ReadAll(c.bytes, split);
             EXPECT_EQ(r.body, c.body);
@@ -293,12 +289,11 @@ TEST(ResponseLimits, LongLinesAndManyHeaders) {
         {"header line", "HTTP/1.0 200 OK\r\nX: " + longText + "\r\n\r\n", kHeaderLineTooLong},
         {"chunk line", "HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + longText + "\r\n", kChunkLineTooLong},
         {"header count", "HTTP/1.0 200 OK\r\nA: 1\r\nB: 2\r\nC: 3\r\nD: 4\r\nE: 5\r\nF: 6\r\n\r\n",
-         kTooManyHeaderLines},
+            kTooManyHeaderLines},
         {"folded lines count too", "HTTP/1.0 200 OK\r\nA: 1\r\n 2\r\n 3\r\n 4\r\n 5\r\n 6\r\n\r\n",
-         kTooManyHeaderLines},
-        {"just within limits", "HTTP/1.0 200 OK\r\nA: 1\r\nB: 2\r\nC: 3\r\nD: 4\r\nX: " + std::string(61, 'y') +
-                                   "\r\n\r\n",
-         ""},
+            kTooManyHeaderLines},
+        {"just within limits",
+            "HTTP/1.0 200 OK\r\nA: 1\r\nB: 2\r\nC: 3\r\nD: 4\r\nX: " + std::string(61, 'y') + "\r\n\r\n", ""},
     };
     for (const auto& c : cases) {
         for (std::size_t split : {std::size_t{1}, std::size_t{9}, std::size_t{4096}}) {
@@ -377,11 +372,12 @@ TEST(ResponseLimits, BodySizeIsCapped) {
     } cases[] = {
         {"until close", "HTTP/1.0 200 OK\r\n\r\n" + body, 50, std::string(100, 'b')},
         {"counted", "HTTP/1.0 200 OK\r\nContent-Length: 150\r\n\r\n" + body, 1000, std::string(100, 'b')},
-        {"chunked", "HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3c\r\n" + std::string(60, 'c') +
-                        "\r\n3c\r\n" + std::string(60, 'd') + "\r\n0\r\n\r\n",
-         1000, std::string(60, 'c') + std::string(40, 'd')},
+        {"chunked",
+            "HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3c\r\n" + std::string(60, 'c') + "\r\n3c\r\n" +
+                std::string(60, 'd') + "\r\n0\r\n\r\n",
+            1000, std::string(60, 'c') + std::string(40, 'd')},
         {"exactly at the cap", "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n" + std::string(100, 'e'), 7,
-         std::string(100, 'e')},
+            std::string(100, 'e')},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -74,7 +74,7 @@ TEST(HostResolution, LiteralFormsNeedNoLookup) {
         const char* host;
         const char* address;
     } ok[] = {{"localhost", "127.0.0.1"}, {"LocalHost", "127.0.0.1"}, {"127.0.0.1", "127.0.0.1"},
-              {"10.0.0.255", "10.0.0.255"}, {"0.0.0.0", "0.0.0.0"}};
+        {"10.0.0.255", "10.0.0.255"}, {"0.0.0.0", "0.0.0.0"}};
     for (const auto& c : ok) {
         uint32_t a = 0;
         EXPECT_EQ(platform::net::ResolveHost(c.host, a), 0) << c.host;

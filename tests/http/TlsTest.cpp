@@ -95,7 +95,8 @@ protected:
         http_.Request.ProxyPort = proxy_->Port();
     }
 
-    static std::string Url(const tests::support::NginxServer* s, const std::string& name, const std::string& host = "127.0.0.1") {
+    static std::string Url(
+        const tests::support::NginxServer* s, const std::string& name, const std::string& host = "127.0.0.1") {
         return "https://" + host + ":" + std::to_string(s->Port()) + "/" + name;
     }
 
@@ -170,8 +171,8 @@ TEST_F(Tls, ThroughTinyproxysTunnel) {
 }
 
 TEST_F(Tls, TheTunnelRequestAndARefusal) {
-    ScriptedServer proxy({ScriptStep::Read(), ScriptStep::Out("HTTP/1.0 403 Forbidden\r\nContent-Length: 4\r\n\r\nnope"),
-                          ScriptStep::HoldOpen()});
+    ScriptedServer proxy({ScriptStep::Read(),
+        ScriptStep::Out("HTTP/1.0 403 Forbidden\r\nContent-Length: 4\r\n\r\nnope"), ScriptStep::HoldOpen()});
     http_.Request.ProxyServer = "127.0.0.1";
     http_.Request.ProxyPort = proxy.Port();
     const Fetch f = Get("https://update.example.test/verze/ver.txt");
@@ -195,11 +196,11 @@ TEST_F(Tls, EveryCertificateProblemIsNamedAndNothingIsRead) {
         const char* text;
     } cases[] = {
         {"issued for another address", Url(otherHost_, "ver.txt"), X509_V_ERR_IP_ADDRESS_MISMATCH,
-         "IP address mismatch"},
+            "IP address mismatch"},
         {"issued for another name", Url(otherHost_, "ver.txt", "localhost"), X509_V_ERR_HOSTNAME_MISMATCH,
-         "hostname mismatch"},
+            "hostname mismatch"},
         {"self-signed, in no store", Url(selfSigned_, "ver.txt"), X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT,
-         "self-signed certificate"},
+            "self-signed certificate"},
         {"expired", Url(expired_, "ver.txt"), X509_V_ERR_CERT_HAS_EXPIRED, "certificate has expired"},
     };
     for (const auto& c : cases) {
@@ -230,8 +231,8 @@ TEST_F(Tls, ErrorStatusesAndSocketErrorsReadAsOverPlainHttp) {
 TEST_F(Tls, AServerThatDoesNotSpeakTlsIsAClearFailure) {
     // It answers the greeting the way a plain HTTP server answers bytes
     // it cannot read.
-    ScriptedServer plain({ScriptStep::Pause(50), ScriptStep::Out("HTTP/1.0 400 Bad Request\r\n\r\n"),
-                          ScriptStep::HoldOpen()});
+    ScriptedServer plain(
+        {ScriptStep::Pause(50), ScriptStep::Out("HTTP/1.0 400 Bad Request\r\n\r\n"), ScriptStep::HoldOpen()});
     const Fetch f = Get("https://127.0.0.1:" + std::to_string(plain.Port()) + "/x");
     EXPECT_EQ(f.type, "tls") << f.error;
     EXPECT_EQ(f.error.rfind(kTlsErrorPrefix, 0), 0u) << f.error;

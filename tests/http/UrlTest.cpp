@@ -31,8 +31,7 @@ TEST_P(UrlParsing, SplitsIntoParts) {
     EXPECT_EQ(u.PortNumber(), c.portNumber);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, UrlParsing,
+INSTANTIATE_TEST_SUITE_P(Table, UrlParsing,
     ::testing::Values(
         UrlCase{"http://www.example.cz/dir/file.txt", "http", "www.example.cz", "", "/dir/", "file.txt", true, 80},
         UrlCase{"http://host:8080/a/b/c.zip", "http", "host", "8080", "/a/b/", "c.zip", true, 8080},
@@ -51,7 +50,6 @@ INSTANTIATE_TEST_SUITE_P(
         UrlCase{"http://user:pw@host/x", "http", "user", "pw@host", "/", "x", true, 80},
         UrlCase{"/dir/file.txt", "", "", "", "/dir/", "file.txt", false, 80},
         UrlCase{"dir/file.txt", "", "", "", "/dir/", "file.txt", false, 80},
-        UrlCase{"file.txt", "", "", "", "/", "file.txt", false, 80},
-        UrlCase{"", "", "", "", "/", "", false, 80}));
+        UrlCase{"file.txt", "", "", "", "/", "file.txt", false, 80}, UrlCase{"", "", "", "", "/", "", false, 80}));
 
 } // namespace

@@ -86,7 +86,7 @@ void WindowsFixture::Build(const WindowsOptions& options) {
 
     std::vector<std::string> args{programDir_ + "Halvorne.exe"};
     args.push_back({startup::stored::LaunchMarkerFirst(), startup::stored::LaunchMarkerSecond(),
-                    startup::stored::LaunchMarkerThird()});
+        startup::stored::LaunchMarkerThird()});
     for (const auto& a : options.extraArgs)
         args.push_back(a);
     args.push_back("/p:" + targetDir_);
@@ -103,8 +103,8 @@ TRunParameters& WindowsFixture::Params() { return Form_Master->RunParameters; }
 void WindowsFixture::AimChecksAt(const std::string& base, const std::string& installed) {
     const std::string ver = Form_Master->GetVersionFileName();
     const std::string newFile = Form_Master->GetNewVersionFileName();
-    Form_Run->SetCheckAndDownloadVersionParams(nullptr, VersionParamSet{"", base, ver, "", ""},
-                                               VersionParamSet{installed, base, ver, newFile, targetDir_});
+    Form_Run->SetCheckAndDownloadVersionParams(
+        nullptr, VersionParamSet{"", base, ver, "", ""}, VersionParamSet{installed, base, ver, newFile, targetDir_});
 }
 
 bool WindowsFixture::Activate(QWidget* w) {

@@ -178,9 +178,7 @@ TEST_F(MainWindowTest, EveryWayOfClosingEndsTheProgramWithTheExitCode) {
                 Form_Main->hide();
                 Form_Main->close();
                 break;
-            case How::CloseNeverShown:
-                Form_Main->close();
-                break;
+            case How::CloseNeverShown: Form_Main->close(); break;
             }
             EXPECT_FALSE(Form_Main->isVisible());
             if (code != 0) {
@@ -306,8 +304,8 @@ TEST_F(MainWindowTest, ALaterCheckThatFailsEarlyStaysOnTheScreen) {
         QString message; // null: the message line is not shown
     } laters[] = {
         {"no connection", Failure::NoConnection, 55, QStringLiteral("SPOJENÍ SE NEPODAŘILO NAVÁZAT"),
-         QStringLiteral("Zkontrolujte nastavení připojení, firewallu a funkčnost zařízení pro připojení k "
-                        "internetu a akci zopakujte!")},
+            QStringLiteral("Zkontrolujte nastavení připojení, firewallu a funkčnost zařízení pro připojení k "
+                           "internetu a akci zopakujte!")},
         {"version file missing", Failure::NotFound, 29, QString(), QString("")},
         {"version file of 4 bytes", Failure::TooShort, 29, QStringLiteral("SPOJENÍ NAVÁZÁNO"), QString("")},
     };
@@ -329,7 +327,7 @@ TEST_F(MainWindowTest, ALaterCheckThatFailsEarlyStaysOnTheScreen) {
             AimChecksAt(later.failure == Failure::NoConnection
                             ? "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/"
                             : laterServer.Address(),
-                        "1.10");
+                "1.10");
             ASSERT_TRUE(Activate(Form_Main));
             QTest::keyClick(Form_Main, Qt::Key_F9);
             EXPECT_EQ(Params().ExitCode, later.exitCode);

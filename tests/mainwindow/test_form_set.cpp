@@ -98,7 +98,7 @@ TEST_F(SettingsDialogTest, LayoutTabOrderAndAnchors) {
     ASSERT_TRUE(Activate(Form_Set));
     Form_Set->CheckBox_Set->setFocus();
     QWidget* expected[] = {Form_Set->LabeledEdit_ProxyName, Form_Set->SpinEdit_ProxyPort, Form_Set->Button_Test,
-                           Form_Set->BitBtn_Save, Form_Set->BitBtn_Storno, Form_Set->CheckBox_Set};
+        Form_Set->BitBtn_Save, Form_Set->BitBtn_Storno, Form_Set->CheckBox_Set};
     for (QWidget* w : expected) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QWidget* f = QApplication::focusWidget();
@@ -166,8 +166,13 @@ TEST_F(SettingsDialogTest, PortOutsideTheRangeIsClampedInTheRunParametersAtShow)
         int atStartUp;
         int afterShow;
     } cases[] = {
-        {"70000", 70000, 65535}, {"-5", -5, 0}, {"65535", 65535, 65535}, {"65536", 65536, 65535},
-        {"0", 0, 0},           {"3128", 3128, 3128}, {"-1", -1, 0},
+        {"70000", 70000, 65535},
+        {"-5", -5, 0},
+        {"65535", 65535, 65535},
+        {"65536", 65536, 65535},
+        {"0", 0, 0},
+        {"3128", 3128, 3128},
+        {"-1", -1, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.inFile);
@@ -267,13 +272,13 @@ TEST_F(SettingsDialogTest, AcceptedSettingsAreWrittenAsTyped) {
         std::string name8;
         int portValue;
     } cases[] = {
-        {"name with blanks around it: used and saved without them", true, "  proxy.local  ", "3128", "1",
-         "proxy.local", "3128", true, "proxy.local", 3128},
+        {"name with blanks around it: used and saved without them", true, "  proxy.local  ", "3128", "1", "proxy.local",
+            "3128", true, "proxy.local", 3128},
         {"port above the range is pulled in", true, "10.0.0.1", "70000", "1", "10.0.0.1", "65535", true, "10.0.0.1",
-         65535},
+            65535},
         {"port with blanks around it", true, "h", " 8080 ", "1", "h", "8080", true, "h", 8080},
-        {"name with Czech letters", true, QString::fromUtf8("proxy.žluťoučký.cz"), "80", "1",
-         "proxy.žluťoučký.cz", "80", true, "proxy.žluťoučký.cz", 80},
+        {"name with Czech letters", true, QString::fromUtf8("proxy.žluťoučký.cz"), "80", "1", "proxy.žluťoučký.cz",
+            "80", true, "proxy.žluťoučký.cz", 80},
         {"unchecked: off, empty and 0", false, "", "", "0", "", "0", false, "", 0},
     };
     for (const auto& c : cases) {
@@ -551,8 +556,7 @@ TEST_F(SettingsDialogTest, RefusedSettingsStopTheTestBeforeAnyConnection) {
 // result it reports comes with a request of its own.
 TEST_F(SettingsDialogTest, ConnectionTestDuringACheckSaysSoAndReportsNothing) {
     const std::string reply = "HTTP/1.0 200 OK\r\nContent-Length: 6\r\n\r\n1.00\r\n";
-    ScriptedServer slow({ScriptStep::Read(), ScriptStep::Pause(1000),
-                                  ScriptStep::Out(reply), ScriptStep::CloseNow()});
+    ScriptedServer slow({ScriptStep::Read(), ScriptStep::Pause(1000), ScriptStep::Out(reply), ScriptStep::CloseNow()});
     Build({.iniContent = Ini("0", "", "0")});
     AimChecksAt("http://127.0.0.1:" + std::to_string(slow.Port()) + "/", "1.10");
     ASSERT_TRUE(Activate(Form_Main));
@@ -590,7 +594,7 @@ TEST_F(SettingsDialogTest, ProxyNameIsTheSameTrimmedNameInTheRunThatSavesItAndAf
     Build({.iniContent = Ini("0", "", "0")});
     Open();
     const QString blanks[] = {QStringLiteral(" "), QStringLiteral("\t"), QStringLiteral("  "), QStringLiteral(" \t "),
-                              QString(QChar(0x00A0))};
+        QString(QChar(0x00A0))};
     const QString core = QStringLiteral("abcxyz0189.-ž");
     std::mt19937 rng(20240612);
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };

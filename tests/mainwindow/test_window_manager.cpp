@@ -100,8 +100,8 @@ TEST_F(WindowManagerTest, ClosedFromTheDesktopInTheInteractiveModeTheMainWindowC
         SCOPED_TRACE(whileWaiting ? "while the check waits for the server" : "after a failed check");
         ScriptedServer silent({ScriptStep::Read(), ScriptStep::HoldOpen()});
         Build();
-        AimChecksAt("http://127.0.0.1:" + std::to_string(whileWaiting ? silent.Port() : FreeLoopbackPort()) + "/",
-                    "1.10");
+        AimChecksAt(
+            "http://127.0.0.1:" + std::to_string(whileWaiting ? silent.Port() : FreeLoopbackPort()) + "/", "1.10");
         ASSERT_TRUE(Activate(Form_Main));
         ASSERT_TRUE(probe_->TakesDeleteWindow(Id(Form_Main)));
         bool closeSent = false;
@@ -190,8 +190,8 @@ TEST_F(WindowManagerTest, SettingsDialogAndItsBoxesStayAboveTheTransferWindow) {
     Form_Set->SpinEdit_ProxyPort->setValue(3128);
     QTest::mouseClick(Form_Set->BitBtn_Save, Qt::LeftButton);
 
-    const std::vector<QString> expected{QString::fromUtf8(kRefused), QString::fromStdString(unableToWrite),
-                                        QString::fromStdString(unableToWrite)};
+    const std::vector<QString> expected{
+        QString::fromUtf8(kRefused), QString::fromStdString(unableToWrite), QString::fromStdString(unableToWrite)};
     EXPECT_EQ(boxes_->Texts(), expected);
     EXPECT_EQ(boxAbove_, std::vector<bool>(expected.size(), true));
 }

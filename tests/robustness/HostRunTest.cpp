@@ -31,10 +31,10 @@ namespace {
 constexpr long kMaxPeakKb = 200L * 1024;
 
 struct RunResult {
-    bool exited = false;        // ended by itself before the test's deadline
-    int code = -1;              // its exit code
-    bool stillRunning = false;  // alive when the test stopped waiting
-    long peakKb = 0;            // peak resident memory
+    bool exited = false;       // ended by itself before the test's deadline
+    int code = -1;             // its exit code
+    bool stillRunning = false; // alive when the test stopped waiting
+    long peakKb = 0;           // peak resident memory
 };
 
 long PeakKbOf(pid_t pid) {
@@ -60,8 +60,8 @@ protected:
     // Runs "dokum" through the proxy at port. With stopWhen, the run is
     // stopped (and its state noted) once stopWhen holds.
     RunResult Run(int port, int seconds, const std::function<bool()>& stopWhen = {}) {
-        WriteFile(tmp_.prefix() + "Halvorne.INI", "[Proxy Server]\r\nUseProxy=1\r\nProxyName=127.0.0.1\r\nProxyPort=" +
-                                                      std::to_string(port) + "\r\n");
+        WriteFile(tmp_.prefix() + "Halvorne.INI",
+            "[Proxy Server]\r\nUseProxy=1\r\nProxyName=127.0.0.1\r\nProxyPort=" + std::to_string(port) + "\r\n");
         tests::support::SubprocessOptions o;
         const std::string home = (tmp_.path() / "home").string();
         o.env = {{"HOME", home}, {"XDG_CONFIG_HOME", home}, {"QT_QPA_PLATFORM", "offscreen"}};

@@ -36,7 +36,7 @@ inline void EndlessHeaders(Connection& c) {
         return;
     unsigned long n = 0;
     c.SendStream([&n] { return "X-Filler-" + std::to_string(n++) + ": " + std::string(80, 'h') + "\r\n"; },
-                 256u * 1024 * 1024, 30);
+        256u * 1024 * 1024, 30);
 }
 
 inline void MegabyteHeaderLine(Connection& c) {

@@ -84,7 +84,7 @@ public:
     }
     void Report() const {
         std::printf("%ld ms, %zu idle slices, longest gap %ld ms, memory growth %ld KiB\n", ElapsedMs(),
-                    idleTimes.size(), LongestGapMs(), (peakResident - baseResident) / 1024);
+            idleTimes.size(), LongestGapMs(), (peakResident - baseResident) / 1024);
     }
     long ElapsedMs() const { return std::chrono::duration_cast<std::chrono::milliseconds>(end - start).count(); }
 

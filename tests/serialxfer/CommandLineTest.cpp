@@ -28,8 +28,7 @@ const std::string kUsage = " VELTRIX I/O jmeno_souboru [/1] [/2] [/?] \r\n"
 const std::string kMissing = "\r\n Ocekavam zadani s nasledujicimi parametry: \r\n";
 const std::string kWrong = "\r\n Byl zadan chybny parametr! \r\n";
 
-std::vector<std::string> Lines(const std::string& text)
-{
+std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::size_t at = 0;
     for (std::size_t end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
@@ -43,8 +42,7 @@ struct RunResult {
 };
 
 RunResult RunVeltrix(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {},
-               const std::string& dir = {}, std::int64_t timeoutMs = 10000)
-{
+    const std::string& dir = {}, std::int64_t timeoutMs = 10000) {
     std::vector<std::string> argv{VeltrixPath()};
     argv.insert(argv.end(), args.begin(), args.end());
     Process p(argv, env, dir);
@@ -56,8 +54,7 @@ RunResult RunVeltrix(const std::vector<std::string>& args, const std::map<std::s
 
 // ---------------------------------------------------------------- texts
 
-TEST(UsageText, LinesHaveTheirLengthsAndEnds)
-{
+TEST(UsageText, LinesHaveTheirLengthsAndEnds) {
     EXPECT_EQ(std::string(serialxfer::kUsageText), kUsage);
     const auto lines = Lines(kUsage);
     ASSERT_EQ(lines.size(), 7u);
@@ -71,8 +68,7 @@ TEST(UsageText, LinesHaveTheirLengthsAndEnds)
 
 // ---------------------------------------------------------------- arguments
 
-TEST(CommandLine, RejectedArgumentsPrintMessageAndUsage)
-{
+TEST(CommandLine, RejectedArgumentsPrintMessageAndUsage) {
     const struct {
         std::vector<std::string> args;
         std::string message;
@@ -108,8 +104,7 @@ TEST(CommandLine, RejectedArgumentsPrintMessageAndUsage)
     }
 }
 
-TEST(CommandLine, PortDescriptionAndDirection)
-{
+TEST(CommandLine, PortDescriptionAndDirection) {
     const struct {
         std::vector<std::string> args;
         serialxfer::Direction direction;
@@ -129,8 +124,7 @@ TEST(CommandLine, PortDescriptionAndDirection)
     }
 }
 
-TEST(CommandLine, DevicePathsAndOverrides)
-{
+TEST(CommandLine, DevicePathsAndOverrides) {
     unsetenv("VELTRIX_COM1");
     unsetenv("VELTRIX_COM2");
     EXPECT_EQ(platform::serial::DevicePathForPortName("COM1"), "/dev/ttyS0");
@@ -147,15 +141,19 @@ TEST(CommandLine, DevicePathsAndOverrides)
 
 // ---------------------------------------------------------------- data file
 
-TEST(DataFile, ErrorTextsAndReport)
-{
+TEST(DataFile, ErrorTextsAndReport) {
     const struct {
         int code;
         const char* text;
     } cases[] = {
-        {ENOENT, "File not found"},       {ENAMETOOLONG, "Invalid filename"}, {EMFILE, "Too many open files"},
-        {EACCES, "File access denied"},   {EROFS, "File access denied"},      {ENOSPC, "Disk full"},
-        {EIO, "I/O error 5"},             {EXDEV, "I/O error 18"},
+        {ENOENT, "File not found"},
+        {ENAMETOOLONG, "Invalid filename"},
+        {EMFILE, "Too many open files"},
+        {EACCES, "File access denied"},
+        {EROFS, "File access denied"},
+        {ENOSPC, "Disk full"},
+        {EIO, "I/O error 5"},
+        {EXDEV, "I/O error 18"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(serialxfer::FileErrorText(c.code), c.text) << c.code;
@@ -167,8 +165,7 @@ TEST(DataFile, ErrorTextsAndReport)
     EXPECT_EQ(lines[1], "Disk full.");
 }
 
-TEST(DataFile, OpeningFailures)
-{
+TEST(DataFile, OpeningFailures) {
     TempDir dir;
     WriteFile(dir / "ro.bin", Bytes{1, 2, 3});
     chmod((dir / "ro.bin").c_str(), 0444);
@@ -196,8 +193,7 @@ TEST(DataFile, OpeningFailures)
     EXPECT_FALSE(serialxfer::FileExists(dir / "missing.bin"));
 }
 
-TEST(DataFile, InputReadsInBlocksAndKnowsItsEnd)
-{
+TEST(DataFile, InputReadsInBlocksAndKnowsItsEnd) {
     TempDir dir;
     for (std::size_t size : {0u, 1u, 128u, 5000u}) {
         Bytes data(size);
@@ -219,8 +215,7 @@ TEST(DataFile, InputReadsInBlocksAndKnowsItsEnd)
 
 // ---------------------------------------------------------------- port
 
-TEST(SerialPort, OpensPtyRawExclusiveAndTimesOut)
-{
+TEST(SerialPort, OpensPtyRawExclusiveAndTimesOut) {
     PtyLine line;
     auto port = platform::serial::PosixSerialPort::Open(line.Device());
     ASSERT_TRUE(port->IsValid());
@@ -266,8 +261,7 @@ TEST(SerialPort, OpensPtyRawExclusiveAndTimesOut)
     EXPECT_TRUE(platform::serial::PosixSerialPort::Open(line.Device())->IsValid());
 }
 
-TEST(SerialPort, MissingDeviceAndNonTerminalAreInvalid)
-{
+TEST(SerialPort, MissingDeviceAndNonTerminalAreInvalid) {
     TempDir dir;
     WriteFile(dir / "plain", Bytes{1});
     for (const std::string& path : {std::string("/nonexistent/tty"), dir / "plain", std::string()}) {
@@ -279,8 +273,7 @@ TEST(SerialPort, MissingDeviceAndNonTerminalAreInvalid)
     }
 }
 
-TEST(SerialPort, LockedByAnotherProgramIsInvalid)
-{
+TEST(SerialPort, LockedByAnotherProgramIsInvalid) {
     PtyLine line;
     const int other = open(line.Device().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(other, 0);
@@ -292,8 +285,7 @@ TEST(SerialPort, LockedByAnotherProgramIsInvalid)
 
 // ---------------------------------------------------------------- program
 
-TEST(Program, SendOfMissingFileEndsWith254AfterOpeningThePort)
-{
+TEST(Program, SendOfMissingFileEndsWith254AfterOpeningThePort) {
     TempDir dir;
     fs::create_directory(dir / "folder");
     for (const std::string name : {"missing.bin", "folder"}) {
@@ -308,8 +300,7 @@ TEST(Program, SendOfMissingFileEndsWith254AfterOpeningThePort)
     }
 }
 
-TEST(Program, FileErrorsPrintTheReportBeforeAnyByteIsSent)
-{
+TEST(Program, FileErrorsPrintTheReportBeforeAnyByteIsSent) {
     TempDir dir;
     WriteFile(dir / "ro.bin", Bytes(300, 'r'));
     chmod((dir / "ro.bin").c_str(), 0444);
@@ -344,8 +335,7 @@ TEST(Program, FileErrorsPrintTheReportBeforeAnyByteIsSent)
 // sender that never heard a start request one more 'C'.
 const Bytes kLoneEotAnswers{'C', 'C', serialxfer::kAck, 'C'};
 
-TEST(Program, ReceiveTruncatesAnExistingFile)
-{
+TEST(Program, ReceiveTruncatesAnExistingFile) {
     TempDir dir;
     WriteFile(dir / "old.bin", Bytes(1000, 'o'));
     PtyLine line;
@@ -358,8 +348,7 @@ TEST(Program, ReceiveTruncatesAnExistingFile)
     EXPECT_EQ(line.Drain(200), kLoneEotAnswers);
 }
 
-TEST(Program, PortSwitchChoosesTheDevice)
-{
+TEST(Program, PortSwitchChoosesTheDevice) {
     const struct {
         std::vector<std::string> args;
         const char* variable;

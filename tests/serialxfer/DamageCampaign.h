@@ -31,8 +31,8 @@ struct Fault {
     Harm harm = Harm::Drop;
     std::uint64_t index = 0;
     int offset = 0;
-    std::uint8_t mask = 0xFF;  // Invert: 0xFF; FlipBit: one bit
-    Bytes inserted;            // Insert: put in front of the byte
+    std::uint8_t mask = 0xFF;                      // Invert: 0xFF; FlipBit: one bit
+    Bytes inserted;                                // Insert: put in front of the byte
     SimulatedLink::Side to = SimulatedLink::kEnd1; // Quiet only
     std::int64_t atMs = 0;                         // Quiet only
 };
@@ -42,8 +42,7 @@ struct Scenario {
     Bytes data;
     std::vector<Fault> faults;
 
-    std::string Describe() const
-    {
+    std::string Describe() const {
         std::ostringstream out;
         out << "seed " << seed << ": " << data.size() << " bytes;";
         static const char* spots[] = {"frame byte", "EOT", "answer", "noise"};
@@ -72,10 +71,9 @@ struct Scenario {
 // Data rich in the two byte values a resynchronising receiver can mistake
 // for a frame start or an end (0x01, 0x04), and in the values that one
 // inversion turns into them (0xFE, 0xFB); a few NULs and fill bytes.
-inline Bytes RichData(std::mt19937_64& rng, std::size_t size)
-{
-    static const std::uint8_t special[] = {::serialxfer::kSoh, ::serialxfer::kEot, ::serialxfer::kSoh, ::serialxfer::kEot, 0xFE,
-                                           0xFB, 0x00, ::serialxfer::kFill, ::serialxfer::kAck, ::serialxfer::kNak};
+inline Bytes RichData(std::mt19937_64& rng, std::size_t size) {
+    static const std::uint8_t special[] = {::serialxfer::kSoh, ::serialxfer::kEot, ::serialxfer::kSoh,
+        ::serialxfer::kEot, 0xFE, 0xFB, 0x00, ::serialxfer::kFill, ::serialxfer::kAck, ::serialxfer::kNak};
     Bytes data(size);
     for (auto& b : data) {
         const unsigned pick = static_cast<unsigned>(rng() % 100);
@@ -87,36 +85,28 @@ inline Bytes RichData(std::mt19937_64& rng, std::size_t size)
 // Bytes that noise adds. Towards the sender never an ACK: a one-byte
 // positive answer made by the line cannot be told from the real one by any
 // peer, so that is outside what the transfer can defend against.
-inline std::uint8_t NoiseByte(std::mt19937_64& rng, bool towardsSender)
-{
-    static const std::uint8_t likely[] = {::serialxfer::kSoh, ::serialxfer::kEot, ::serialxfer::kNak, ::serialxfer::kStartRequest,
-                                          ::serialxfer::kFill, 0x00, 0xFF, ::serialxfer::kAck};
+inline std::uint8_t NoiseByte(std::mt19937_64& rng, bool towardsSender) {
+    static const std::uint8_t likely[] = {::serialxfer::kSoh, ::serialxfer::kEot, ::serialxfer::kNak,
+        ::serialxfer::kStartRequest, ::serialxfer::kFill, 0x00, 0xFF, ::serialxfer::kAck};
     for (;;) {
-        const std::uint8_t b =
-            rng() % 3 == 0 ? static_cast<std::uint8_t>(rng()) : likely[rng() % (sizeof likely)];
+        const std::uint8_t b = rng() % 3 == 0 ? static_cast<std::uint8_t>(rng()) : likely[rng() % (sizeof likely)];
         if (!(towardsSender && b == ::serialxfer::kAck))
             return b;
     }
 }
 
-inline Scenario MakeScenario(std::uint64_t seed)
-{
+inline Scenario MakeScenario(std::uint64_t seed) {
     std::mt19937_64 rng(seed * 0x9E3779B97F4A7C15ull + 12345);
     Scenario s;
     s.seed = seed;
     std::size_t size = 0;
     switch (rng() % 10) {
-    case 0:
-        size = rng() % 4 == 0 ? 0 : 1 + rng() % 127;
-        break;
+    case 0: size = rng() % 4 == 0 ? 0 : 1 + rng() % 127; break;
     case 1:
         size = 128 * (1 + rng() % 5); // whole frames, no fill
         break;
-    case 2:
-        size = 128 * (6 + rng() % 10) + rng() % 128;
-        break;
-    default:
-        size = 1 + rng() % (5 * 128);
+    case 2: size = 128 * (6 + rng() % 10) + rng() % 128; break;
+    default: size = 1 + rng() % (5 * 128);
     }
     s.data = RichData(rng, size);
     const std::uint64_t frames = (size + 127) / 128;
@@ -134,8 +124,8 @@ inline Scenario MakeScenario(std::uint64_t seed)
             f.spot = Spot::FrameByte;
             f.index = rng() % transmissions;
             const unsigned part = static_cast<unsigned>(rng() % 4);
-            f.offset = part == 0   ? static_cast<int>(rng() % 3)           // SOH, number, complement
-                       : part == 1 ? 131 + static_cast<int>(rng() % 2)     // CRC
+            f.offset = part == 0   ? static_cast<int>(rng() % 3)       // SOH, number, complement
+                       : part == 1 ? 131 + static_cast<int>(rng() % 2) // CRC
                                    : static_cast<int>(rng() % ::serialxfer::kFrameSize);
         } else if (where < 62) {
             f.spot = Spot::Eot;
@@ -148,8 +138,7 @@ inline Scenario MakeScenario(std::uint64_t seed)
             f.to = rng() % 2 == 0 ? SimulatedLink::kEnd1 : SimulatedLink::kEnd0;
             f.atMs = static_cast<std::int64_t>(rng() % (static_cast<std::uint64_t>(frames + 2) * 100 + 4000));
         }
-        const bool towardsSender =
-            f.spot == Spot::Answer || (f.spot == Spot::Quiet && f.to == SimulatedLink::kEnd0);
+        const bool towardsSender = f.spot == Spot::Answer || (f.spot == Spot::Quiet && f.to == SimulatedLink::kEnd0);
         if (f.spot == Spot::Quiet) {
             f.harm = Harm::Insert;
         } else {
@@ -175,8 +164,7 @@ class Damager {
 public:
     explicit Damager(const Scenario& scenario) : scenario_(scenario) {}
 
-    SimulatedLink::Damage operator()(SimulatedLink::Side from, std::uint64_t, std::uint8_t byte)
-    {
+    SimulatedLink::Damage operator()(SimulatedLink::Side from, std::uint64_t, std::uint8_t byte) {
         SimulatedLink::Damage damage;
         if (from == SimulatedLink::kEnd0) {
             int offset = 0;
@@ -192,7 +180,7 @@ public:
             for (const Fault& f : scenario_.faults) {
                 const bool hit = (f.spot == Spot::FrameByte && f.index == transmission_ - 1 && f.offset == offset) ||
                                  (f.spot == Spot::Eot && frameLeft_ == 0 && offset == 0 && byte == ::serialxfer::kEot &&
-                                  f.index == eots_ - 1);
+                                     f.index == eots_ - 1);
                 if (hit)
                     Apply(f, damage);
             }
@@ -212,19 +200,12 @@ public:
     const std::vector<std::uint64_t>& DamagedAnswers() const { return damagedAnswers_; }
 
 private:
-    static void Apply(const Fault& f, SimulatedLink::Damage& damage)
-    {
+    static void Apply(const Fault& f, SimulatedLink::Damage& damage) {
         switch (f.harm) {
-        case Harm::Drop:
-            damage.drop = true;
-            break;
+        case Harm::Drop: damage.drop = true; break;
         case Harm::Invert:
-        case Harm::FlipBit:
-            damage.xorMask = static_cast<std::uint8_t>(damage.xorMask ^ f.mask);
-            break;
-        case Harm::Insert:
-            damage.before.insert(damage.before.end(), f.inserted.begin(), f.inserted.end());
-            break;
+        case Harm::FlipBit: damage.xorMask = static_cast<std::uint8_t>(damage.xorMask ^ f.mask); break;
+        case Harm::Insert: damage.before.insert(damage.before.end(), f.inserted.begin(), f.inserted.end()); break;
         }
     }
 
@@ -239,20 +220,18 @@ private:
 struct Result {
     int sender = 99;
     int receiver = 99;
-    Bytes file;                // what the receiver wrote
-    Bytes delivered;           // what reached the receiver, damage included
-    std::int64_t endMs = 0;    // simulated time when both had ended
+    Bytes file;             // what the receiver wrote
+    Bytes delivered;        // what reached the receiver, damage included
+    std::int64_t endMs = 0; // simulated time when both had ended
     bool lastAnswerDamaged = false;
     std::size_t answers = 0;
 };
 
-inline Result RunScenario(const Scenario& scenario)
-{
+inline Result RunScenario(const Scenario& scenario) {
     SimulatedLink link;
     Damager damager(scenario);
-    link.SetDamage([&](SimulatedLink::Side from, std::uint64_t index, std::uint8_t byte) {
-        return damager(from, index, byte);
-    });
+    link.SetDamage(
+        [&](SimulatedLink::Side from, std::uint64_t index, std::uint8_t byte) { return damager(from, index, byte); });
     for (const Fault& f : scenario.faults)
         if (f.spot == Spot::Quiet)
             for (std::uint8_t b : f.inserted)
@@ -262,12 +241,12 @@ inline Result RunScenario(const Scenario& scenario)
     ::serialxfer::MemorySource source(scenario.data);
     link.Run(
         [&] {
-            result.sender = ::serialxfer::RunSender(link.Port(SimulatedLink::kEnd0), link.ClockOf(SimulatedLink::kEnd0),
-                                               source);
+            result.sender =
+                ::serialxfer::RunSender(link.Port(SimulatedLink::kEnd0), link.ClockOf(SimulatedLink::kEnd0), source);
         },
         [&] {
-            result.receiver = ::serialxfer::RunReceiver(link.Port(SimulatedLink::kEnd1),
-                                                   link.ClockOf(SimulatedLink::kEnd1), sink);
+            result.receiver =
+                ::serialxfer::RunReceiver(link.Port(SimulatedLink::kEnd1), link.ClockOf(SimulatedLink::kEnd1), sink);
         });
     result.file = sink.bytes;
     result.delivered = link.Delivered(SimulatedLink::kEnd1);
@@ -282,14 +261,14 @@ inline Result RunScenario(const Scenario& scenario)
 // all right) that carries other data than the sender's block of that number:
 // a CRC-16 lets one damaged frame in 65536 through, and no peer can tell it
 // from a real one.
-inline bool LineForgedAFrame(const Bytes& data, const Bytes& delivered)
-{
+inline bool LineForgedAFrame(const Bytes& data, const Bytes& delivered) {
     const std::vector<Bytes> blocks = Blocks(data);
     for (std::size_t at = 0; at + ::serialxfer::kFrameSize <= delivered.size(); ++at) {
-        if (delivered[at] != ::serialxfer::kSoh || delivered[at + 2] != static_cast<std::uint8_t>(255 - delivered[at + 1]))
+        if (delivered[at] != ::serialxfer::kSoh ||
+            delivered[at + 2] != static_cast<std::uint8_t>(255 - delivered[at + 1]))
             continue;
         const Bytes block(delivered.begin() + static_cast<long>(at) + 3,
-                          delivered.begin() + static_cast<long>(at) + 3 + ::serialxfer::kBlockSize);
+            delivered.begin() + static_cast<long>(at) + 3 + ::serialxfer::kBlockSize);
         const std::uint16_t crc = ::serialxfer::Crc16(block.data(), block.size());
         if (delivered[at + 131] != (crc >> 8) || delivered[at + 132] != (crc & 0xFF))
             continue;
@@ -306,8 +285,7 @@ inline bool LineForgedAFrame(const Bytes& data, const Bytes& delivered)
 // What is wrong with a run, or nothing. The receiver's file always holds
 // whole accepted frames in order; a side that reports success vouches for
 // the whole file on the receiver's disk.
-inline std::optional<std::string> Violation(const Scenario& scenario, const Result& result)
-{
+inline std::optional<std::string> Violation(const Scenario& scenario, const Result& result) {
     const Bytes whole = ExpectedReceived(scenario.data);
     auto resultOk = [](int r) { return r == ::serialxfer::kTransferOk || r == ::serialxfer::kTransferFailed; };
     if (!resultOk(result.sender) || !resultOk(result.receiver))

@@ -19,16 +19,14 @@ using namespace tests::serialxfer;
 
 namespace {
 
-std::uint64_t EnvNumber(const char* name, std::uint64_t fallback)
-{
+std::uint64_t EnvNumber(const char* name, std::uint64_t fallback) {
     const char* text = std::getenv(name);
     if (text == nullptr || *text == '\0')
         return fallback;
     return std::strtoull(text, nullptr, 10);
 }
 
-Bytes RandomWithoutNul(std::size_t size, std::uint32_t seed)
-{
+Bytes RandomWithoutNul(std::size_t size, std::uint32_t seed) {
     std::mt19937 rng(seed);
     Bytes data(size);
     for (auto& b : data)
@@ -44,8 +42,7 @@ struct RawRun {
 
 // Both sides over a line that damages bytes by their index in the sender's
 // stream, the way the paced relay does.
-RawRun RunWithSenderFaults(const Bytes& data, const std::map<std::uint64_t, SimulatedLink::Damage>& faults)
-{
+RawRun RunWithSenderFaults(const Bytes& data, const std::map<std::uint64_t, SimulatedLink::Damage>& faults) {
     SimulatedLink link;
     link.SetDamage([&](SimulatedLink::Side from, std::uint64_t index, std::uint8_t) {
         const auto f = faults.find(index);
@@ -56,7 +53,8 @@ RawRun RunWithSenderFaults(const Bytes& data, const std::map<std::uint64_t, Simu
     serialxfer::MemorySource source(data);
     link.Run(
         [&] {
-            run.sender = serialxfer::RunSender(link.Port(SimulatedLink::kEnd0), link.ClockOf(SimulatedLink::kEnd0), source);
+            run.sender =
+                serialxfer::RunSender(link.Port(SimulatedLink::kEnd0), link.ClockOf(SimulatedLink::kEnd0), source);
         },
         [&] {
             run.receiver =
@@ -66,15 +64,13 @@ RawRun RunWithSenderFaults(const Bytes& data, const std::map<std::uint64_t, Simu
     return run;
 }
 
-SimulatedLink::Damage Drop()
-{
+SimulatedLink::Damage Drop() {
     SimulatedLink::Damage d;
     d.drop = true;
     return d;
 }
 
-SimulatedLink::Damage Invert()
-{
+SimulatedLink::Damage Invert() {
     SimulatedLink::Damage d;
     d.xorMask = 0xFF;
     return d;
@@ -86,8 +82,7 @@ SimulatedLink::Damage Invert()
 // data byte of a later transmission inverted. It used to end with both sides
 // reporting success and the last frame missing, or with both failing where
 // one repeat would do.
-TEST(DamagedLine, LostHeadByteThenDamagedDataIsRepaired)
-{
+TEST(DamagedLine, LostHeadByteThenDamagedDataIsRepaired) {
     for (std::uint32_t seed = 1; seed <= 40; ++seed) {
         const Bytes data = RandomWithoutNul(640, seed);
         for (std::uint64_t second : {668u, 700u, 760u, 794u, 812u}) {
@@ -100,8 +95,7 @@ TEST(DamagedLine, LostHeadByteThenDamagedDataIsRepaired)
     }
 }
 
-TEST(DamagedLine, CleanLineMovesEveryFile)
-{
+TEST(DamagedLine, CleanLineMovesEveryFile) {
     for (std::size_t size : {0u, 1u, 128u, 129u, 640u, 257u * 128u + 3u}) {
         SCOPED_TRACE(size);
         std::mt19937_64 rng(size);
@@ -117,8 +111,7 @@ TEST(DamagedLine, CleanLineMovesEveryFile)
     }
 }
 
-TEST(DamageCampaign, NoSuccessWithoutTheWholeFile)
-{
+TEST(DamageCampaign, NoSuccessWithoutTheWholeFile) {
     const std::uint64_t count = EnvNumber("VELTRIX_CAMPAIGN_SCENARIOS", 3000);
     const std::uint64_t first = EnvNumber("VELTRIX_CAMPAIGN_SEED", 1);
     const auto started = std::chrono::steady_clock::now();
@@ -138,13 +131,13 @@ TEST(DamageCampaign, NoSuccessWithoutTheWholeFile)
             if (LineForgedAFrame(s.data, r.delivered)) {
                 // Beyond any check of ours: printed and counted, not failed.
                 ++forged;
-                std::printf("the line made a frame with a right CRC (%s): %s\n", violation->c_str(),
-                            s.Describe().c_str());
+                std::printf(
+                    "the line made a frame with a right CRC (%s): %s\n", violation->c_str(), s.Describe().c_str());
                 continue;
             }
             ++wrong;
-            ADD_FAILURE() << *violation << "\n  " << s.Describe() << "\n  results: sender " << r.sender
-                          << ", receiver " << r.receiver << "\n  again: VELTRIX_CAMPAIGN_SEED=" << seed
+            ADD_FAILURE() << *violation << "\n  " << s.Describe() << "\n  results: sender " << r.sender << ", receiver "
+                          << r.receiver << "\n  again: VELTRIX_CAMPAIGN_SEED=" << seed
                           << " VELTRIX_CAMPAIGN_SCENARIOS=1";
         }
         // Bounded: ten tries of a few seconds for each frame at most.
@@ -163,11 +156,11 @@ TEST(DamageCampaign, NoSuccessWithoutTheWholeFile)
     std::printf("damage campaign: %llu scenarios from seed %llu in %.1f s: repaired %llu (%.1f %%), receiver only "
                 "%llu, sender only %llu, neither %llu; one-fault scenarios repaired %llu of %llu; wrong successes "
                 "%llu; damaged frames with a right CRC %llu\n",
-                static_cast<unsigned long long>(count), static_cast<unsigned long long>(first), seconds,
-                static_cast<unsigned long long>(repaired), count ? 100.0 * repaired / count : 0.0,
-                static_cast<unsigned long long>(receiverOnly), static_cast<unsigned long long>(senderOnly),
-                static_cast<unsigned long long>(neither), static_cast<unsigned long long>(singlesRepaired),
-                static_cast<unsigned long long>(singles), static_cast<unsigned long long>(wrong),
-                static_cast<unsigned long long>(forged));
+        static_cast<unsigned long long>(count), static_cast<unsigned long long>(first), seconds,
+        static_cast<unsigned long long>(repaired), count ? 100.0 * repaired / count : 0.0,
+        static_cast<unsigned long long>(receiverOnly), static_cast<unsigned long long>(senderOnly),
+        static_cast<unsigned long long>(neither), static_cast<unsigned long long>(singlesRepaired),
+        static_cast<unsigned long long>(singles), static_cast<unsigned long long>(wrong),
+        static_cast<unsigned long long>(forged));
     EXPECT_EQ(wrong, 0u);
 }

@@ -14,8 +14,7 @@ using tests::serialxfer::Bytes;
 
 namespace {
 
-Bytes Pattern(std::size_t size, std::uint32_t seed, bool withNul = true)
-{
+Bytes Pattern(std::size_t size, std::uint32_t seed, bool withNul = true) {
     std::mt19937 rng(seed);
     Bytes data(size);
     for (auto& b : data) {
@@ -26,15 +25,13 @@ Bytes Pattern(std::size_t size, std::uint32_t seed, bool withNul = true)
     return data;
 }
 
-std::unique_ptr<Process> StartVeltrix(const std::string& direction, const std::string& file, const std::string& device,
-                                      const std::string& dir)
-{
+std::unique_ptr<Process> StartVeltrix(
+    const std::string& direction, const std::string& file, const std::string& device, const std::string& dir) {
     return std::make_unique<Process>(std::vector<std::string>{VeltrixPath(), direction, file, "/1"},
-                                     std::map<std::string, std::string>{{"VELTRIX_COM1", device}}, dir);
+        std::map<std::string, std::string>{{"VELTRIX_COM1", device}}, dir);
 }
 
-bool WaitForPath(const std::string& path, int ms = 5000)
-{
+bool WaitForPath(const std::string& path, int ms = 5000) {
     for (int waited = 0; waited < ms; waited += 10) {
         if (fs::exists(path))
             return true;
@@ -43,8 +40,7 @@ bool WaitForPath(const std::string& path, int ms = 5000)
     return false;
 }
 
-Bytes PaddedTo128(Bytes data)
-{
+Bytes PaddedTo128(Bytes data) {
     while (data.size() % 128 != 0)
         data.push_back(0x1A);
     return data;
@@ -54,8 +50,7 @@ Bytes PaddedTo128(Bytes data)
 
 // ---------------------------------------------------------------- our peers
 
-TEST(LineReceive, FromPeerDevice)
-{
+TEST(LineReceive, FromPeerDevice) {
     Bytes mixed(300);
     for (std::size_t i = 0; i < mixed.size(); ++i)
         mixed[i] = static_cast<std::uint8_t>(i % 4 == 0 ? 0 : (i % 4 == 1 ? 0x1A : i));
@@ -71,19 +66,21 @@ TEST(LineReceive, FromPeerDevice)
         {"129 bytes", Pattern(129, 2), [](tests::serialxfer::SenderPeer& p) { p.eotAgainWhenAsked = true; }},
         {"NUL dropped, 0x1A kept", mixed, [](tests::serialxfer::SenderPeer& p) { p.eotAgainWhenAsked = true; }},
         {"damaged byte refused then accepted", Pattern(3 * 128, 3),
-         [](tests::serialxfer::SenderPeer& p) {
-             p.eotAgainWhenAsked = true;
-             p.damage = [](std::size_t attempt, std::size_t, Bytes& f) {
-                 if (attempt == 1)
-                     f[77] ^= 0x04;
-             };
-         }},
+            [](tests::serialxfer::SenderPeer& p) {
+                p.eotAgainWhenAsked = true;
+                p.damage = [](std::size_t attempt, std::size_t, Bytes& f) {
+                    if (attempt == 1)
+                        f[77] ^= 0x04;
+                };
+            }},
         {"lost ACK", Pattern(3 * 128, 4),
-         [](tests::serialxfer::SenderPeer& p) {
-             p.eotAgainWhenAsked = true;
-             p.lostAnswerTimeoutMs = 1500;
-             p.loseAnswer = [](std::size_t attempt, std::uint8_t a) { return attempt == 1 && a == serialxfer::kAck; };
-         }},
+            [](tests::serialxfer::SenderPeer& p) {
+                p.eotAgainWhenAsked = true;
+                p.lostAnswerTimeoutMs = 1500;
+                p.loseAnswer = [](std::size_t attempt, std::uint8_t a) {
+                    return attempt == 1 && a == serialxfer::kAck;
+                };
+            }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -102,8 +99,7 @@ TEST(LineReceive, FromPeerDevice)
     }
 }
 
-TEST(LineSend, ToPeerDevice)
-{
+TEST(LineSend, ToPeerDevice) {
     const struct {
         const char* name;
         Bytes data;
@@ -114,14 +110,15 @@ TEST(LineSend, ToPeerDevice)
         {"empty", {}, {}, 0, 1},
         {"129 bytes", Pattern(129, 5), {}, 2, 1},
         {"refused frame repeated", Pattern(300, 6),
-         [](tests::serialxfer::ReceiverPeer& p) {
-             p.answer = [](std::size_t attempt, const tests::serialxfer::ReceiverPeer::Frame&) -> std::optional<std::uint8_t> {
-                 return attempt == 1 ? serialxfer::kNak : serialxfer::kAck;
-             };
-         },
-         4, 1},
-        {"EOT refused once", Pattern(100, 7), [](tests::serialxfer::ReceiverPeer& p) { p.eotAnswers = {serialxfer::kNak}; }, 1,
-         2},
+            [](tests::serialxfer::ReceiverPeer& p) {
+                p.answer = [](std::size_t attempt,
+                               const tests::serialxfer::ReceiverPeer::Frame&) -> std::optional<std::uint8_t> {
+                    return attempt == 1 ? serialxfer::kNak : serialxfer::kAck;
+                };
+            },
+            4, 1},
+        {"EOT refused once", Pattern(100, 7),
+            [](tests::serialxfer::ReceiverPeer& p) { p.eotAnswers = {serialxfer::kNak}; }, 1, 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -158,8 +155,8 @@ struct Pair {
     std::unique_ptr<Process> receiver;
     std::unique_ptr<Process> sender;
 
-    void Start(const Bytes& data, int baud, std::map<std::uint64_t, tools::serial_relay::Fault> senderToReceiverFaults = {})
-    {
+    void Start(
+        const Bytes& data, int baud, std::map<std::uint64_t, tools::serial_relay::Fault> senderToReceiverFaults = {}) {
         WriteFile(dir / "in.bin", data);
         tools::serial_relay::Options options;
         options.a.linkPath = dir / "ttyA";
@@ -173,8 +170,7 @@ struct Pair {
     }
 };
 
-TEST(TwoCopies, FrameNumbersWrapAndDamageIsRepaired)
-{
+TEST(TwoCopies, FrameNumbersWrapAndDamageIsRepaired) {
     const Bytes data = Pattern(257 * 128 + 10, 8);
     std::map<std::uint64_t, tools::serial_relay::Fault> faults;
     faults[133 * 3 + 40] = tools::serial_relay::Fault::Corrupt(0x20); // a data byte of frame 4
@@ -187,8 +183,7 @@ TEST(TwoCopies, FrameNumbersWrapAndDamageIsRepaired)
     EXPECT_EQ(ReadFile(pair.dir / "out.bin"), tests::serialxfer::ExpectedReceived(data));
 }
 
-TEST(TwoCopies, TenDamagedFramesEndBothSidesWithMinusOne)
-{
+TEST(TwoCopies, TenDamagedFramesEndBothSidesWithMinusOne) {
     const Bytes data = Pattern(5 * 128, 9);
     std::map<std::uint64_t, tools::serial_relay::Fault> faults;
     for (std::uint64_t attempt = 0; attempt < 10; ++attempt)
@@ -198,11 +193,11 @@ TEST(TwoCopies, TenDamagedFramesEndBothSidesWithMinusOne)
     EXPECT_EQ(pair.sender->Wait(60000), 255);
     EXPECT_EQ(pair.receiver->Wait(10000), 255);
     // Exactly the two accepted frames were kept.
-    EXPECT_EQ(ReadFile(pair.dir / "out.bin"), tests::serialxfer::ExpectedReceived(Bytes(data.begin(), data.begin() + 256)));
+    EXPECT_EQ(
+        ReadFile(pair.dir / "out.bin"), tests::serialxfer::ExpectedReceived(Bytes(data.begin(), data.begin() + 256)));
 }
 
-TEST(TwoCopies, PacedLineKeepsItsPace)
-{
+TEST(TwoCopies, PacedLineKeepsItsPace) {
     // 40 frames at 19200 baud: the line floor is 40 * 134 / 1920 s = 2.79 s.
     const Bytes data = Pattern(40 * 128, 10);
     Pair pair;
@@ -217,15 +212,14 @@ TEST(TwoCopies, PacedLineKeepsItsPace)
 
 // ---------------------------------------------------------------- lrzsz
 
-TEST(Lrzsz, SxToVeltrix)
-{
+TEST(Lrzsz, SxToVeltrix) {
     for (std::size_t size : {1u, 128u, 129u, 20000u}) {
         SCOPED_TRACE(size);
         TempDir dir;
         const Bytes data = Pattern(size, 11, false);
         WriteFile(dir / "in.bin", data);
         Process sx({"socat", "pty,raw,echo=0,link=" + (dir / "tty"), "EXEC:sx -b -t 20 in.bin"}, {},
-                   dir.path().string(), false);
+            dir.path().string(), false);
         ASSERT_TRUE(WaitForPath(dir / "tty"));
         auto veltrix = StartVeltrix("I", "out.bin", dir / "tty", dir.path().string());
         EXPECT_EQ(veltrix->Wait(60000), 0);
@@ -234,15 +228,14 @@ TEST(Lrzsz, SxToVeltrix)
     }
 }
 
-TEST(Lrzsz, VeltrixToRx)
-{
+TEST(Lrzsz, VeltrixToRx) {
     for (std::size_t size : {1u, 128u, 129u, 20000u}) {
         SCOPED_TRACE(size);
         TempDir dir;
         const Bytes data = Pattern(size, 12, true);
         WriteFile(dir / "in.bin", data);
-        Process rx({"socat", "pty,raw,echo=0,link=" + (dir / "tty"), "EXEC:rx -c -b out.bin"}, {},
-                   dir.path().string(), false);
+        Process rx(
+            {"socat", "pty,raw,echo=0,link=" + (dir / "tty"), "EXEC:rx -c -b out.bin"}, {}, dir.path().string(), false);
         ASSERT_TRUE(WaitForPath(dir / "tty"));
         auto veltrix = StartVeltrix("O", "in.bin", dir / "tty", dir.path().string());
         EXPECT_EQ(veltrix->Wait(60000), 0);
@@ -251,8 +244,7 @@ TEST(Lrzsz, VeltrixToRx)
     }
 }
 
-TEST(Lrzsz, LateStartedVeltrixSenderAndDamagedLine)
-{
+TEST(Lrzsz, LateStartedVeltrixSenderAndDamagedLine) {
     // rx asks more than once before the sender runs; one byte of the third
     // frame is damaged on a paced line.
     TempDir dir;
@@ -264,8 +256,7 @@ TEST(Lrzsz, LateStartedVeltrixSenderAndDamagedLine)
     options.faults[0][133 * 2 + 90] = tools::serial_relay::Fault::Corrupt(0x10);
     tools::serial_relay::PacedRelay line(options);
     ASSERT_TRUE(line.Start()) << line.Error();
-    Process rx({"socat", "OPEN:" + (dir / "ttyB") + ",rawer", "EXEC:rx -c -b out.bin"}, {}, dir.path().string(),
-               false);
+    Process rx({"socat", "OPEN:" + (dir / "ttyB") + ",rawer", "EXEC:rx -c -b out.bin"}, {}, dir.path().string(), false);
     // Wait for rx's second start request.
     for (int i = 0; i < 300 && line.BytesSeen(tools::serial_relay::Direction::BToA) < 2; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -21,15 +21,13 @@ namespace {
 
 constexpr std::size_t kFileSize = 640; // five frames, the last one full
 
-std::uint64_t EnvNumber(const char* name, std::uint64_t fallback)
-{
+std::uint64_t EnvNumber(const char* name, std::uint64_t fallback) {
     const char* text = std::getenv(name);
     return text != nullptr && *text != '\0' ? std::strtoull(text, nullptr, 10) : fallback;
 }
 
 // Rich in 0x01 and 0x04; no NUL, so both programs keep the file as sent.
-Bytes RichData(std::uint64_t seed)
-{
+Bytes RichData(std::uint64_t seed) {
     std::mt19937_64 rng(seed);
     Bytes data(kFileSize);
     for (auto& b : data) {
@@ -39,8 +37,7 @@ Bytes RichData(std::uint64_t seed)
     return data;
 }
 
-Bytes Padded(Bytes data)
-{
+Bytes Padded(Bytes data) {
     while (data.size() % 128 != 0)
         data.push_back(0x1A);
     return data;
@@ -54,8 +51,7 @@ struct Outcome {
 
 // The receiving side's file is always whole frames from the start; a
 // program that reports success vouches for the whole file.
-std::string Check(const Outcome& o, const Bytes& whole, bool veltrixReceives)
-{
+std::string Check(const Outcome& o, const Bytes& whole, bool veltrixReceives) {
     if (o.veltrix != 0 && o.veltrix != 255)
         return "VELTRIX ended with " + std::to_string(o.veltrix);
     if (o.veltrix == 0 && o.file != whole)
@@ -74,8 +70,7 @@ std::string Check(const Outcome& o, const Bytes& whole, bool veltrixReceives)
 
 // The sender is end A of the relay, the receiver end B; lrzsz reaches its
 // end through socat, as a device on the same kind of line would.
-Outcome Transfer(const Bytes& data, const tools::serial_relay::DamagePattern& pattern, bool veltrixReceives)
-{
+Outcome Transfer(const Bytes& data, const tools::serial_relay::DamagePattern& pattern, bool veltrixReceives) {
     TempDir dir;
     WriteFile(dir / "in.bin", data);
     tools::serial_relay::Options options;
@@ -89,10 +84,10 @@ Outcome Transfer(const Bytes& data, const tools::serial_relay::DamagePattern& pa
         return outcome;
     const std::map<std::string, std::string> env = {{"VELTRIX_COM1", veltrixReceives ? dir / "ttyB" : dir / "ttyA"}};
     Process veltrix({VeltrixPath(), veltrixReceives ? "I" : "O", veltrixReceives ? "out.bin" : "in.bin", "/1"}, env,
-                    dir.path().string());
+        dir.path().string());
     Process peer({"socat", "OPEN:" + (veltrixReceives ? dir / "ttyA" : dir / "ttyB") + ",rawer",
-                  veltrixReceives ? "EXEC:sx -b in.bin" : "EXEC:rx -c -b out.bin"},
-                 {}, dir.path().string(), false);
+                     veltrixReceives ? "EXEC:sx -b in.bin" : "EXEC:rx -c -b out.bin"},
+        {}, dir.path().string(), false);
     outcome.veltrix = veltrix.Wait(90000);
     // A peer left alone after a failure goes on asking for a long time.
     outcome.peer = peer.Wait(outcome.veltrix == 0 ? 30000 : 12000);
@@ -103,8 +98,7 @@ Outcome Transfer(const Bytes& data, const tools::serial_relay::DamagePattern& pa
 
 } // namespace
 
-TEST(LrzszCampaign, NoSuccessWithoutTheWholeFileInEitherDirection)
-{
+TEST(LrzszCampaign, NoSuccessWithoutTheWholeFileInEitherDirection) {
     const std::uint64_t count = EnvNumber("VELTRIX_LINE_PATTERNS", 16);
     const std::uint64_t first = EnvNumber("VELTRIX_LINE_SEED", 1);
     const std::uint64_t frames = kFileSize / 128;
@@ -123,9 +117,9 @@ TEST(LrzszCampaign, NoSuccessWithoutTheWholeFileInEitherDirection)
             const std::string problem = Check(o, Padded(data), veltrixReceives);
             std::lock_guard<std::mutex> lock(mutex);
             repaired[veltrixReceives] += o.veltrix == 0 && o.peer == 0 && o.file == Padded(data);
-            EXPECT_EQ(problem, "") << (veltrixReceives ? "sx -> VELTRIX I" : "VELTRIX O -> rx") << ", pattern "
-                                   << seed << ":" << pattern.Describe() << " (VELTRIX " << o.veltrix << ", lrzsz "
-                                   << o.peer << ")";
+            EXPECT_EQ(problem, "") << (veltrixReceives ? "sx -> VELTRIX I" : "VELTRIX O -> rx") << ", pattern " << seed
+                                   << ":" << pattern.Describe() << " (VELTRIX " << o.veltrix << ", lrzsz " << o.peer
+                                   << ")";
         }
     };
     // A few at a time: each waits on its line most of the time.
@@ -136,6 +130,6 @@ TEST(LrzszCampaign, NoSuccessWithoutTheWholeFileInEitherDirection)
         t.join();
     std::printf("real-time campaign: %llu patterns from seed %llu in %.1f s: repaired sx -> VELTRIX I %d, "
                 "VELTRIX O -> rx %d\n",
-                static_cast<unsigned long long>(count), static_cast<unsigned long long>(first),
-                (NowMs() - started) / 1000.0, repaired[1], repaired[0]);
+        static_cast<unsigned long long>(count), static_cast<unsigned long long>(first), (NowMs() - started) / 1000.0,
+        repaired[1], repaired[0]);
 }

@@ -17,8 +17,7 @@ namespace tests::serialxfer {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline Bytes MakeFrame(std::uint8_t number, const Bytes& block128)
-{
+inline Bytes MakeFrame(std::uint8_t number, const Bytes& block128) {
     Bytes frame(3 + block128.size() + 2);
     frame[0] = ::serialxfer::kSoh;
     frame[1] = number;
@@ -31,12 +30,11 @@ inline Bytes MakeFrame(std::uint8_t number, const Bytes& block128)
 }
 
 // Splits data into 128-byte blocks, the last one filled with 0x1A.
-inline std::vector<Bytes> Blocks(const Bytes& data)
-{
+inline std::vector<Bytes> Blocks(const Bytes& data) {
     std::vector<Bytes> blocks;
     for (std::size_t at = 0; at < data.size(); at += 128) {
-        Bytes block(data.begin() + static_cast<long>(at),
-                    data.begin() + static_cast<long>(std::min(data.size(), at + 128)));
+        Bytes block(
+            data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(std::min(data.size(), at + 128)));
         block.resize(128, ::serialxfer::kFill);
         blocks.push_back(block);
     }
@@ -44,8 +42,7 @@ inline std::vector<Bytes> Blocks(const Bytes& data)
 }
 
 // What the tool's receiver should leave on disk for data.
-inline Bytes ExpectedReceived(const Bytes& data)
-{
+inline Bytes ExpectedReceived(const Bytes& data) {
     Bytes out;
     for (const Bytes& block : Blocks(data))
         for (std::uint8_t b : block)
@@ -72,8 +69,7 @@ public:
     int eots = 0;
     Bytes stray; // bytes outside frames other than EOT
 
-    void OnByte(platform::serial::PeerOutput& port, std::uint8_t byte) override
-    {
+    void OnByte(platform::serial::PeerOutput& port, std::uint8_t byte) override {
         if (current_.empty() && byte != ::serialxfer::kSoh) {
             if (byte == ::serialxfer::kEot) {
                 const std::optional<std::uint8_t> reply =
@@ -94,8 +90,8 @@ public:
         current_.clear();
         const Bytes data(frame.raw.begin() + 3, frame.raw.begin() + 131);
         const std::uint16_t crc = ::serialxfer::Crc16(data.data(), data.size());
-        frame.valid = frame.raw[2] == static_cast<std::uint8_t>(255 - frame.raw[1]) &&
-                      frame.raw[131] == (crc >> 8) && frame.raw[132] == (crc & 0xFF);
+        frame.valid = frame.raw[2] == static_cast<std::uint8_t>(255 - frame.raw[1]) && frame.raw[131] == (crc >> 8) &&
+                      frame.raw[132] == (crc & 0xFF);
         const std::size_t attempt = frames.size();
         frames.push_back(frame);
         std::optional<std::uint8_t> reply = frame.valid ? ::serialxfer::kAck : ::serialxfer::kNak;
@@ -134,11 +130,10 @@ public:
     std::size_t acked = 0;
     int startRequests = 0;
     bool eotAcked = false;
-    Bytes answers; // every byte the tool sent after its first 'C'
+    Bytes answers;      // every byte the tool sent after its first 'C'
     Bytes frameAnswers; // the same, up to the peer's EOT
 
-    void OnByte(platform::serial::PeerOutput& port, std::uint8_t byte) override
-    {
+    void OnByte(platform::serial::PeerOutput& port, std::uint8_t byte) override {
         if (!started_) {
             if (byte == ::serialxfer::kStartRequest) {
                 if (++startRequests <= ignoreStartRequests)
@@ -154,7 +149,8 @@ public:
         if (eotSent_) {
             if (byte == ::serialxfer::kAck)
                 eotAcked = true;
-            else if (eotAgainWhenAsked && !eotAcked && (byte == ::serialxfer::kNak || byte == ::serialxfer::kStartRequest))
+            else if (eotAgainWhenAsked && !eotAcked &&
+                     (byte == ::serialxfer::kNak || byte == ::serialxfer::kStartRequest))
                 port.Deliver(::serialxfer::kEot, frameDelayMs);
             return;
         }
@@ -172,8 +168,7 @@ public:
     }
 
 private:
-    void SendCurrent(platform::serial::PeerOutput& port, std::int64_t delay)
-    {
+    void SendCurrent(platform::serial::PeerOutput& port, std::int64_t delay) {
         if (acked >= stopAfter)
             return;
         if (block_ >= blocks_.size()) {

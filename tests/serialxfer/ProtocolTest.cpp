@@ -16,8 +16,7 @@ using namespace serialxfer;
 
 namespace {
 
-Bytes Pattern(std::size_t size, std::uint32_t seed = 7)
-{
+Bytes Pattern(std::size_t size, std::uint32_t seed = 7) {
     std::mt19937 rng(seed);
     Bytes data(size);
     for (auto& b : data)
@@ -27,8 +26,7 @@ Bytes Pattern(std::size_t size, std::uint32_t seed = 7)
 
 // Random data without the bytes 0x01 and 0x04, which a resynchronising
 // receiver may take for a frame start.
-Bytes CleanPattern(std::size_t size, std::uint32_t seed = 7)
-{
+Bytes CleanPattern(std::size_t size, std::uint32_t seed = 7) {
     Bytes data = Pattern(size, seed);
     for (auto& b : data)
         if (b == kSoh || b == kEot)
@@ -36,8 +34,7 @@ Bytes CleanPattern(std::size_t size, std::uint32_t seed = 7)
     return data;
 }
 
-std::size_t Count(const Bytes& bytes, std::uint8_t value)
-{
+std::size_t Count(const Bytes& bytes, std::uint8_t value) {
     return static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), value));
 }
 
@@ -46,8 +43,7 @@ struct ReceiveRun {
     platform::serial::SimulatedPort port{clock};
     MemorySink sink;
     int result = 99;
-    void Run(platform::serial::LinePeer& peer)
-    {
+    void Run(platform::serial::LinePeer& peer) {
         port.SetPeer(&peer);
         result = RunReceiver(port, clock, sink);
     }
@@ -57,8 +53,7 @@ struct SendRun {
     platform::serial::FakeClock clock;
     platform::serial::SimulatedPort port{clock};
     int result = 99;
-    void Run(platform::serial::LinePeer& peer, const Bytes& data, bool startRequest = true)
-    {
+    void Run(platform::serial::LinePeer& peer, const Bytes& data, bool startRequest = true) {
         port.SetPeer(&peer);
         if (startRequest)
             port.Deliver(kStartRequest);
@@ -71,8 +66,7 @@ struct SendRun {
 
 // ---------------------------------------------------------------- CRC
 
-TEST(Crc16, KnownValues)
-{
+TEST(Crc16, KnownValues) {
     const struct {
         Bytes data;
         std::uint16_t crc;
@@ -88,8 +82,7 @@ TEST(Crc16, KnownValues)
     EXPECT_EQ(Crc16(zeros.data(), zeros.size()), 0);
 }
 
-TEST(Crc16, TableMatchesBitwiseDefinition)
-{
+TEST(Crc16, TableMatchesBitwiseDefinition) {
     std::mt19937 rng(1);
     for (int i = 0; i < 20000; ++i) {
         const auto crc = static_cast<std::uint16_t>(rng());
@@ -100,8 +93,7 @@ TEST(Crc16, TableMatchesBitwiseDefinition)
 
 // ---------------------------------------------------------------- receiver
 
-TEST(Receiver, EotFirstGivesEmptyFileAndAck)
-{
+TEST(Receiver, EotFirstGivesEmptyFileAndAck) {
     ReceiveRun run;
     tests::serialxfer::SenderPeer peer({});
     run.Run(peer);
@@ -114,8 +106,7 @@ TEST(Receiver, EotFirstGivesEmptyFileAndAck)
     EXPECT_TRUE(peer.eotAcked);
 }
 
-TEST(Receiver, FileSizesAndFill)
-{
+TEST(Receiver, FileSizesAndFill) {
     for (std::size_t size : {1u, 127u, 128u, 129u, 256u, 1000u}) {
         SCOPED_TRACE(size);
         Bytes data = Pattern(size);
@@ -131,8 +122,7 @@ TEST(Receiver, FileSizesAndFill)
     }
 }
 
-TEST(Receiver, DropsNulBytesKeepsFillBytes)
-{
+TEST(Receiver, DropsNulBytesKeepsFillBytes) {
     Bytes data(300);
     for (std::size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<std::uint8_t>(i % 3 == 0 ? 0 : (i % 3 == 1 ? 0x1A : 'x'));
@@ -147,8 +137,7 @@ TEST(Receiver, DropsNulBytesKeepsFillBytes)
     EXPECT_EQ(run.sink.bytes, tests::serialxfer::ExpectedReceived(data));
 }
 
-TEST(Receiver, FrameNumbersWrapAfter255)
-{
+TEST(Receiver, FrameNumbersWrapAfter255) {
     const Bytes data = Pattern(258 * 128 + 5, 3);
     ReceiveRun run;
     tests::serialxfer::SenderPeer peer(data);
@@ -164,8 +153,7 @@ TEST(Receiver, FrameNumbersWrapAfter255)
     EXPECT_EQ(Count(peer.frameAnswers, kNak), 0u);
 }
 
-TEST(Receiver, DamagedFramesAreRefusedThenAccepted)
-{
+TEST(Receiver, DamagedFramesAreRefusedThenAccepted) {
     const struct {
         const char* name;
         std::function<void(Bytes&)> damage;
@@ -174,7 +162,11 @@ TEST(Receiver, DamagedFramesAreRefusedThenAccepted)
         {"crc high", [](Bytes& f) { f[131] ^= 0x01; }},
         {"crc low", [](Bytes& f) { f[132] ^= 0x80; }},
         {"complement", [](Bytes& f) { f[2] ^= 0x01; }},
-        {"number", [](Bytes& f) { f[1] = 9; f[2] = 255 - 9; }},
+        {"number",
+            [](Bytes& f) {
+                f[1] = 9;
+                f[2] = 255 - 9;
+            }},
         {"first byte", [](Bytes& f) { f[0] = 0x02; }},
         {"truncated", [](Bytes& f) { f.resize(70); }},
     };
@@ -200,8 +192,7 @@ TEST(Receiver, DamagedFramesAreRefusedThenAccepted)
     }
 }
 
-TEST(Receiver, TenDamagedFramesFailKeepingAcceptedFrames)
-{
+TEST(Receiver, TenDamagedFramesFailKeepingAcceptedFrames) {
     const Bytes data = Pattern(5 * 128, 12);
     ReceiveRun run;
     tests::serialxfer::SenderPeer peer(data);
@@ -215,8 +206,7 @@ TEST(Receiver, TenDamagedFramesFailKeepingAcceptedFrames)
     EXPECT_EQ(run.sink.bytes, tests::serialxfer::ExpectedReceived(Bytes(data.begin(), data.begin() + 256)));
 }
 
-TEST(Receiver, RepeatedFrameAfterLostAckIsAckedAndDropped)
-{
+TEST(Receiver, RepeatedFrameAfterLostAckIsAckedAndDropped) {
     const Bytes data = Pattern(4 * 128, 13);
     ReceiveRun run;
     tests::serialxfer::SenderPeer peer(data);
@@ -232,8 +222,7 @@ TEST(Receiver, RepeatedFrameAfterLostAckIsAckedAndDropped)
     EXPECT_EQ(Count(peer.answers, kAck), 4u + 3u + 1u);
 }
 
-TEST(Receiver, RepeatedFramesCostNoTryButAreBounded)
-{
+TEST(Receiver, RepeatedFramesCostNoTryButAreBounded) {
     const Bytes data = CleanPattern(2 * 128, 14);
     {
         // Ten lost ACKs in a row, then nine damaged frames: still fine.
@@ -265,8 +254,7 @@ TEST(Receiver, RepeatedFramesCostNoTryButAreBounded)
     }
 }
 
-TEST(Receiver, RepeatBeforeAnyAcceptedFrameIsRefused)
-{
+TEST(Receiver, RepeatBeforeAnyAcceptedFrameIsRefused) {
     ReceiveRun run;
     tests::serialxfer::SenderPeer peer(CleanPattern(128, 15));
     peer.damage = [](std::size_t attempt, std::size_t, Bytes& frame) {
@@ -280,8 +268,7 @@ TEST(Receiver, RepeatBeforeAnyAcceptedFrameIsRefused)
     EXPECT_EQ(Count(peer.frameAnswers, kNak), 1u);
 }
 
-TEST(Receiver, EndOfTransmissionByteInsideSkippedDataIsNoEnd)
-{
+TEST(Receiver, EndOfTransmissionByteInsideSkippedDataIsNoEnd) {
     const struct {
         const char* name;
         std::size_t position; // of the 0x04 in the damaged frame's data
@@ -304,8 +291,7 @@ TEST(Receiver, EndOfTransmissionByteInsideSkippedDataIsNoEnd)
     }
 }
 
-TEST(Receiver, EotFollowedByNoiseIsRefused)
-{
+TEST(Receiver, EotFollowedByNoiseIsRefused) {
     ReceiveRun run;
     run.port.Deliver(Bytes{kEot, 'n', 'o', 'i', 's', 'e'});
     run.result = RunReceiver(run.port, run.clock, run.sink);
@@ -314,8 +300,7 @@ TEST(Receiver, EotFollowedByNoiseIsRefused)
     EXPECT_EQ(run.port.Written()[1], kNak);
 }
 
-TEST(Receiver, SilenceAfterAFrameIsRefusedEveryTwoSeconds)
-{
+TEST(Receiver, SilenceAfterAFrameIsRefusedEveryTwoSeconds) {
     ReceiveRun run;
     const Bytes data = CleanPattern(3 * 128, 32);
     tests::serialxfer::SenderPeer peer(data);
@@ -333,8 +318,7 @@ TEST(Receiver, SilenceAfterAFrameIsRefusedEveryTwoSeconds)
     EXPECT_EQ(run.sink.bytes, tests::serialxfer::ExpectedReceived(Bytes(data.begin(), data.begin() + 128)));
 }
 
-TEST(Receiver, SilentPeerGetsTenStartRequestsTwoSecondsApart)
-{
+TEST(Receiver, SilentPeerGetsTenStartRequestsTwoSecondsApart) {
     ReceiveRun run;
     run.result = RunReceiver(run.port, run.clock, run.sink);
     EXPECT_EQ(run.result, kTransferFailed);
@@ -345,8 +329,7 @@ TEST(Receiver, SilentPeerGetsTenStartRequestsTwoSecondsApart)
     EXPECT_LE(run.clock.NowMs(), 20000);
 }
 
-TEST(Receiver, DeadPortFailsWithoutSpinning)
-{
+TEST(Receiver, DeadPortFailsWithoutSpinning) {
     ReceiveRun run;
     run.port.SetBroken(true);
     run.result = RunReceiver(run.port, run.clock, run.sink);
@@ -357,8 +340,7 @@ TEST(Receiver, DeadPortFailsWithoutSpinning)
     EXPECT_LE(run.port.ReadAttempts(), 20);
 }
 
-TEST(Receiver, LateSenderAnswersALaterStartRequest)
-{
+TEST(Receiver, LateSenderAnswersALaterStartRequest) {
     for (int ignored : {1, 5, 9}) {
         SCOPED_TRACE(ignored);
         ReceiveRun run;
@@ -372,8 +354,7 @@ TEST(Receiver, LateSenderAnswersALaterStartRequest)
     }
 }
 
-TEST(Receiver, StartPhaseSkipsNoiseBeforeTheFirstFrame)
-{
+TEST(Receiver, StartPhaseSkipsNoiseBeforeTheFirstFrame) {
     ReceiveRun run;
     const Bytes data = Pattern(130, 17);
     run.port.Deliver(Bytes{'x', 0xFF, 0x00, kAck, kNak});
@@ -384,8 +365,7 @@ TEST(Receiver, StartPhaseSkipsNoiseBeforeTheFirstFrame)
     EXPECT_EQ(Count(peer.frameAnswers, kNak), 0u);
 }
 
-TEST(Receiver, RefusedHeaderResynchronisesBeforeTheNak)
-{
+TEST(Receiver, RefusedHeaderResynchronisesBeforeTheNak) {
     ReceiveRun run;
     run.port.Deliver(Bytes{kSoh, 5, 250, 'a', 'b'});
     run.result = RunReceiver(run.port, run.clock, run.sink);
@@ -401,8 +381,7 @@ TEST(Receiver, RefusedHeaderResynchronisesBeforeTheNak)
     EXPECT_EQ(Count(w, kNak), 10u);
 }
 
-TEST(Receiver, DamagedDataNaksFirstThenResynchronises)
-{
+TEST(Receiver, DamagedDataNaksFirstThenResynchronises) {
     ReceiveRun run;
     Bytes frame = tests::serialxfer::MakeFrame(1, Bytes(128, 'q'));
     frame[131] ^= 1;
@@ -415,8 +394,7 @@ TEST(Receiver, DamagedDataNaksFirstThenResynchronises)
     EXPECT_TRUE(run.sink.bytes.empty());
 }
 
-TEST(Receiver, AnswerToTheTenthStartRequestIsTaken)
-{
+TEST(Receiver, AnswerToTheTenthStartRequestIsTaken) {
     ReceiveRun run;
     tests::serialxfer::SenderPeer peer(Pattern(10, 18));
     peer.ignoreStartRequests = 9;
@@ -425,8 +403,7 @@ TEST(Receiver, AnswerToTheTenthStartRequestIsTaken)
     EXPECT_EQ(peer.startRequests, 10);
 }
 
-TEST(Receiver, PausesAfterEveryAnswer)
-{
+TEST(Receiver, PausesAfterEveryAnswer) {
     ReceiveRun run;
     tests::serialxfer::SenderPeer peer(Pattern(3 * 128, 19));
     peer.damage = [](std::size_t attempt, std::size_t, Bytes& frame) {
@@ -442,8 +419,7 @@ TEST(Receiver, PausesAfterEveryAnswer)
 
 // ---------------------------------------------------------------- sender
 
-TEST(Sender, EmptyFileSendsOnlyEot)
-{
+TEST(Sender, EmptyFileSendsOnlyEot) {
     SendRun run;
     tests::serialxfer::ReceiverPeer peer;
     run.Run(peer, {});
@@ -452,8 +428,7 @@ TEST(Sender, EmptyFileSendsOnlyEot)
     EXPECT_TRUE(peer.frames.empty());
 }
 
-TEST(Sender, FramesForFileSizes)
-{
+TEST(Sender, FramesForFileSizes) {
     for (std::size_t size : {1u, 127u, 128u, 129u, 255u, 256u, 1000u}) {
         SCOPED_TRACE(size);
         const Bytes data = Pattern(size, 21);
@@ -470,8 +445,7 @@ TEST(Sender, FramesForFileSizes)
     }
 }
 
-TEST(Sender, OneHundredTwentyNineBytesMakeTwoFrames)
-{
+TEST(Sender, OneHundredTwentyNineBytesMakeTwoFrames) {
     const Bytes data = Pattern(129, 22);
     SendRun run;
     tests::serialxfer::ReceiverPeer peer;
@@ -483,11 +457,10 @@ TEST(Sender, OneHundredTwentyNineBytesMakeTwoFrames)
     EXPECT_EQ(second[3], data[128]);
     EXPECT_EQ(Bytes(second.begin() + 4, second.begin() + 131), Bytes(127, kFill));
     EXPECT_EQ(Count(Bytes(peer.frames[0].raw.begin() + 3, peer.frames[0].raw.begin() + 131), kFill),
-              Count(Bytes(data.begin(), data.begin() + 128), kFill));
+        Count(Bytes(data.begin(), data.begin() + 128), kFill));
 }
 
-TEST(Sender, FrameNumbersWrapAfter255)
-{
+TEST(Sender, FrameNumbersWrapAfter255) {
     const Bytes data = Pattern(257 * 128, 23);
     SendRun run;
     tests::serialxfer::ReceiverPeer peer;
@@ -502,8 +475,7 @@ TEST(Sender, FrameNumbersWrapAfter255)
     EXPECT_EQ(peer.frames[256].raw[2], 254);
 }
 
-TEST(Sender, RefusedOrUnansweredFramesAreRepeated)
-{
+TEST(Sender, RefusedOrUnansweredFramesAreRepeated) {
     const struct {
         const char* name;
         std::optional<std::uint8_t> answer;
@@ -514,7 +486,8 @@ TEST(Sender, RefusedOrUnansweredFramesAreRepeated)
         SendRun run;
         tests::serialxfer::ReceiverPeer peer;
         // Block 2 gets nine bad answers, block 3 nine again (tries reset).
-        peer.answer = [&](std::size_t attempt, const tests::serialxfer::ReceiverPeer::Frame&) -> std::optional<std::uint8_t> {
+        peer.answer = [&](std::size_t attempt,
+                          const tests::serialxfer::ReceiverPeer::Frame&) -> std::optional<std::uint8_t> {
             if ((attempt >= 1 && attempt < 10) || (attempt >= 11 && attempt < 20))
                 return c.answer;
             return kAck;
@@ -528,11 +501,11 @@ TEST(Sender, RefusedOrUnansweredFramesAreRepeated)
     }
 }
 
-TEST(Sender, TenRefusalsFailWithoutEot)
-{
+TEST(Sender, TenRefusalsFailWithoutEot) {
     SendRun run;
     tests::serialxfer::ReceiverPeer peer;
-    peer.answer = [](std::size_t attempt, const tests::serialxfer::ReceiverPeer::Frame&) -> std::optional<std::uint8_t> {
+    peer.answer = [](std::size_t attempt,
+                      const tests::serialxfer::ReceiverPeer::Frame&) -> std::optional<std::uint8_t> {
         return attempt == 0 ? kAck : kNak;
     };
     run.Run(peer, Pattern(4 * 128, 25));
@@ -541,8 +514,7 @@ TEST(Sender, TenRefusalsFailWithoutEot)
     EXPECT_EQ(peer.eots, 0);
 }
 
-TEST(Sender, WaitsThirtySecondsForTheStartRequest)
-{
+TEST(Sender, WaitsThirtySecondsForTheStartRequest) {
     {
         SendRun run;
         tests::serialxfer::ReceiverPeer peer;
@@ -565,8 +537,7 @@ TEST(Sender, WaitsThirtySecondsForTheStartRequest)
     }
 }
 
-TEST(Sender, DeadPortFailsAfterThirtySecondsWithoutSpinning)
-{
+TEST(Sender, DeadPortFailsAfterThirtySecondsWithoutSpinning) {
     SendRun run;
     run.port.SetBroken(true);
     MemorySource source(Pattern(10));
@@ -576,8 +547,7 @@ TEST(Sender, DeadPortFailsAfterThirtySecondsWithoutSpinning)
     EXPECT_LE(run.port.ReadAttempts(), 31);
 }
 
-TEST(Sender, StaleStartRequestsAreNotTakenAsAnswers)
-{
+TEST(Sender, StaleStartRequestsAreNotTakenAsAnswers) {
     SendRun run;
     tests::serialxfer::ReceiverPeer peer;
     run.port.Deliver(Bytes{kStartRequest, kStartRequest, kStartRequest});
@@ -589,8 +559,7 @@ TEST(Sender, StaleStartRequestsAreNotTakenAsAnswers)
     EXPECT_EQ(run.port.Discards(), 4);
 }
 
-TEST(Sender, EndOfTransmission)
-{
+TEST(Sender, EndOfTransmission) {
     const struct {
         const char* name;
         std::vector<std::optional<std::uint8_t>> answers;
@@ -619,8 +588,7 @@ TEST(Sender, EndOfTransmission)
     }
 }
 
-TEST(Sender, PausesThirtyMillisecondsAfterEachFrame)
-{
+TEST(Sender, PausesThirtyMillisecondsAfterEachFrame) {
     SendRun run;
     tests::serialxfer::ReceiverPeer peer;
     peer.answerDelayMs = 0;
@@ -634,8 +602,7 @@ TEST(Sender, PausesThirtyMillisecondsAfterEachFrame)
 
 // The tool's sender and receiver joined by one simulated line, each running
 // on its own end, answering each other as they go.
-TEST(BothSides, ReceiverTakesWhatTheSenderSends)
-{
+TEST(BothSides, ReceiverTakesWhatTheSenderSends) {
     for (std::size_t size : {0u, 128u, 129u, 5000u}) {
         SCOPED_TRACE(size);
         const Bytes data = Pattern(size, 30);
@@ -645,7 +612,7 @@ TEST(BothSides, ReceiverTakesWhatTheSenderSends)
         int sent = 99;
         int received = 99;
         link.Run([&] { sent = RunSender(link.Port(link.kEnd0), link.ClockOf(link.kEnd0), source); },
-                 [&] { received = RunReceiver(link.Port(link.kEnd1), link.ClockOf(link.kEnd1), sink); });
+            [&] { received = RunReceiver(link.Port(link.kEnd1), link.ClockOf(link.kEnd1), sink); });
         EXPECT_EQ(sent, kTransferOk);
         EXPECT_EQ(received, kTransferOk);
         EXPECT_EQ(sink.bytes, tests::serialxfer::ExpectedReceived(data));
@@ -661,8 +628,7 @@ TEST(BothSides, ReceiverTakesWhatTheSenderSends)
 
 // ---------------------------------------------------------------- hostile input
 
-TEST(HostileInput, ReceiverEndsAndWritesOnlyCheckedFrames)
-{
+TEST(HostileInput, ReceiverEndsAndWritesOnlyCheckedFrames) {
     std::mt19937 rng(99);
     const Bytes good = Pattern(128, 40);
     const Bytes goodFrame = tests::serialxfer::MakeFrame(1, good);
@@ -679,9 +645,7 @@ TEST(HostileInput, ReceiverEndsAndWritesOnlyCheckedFrames)
             case 1:
                 input.insert(input.end(), goodFrame.begin(), goodFrame.begin() + static_cast<long>(rng() % 134));
                 break;
-            case 2:
-                input.push_back(static_cast<std::uint8_t>(rng() % 2 == 0 ? kEot : kSoh));
-                break;
+            case 2: input.push_back(static_cast<std::uint8_t>(rng() % 2 == 0 ? kEot : kSoh)); break;
             default: {
                 Bytes frame = goodFrame;
                 frame[3 + rng() % 130] ^= static_cast<std::uint8_t>(1 + rng() % 255);
@@ -706,8 +670,7 @@ TEST(HostileInput, ReceiverEndsAndWritesOnlyCheckedFrames)
     }
 }
 
-TEST(HostileInput, SenderEndsOnAnyAnswers)
-{
+TEST(HostileInput, SenderEndsOnAnyAnswers) {
     std::mt19937 rng(98);
     const Bytes data = Pattern(3 * 128 + 7, 41);
     for (int round = 0; round < 2000; ++round) {

@@ -10,17 +10,15 @@ using tests::serialxfer::Bytes;
 
 namespace {
 
-std::unique_ptr<Process> StartVeltrix(const std::string& direction, const std::string& file, const std::string& device,
-                                      const std::string& dir)
-{
+std::unique_ptr<Process> StartVeltrix(
+    const std::string& direction, const std::string& file, const std::string& device, const std::string& dir) {
     return std::make_unique<Process>(std::vector<std::string>{VeltrixPath(), direction, file, "/1"},
-                                     std::map<std::string, std::string>{{"VELTRIX_COM1", device}}, dir);
+        std::map<std::string, std::string>{{"VELTRIX_COM1", device}}, dir);
 }
 
 } // namespace
 
-TEST(SlowReceive, SilentSenderGetsTenStartRequestsAndMinusOne)
-{
+TEST(SlowReceive, SilentSenderGetsTenStartRequestsAndMinusOne) {
     TempDir dir;
     PtyLine line;
     auto veltrix = StartVeltrix("I", "got.bin", line.Device(), dir.path().string());
@@ -45,8 +43,7 @@ TEST(SlowReceive, SilentSenderGetsTenStartRequestsAndMinusOne)
     EXPECT_EQ(fs::file_size(dir / "got.bin"), 0u);
 }
 
-TEST(SlowSend, SilentReceiverEndsWithMinusOneAfterThirtySeconds)
-{
+TEST(SlowSend, SilentReceiverEndsWithMinusOneAfterThirtySeconds) {
     TempDir dir;
     WriteFile(dir / "out.bin", Bytes(500, 'd'));
     PtyLine line;
@@ -58,8 +55,7 @@ TEST(SlowSend, SilentReceiverEndsWithMinusOneAfterThirtySeconds)
     EXPECT_LT(veltrix->CpuSeconds(), 0.5);
 }
 
-TEST(SlowReceive, PortThatCannotBeOpenedRunsIntoTheTimeOutsWithoutSpinning)
-{
+TEST(SlowReceive, PortThatCannotBeOpenedRunsIntoTheTimeOutsWithoutSpinning) {
     TempDir dir;
     auto veltrix = StartVeltrix("I", "got.bin", "/nonexistent/veltrix-tty", dir.path().string());
     EXPECT_EQ(veltrix->Wait(30000), 255);
@@ -69,8 +65,7 @@ TEST(SlowReceive, PortThatCannotBeOpenedRunsIntoTheTimeOutsWithoutSpinning)
     EXPECT_LT(veltrix->CpuSeconds(), 0.5);
 }
 
-TEST(SlowReceive, SenderStoppingMidwayLeavesTheAcceptedFrames)
-{
+TEST(SlowReceive, SenderStoppingMidwayLeavesTheAcceptedFrames) {
     TempDir dir;
     PtyLine line;
     Bytes data(6 * 128);

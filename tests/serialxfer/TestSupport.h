@@ -33,8 +33,7 @@ namespace tests::serialxfer {
 using Bytes = std::vector<std::uint8_t>;
 namespace fs = std::filesystem;
 
-inline std::int64_t NowMs()
-{
+inline std::int64_t NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
@@ -45,14 +44,12 @@ public:
     TempDir() : tests::support::TempDir("veltrix-test-") {}
 };
 
-inline void WriteFile(const std::string& path, const Bytes& data)
-{
+inline void WriteFile(const std::string& path, const Bytes& data) {
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }
 
-inline Bytes ReadFile(const std::string& path)
-{
+inline Bytes ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
@@ -61,15 +58,12 @@ inline Bytes ReadFile(const std::string& path)
 class Process {
 public:
     Process(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {},
-            const std::string& workDir = {}, bool captureOutput = true)
-        : child_(argv, Options(env, workDir, captureOutput))
-    {
-    }
+        const std::string& workDir = {}, bool captureOutput = true)
+        : child_(argv, Options(env, workDir, captureOutput)) {}
 
     // Waits up to timeoutMs; returns the exit code (0..255), or -1000 when
     // the process had to be killed, -2000 for a signal.
-    int Wait(std::int64_t timeoutMs)
-    {
+    int Wait(std::int64_t timeoutMs) {
         if (!child_.WaitFor(std::chrono::milliseconds(timeoutMs)))
             child_.Kill();
         return Code();
@@ -81,20 +75,19 @@ public:
     double CpuSeconds() const { return child_.CpuSeconds(); }
 
 private:
-    static tests::support::SubprocessOptions Options(const std::map<std::string, std::string>& env,
-                                                     const std::string& workDir, bool captureOutput)
-    {
+    static tests::support::SubprocessOptions Options(
+        const std::map<std::string, std::string>& env, const std::string& workDir, bool captureOutput) {
         tests::support::SubprocessOptions o;
         // The device names must always come from the test.
-        o.env = {{"VELTRIX_COM1", "/nonexistent/veltrix-test-com1"}, {"VELTRIX_COM2", "/nonexistent/veltrix-test-com2"}};
+        o.env = {
+            {"VELTRIX_COM1", "/nonexistent/veltrix-test-com1"}, {"VELTRIX_COM2", "/nonexistent/veltrix-test-com2"}};
         for (const auto& [k, v] : env)
             o.env[k] = v;
         o.workDir = workDir;
         o.captureOutput = captureOutput;
         return o;
     }
-    int Code() const
-    {
+    int Code() const {
         if (child_.KilledByUs())
             return -1000;
         return child_.Exited() ? child_.ExitCode() : -2000;
@@ -109,8 +102,7 @@ inline std::string VeltrixPath() { return VELTRIX_BINARY; }
 // reads and writes Master().
 class PtyLine {
 public:
-    PtyLine()
-    {
+    PtyLine() {
         char name[256] = {};
         termios raw{};
         cfmakeraw(&raw);
@@ -121,16 +113,14 @@ public:
         fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
         device_ = name;
     }
-    ~PtyLine()
-    {
+    ~PtyLine() {
         close(master_);
         close(slave_);
     }
     const std::string& Device() const { return device_; }
     int Master() const { return master_; }
     // Everything readable on the master within waitMs.
-    Bytes Drain(int waitMs = 0)
-    {
+    Bytes Drain(int waitMs = 0) {
         Bytes got;
         const std::int64_t deadline = NowMs() + waitMs;
         for (;;) {
@@ -160,20 +150,17 @@ private:
 // written when their delay has passed.
 class PtyPeer : public platform::serial::PeerOutput {
 public:
-    PtyPeer(PtyLine& line, platform::serial::LinePeer& peer) : line_(line), peer_(peer)
-    {
+    PtyPeer(PtyLine& line, platform::serial::LinePeer& peer) : line_(line), peer_(peer) {
         thread_ = std::thread([this] { Run(); });
     }
     ~PtyPeer() { Stop(); }
-    void Stop()
-    {
+    void Stop() {
         stop_ = true;
         if (thread_.joinable())
             thread_.join();
     }
     using platform::serial::PeerOutput::Deliver;
-    void Deliver(std::uint8_t byte, std::int64_t delayMs) override
-    {
+    void Deliver(std::uint8_t byte, std::int64_t delayMs) override {
         std::lock_guard<std::recursive_mutex> lock(mutex_);
         std::int64_t at = NowMs() + delayMs;
         if (!pending_.empty() && pending_.back().first > at)
@@ -181,15 +168,13 @@ public:
         pending_.emplace_back(at, byte);
     }
     // Every byte the program wrote, with its arrival time.
-    std::vector<std::pair<std::int64_t, std::uint8_t>> Received()
-    {
+    std::vector<std::pair<std::int64_t, std::uint8_t>> Received() {
         std::lock_guard<std::recursive_mutex> lock(mutex_);
         return received_;
     }
 
 private:
-    void Run()
-    {
+    void Run() {
         while (!stop_) {
             Bytes out;
             std::int64_t wait = 20;

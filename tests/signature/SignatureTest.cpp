@@ -48,8 +48,8 @@ protected:
         return key.substr(start, key.find('\n', start) - start);
     }
 
-    static Problem Check(const std::string& sig, const std::string& content,
-                         const std::string& name = "EVMAJ_SETUP.ZIP") {
+    static Problem Check(
+        const std::string& sig, const std::string& content, const std::string& name = "EVMAJ_SETUP.ZIP") {
         return VerifyFile(publisher_.PublicKeyLine, sig, name, Bytes(content), content.size());
     }
 
@@ -113,7 +113,7 @@ TEST_F(Signed, AnotherKeyIsRefusedEvenWithOurKeyIdPutIn) {
     // Checked with the stranger's key the stranger's signature is fine:
     // the refusal above is about the key, not the file.
     EXPECT_EQ(VerifyFile(stranger_.PublicKeyLine, byStranger_, "EVMAJ_SETUP.ZIP", Bytes(content_), content_.size()),
-              Problem::None);
+        Problem::None);
 }
 
 TEST_F(Signed, ASignatureOfAnotherFileDoesNotPass) {
@@ -127,13 +127,13 @@ TEST_F(Signed, ASignatureOfAnotherFileDoesNotPass) {
     const std::string dir = tmp_->path().string();
     const std::string file = dir + "/EVMAJ_SETUP.ZIP";
     EXPECT_EQ(Check(Read(ms::Sign(publisher_, file, {false, "release 5.30", dir + "/a.minisig"})), content_),
-              Problem::OtherFile);
-    EXPECT_EQ(Check(Read(ms::Sign(publisher_, file, {false, "file:EVMAJ_SETUP.ZIP\tfile:X", dir + "/b.minisig"})),
-                    content_),
-              Problem::OtherFile);
-    EXPECT_EQ(Check(Read(ms::Sign(publisher_, file, {true, "5.30\tfile:EVMAJ_SETUP.ZIP", dir + "/c.minisig"})),
-                    content_),
-              Problem::None);
+        Problem::OtherFile);
+    EXPECT_EQ(
+        Check(Read(ms::Sign(publisher_, file, {false, "file:EVMAJ_SETUP.ZIP\tfile:X", dir + "/b.minisig"})), content_),
+        Problem::OtherFile);
+    EXPECT_EQ(
+        Check(Read(ms::Sign(publisher_, file, {true, "5.30\tfile:EVMAJ_SETUP.ZIP", dir + "/c.minisig"})), content_),
+        Problem::None);
 }
 
 TEST_F(Signed, ATrustedCommentChangedAfterSigningIsRefused) {

@@ -33,17 +33,18 @@ TEST_P(SplitCommandLineTest, SplitsLikeTheHostsCommandLine) {
     EXPECT_EQ(startup::SplitCommandLine(GetParam().commandLine), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SplitCommandLineTest,
-    ::testing::Values(
-        SplitCase{"Empty", "", {}},
-        SplitCase{"OnlyBlanks", " \t\r\n ", {}},
+INSTANTIATE_TEST_SUITE_P(Cases, SplitCommandLineTest,
+    ::testing::Values(SplitCase{"Empty", "", {}}, SplitCase{"OnlyBlanks", " \t\r\n ", {}},
         SplitCase{"Simple", "prog a b", {"prog", "a", "b"}},
         SplitCase{"LeadingAndTrailingBlanks", "   prog   a   ", {"prog", "a"}},
-        SplitCase{"AnyControlCharacterSeparates", std::string("prog\x01" "a\x1f" "b\tc\nd"), {"prog", "a", "b", "c", "d"}},
+        SplitCase{"AnyControlCharacterSeparates",
+            std::string("prog\x01"
+                        "a\x1f"
+                        "b\tc\nd"),
+            {"prog", "a", "b", "c", "d"}},
         SplitCase{"HighBytesAreNotBlanks", "prog \xe8\xa0x", {"prog", "\xe8\xa0x"}},
         SplitCase{"QuotedProgramWithBlank", "\"C:\\Program Files\\Halvorne.exe\" +@+ chkver",
-                  {"C:\\Program Files\\Halvorne.exe", "+@+", "chkver"}},
+            {"C:\\Program Files\\Halvorne.exe", "+@+", "chkver"}},
         SplitCase{"QuotedValueKeepsBlanks", "prog \"/p:C:\\My Dir\\\" auto", {"prog", "/p:C:\\My Dir\\", "auto"}},
         SplitCase{"QuoteInsideArgument", "prog /p:\"C:\\My  Dir\"\\x", {"prog", "/p:C:\\My  Dir\\x"}},
         SplitCase{"QuotesDroppedAnywhere", "prog a\"\"b \"c\"d\"e\"", {"prog", "ab", "cde"}},
@@ -153,64 +154,62 @@ TEST_P(ParseRunParametersTest, DerivesTheRunParameters) {
 
 const std::string M = "#;\"";
 
-INSTANTIATE_TEST_SUITE_P(
-    NotFromHost, ParseRunParametersTest,
-    ::testing::Values(
-        ParseCase{"NoArguments", {}, true, false, false, false, false, "", "", kBaseCaption},
-        ParseCase{"WrongMarker", {"+@+", "dokum", "/p:/t/", "auto"}, true, false, false, false, false, "", "", kBaseCaption},
-        ParseCase{"MarkerWithExtraCharacter", {M + "x", "dokum", "/p:/t/"}, true, false, false, false, false, "", "", kBaseCaption},
-        ParseCase{"FirstTwoCharactersOnly", {"#;", "dokum", "/p:/t/"}, true, false, false, false, false, "", "", kBaseCaption},
-        ParseCase{"MarkerAsSecondArgument", {"dokum", M, "/p:/t/"}, true, false, false, false, false, "", "", kBaseCaption}),
+INSTANTIATE_TEST_SUITE_P(NotFromHost, ParseRunParametersTest,
+    ::testing::Values(ParseCase{"NoArguments", {}, true, false, false, false, false, "", "", kBaseCaption},
+        ParseCase{
+            "WrongMarker", {"+@+", "dokum", "/p:/t/", "auto"}, true, false, false, false, false, "", "", kBaseCaption},
+        ParseCase{"MarkerWithExtraCharacter", {M + "x", "dokum", "/p:/t/"}, true, false, false, false, false, "", "",
+            kBaseCaption},
+        ParseCase{"FirstTwoCharactersOnly", {"#;", "dokum", "/p:/t/"}, true, false, false, false, false, "", "",
+            kBaseCaption},
+        ParseCase{
+            "MarkerAsSecondArgument", {"dokum", M, "/p:/t/"}, true, false, false, false, false, "", "", kBaseCaption}),
     [](const ::testing::TestParamInfo<ParseCase>& testInfo) { return std::string(testInfo.param.name); });
 
-INSTANTIATE_TEST_SUITE_P(
-    NotValid, ParseRunParametersTest,
-    ::testing::Values(
-        ParseCase{"MarkerAlone", {M}, false, false, false, false, false, "", "", kBaseCaption},
+INSTANTIATE_TEST_SUITE_P(NotValid, ParseRunParametersTest,
+    ::testing::Values(ParseCase{"MarkerAlone", {M}, false, false, false, false, false, "", "", kBaseCaption},
         ParseCase{"OnlyAuto", {M, "auto"}, false, false, true, false, false, "", "", kBaseCaption},
         ParseCase{"ChkverWithoutTargetDir", {M, "chkver", "/v:5.20"}, false, false, false, true, false, "5.20", "",
-                  kVersionPrefix + kBaseCaption},
+            kVersionPrefix + kBaseCaption},
         ParseCase{"ChkverWithoutVersion", {M, "chkver", "/p:/t/"}, false, false, false, true, false, "", "/t/",
-                  kVersionPrefix + kBaseCaption},
+            kVersionPrefix + kBaseCaption},
         ParseCase{"EmptyVersionValue", {M, "chkver", "/v:", "/p:/t/"}, false, false, false, true, false, "", "/t/",
-                  kVersionPrefix + kBaseCaption},
+            kVersionPrefix + kBaseCaption},
         ParseCase{"DokumWithEmptyTargetDir", {M, "dokum", "/p:", "auto"}, false, false, true, false, true, "", "",
-                  kDokumPrefix + kBaseCaption},
+            kDokumPrefix + kBaseCaption},
         ParseCase{"ValuesWithoutModeWord", {M, "/v:5.20", "/p:/t/", "auto"}, false, false, true, false, false, "5.20",
-                  "/t/", kBaseCaption},
-        ParseCase{"BothModesButVersionIncomplete", {M, "dokum", "chkver", "/p:/t/"}, false, false, false, true, true, "",
-                  "/t/", kVersionPrefix + kDokumPrefix + kBaseCaption}),
+            "/t/", kBaseCaption},
+        ParseCase{"BothModesButVersionIncomplete", {M, "dokum", "chkver", "/p:/t/"}, false, false, false, true, true,
+            "", "/t/", kVersionPrefix + kDokumPrefix + kBaseCaption}),
     [](const ::testing::TestParamInfo<ParseCase>& testInfo) { return std::string(testInfo.param.name); });
 
-INSTANTIATE_TEST_SUITE_P(
-    Valid, ParseRunParametersTest,
-    ::testing::Values(
-        ParseCase{"TypicalVersionCheck", {M, "chkver", "/v:5.20", "/p:/data/ev/", "auto"}, false, true, true, true, false,
-                  "5.20", "/data/ev/", kVersionPrefix + kBaseCaption},
+INSTANTIATE_TEST_SUITE_P(Valid, ParseRunParametersTest,
+    ::testing::Values(ParseCase{"TypicalVersionCheck", {M, "chkver", "/v:5.20", "/p:/data/ev/", "auto"}, false, true,
+                          true, true, false, "5.20", "/data/ev/", kVersionPrefix + kBaseCaption},
         ParseCase{"DokumInteractive", {M, "dokum", "/p:/data/ev/"}, false, true, false, false, true, "", "/data/ev/",
-                  kDokumPrefix + kBaseCaption},
+            kDokumPrefix + kBaseCaption},
         ParseCase{"AnyOrder", {M, "auto", "/p:/d/", "/v:1.00", "chkver"}, false, true, true, true, false, "1.00", "/d/",
-                  kVersionPrefix + kBaseCaption},
+            kVersionPrefix + kBaseCaption},
         // Words and prefixes in capitals match; the values stay as typed.
         ParseCase{"CapitalWordsKeepValues", {M, "CHKVER", "/V:5.2A", "/P:/Data/EV/", "Auto"}, false, true, true, true,
-                  false, "5.2A", "/Data/EV/", kVersionPrefix + kBaseCaption},
+            false, "5.2A", "/Data/EV/", kVersionPrefix + kBaseCaption},
         ParseCase{"WindowsPathKeptAsTyped", {M, "dokum", "/P:C:\\Data\\"}, false, true, false, false, true, "",
-                  "C:\\Data\\", kDokumPrefix + kBaseCaption},
+            "C:\\Data\\", kDokumPrefix + kBaseCaption},
         ParseCase{"TargetDirGetsSeparator", {M, "dokum", "/p:/data/My Dir"}, false, true, false, false, true, "",
-                  std::string("/data/My Dir") + kSeparator, kDokumPrefix + kBaseCaption},
+            std::string("/data/My Dir") + kSeparator, kDokumPrefix + kBaseCaption},
         ParseCase{"LaterValueWins", {M, "chkver", "/v:1", "/v:2", "/p:/a/", "/p:/b/"}, false, true, false, true, false,
-                  "2", "/b/", kVersionPrefix + kBaseCaption},
+            "2", "/b/", kVersionPrefix + kBaseCaption},
         ParseCase{"ChkverBeforeDokum", {M, "chkver", "dokum", "/v:3", "/p:/t/", "auto"}, false, true, true, true, true,
-                  "3", "/t/", kDokumPrefix + kVersionPrefix + kBaseCaption},
+            "3", "/t/", kDokumPrefix + kVersionPrefix + kBaseCaption},
         ParseCase{"ModeWordTwice", {M, "dokum", "dokum", "/p:/t/"}, false, true, false, false, true, "", "/t/",
-                  kDokumPrefix + kDokumPrefix + kBaseCaption},
+            kDokumPrefix + kDokumPrefix + kBaseCaption},
         ParseCase{"UnknownWordsIgnored", {M, "dokum", "hello", M, "/x:1", "autox", "/p:/t/"}, false, true, false, false,
-                  true, "", "/t/", kDokumPrefix + kBaseCaption}),
+            true, "", "/t/", kDokumPrefix + kBaseCaption}),
     [](const ::testing::TestParamInfo<ParseCase>& testInfo) { return std::string(testInfo.param.name); });
 
 TEST(NotFromHostWarning, NamesTheVersion) {
     EXPECT_EQ(startup::NotFromHostWarning("verze 1.10"),
-              "Program Halvorne verze 1.10 je určen k použití pouze z evidence majetku!");
+        "Program Halvorne verze 1.10 je určen k použití pouze z evidence majetku!");
 }
 
 } // namespace

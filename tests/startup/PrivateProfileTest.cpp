@@ -50,7 +50,8 @@ TEST_F(PrivateProfileTest, FirstOfDuplicateSectionsAndKeysCounts) {
 }
 
 TEST_F(PrivateProfileTest, CrLfAndLfLineEndsBothRead) {
-    for (const char* content : {"[S]\r\nName=a b\r\nPort=0x1F\r\n", "[S]\nName=a b\nPort=0x1F", "\n\n[S]\r\nName=a b\nPort=0x1F\r\n"}) {
+    for (const char* content :
+        {"[S]\r\nName=a b\r\nPort=0x1F\r\n", "[S]\nName=a b\nPort=0x1F", "\n\n[S]\r\nName=a b\nPort=0x1F\r\n"}) {
         WriteFile(ini, content);
         EXPECT_EQ(GetPrivateProfileString("S", "Name", "", ini), "a b") << content;
         EXPECT_EQ(GetPrivateProfileInt("S", "Port", 0, ini), 31) << content;
@@ -74,13 +75,30 @@ TEST_F(PrivateProfileTest, IntegersReadDecimalOrHexElseTheDefault) {
         int expected;
     };
     const Case cases[] = {
-        {"0", 0},          {"8080", 8080},       {"70000", 70000},      {"-5", -5},
-        {"+7", 7},         {"0x1F", 31},         {"0X1f", 31},          {"0x7FFFFFFF", INT_MAX},
-        {"0xFFFFFFFF", -1}, {"2147483647", INT_MAX}, {"-2147483648", INT_MIN},
+        {"0", 0},
+        {"8080", 8080},
+        {"70000", 70000},
+        {"-5", -5},
+        {"+7", 7},
+        {"0x1F", 31},
+        {"0X1f", 31},
+        {"0x7FFFFFFF", INT_MAX},
+        {"0xFFFFFFFF", -1},
+        {"2147483647", INT_MAX},
+        {"-2147483648", INT_MIN},
         // not integers: the default
-        {"", -99},         {"yes", -99},         {"12abc", -99},        {"1 2", -99},
-        {"0x", -99},       {"0x1G", -99},        {"-0x10", -99},        {"2147483648", -99},
-        {"-2147483649", -99}, {"0x100000000", -99}, {"99999999999999999999999", -99}, {"1.5", -99},
+        {"", -99},
+        {"yes", -99},
+        {"12abc", -99},
+        {"1 2", -99},
+        {"0x", -99},
+        {"0x1G", -99},
+        {"-0x10", -99},
+        {"2147483648", -99},
+        {"-2147483649", -99},
+        {"0x100000000", -99},
+        {"99999999999999999999999", -99},
+        {"1.5", -99},
     };
     for (const Case& c : cases) {
         WriteFile(ini, std::string("[S]\nv=") + c.text + "\n");
@@ -89,11 +107,15 @@ TEST_F(PrivateProfileTest, IntegersReadDecimalOrHexElseTheDefault) {
 }
 
 TEST_F(PrivateProfileTest, TextValuesAreCutAt2047Characters) {
-    WriteFile(ini, "[S]\nascii=" + std::string(3000, 'a') + "\nczech=" + [] {
-        std::string s;
-        for (int i = 0; i < 3000; ++i) s += "č";
-        return s;
-    }() + "\nshort=" + std::string(2047, 'b') + "\n");
+    WriteFile(
+        ini, "[S]\nascii=" + std::string(3000, 'a') + "\nczech=" +
+                 [] {
+                     std::string s;
+                     for (int i = 0; i < 3000; ++i)
+                         s += "č";
+                     return s;
+                 }() +
+                 "\nshort=" + std::string(2047, 'b') + "\n");
     EXPECT_EQ(GetPrivateProfileString("S", "ascii", "", ini), std::string(2047, 'a'));
     const std::string czech = GetPrivateProfileString("S", "czech", "", ini);
     EXPECT_EQ(czech.size(), 2047u * 2u); // 2047 characters of two bytes, none split
@@ -115,38 +137,37 @@ TEST_F(PrivateProfileTest, FirstWriteCreatesTheFileWithSectionAndKey) {
 }
 
 TEST_F(PrivateProfileTest, WritesKeepEverythingElse) {
-    const std::string before =
-        "; settings of the asset register\r\n"
-        "[General]\r\n"
-        "Language=cs\r\n"
-        "\r\n"
-        "[proxy server]\r\n"
-        "USEPROXY=0\r\n"
-        "; note\r\n"
-        "ProxyName=old\r\n"
-        "\r\n"
-        "[Last]\r\n"
-        "x=1\r\n";
+    const std::string before = "; settings of the asset register\r\n"
+                               "[General]\r\n"
+                               "Language=cs\r\n"
+                               "\r\n"
+                               "[proxy server]\r\n"
+                               "USEPROXY=0\r\n"
+                               "; note\r\n"
+                               "ProxyName=old\r\n"
+                               "\r\n"
+                               "[Last]\r\n"
+                               "x=1\r\n";
     WriteFile(ini, before);
     ASSERT_TRUE(WritePrivateProfileString("Proxy Server", "UseProxy", "1", ini));
     ASSERT_TRUE(WritePrivateProfileString("PROXY SERVER", "ProxyPort", "3128", ini));
     ASSERT_TRUE(WritePrivateProfileString("New", "Key", "v", ini));
     EXPECT_EQ(ReadFile(ini),
-              "; settings of the asset register\r\n"
-              "[General]\r\n"
-              "Language=cs\r\n"
-              "\r\n"
-              "[proxy server]\r\n"
-              "USEPROXY=1\r\n" // the key keeps the file's spelling
-              "; note\r\n"
-              "ProxyName=old\r\n"
-              "ProxyPort=3128\r\n"
-              "\r\n"
-              "[Last]\r\n"
-              "x=1\r\n"
-              "\r\n"
-              "[New]\r\n"
-              "Key=v\r\n");
+        "; settings of the asset register\r\n"
+        "[General]\r\n"
+        "Language=cs\r\n"
+        "\r\n"
+        "[proxy server]\r\n"
+        "USEPROXY=1\r\n" // the key keeps the file's spelling
+        "; note\r\n"
+        "ProxyName=old\r\n"
+        "ProxyPort=3128\r\n"
+        "\r\n"
+        "[Last]\r\n"
+        "x=1\r\n"
+        "\r\n"
+        "[New]\r\n"
+        "Key=v\r\n");
 }
 
 TEST_F(PrivateProfileTest, FileWithoutFinalLineEndStaysReadable) {

@@ -65,12 +65,15 @@ protected:
 private:
     void AnswerBox() {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || box == answered_) return;
+        if (!box || box == answered_)
+            return;
         answered_ = box;
         SeenBox seen{box->windowTitle(), box->text(), box->icon(), {}};
-        for (QAbstractButton* b : box->buttons()) seen.buttons << b->text();
+        for (QAbstractButton* b : box->buttons())
+            seen.buttons << b->text();
         boxes.push_back(seen);
-        if (!box->buttons().isEmpty()) box->buttons().first()->click();
+        if (!box->buttons().isEmpty())
+            box->buttons().first()->click();
     }
     QTimer timer_;
     QPointer<QMessageBox> answered_;
@@ -84,7 +87,8 @@ public:
     RunFinisher() {
         timer_.setInterval(50);
         QObject::connect(&timer_, &QTimer::timeout, [this] {
-            if (!Form_Master || Form_Master->ProcessEnded || Form_Master->QuitRequested) return;
+            if (!Form_Master || Form_Master->ProcessEnded || Form_Master->QuitRequested)
+                return;
             if (ticks_++ == 0) {
                 if (Form_Main && Form_Main->isVisible()) {
                     closedMainWindow = true;
@@ -116,7 +120,8 @@ protected:
     void TearDown() override { DestroyHalvorneWindows(); }
 
     int Run(std::vector<std::string> args, std::string programFile = {}) {
-        if (programFile.empty()) programFile = dir.file("Halvorne");
+        if (programFile.empty())
+            programFile = dir.file("Halvorne");
         args.insert(args.begin(), programFile);
         TStartupOptions options;
         options.TerminateProcess = [this](int code) { terminatedWith = code; };
@@ -149,7 +154,8 @@ TEST_P(StartupRejectedTest, EndsWithMessageAndExitCode) {
     if (c.exitCode == 0) {
         EXPECT_EQ(box.title, QString::fromUtf8("Upozornění"));
         EXPECT_EQ(box.icon, QMessageBox::Warning);
-        EXPECT_EQ(box.text, QString::fromUtf8("Program Halvorne verze 1.10 je určen k použití pouze z evidence majetku!"));
+        EXPECT_EQ(
+            box.text, QString::fromUtf8("Program Halvorne verze 1.10 je určen k použití pouze z evidence majetku!"));
         // Ends quietly: no process end with a code, no configuration file.
         EXPECT_FALSE(terminatedWith.has_value());
         EXPECT_TRUE(Form_Master->QuitRequested);
@@ -172,17 +178,15 @@ TEST_P(StartupRejectedTest, EndsWithMessageAndExitCode) {
     EXPECT_TRUE(Form_Master && Form_Run && Form_Main);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, StartupRejectedTest,
+INSTANTIATE_TEST_SUITE_P(Cases, StartupRejectedTest,
     ::testing::Values(RejectedCase{"NoArguments", {}, 0},
-                      RejectedCase{"WrongMarker", {"+@+", "dokum", "/p:/tmp/x/", "auto"}, 0},
-                      RejectedCase{"MarkerWithExtraCharacter", {kMarker + "!", "dokum", "/p:/tmp/x/"}, 0},
-                      RejectedCase{"MarkerFirstTwoCharacters", {"#;", "dokum", "/p:/tmp/x/"}, 0},
-                      RejectedCase{"MarkerAlone", {kMarker}, 99},
-                      RejectedCase{"MarkerAndAuto", {kMarker, "auto"}, 99},
-                      RejectedCase{"ChkverWithoutTargetDir", {kMarker, "chkver", "/v:5.20", "auto"}, 99},
-                      RejectedCase{"ChkverWithoutVersion", {kMarker, "chkver", "/p:/tmp/x/", "auto"}, 99},
-                      RejectedCase{"DokumWithEmptyTargetDir", {kMarker, "dokum", "/p:"}, 99}),
+        RejectedCase{"WrongMarker", {"+@+", "dokum", "/p:/tmp/x/", "auto"}, 0},
+        RejectedCase{"MarkerWithExtraCharacter", {kMarker + "!", "dokum", "/p:/tmp/x/"}, 0},
+        RejectedCase{"MarkerFirstTwoCharacters", {"#;", "dokum", "/p:/tmp/x/"}, 0},
+        RejectedCase{"MarkerAlone", {kMarker}, 99}, RejectedCase{"MarkerAndAuto", {kMarker, "auto"}, 99},
+        RejectedCase{"ChkverWithoutTargetDir", {kMarker, "chkver", "/v:5.20", "auto"}, 99},
+        RejectedCase{"ChkverWithoutVersion", {kMarker, "chkver", "/p:/tmp/x/", "auto"}, 99},
+        RejectedCase{"DokumWithEmptyTargetDir", {kMarker, "dokum", "/p:"}, 99}),
     [](const ::testing::TestParamInfo<RejectedCase>& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(StartupTest, InteractiveDokumShowsMainWindowAndHandsOverVersionParams) {
@@ -209,7 +213,8 @@ TEST_F(StartupTest, InteractiveDokumShowsMainWindowAndHandsOverVersionParams) {
     EXPECT_EQ(Form_Run->MainSet.TargetDir, target + "/");
     // The master was complete before the later windows were created: they
     // took its caption. The master itself never appears.
-    const QString caption = QString::fromUtf8("Stažení dokumentace evidence majetku  - verze 1.10  (c) Test s.r.o. 2011");
+    const QString caption =
+        QString::fromUtf8("Stažení dokumentace evidence majetku  - verze 1.10  (c) Test s.r.o. 2011");
     EXPECT_EQ(QString::fromStdString(Form_Master->RunParameters.CaptionText), caption);
     EXPECT_EQ(Form_Main->windowTitle(), caption);
     EXPECT_EQ(Form_Run->windowTitle(), caption);
@@ -311,8 +316,8 @@ TEST_F(FormMasterTest, MessageDialogKinds) {
         QMessageBox::Icon icon;
     };
     const Case cases[] = {{TMsgDlgType::mtWarning, "Upozornění", QMessageBox::Warning},
-                          {TMsgDlgType::mtError, "Chyba", QMessageBox::Critical},
-                          {TMsgDlgType::mtInformation, "Informace", QMessageBox::Information}};
+        {TMsgDlgType::mtError, "Chyba", QMessageBox::Critical},
+        {TMsgDlgType::mtInformation, "Informace", QMessageBox::Information}};
     for (const Case& c : cases) {
         Observer seen;
         Form_Master->ShowMessageDlg(c.kind, QString::fromUtf8("Soubor se nepodařilo uložit!\r\n/tmp/<b>x</b>"));
@@ -374,8 +379,8 @@ TEST_F(FormMasterTest, StoredTextGettersReturnThisProgramsTexts) {
     std::string a = Form_Master->GetVersionFileName();
     a[0] = 'X';
     EXPECT_EQ(Form_Master->GetVersionFileName(), kVersionFile);
-    EXPECT_EQ(Form_Master->RunParameters.CaptionText,
-              "Kontrola verzí evidence majetku  - verze 1.10  (c) Test s.r.o. 2011");
+    EXPECT_EQ(
+        Form_Master->RunParameters.CaptionText, "Kontrola verzí evidence majetku  - verze 1.10  (c) Test s.r.o. 2011");
 }
 
 TEST_F(FormMasterTest, ParameterTablesComeFromRunAndStoredTexts) {
@@ -383,12 +388,12 @@ TEST_F(FormMasterTest, ParameterTablesComeFromRunAndStoredTexts) {
     const TVersionParamSets sets = VersionParamSets(*Form_Master);
     const VersionParamSet& t = sets.TestSet;
     const VersionParamSet& m = sets.MainSet;
-    EXPECT_EQ((A{t.CurrentVersion, t.ServerDirAddress, t.VersionFileName, t.NewFileName, t.TargetDir,
-                 m.CurrentVersion, m.ServerDirAddress, m.VersionFileName, m.NewFileName, m.TargetDir}),
-              (A{"", kDir, kVersionFile, "", "", "1", kDir, kVersionFile, kNewFile, "/t/"}));
+    EXPECT_EQ((A{t.CurrentVersion, t.ServerDirAddress, t.VersionFileName, t.NewFileName, t.TargetDir, m.CurrentVersion,
+                  m.ServerDirAddress, m.VersionFileName, m.NewFileName, m.TargetDir}),
+        (A{"", kDir, kVersionFile, "", "", "1", kDir, kVersionFile, kNewFile, "/t/"}));
     const DokumParamSet d = DokumParams(*Form_Master);
     EXPECT_EQ((std::array<std::string, 3>{d.ServerDirAddress, d.FileName, d.TargetDir}),
-              (std::array<std::string, 3>{kDir, kDokumFile, "/t/"}));
+        (std::array<std::string, 3>{kDir, kDokumFile, "/t/"}));
 }
 
 TEST_F(FormMasterTest, ExtractParamValueIsCaseExact) {

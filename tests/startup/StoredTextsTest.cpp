@@ -24,7 +24,7 @@ TEST(StoredTexts, TrickyValuesSurviveTheBuild) {
     EXPECT_EQ(startup::UnscrambleText(startup::stored::ChangesPdfAddress()), std::string(255, 'p'));
     EXPECT_EQ(startup::UnscrambleText(startup::stored::CaptionNotice()), " ; (c) 'x' # ");
     EXPECT_EQ(startup::UnscrambleText(startup::stored::UpdatePublicKey()),
-              "RWR5V+3DUmfvnqFGyeYAOXLAHzF37F1hMUCwDNkJag70vvK9UaieuwQh");
+        "RWR5V+3DUmfvnqFGyeYAOXLAHzF37F1hMUCwDNkJag70vvK9UaieuwQh");
 }
 
 TEST(StoredTexts, StoredBytesDifferFromThePlainText) {
@@ -32,7 +32,8 @@ TEST(StoredTexts, StoredBytesDifferFromThePlainText) {
     const std::string plain = "http://127.0.0.1:1/a;b#c/";
     const std::string_view stored = startup::stored::VersionDirAddress();
     ASSERT_EQ(stored.size(), plain.size());
-    for (std::size_t i = 0; i < plain.size(); ++i) EXPECT_NE(stored[i], plain[i]) << i;
+    for (std::size_t i = 0; i < plain.size(); ++i)
+        EXPECT_NE(stored[i], plain[i]) << i;
 }
 
 TEST(StoredTexts, ScrambleAndUnscrambleAreInverse) {
@@ -42,7 +43,7 @@ TEST(StoredTexts, ScrambleAndUnscrambleAreInverse) {
     EXPECT_NE(stored[0], stored[1]);
     EXPECT_NE(stored[3], stored[4]);
     EXPECT_EQ(startup::UnscrambleText(std::string_view(reinterpret_cast<const char*>(stored.data()), stored.size())),
-              "aaa//\xE8");
+        "aaa//\xE8");
 }
 
 } // namespace

@@ -23,9 +23,9 @@ class DirectoryWatch {
 public:
     explicit DirectoryWatch(const std::string& dir) {
         fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        if (fd_ < 0 || ::inotify_add_watch(fd_, dir.c_str(),
-                                           IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM |
-                                               IN_DELETE | IN_ATTRIB) < 0)
+        if (fd_ < 0 ||
+            ::inotify_add_watch(fd_, dir.c_str(),
+                IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_ATTRIB) < 0)
             throw std::runtime_error("inotify cannot watch " + dir);
         std::error_code ec;
         for (const auto& e : std::filesystem::directory_iterator(dir, ec))
@@ -95,13 +95,20 @@ private:
     }
 
     static std::string Describe(uint32_t mask) {
-        if (mask & IN_CREATE) return "created";
-        if (mask & IN_MODIFY) return "written";
-        if (mask & IN_CLOSE_WRITE) return "closed";
-        if (mask & IN_MOVED_TO) return "renamed-in";
-        if (mask & IN_MOVED_FROM) return "renamed-out";
-        if (mask & IN_DELETE) return "deleted";
-        if (mask & IN_ATTRIB) return "attributes";
+        if (mask & IN_CREATE)
+            return "created";
+        if (mask & IN_MODIFY)
+            return "written";
+        if (mask & IN_CLOSE_WRITE)
+            return "closed";
+        if (mask & IN_MOVED_TO)
+            return "renamed-in";
+        if (mask & IN_MOVED_FROM)
+            return "renamed-out";
+        if (mask & IN_DELETE)
+            return "deleted";
+        if (mask & IN_ATTRIB)
+            return "attributes";
         return "other";
     }
     int fd_ = -1;

@@ -43,8 +43,8 @@ void AddExtension(X509* cert, X509* issuer, int nid, const std::string& value) {
 }
 
 // A certificate for key, signed by signerKey as issuer (itself when null).
-CertPtr MakeCertificate(const std::string& commonName, EVP_PKEY* key, X509* issuer, EVP_PKEY* signerKey,
-                        long fromDays, long toDays, bool authority, const std::string& altNames) {
+CertPtr MakeCertificate(const std::string& commonName, EVP_PKEY* key, X509* issuer, EVP_PKEY* signerKey, long fromDays,
+    long toDays, bool authority, const std::string& altNames) {
     CertPtr cert(X509_new());
     Check(cert != nullptr, "no certificate");
     X509_set_version(cert.get(), 2);
@@ -58,10 +58,10 @@ CertPtr MakeCertificate(const std::string& commonName, EVP_PKEY* key, X509* issu
     X509_gmtime_adj(X509_getm_notAfter(cert.get()), toDays * 86400);
     X509_set_pubkey(cert.get(), key);
     X509_NAME* name = X509_get_subject_name(cert.get());
-    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("Halvorne tests"), -1,
-                               -1, 0);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(commonName.c_str()),
-                               -1, -1, 0);
+    X509_NAME_add_entry_by_txt(
+        name, "O", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("Halvorne tests"), -1, -1, 0);
+    X509_NAME_add_entry_by_txt(
+        name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1, 0);
     X509* signer = issuer ? issuer : cert.get();
     X509_set_issuer_name(cert.get(), X509_get_subject_name(signer));
     if (authority) {
@@ -81,7 +81,8 @@ CertPtr MakeCertificate(const std::string& commonName, EVP_PKEY* key, X509* issu
 void WritePem(const std::string& path, X509* cert, EVP_PKEY* key) {
     FILE* f = std::fopen(path.c_str(), "w");
     Check(f != nullptr, "cannot write a PEM file");
-    bool ok = cert ? PEM_write_X509(f, cert) == 1 : PEM_write_PrivateKey(f, key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
+    bool ok =
+        cert ? PEM_write_X509(f, cert) == 1 : PEM_write_PrivateKey(f, key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
     std::fclose(f);
     Check(ok, "PEM output failed");
 }
@@ -128,8 +129,8 @@ CertificateFiles TestPki::Issue(const CertificateSpec& spec) const {
     CertPtr ca = ReadCert(caFile_);
     KeyPtr caKey = ReadKey(caKeyFile_);
     KeyPtr key = NewKey();
-    CertPtr cert = MakeCertificate(spec.Name, key.get(), ca.get(), caKey.get(), spec.ValidFromDays, spec.ValidToDays,
-                                   false, AltNames(spec));
+    CertPtr cert = MakeCertificate(
+        spec.Name, key.get(), ca.get(), caKey.get(), spec.ValidFromDays, spec.ValidToDays, false, AltNames(spec));
     CertificateFiles files{dir_ + "/" + spec.Name + ".pem", dir_ + "/" + spec.Name + ".key"};
     WritePem(files.CertFile, cert.get(), nullptr);
     WritePem(files.KeyFile, nullptr, key.get());
@@ -138,8 +139,8 @@ CertificateFiles TestPki::Issue(const CertificateSpec& spec) const {
 
 CertificateFiles TestPki::SelfSigned(const CertificateSpec& spec) const {
     KeyPtr key = NewKey();
-    CertPtr cert = MakeCertificate(spec.Name, key.get(), nullptr, nullptr, spec.ValidFromDays, spec.ValidToDays, false,
-                                   AltNames(spec));
+    CertPtr cert = MakeCertificate(
+        spec.Name, key.get(), nullptr, nullptr, spec.ValidFromDays, spec.ValidToDays, false, AltNames(spec));
     CertificateFiles files{dir_ + "/" + spec.Name + ".pem", dir_ + "/" + spec.Name + ".key"};
     WritePem(files.CertFile, cert.get(), nullptr);
     WritePem(files.KeyFile, nullptr, key.get());

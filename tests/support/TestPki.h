@@ -15,10 +15,10 @@ struct CertificateFiles {
 };
 
 struct CertificateSpec {
-    std::string Name;                 // file names and the subject's common name
+    std::string Name; // file names and the subject's common name
     std::vector<std::string> DnsNames;
     std::vector<std::string> Addresses; // IPv4 addresses
-    long ValidFromDays = -1;          // relative to now
+    long ValidFromDays = -1;            // relative to now
     long ValidToDays = 30;
 };
 

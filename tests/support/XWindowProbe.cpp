@@ -51,8 +51,8 @@ std::vector<std::string> XWindowProbe::NetWmState(unsigned long window) const {
     unsigned long count = 0, after = 0;
     unsigned char* raw = nullptr;
     std::vector<std::string> names;
-    if (XGetWindowProperty(display_, window, netWmState, 0, 64, False, XA_ATOM, &type, &format, &count, &after,
-                           &raw) != Success)
+    if (XGetWindowProperty(display_, window, netWmState, 0, 64, False, XA_ATOM, &type, &format, &count, &after, &raw) !=
+        Success)
         return names;
     XData data(raw);
     if (type != XA_ATOM || format != 32 || !data)

@@ -35,18 +35,16 @@ TEST_P(BrowserPathTable, TakesTheTextBetweenTheFirstTwoQuotes) {
     EXPECT_EQ(transfer::BrowserPathFromCommand(GetParam().command), GetParam().path) << GetParam().command;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Commands, BrowserPathTable,
-    ::testing::Values(
-        PathCase{"\"C:\\Program Files\\Internet Explorer\\iexplore.exe\" -nohome", "C:\\Program Files\\Internet Explorer\\iexplore.exe"},
+INSTANTIATE_TEST_SUITE_P(Commands, BrowserPathTable,
+    ::testing::Values(PathCase{"\"C:\\Program Files\\Internet Explorer\\iexplore.exe\" -nohome",
+                          "C:\\Program Files\\Internet Explorer\\iexplore.exe"},
         PathCase{"\"/usr/bin/firefox\" %u", "/usr/bin/firefox"},
         PathCase{"\"/opt/My Browser/web\" --new-window \"%1\"", "/opt/My Browser/web"},
-        PathCase{"\"/usr/bin/web\"", "/usr/bin/web"},
-        PathCase{"prefix \"/usr/bin/web\" rest", "/usr/bin/web"},
-        PathCase{"/usr/bin/firefox %u", ""},           // no quote at all
-        PathCase{"\"/usr/bin/firefox %u", ""},         // only one quote
-        PathCase{"/usr/bin/firefox\" %u", ""},         // only one quote, later
-        PathCase{"\"\" %u", ""},                        // nothing between them
+        PathCase{"\"/usr/bin/web\"", "/usr/bin/web"}, PathCase{"prefix \"/usr/bin/web\" rest", "/usr/bin/web"},
+        PathCase{"/usr/bin/firefox %u", ""},   // no quote at all
+        PathCase{"\"/usr/bin/firefox %u", ""}, // only one quote
+        PathCase{"/usr/bin/firefox\" %u", ""}, // only one quote, later
+        PathCase{"\"\" %u", ""},               // nothing between them
         PathCase{"", ""}),
     [](const ::testing::TestParamInfo<PathCase>& testInfo) { return "command" + std::to_string(testInfo.index); });
 
@@ -63,21 +61,16 @@ TEST_P(ExecTable, ProgramQuotedOptionsKept) {
     EXPECT_EQ(QuotedCommandFromExec(GetParam().exec), GetParam().quoted) << GetParam().exec;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ExecLines, ExecTable,
-    ::testing::Values(
-        ExecCase{"/usr/lib/firefox-esr/firefox-esr %u", "\"/usr/lib/firefox-esr/firefox-esr\" %u"},
+INSTANTIATE_TEST_SUITE_P(ExecLines, ExecTable,
+    ::testing::Values(ExecCase{"/usr/lib/firefox-esr/firefox-esr %u", "\"/usr/lib/firefox-esr/firefox-esr\" %u"},
         ExecCase{"chromium --new-window %U", "\"chromium\" --new-window %U"},
         ExecCase{"\"/opt/My Browser/web\" %u", "\"/opt/My Browser/web\" %u"},
         ExecCase{"  /usr/bin/web  ", "\"/usr/bin/web\""},
-        ExecCase{"/opt/My\\sBrowser/web %u", "\"/opt/My\" Browser/web %u"},    // an unquoted \s still separates
+        ExecCase{"/opt/My\\sBrowser/web %u", "\"/opt/My\" Browser/web %u"},     // an unquoted \s still separates
         ExecCase{"\"/opt/My\\sBrowser/web\" %u", "\"/opt/My Browser/web\" %u"}, // a quoted one does not
         ExecCase{"\"/opt/a\\\\b/web\" %u", "\"/opt/a\\b/web\" %u"},             // a doubled backslash is one
         ExecCase{"\"/opt/we\\\\\"ird/web\" %u", ""},                            // a quote in the path
-        ExecCase{"\"/opt/unterminated %u", ""},
-        ExecCase{"\"\" %u", ""},
-        ExecCase{"", ""},
-        ExecCase{"   ", ""}),
+        ExecCase{"\"/opt/unterminated %u", ""}, ExecCase{"\"\" %u", ""}, ExecCase{"", ""}, ExecCase{"   ", ""}),
     [](const ::testing::TestParamInfo<ExecCase>& testInfo) { return "line" + std::to_string(testInfo.index); });
 
 // ---- the registered browser on a fake desktop ----
@@ -142,7 +135,7 @@ TEST(RegisteredBrowser, OtherGroupsDoNotCount) {
     EXPECT_EQ(RegisteredBrowserCommand(), "");
     // An Exec line in an action group is not the entry's command.
     d.WriteFile("data/applications/web.desktop",
-                "[Desktop Action private]\nExec=/usr/bin/web --private %u\n\n[Desktop Entry]\nExec=/usr/bin/web %u\n");
+        "[Desktop Action private]\nExec=/usr/bin/web --private %u\n\n[Desktop Entry]\nExec=/usr/bin/web %u\n");
     d.WriteMimeApps(d.ConfigHome(), {{"x-scheme-handler/http", "web.desktop"}});
     EXPECT_EQ(RegisteredBrowserCommand(), "\"/usr/bin/web\" %u");
 }
@@ -180,8 +173,8 @@ TEST(RegisteredBrowser, IdsThatAreNotPlainFileNamesAreIgnored) {
     FakeDesktop d;
     d.WriteFile("evil.desktop", "[Desktop Entry]\nExec=/usr/bin/evil %u\n");
     d.WriteFile("data/applications/sub/x.desktop", "[Desktop Entry]\nExec=/usr/bin/x %u\n");
-    d.WriteMimeApps(d.ConfigHome(),
-                    {{"x-scheme-handler/http", "../../evil.desktop;sub/x.desktop;/etc/passwd;notadesktopfile"}});
+    d.WriteMimeApps(
+        d.ConfigHome(), {{"x-scheme-handler/http", "../../evil.desktop;sub/x.desktop;/etc/passwd;notadesktopfile"}});
     EXPECT_EQ(RegisteredBrowserCommand(), "");
 }
 
@@ -296,8 +289,10 @@ TEST(ShellOpen, HandsTheFileToTheOpenerWithoutWaitingForIt) {
     const std::string seen = d.Root() + "/seen";
     // The opener waits (boundedly) for the test's go-ahead: ShellOpen can
     // only return before it if it does not wait for the opener.
-    d.WriteScript("xdg-open", "i=0; while [ ! -e '" + go + "' ] && [ $i -lt 400 ]; do sleep 0.05; i=$((i+1)); done\n"
-                              "printf '%s' \"$1\" > '" + seen + "'");
+    d.WriteScript("xdg-open", "i=0; while [ ! -e '" + go +
+                                  "' ] && [ $i -lt 400 ]; do sleep 0.05; i=$((i+1)); done\n"
+                                  "printf '%s' \"$1\" > '" +
+                                  seen + "'");
     const std::string file = d.WriteFile("dir with blanks/zmeny.html", "<html></html>");
     platform::process::ShellOpen(file);
     EXPECT_FALSE(fs::exists(seen));

@@ -14,29 +14,21 @@ struct ByteCountCase {
 
 class ByteCountTable : public ::testing::TestWithParam<ByteCountCase> {};
 
-TEST_P(ByteCountTable, PrintsNumberAndUnit) {
-    EXPECT_EQ(transfer::FormatByteCount(GetParam().count), GetParam().text);
-}
+TEST_P(ByteCountTable, PrintsNumberAndUnit) { EXPECT_EQ(transfer::FormatByteCount(GetParam().count), GetParam().text); }
 
-INSTANTIATE_TEST_SUITE_P(
-    Limits, ByteCountTable,
-    ::testing::Values(
-        ByteCountCase{0, "0 B"},
-        ByteCountCase{10240, "10240 B"},          // the limit itself stays in bytes
-        ByteCountCase{10241, "10 kB"},
-        ByteCountCase{10752, "10 kB"},            // 10.5 goes to the even 10
-        ByteCountCase{11776, "12 kB"},            // 11.5 goes to the even 12
-        ByteCountCase{1048576, "1024 kB"},
-        ByteCountCase{10485760, "10240 kB"},      // 10240 kB stays in kB
-        ByteCountCase{10486272, "10240 kB"},      // 10240.5 goes to the even 10240
-        ByteCountCase{10486784, "10 MB"},         // 10241 kB after rounding
-        ByteCountCase{2147483647, "2048 MB"},
-        ByteCountCase{-5, "-5 B"},
-        ByteCountCase{INT_MIN, "-2147483648 B"},  // negative counts never change unit
-        ByteCountCase{12800, "12 kB"},            // 12.5 goes to the even 12
-        ByteCountCase{13824, "14 kB"},            // 13.5 goes to the even 14
-        ByteCountCase{13823, "13 kB"},            // just below a half rounds down
-        ByteCountCase{13825, "14 kB"}),           // just above a half rounds up
+INSTANTIATE_TEST_SUITE_P(Limits, ByteCountTable,
+    ::testing::Values(ByteCountCase{0, "0 B"}, ByteCountCase{10240, "10240 B"}, // the limit itself stays in bytes
+        ByteCountCase{10241, "10 kB"}, ByteCountCase{10752, "10 kB"},           // 10.5 goes to the even 10
+        ByteCountCase{11776, "12 kB"},                                          // 11.5 goes to the even 12
+        ByteCountCase{1048576, "1024 kB"}, ByteCountCase{10485760, "10240 kB"}, // 10240 kB stays in kB
+        ByteCountCase{10486272, "10240 kB"},                                    // 10240.5 goes to the even 10240
+        ByteCountCase{10486784, "10 MB"},                                       // 10241 kB after rounding
+        ByteCountCase{2147483647, "2048 MB"}, ByteCountCase{-5, "-5 B"},
+        ByteCountCase{INT_MIN, "-2147483648 B"}, // negative counts never change unit
+        ByteCountCase{12800, "12 kB"},           // 12.5 goes to the even 12
+        ByteCountCase{13824, "14 kB"},           // 13.5 goes to the even 14
+        ByteCountCase{13823, "13 kB"},           // just below a half rounds down
+        ByteCountCase{13825, "14 kB"}),          // just above a half rounds up
     [](const ::testing::TestParamInfo<ByteCountCase>& testInfo) {
         const int64_t c = testInfo.param.count;
         return (c < 0 ? "minus" + std::to_string(-c) : std::to_string(c)) + "_bytes";

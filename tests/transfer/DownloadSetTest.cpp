@@ -126,14 +126,13 @@ TEST_P(DownloadSetButtons, EachButtonReportsItsChoice) {
     EXPECT_FALSE(d.isVisible());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Choices, DownloadSetButtons,
+INSTANTIATE_TEST_SUITE_P(Choices, DownloadSetButtons,
     ::testing::Values(ButtonCase{"BitBtnChanges", false, QDialog::Accepted, true, false, false},
-                      ButtonCase{"BitBtnChanges", true, QDialog::Accepted, true, false, true},
-                      ButtonCase{"BitBtnLoad", false, QDialog::Accepted, false, true, false},
-                      ButtonCase{"BitBtnLoad", true, QDialog::Accepted, false, true, true},
-                      ButtonCase{"BitBtnCancel", false, QDialog::Rejected, false, false, false},
-                      ButtonCase{"BitBtnCancel", true, QDialog::Rejected, false, false, false}),
+        ButtonCase{"BitBtnChanges", true, QDialog::Accepted, true, false, true},
+        ButtonCase{"BitBtnLoad", false, QDialog::Accepted, false, true, false},
+        ButtonCase{"BitBtnLoad", true, QDialog::Accepted, false, true, true},
+        ButtonCase{"BitBtnCancel", false, QDialog::Rejected, false, false, false},
+        ButtonCase{"BitBtnCancel", true, QDialog::Rejected, false, false, false}),
     [](const ::testing::TestParamInfo<ButtonCase>& testInfo) {
         return std::string(testInfo.param.name) + (testInfo.param.pickPdf ? "_pdf" : "_html");
     });
@@ -198,14 +197,14 @@ TEST(DownloadSet, EnterActsOnNoButtonOnceShown) {
     std::vector<std::string> actedOn;
     const int result = ExecAnd(d, [&] {
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&d));
-        QWidget* focusTargets[] = {d.RadioButtonHtml, d.RadioButtonPdf, d.BitBtnChanges, d.BitBtnLoad,
-                                   d.BitBtnCancel, &d};
+        QWidget* focusTargets[] = {
+            d.RadioButtonHtml, d.RadioButtonPdf, d.BitBtnChanges, d.BitBtnLoad, d.BitBtnCancel, &d};
         for (QWidget* target : focusTargets) {
             target->setFocus();
             for (QPushButton* b : {d.BitBtnChanges, d.BitBtnLoad, d.BitBtnCancel})
                 if (b->isDefault())
-                    defaults.push_back(b->objectName().toStdString() + " with the focus on " +
-                                       target->objectName().toStdString());
+                    defaults.push_back(
+                        b->objectName().toStdString() + " with the focus on " + target->objectName().toStdString());
             for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
                 QTest::keyClick(target, key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
                 if (!d.isVisible() || d.ChangesChosen || d.LoadChosen) {

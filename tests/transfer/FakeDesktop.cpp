@@ -15,7 +15,8 @@ FakeDesktop::FakeDesktop() {
     if (mkdtemp(templ.data()) == nullptr)
         throw std::runtime_error("mkdtemp failed");
     root_ = templ;
-    for (const auto& d : {ConfigHome(), ConfigDir(), DataHome() + "/applications", DataDir() + "/applications", BinDir()})
+    for (const auto& d :
+        {ConfigHome(), ConfigDir(), DataHome() + "/applications", DataDir() + "/applications", BinDir()})
         fs::create_directories(d);
     Set("HOME", root_);
     Set("XDG_CONFIG_HOME", ConfigHome());
@@ -69,8 +70,8 @@ std::string FakeDesktop::WriteDesktopEntry(const std::string& id, const std::str
     return WriteFile("data/applications/" + id, content);
 }
 
-void FakeDesktop::WriteMimeApps(const std::string& folder, const std::map<std::string, std::string>& defaults,
-                                const std::string& fileName) {
+void FakeDesktop::WriteMimeApps(
+    const std::string& folder, const std::map<std::string, std::string>& defaults, const std::string& fileName) {
     std::string content = "[Added Associations]\nx-scheme-handler/http=decoy.desktop;\n\n[Default Applications]\n";
     for (const auto& [mime, ids] : defaults)
         content += mime + "=" + ids + "\n";

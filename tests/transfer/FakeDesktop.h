@@ -33,11 +33,10 @@ public:
     std::string WriteDesktopEntry(const std::string& id, const std::string& exec, bool hidden = false);
     // A [Default Applications] list in config/ with one line per mime type.
     void WriteMimeApps(const std::string& folder, const std::map<std::string, std::string>& defaults,
-                       const std::string& fileName = "mimeapps.list");
+        const std::string& fileName = "mimeapps.list");
     // Registers a browser script: desktop entry "fake-browser.desktop" for
     // x-scheme-handler/http whose Exec line starts the script by full path.
-    std::string RegisterBrowser(const std::string& scriptName, const std::string& body,
-                                bool executable = true);
+    std::string RegisterBrowser(const std::string& scriptName, const std::string& body, bool executable = true);
 
     static std::string ReadFile(const std::string& path);
 

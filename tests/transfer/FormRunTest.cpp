@@ -33,9 +33,7 @@ const QColor kBlack(0, 0, 0);
 
 QColor TextColour(const QLabel* label) { return label->palette().color(QPalette::WindowText); }
 
-int Percent(const QProgressBar* gauge) {
-    return static_cast<const transfer::gui::TGauge*>(gauge)->PercentDone();
-}
+int Percent(const QProgressBar* gauge) { return static_cast<const transfer::gui::TGauge*>(gauge)->PercentDone(); }
 
 // Counts close events that reach a window.
 class CloseCounter : public QObject {
@@ -85,9 +83,12 @@ struct Placement {
 TEST_F(FormRunTest, ControlsSitWhereTheLayoutPutsThem) {
     Build(true);
     const Placement table[] = {
-        {"Label_Top", QRect(0, 0, 571, 17)},        {"Label_Msg", QRect(0, 24, 569, 33)},
-        {"Label_Download", QRect(40, 24, 505, 17)}, {"Gauge1", QRect(8, 42, 557, 15)},
-        {"BitBtn_Storno", QRect(242, 94, 91, 25)},  {"BitBtn_Set", QRect(474, 92, 91, 25)},
+        {"Label_Top", QRect(0, 0, 571, 17)},
+        {"Label_Msg", QRect(0, 24, 569, 33)},
+        {"Label_Download", QRect(40, 24, 505, 17)},
+        {"Gauge1", QRect(8, 42, 557, 15)},
+        {"BitBtn_Storno", QRect(242, 94, 91, 25)},
+        {"BitBtn_Set", QRect(474, 92, 91, 25)},
         {"Panel_Img", QRect(8, 85, 36, 36)},
     };
     for (const auto& p : table) {

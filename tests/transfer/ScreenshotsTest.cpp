@@ -87,17 +87,14 @@ TEST_F(ScreenshotsTest, PicturesShowWhatTheProgramShows) {
         // replaced "Stahování souboru ..." with "SPOJENÍ NAVÁZÁNO" (green);
         // the byte counts and the gauge at 40 %.
         {"transfer-downloading-40",
-         {{kStatusBand, kGreen, true}, {kStatusBand, kBlue, false}, {kByteCountBand, kGreen, true}},
-         40},
+            {{kStatusBand, kGreen, true}, {kStatusBand, kBlue, false}, {kByteCountBand, kGreen, true}}, 40},
         // "SPOJENÍ UKONČENO" as the window closes after the new version was
         // saved, the byte counts still there.
-        {"transfer-finished",
-         {{kStatusBand, kBlue, true}, {kStatusBand, kRed, false}, {kByteCountBand, kGreen, true}}},
+        {"transfer-finished", {{kStatusBand, kBlue, true}, {kStatusBand, kRed, false}, {kByteCountBand, kGreen, true}}},
         // No connection: "SPOJENÍ SE NEPODAŘILO NAVÁZAT" and the hint in black.
         {"transfer-message", {{kStatusBand, kRed, true}, {kMessageBand, kBlack, true}, {kMessageBand, kRed, false}}},
         // The download ended normally ("SPOJENÍ UKONČENO"); saving it failed (red).
-        {"transfer-save-failed",
-         {{kStatusBand, kBlue, true}, {kStatusBand, kRed, false}, {kMessageBand, kRed, true}}},
+        {"transfer-save-failed", {{kStatusBand, kBlue, true}, {kStatusBand, kRed, false}, {kMessageBand, kRed, true}}},
         // The main window's check while it connects.
         {"transfer-main-window-mode", {{kStatusBand, kBlue, true}, {kStatusBand, kRed, false}}},
     };

@@ -10,7 +10,7 @@ namespace tests::transfer {
 namespace {
 std::string LaunchMarker() {
     return {startup::stored::LaunchMarkerFirst(), startup::stored::LaunchMarkerSecond(),
-            startup::stored::LaunchMarkerThird()};
+        startup::stored::LaunchMarkerThird()};
 }
 } // namespace
 
@@ -19,8 +19,7 @@ HalvorneWindows::HalvorneWindows(const WindowsOptions& options) {
     // window going away.
     QApplication::setQuitOnLastWindowClosed(false);
     const std::string dir = dir_.path().toStdString();
-    std::vector<std::string> args{dir + "/Halvorne", LaunchMarker(), "chkver", "/v:5.00",
-                                  "/p:" + dir + "/cil"};
+    std::vector<std::string> args{dir + "/Halvorne", LaunchMarker(), "chkver", "/v:5.00", "/p:" + dir + "/cil"};
     if (options.autoMode)
         args.push_back("auto");
     THalvorneWindowsOptions o;

@@ -13,16 +13,15 @@
 #include <thread>
 
 namespace fs = std::filesystem;
+using tests::support::ModalBoxAnswerer;
 using tests::transfer::FakeDesktop;
 using tests::transfer::HalvorneWindows;
-using tests::support::ModalBoxAnswerer;
 
 namespace {
 
 // The message box shows each CR LF as one line break.
 const QString kBrowserFailed = QStringLiteral("Informace o změnách se nepodařilo zobrazit!\n\nProhlížeč: ");
-const QString kNoFile =
-    QStringLiteral("Informace o změnách se nepodařilo zobrazit!\n\nSoubor informací nebyl nalezen");
+const QString kNoFile = QStringLiteral("Informace o změnách se nepodařilo zobrazit!\n\nSoubor informací nebyl nalezen");
 const std::string kWebAddress = "http://127.0.0.1:9/halvorne/zmeny.html";
 
 class ViewerTest : public ::testing::Test {
@@ -48,8 +47,8 @@ TEST_F(ViewerTest, BrowserEndingWithZeroOrOneIsSuccess) {
     const std::string out = desktop.Root() + "/args";
     for (int code : {0, 1}) {
         fs::remove(out);
-        desktop.RegisterBrowser("web" + std::to_string(code),
-                                "printf '%s|%s' \"$#\" \"$1\" > '" + out + "'; exit " + std::to_string(code));
+        desktop.RegisterBrowser(
+            "web" + std::to_string(code), "printf '%s|%s' \"$#\" \"$1\" > '" + out + "'; exit " + std::to_string(code));
         Show(kWebAddress);
         EXPECT_TRUE(answers.Boxes().empty()) << code;
         EXPECT_EQ(FakeDesktop::ReadFile(out), "1|" + kWebAddress) << code;

@@ -155,9 +155,9 @@ struct Windows {
     Windows(const std::string& dir, bool autoMode) : target(dir + "/cil/") {
         QDir().mkpath(QString::fromStdString(target));
         const std::string marker{startup::stored::LaunchMarkerFirst(), startup::stored::LaunchMarkerSecond(),
-                                 startup::stored::LaunchMarkerThird()};
-        std::vector<std::string> args{dir + "/Halvorne", marker, "chkver", std::string("/v:") + kInstalled,
-                                      "/p:" + target};
+            startup::stored::LaunchMarkerThird()};
+        std::vector<std::string> args{
+            dir + "/Halvorne", marker, "chkver", std::string("/v:") + kInstalled, "/p:" + target};
         if (autoMode)
             args.push_back("auto");
         THalvorneWindowsOptions options;
@@ -168,10 +168,10 @@ struct Windows {
     // Both parameter sets aimed at `server` (a server directory address),
     // as start-up fills them from the stored texts.
     void AimAt(const std::string& server, const std::string& targetDir) const {
-        Form_Run->SetCheckAndDownloadVersionParams(
-            qApp, VersionParamSet{"", server, Form_Master->GetVersionFileName(), "", ""},
+        Form_Run->SetCheckAndDownloadVersionParams(qApp,
+            VersionParamSet{"", server, Form_Master->GetVersionFileName(), "", ""},
             VersionParamSet{kInstalled, server, Form_Master->GetVersionFileName(), Form_Master->GetNewVersionFileName(),
-                            targetDir});
+                targetDir});
     }
     std::string target;
     std::unique_ptr<THalvorneWindows> windows;
@@ -211,7 +211,7 @@ void NewVersionDownloaded(const std::string& dir) {
     ScriptedHttpServer server;
     server.Set("/halvorne/" + Form_Master->GetVersionFileName(), kOffered);
     server.Set("/halvorne/" + Form_Master->GetNewVersionFileName(),
-               ScriptedReply{200, "OK", std::string(kNewFileSize, 'z'), kNewFilePiece, kNewFilePauseMs});
+        ScriptedReply{200, "OK", std::string(kNewFileSize, 'z'), kNewFilePiece, kNewFilePauseMs});
     w.AimAt(server.Address("halvorne"), w.target);
 
     auto atForty = [] {
@@ -221,24 +221,25 @@ void NewVersionDownloaded(const std::string& dir) {
     Moments moments;
     moments
         .Then("next-step", DialogUp,
-              [] {
-                  Save(FormDownloadSet, QStringLiteral("next-step"));
-                  FormDownloadSet->RadioButtonHtml->click();
-                  FormDownloadSet->BitBtnChanges->click();
-              })
-        .Then("viewer-warning", [] { return BoxUp() != nullptr; },
-              [] {
-                  QMessageBox* box = BoxUp();
-                  Save(box, QStringLiteral("viewer-warning"));
-                  box->buttons().first()->click();
-              })
+            [] {
+                Save(FormDownloadSet, QStringLiteral("next-step"));
+                FormDownloadSet->RadioButtonHtml->click();
+                FormDownloadSet->BitBtnChanges->click();
+            })
+        .Then(
+            "viewer-warning", [] { return BoxUp() != nullptr; },
+            [] {
+                QMessageBox* box = BoxUp();
+                Save(box, QStringLiteral("viewer-warning"));
+                box->buttons().first()->click();
+            })
         .Then("next-step-pdf", DialogUp,
-              [] {
-                  FormDownloadSet->RadioButtonPdf->click();
-                  FormDownloadSet->BitBtnLoad->setFocus();
-                  Save(FormDownloadSet, QStringLiteral("next-step-pdf"));
-                  FormDownloadSet->BitBtnLoad->click();
-              })
+            [] {
+                FormDownloadSet->RadioButtonPdf->click();
+                FormDownloadSet->BitBtnLoad->setFocus();
+                Save(FormDownloadSet, QStringLiteral("next-step-pdf"));
+                FormDownloadSet->BitBtnLoad->click();
+            })
         .Then("transfer-downloading-40", atForty, [] { Save(Form_Run, QStringLiteral("transfer-downloading-40")); });
     OnClose finished(Form_Run, [] { Save(Form_Run, QStringLiteral("transfer-finished")); });
     Form_Run->show();
@@ -251,11 +252,13 @@ void Connecting(const std::string& dir) {
     PendingConnectPort server;
     w.AimAt(server.Address(), w.target);
     Moments moments;
-    moments.Then("transfer-connecting", [] { return true; }, [] {
-        Save(Form_Run, QStringLiteral("transfer-connecting"));
-        // Storno would end the run; cutting the connection ends only the wait.
-        Form_Run->IdHTTP1.Disconnect();
-    });
+    moments.Then(
+        "transfer-connecting", [] { return true; },
+        [] {
+            Save(Form_Run, QStringLiteral("transfer-connecting"));
+            // Storno would end the run; cutting the connection ends only the wait.
+            Form_Run->IdHTTP1.Disconnect();
+        });
     Form_Run->show();
     Form_Run->CheckAndDownloadVersionFiles(qApp, false);
 }
@@ -298,10 +301,12 @@ void MainWindow(const std::string& dir) {
     Form_Set->BitBtn_Storno->click();
 
     Moments moments;
-    moments.Then("transfer-main-window-mode", [] { return Form_Run->isVisible(); }, [] {
-        Save(Form_Run, QStringLiteral("transfer-main-window-mode"));
-        Form_Run->IdHTTP1.Disconnect();
-    });
+    moments.Then(
+        "transfer-main-window-mode", [] { return Form_Run->isVisible(); },
+        [] {
+            Save(Form_Run, QStringLiteral("transfer-main-window-mode"));
+            Form_Run->IdHTTP1.Disconnect();
+        });
     Form_Main->Menu_Akce->trigger();
 }
 

@@ -29,8 +29,8 @@ namespace pf = platform::files;
 using Tree = std::set<std::string>;
 
 std::string Utf8(const std::wstring& wide) {
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
-                                        nullptr);
+    const int n =
+        ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(n), '\0');
     ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr, nullptr);
     return out;
@@ -61,7 +61,8 @@ void Populate(const crosstest::ScratchDir& d) {
     crosstest::WriteBytes(d.path() / "sub" / "keep.txt", "kept");
 }
 
-const Tree kPopulated = {"old1.zip", "EVMAJ_SETUP.ZIP", ".hidden", "noextension", "stará verze.zip", "sub/", "sub/keep.txt"};
+const Tree kPopulated = {
+    "old1.zip", "EVMAJ_SETUP.ZIP", ".hidden", "noextension", "stará verze.zip", "sub/", "sub/keep.txt"};
 
 transfer::SaveResult Save(const std::string& dir, const std::string& name, const std::string& bytes) {
     return transfer::SaveReplacingDirectory(dir, name, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
@@ -143,8 +144,8 @@ TEST(FilesWin, ReplacingAFileThatIsHeldOpenFailsWithTheSystemsReason) {
     EXPECT_EQ(crosstest::ReadBytes(fs::u8path(temp)), "new");
     {
         // Another program has the target open and shares nothing.
-        const HANDLE held = ::CreateFileW((d.path() / "target.zip").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE held = ::CreateFileW(
+            (d.path() / "target.zip").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_NE(held, INVALID_HANDLE_VALUE);
         EXPECT_FALSE(pf::ReplaceFile(temp, Prefix(d) + "target.zip", error));
         EXPECT_FALSE(error.empty());
@@ -227,7 +228,7 @@ TEST(ReceivingFileWin, ACommitThatFailsKeepsTheFileUncommittedAndOpen) {
     {
         // Another program has the target open and lets nobody delete it.
         wintest::Handle held(::CreateFileW((d.path() / "target.zip").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_NE(held.h, INVALID_HANDLE_VALUE);
         EXPECT_FALSE(file.Commit(Prefix(d) + "target.zip", error));
         EXPECT_FALSE(error.empty());

@@ -158,7 +158,7 @@ int ClosedPort() {
 TEST(WinSockets, RefusedPortIs10061) {
     Harness h;
     EXPECT_EQ(h.Get("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/x"),
-              "Socket Error # 10061\r\nConnection refused.");
+        "Socket Error # 10061\r\nConnection refused.");
     EXPECT_EQ(h.errorCode, WSAECONNREFUSED);
     EXPECT_EQ(h.events, Ev({"disconnected"}));
     EXPECT_FALSE(h.http.Connected());
@@ -233,9 +233,7 @@ protected:
         ASSERT_GT(nginx_, 0) << "run this program through web_peers_for_wine, which starts nginx and tinyproxy";
         ASSERT_GT(proxy_, 0);
     }
-    std::string Url(const std::string& name) const {
-        return "http://127.0.0.1:" + std::to_string(nginx_) + "/" + name;
-    }
+    std::string Url(const std::string& name) const { return "http://127.0.0.1:" + std::to_string(nginx_) + "/" + name; }
     void UseProxy() {
         h_.http.Request.ProxyServer = "127.0.0.1";
         h_.http.Request.ProxyPort = proxy_;

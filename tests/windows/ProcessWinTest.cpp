@@ -36,8 +36,8 @@ std::wstring Wide(const std::string& utf8) {
 }
 
 std::string Utf8(const std::wstring& wide) {
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
-                                        nullptr);
+    const int n =
+        ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(n), '\0');
     ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr, nullptr);
     return out;
@@ -84,7 +84,7 @@ public:
     void Set(DWORD type, const std::vector<BYTE>& data) const {
         HKEY h = nullptr;
         ASSERT_EQ(::RegCreateKeyExW(HKEY_CLASSES_ROOT, key_, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &h, nullptr),
-                  ERROR_SUCCESS);
+            ERROR_SUCCESS);
         ::RegSetValueExW(h, nullptr, 0, type, data.data(), static_cast<DWORD>(data.size()));
         ::RegCloseKey(h);
     }
@@ -173,11 +173,11 @@ TEST_F(ProcessWin, RegisteredCommandIsTheDefaultValueAsWritten) {
     saved.SetString("\"%ProgramFiles%\\Web\\web.exe\" %1", REG_EXPAND_SZ);
     EXPECT_EQ(platform::process::RegisteredBrowserCommand(), "\"%ProgramFiles%\\Web\\web.exe\" %1");
     EXPECT_EQ(transfer::BrowserPathFromCommand(platform::process::RegisteredBrowserCommand()),
-              "%ProgramFiles%\\Web\\web.exe");
+        "%ProgramFiles%\\Web\\web.exe");
     // A value of another kind, or none, is no browser.
     const DWORD number = 1;
     saved.Set(REG_DWORD, std::vector<BYTE>(reinterpret_cast<const BYTE*>(&number),
-                                           reinterpret_cast<const BYTE*>(&number) + sizeof number));
+                             reinterpret_cast<const BYTE*>(&number) + sizeof number));
     EXPECT_EQ(platform::process::RegisteredBrowserCommand(), "");
     saved.Remove();
     EXPECT_EQ(platform::process::RegisteredBrowserCommand(), "");
@@ -204,8 +204,8 @@ TEST_F(ProcessWin, TheRegisteredBrowserGetsTheAddressAndIsWaitedFor) {
 
 TEST_F(ProcessWin, ExitCodesComeBackWhole) {
     const std::string probe = Utf8(Probe());
-    for (const auto& [setting, expected] : {std::pair<const wchar_t*, int>{L"0", 0}, {L"1", 1}, {L"2", 2},
-                                            {L"0xFFFFFFFF", -1}, {L"259", 259}}) {
+    for (const auto& [setting, expected] :
+        {std::pair<const wchar_t*, int>{L"0", 0}, {L"1", 1}, {L"2", 2}, {L"0xFFFFFFFF", -1}, {L"259", 259}}) {
         ProbeSetting(L"HALVORNE_PROBE_EXIT", setting);
         const auto run = RunAndWait(probe, {});
         EXPECT_TRUE(run.started && run.exited);
@@ -216,8 +216,8 @@ TEST_F(ProcessWin, ExitCodesComeBackWhole) {
 TEST_F(ProcessWin, EachArgumentArrivesWholeAndUnchanged) {
     // A seeded campaign of awkward arguments: blanks, quotes, backslashes
     // (also before a quote and at the end), empty ones and Czech letters.
-    const std::vector<std::string> pieces{" ", "\t", "\"", "\\", "\\\\", "\\\"", "a", "b c", "%1", "&|<>^",
-                                          "ěščř", "C:\\Program Files\\", "http://x/?a=1&b=2#c", "'"};
+    const std::vector<std::string> pieces{" ", "\t", "\"", "\\", "\\\\", "\\\"", "a", "b c", "%1", "&|<>^", "ěščř",
+        "C:\\Program Files\\", "http://x/?a=1&b=2#c", "'"};
     std::mt19937 rng(20240315);
     const std::string probe = Utf8(Probe());
     for (int round = 0; round < 12; ++round) {

@@ -136,7 +136,7 @@ TEST_P(SharedProfileCases, ReadsAndWritesAsStated) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SharedProfileCases, ::testing::ValuesIn(profile_cases::AllCases()),
-                         [](const ::testing::TestParamInfo<Case>& p) { return p.param.name; });
+    [](const ::testing::TestParamInfo<Case>& p) { return p.param.name; });
 
 TEST(SharedProfileRules, FileExistsOnlyForFiles) {
     crosstest::ScratchDir dir;

@@ -24,8 +24,7 @@ using Bytes = std::vector<std::uint8_t>;
 HANDLE Handle(const WindowsSerialPort& port) { return static_cast<HANDLE>(port.NativeHandle()); }
 
 // Reads what arrives until the line stays quiet for a read time-out.
-Bytes ReadAll(WindowsSerialPort& port, std::size_t atMost)
-{
+Bytes ReadAll(WindowsSerialPort& port, std::size_t atMost) {
     Bytes got;
     std::uint8_t byte = 0;
     while (got.size() < atMost && port.ReadByte(byte, platform::serial::kReadTimeoutMs) == ReadStatus::Byte)
@@ -36,11 +35,8 @@ Bytes ReadAll(WindowsSerialPort& port, std::size_t atMost)
 class RawPort {
 public:
     explicit RawPort(const char* name)
-        : h_(::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr))
-    {
-    }
-    ~RawPort()
-    {
+        : h_(::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)) {}
+    ~RawPort() {
         if (h_ != INVALID_HANDLE_VALUE)
             ::CloseHandle(h_);
     }
@@ -52,8 +48,7 @@ private:
     HANDLE h_;
 };
 
-TEST(WindowsSerialPort, ChangesTheFourLineSettingsAndKeepsTheRest)
-{
+TEST(WindowsSerialPort, ChangesTheFourLineSettingsAndKeepsTheRest) {
     DCB before{};
     {
         // The driver's settings as some other program left them.
@@ -103,8 +98,7 @@ TEST(WindowsSerialPort, ChangesTheFourLineSettingsAndKeepsTheRest)
     EXPECT_EQ(t.WriteTotalTimeoutConstant, 50u);
 }
 
-TEST(WindowsSerialPort, IsHeldExclusivelyUntilClosed)
-{
+TEST(WindowsSerialPort, IsHeldExclusivelyUntilClosed) {
     auto port = WindowsSerialPort::Open("COM1");
     ASSERT_TRUE(port->IsValid());
     // wine lets a second program open a port that is held without sharing
@@ -122,8 +116,7 @@ TEST(WindowsSerialPort, IsHeldExclusivelyUntilClosed)
 // Windows gives ERROR_ACCESS_DENIED to any open of a communications device
 // that another handle holds without sharing; wine opens it a second time.
 // When this test fails, wine has learnt it: the check above can go back in.
-TEST(WineQuirk, PortOpenedWithoutSharingOpensAgain)
-{
+TEST(WineQuirk, PortOpenedWithoutSharingOpensAgain) {
     if (!wintest::RunningUnderWine())
         GTEST_SKIP() << "only wine does this";
     RawPort first("COM1");
@@ -132,17 +125,16 @@ TEST(WineQuirk, PortOpenedWithoutSharingOpensAgain)
     EXPECT_NE(second.get(), INVALID_HANDLE_VALUE);
     // Files, unlike ports, are held exclusively by wine too.
     const std::wstring file = std::wstring(L"exclusive-") + std::to_wstring(::GetCurrentProcessId()) + L".tmp";
-    wintest::Handle one(::CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    wintest::Handle one(::CreateFileW(
+        file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
     ASSERT_NE(one.h, INVALID_HANDLE_VALUE);
-    wintest::Handle two(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, 0, nullptr));
+    wintest::Handle two(::CreateFileW(file.c_str(), GENERIC_READ,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
     EXPECT_EQ(two.h, INVALID_HANDLE_VALUE);
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
 }
 
-TEST(WindowsSerialPort, EveryByteValuePassesBothWays)
-{
+TEST(WindowsSerialPort, EveryByteValuePassesBothWays) {
     auto one = WindowsSerialPort::Open("COM1");
     auto two = WindowsSerialPort::Open("COM2");
     ASSERT_TRUE(one->IsValid());
@@ -158,8 +150,7 @@ TEST(WindowsSerialPort, EveryByteValuePassesBothWays)
     EXPECT_EQ(ReadAll(*one, all.size()), Bytes(all.rbegin(), all.rend()));
 }
 
-TEST(WindowsSerialPort, ReadsTimeOutAfterTheirWait)
-{
+TEST(WindowsSerialPort, ReadsTimeOutAfterTheirWait) {
     auto one = WindowsSerialPort::Open("COM1");
     ASSERT_TRUE(one->IsValid());
     platform::serial::MonotonicClock clock;
@@ -181,8 +172,7 @@ TEST(WindowsSerialPort, ReadsTimeOutAfterTheirWait)
     EXPECT_EQ(t.ReadTotalTimeoutConstant, 500u);
 }
 
-TEST(WindowsSerialPort, ShortWaitReturnsAByteThatArrives)
-{
+TEST(WindowsSerialPort, ShortWaitReturnsAByteThatArrives) {
     auto one = WindowsSerialPort::Open("COM1");
     auto two = WindowsSerialPort::Open("COM2");
     ASSERT_TRUE(one->IsValid() && two->IsValid());
@@ -195,8 +185,7 @@ TEST(WindowsSerialPort, ShortWaitReturnsAByteThatArrives)
     EXPECT_EQ(byte, 0x5A);
 }
 
-TEST(WindowsSerialPort, DiscardInputDropsWhatArrived)
-{
+TEST(WindowsSerialPort, DiscardInputDropsWhatArrived) {
     auto one = WindowsSerialPort::Open("COM1");
     auto two = WindowsSerialPort::Open("COM2");
     ASSERT_TRUE(one->IsValid() && two->IsValid());
@@ -211,8 +200,7 @@ TEST(WindowsSerialPort, DiscardInputDropsWhatArrived)
     EXPECT_EQ(byte, 9);
 }
 
-TEST(WindowsSerialPort, PortsThatCannotBeOpenedFailAtOnce)
-{
+TEST(WindowsSerialPort, PortsThatCannotBeOpenedFailAtOnce) {
     // COM3 is not linked in the test prefix; "" and other names are no port.
     EXPECT_EQ(platform::serial::DevicePathForPortName("COM1"), "COM1");
     EXPECT_EQ(platform::serial::DevicePathForPortName("COM2"), "COM2");
@@ -232,8 +220,7 @@ TEST(WindowsSerialPort, PortsThatCannotBeOpenedFailAtOnce)
     }
 }
 
-TEST(MonotonicClock, SleepsAtLeastWhatIsAskedAndNeverGoesBack)
-{
+TEST(MonotonicClock, SleepsAtLeastWhatIsAskedAndNeverGoesBack) {
     platform::serial::MonotonicClock clock;
     std::int64_t last = clock.NowMs();
     for (int ms : {1, 5, 16, 30, 30, 45}) {

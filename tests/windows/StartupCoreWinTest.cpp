@@ -46,7 +46,7 @@ TEST(StartupWin, FirstStartCreatesTheThreeKeysInOrder) {
     ASSERT_TRUE(startup::LoadProxySettings(p, error));
     EXPECT_EQ(error, "");
     EXPECT_EQ(Lines(crosstest::ReadBytes(p.IniFileName)),
-              (std::vector<std::string>{"[Proxy Server]", "UseProxy=0", "ProxyName=", "ProxyPort=0"}));
+        (std::vector<std::string>{"[Proxy Server]", "UseProxy=0", "ProxyName=", "ProxyPort=0"}));
     EXPECT_FALSE(p.UseProxy);
     EXPECT_EQ(p.ProxyName, "");
     EXPECT_EQ(p.ProxyPort, 0);
@@ -59,7 +59,8 @@ TEST(StartupWin, ReadsWhatTheFileHoldsWithoutChecking) {
         const char* name;
         int port;
     } cases[] = {
-        {"[Proxy Server]\r\nUseProxy=1\r\nProxyName=proxy.firma.cz\r\nProxyPort=8080\r\n", true, "proxy.firma.cz", 8080},
+        {"[Proxy Server]\r\nUseProxy=1\r\nProxyName=proxy.firma.cz\r\nProxyPort=8080\r\n", true, "proxy.firma.cz",
+            8080},
         {"[Proxy Server]\r\nUseProxy=ano\r\nProxyName=h\r\nProxyPort=70000\r\n", false, "h", 70000},
         {"[proxy server]\r\nuseproxy=0x1\r\nproxyport=0x1F90\r\n", true, "", 8080},
     };
@@ -92,7 +93,7 @@ TEST(StartupWin, UnwritableFileReportsAndKeepsTheValues) {
 
 TEST(StartupWin, TheConfigurationFileIsBesideTheProgram) {
     EXPECT_EQ(startup::IniFileNameFor("C:\\Program Files\\Evidence\\Halvorne.exe"),
-              "C:\\Program Files\\Evidence\\Halvorne.INI");
+        "C:\\Program Files\\Evidence\\Halvorne.INI");
     EXPECT_EQ(startup::IniFileNameFor("C:\\EV.2\\Halvorne.exe"), "C:\\EV.2\\Halvorne.INI");
 }
 

@@ -37,8 +37,7 @@ struct ArgumentCase {
     const std::string* output;
 };
 
-TEST(VeltrixExe, RejectedCommandLinesPrintTheUsageAndEndWith1)
-{
+TEST(VeltrixExe, RejectedCommandLinesPrintTheUsageAndEndWith1) {
     const ArgumentCase cases[] = {
         {"", &kMissing},
         {"I", &kMissing},
@@ -66,8 +65,7 @@ TEST(VeltrixExe, RejectedCommandLinesPrintTheUsageAndEndWith1)
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
-TEST(VeltrixExe, SendOfNoFileEndsWithMinus2AndPrintsNothing)
-{
+TEST(VeltrixExe, SendOfNoFileEndsWithMinus2AndPrintsNothing) {
     crosstest::ScratchDir dir;
     std::filesystem::create_directory(dir.path() / "folder");
     // Quotes group a name with a blank; a fourth argument changes nothing;
@@ -81,8 +79,7 @@ TEST(VeltrixExe, SendOfNoFileEndsWithMinus2AndPrintsNothing)
     }
 }
 
-TEST(VeltrixExe, DataFileErrorsPrintTheReportAndEndWith1)
-{
+TEST(VeltrixExe, DataFileErrorsPrintTheReportAndEndWith1) {
     crosstest::ScratchDir dir;
     const std::wstring readOnly = (dir.path() / "ro.bin").wstring();
     crosstest::WriteBytes(dir.file("ro.bin"), std::string(300, 'r'));
@@ -110,8 +107,7 @@ TEST(VeltrixExe, DataFileErrorsPrintTheReportAndEndWith1)
     ::SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
-TEST(VeltrixExe, SendWhoseFramesAreAllRefusedEndsWithMinus1)
-{
+TEST(VeltrixExe, SendWhoseFramesAreAllRefusedEndsWithMinus1) {
     using Frame = std::vector<std::uint8_t>;
     crosstest::ScratchDir dir;
     crosstest::WriteBytes(dir.path() / "in.bin", std::string(200, 'x'));

@@ -33,17 +33,16 @@ int main(int argc, char** argv) {
     {
         ts::NginxServer nginx(root);
         ts::TinyProxyServer proxy;
-        ts::ScriptedServer reset({ts::ScriptStep::Read(),
-                                       ts::ScriptStep::Out(webfiles::kResetResponseStart),
-                                       ts::ScriptStep::Pause(100), ts::ScriptStep::ResetNow()});
+        ts::ScriptedServer reset({ts::ScriptStep::Read(), ts::ScriptStep::Out(webfiles::kResetResponseStart),
+            ts::ScriptStep::Pause(100), ts::ScriptStep::ResetNow()});
         if (!nginx.Running() || !proxy.Running()) {
             std::fprintf(stderr, "web_peers_for_wine: %s %s\n", nginx.Error().c_str(), proxy.Error().c_str());
         } else {
             ts::SubprocessOptions o;
             o.inheritOutput = true;
             o.env = {{"HALVORNE_TEST_NGINX_PORT", std::to_string(nginx.Port())},
-                     {"HALVORNE_TEST_PROXY_PORT", std::to_string(proxy.Port())},
-                     {"HALVORNE_TEST_RESET_PORT", std::to_string(reset.Port())}};
+                {"HALVORNE_TEST_PROXY_PORT", std::to_string(proxy.Port())},
+                {"HALVORNE_TEST_RESET_PORT", std::to_string(reset.Port())}};
             ts::Subprocess command(std::vector<std::string>(argv + 1, argv + argc), o);
             // ctest's time-out ends a command that hangs long before this.
             command.WaitFor(std::chrono::hours(1));

@@ -35,8 +35,8 @@ struct Handle {
 
 // Runs program with the command line "program" + " " + arguments (as typed
 // at a Windows prompt), in directory, and waits for its end.
-inline ProgramRun RunProgram(const std::wstring& program, const std::string& arguments,
-                             const std::wstring& directory = {}) {
+inline ProgramRun RunProgram(
+    const std::wstring& program, const std::string& arguments, const std::wstring& directory = {}) {
     ProgramRun run;
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE readEnd = nullptr;
@@ -60,7 +60,7 @@ inline ProgramRun RunProgram(const std::wstring& program, const std::string& arg
     startup.hStdError = writeEnd;
     PROCESS_INFORMATION info{};
     if (!::CreateProcessW(program.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                          directory.empty() ? nullptr : directory.c_str(), &startup, &info))
+            directory.empty() ? nullptr : directory.c_str(), &startup, &info))
         return run;
     run.started = true;
     Handle process(info.hProcess);
@@ -87,7 +87,7 @@ public:
         startup.cb = sizeof startup;
         PROCESS_INFORMATION info{};
         if (::CreateProcessW(program.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                             directory.c_str(), &startup, &info)) {
+                directory.c_str(), &startup, &info)) {
             process_.h = info.hProcess;
             ::CloseHandle(info.hThread);
         }

@@ -20,8 +20,7 @@ struct DamagePattern {
     std::map<std::uint64_t, Fault> faults[2]; // [0]: sender to receiver (A to B)
 
     // As veltrix_relay options.
-    std::string Describe() const
-    {
+    std::string Describe() const {
         std::ostringstream out;
         for (int d = 0; d < 2; ++d) {
             for (const auto& [index, fault] : faults[d]) {
@@ -38,8 +37,7 @@ struct DamagePattern {
     }
 };
 
-inline DamagePattern MakeDamagePattern(std::uint64_t seed, std::uint64_t frames)
-{
+inline DamagePattern MakeDamagePattern(std::uint64_t seed, std::uint64_t frames) {
     std::mt19937_64 rng(seed * 0x2545F4914F6CDD1Dull + 99);
     DamagePattern pattern;
     pattern.seed = seed;
@@ -51,10 +49,10 @@ inline DamagePattern MakeDamagePattern(std::uint64_t seed, std::uint64_t frames)
         if (d == 0) {
             const std::uint64_t frame = rng() % (frames + 1); // frames + 1: the EOT's place
             const unsigned part = static_cast<unsigned>(rng() % 5);
-            const std::uint64_t offset = frame == frames ? rng() % 2             // the EOT, or what follows
-                                         : part == 0     ? rng() % 3             // SOH, number, complement
-                                         : part == 1     ? 131 + rng() % 2       // CRC
-                                                         : 3 + rng() % 128;      // data
+            const std::uint64_t offset = frame == frames ? rng() % 2       // the EOT, or what follows
+                                         : part == 0     ? rng() % 3       // SOH, number, complement
+                                         : part == 1     ? 131 + rng() % 2 // CRC
+                                                         : 3 + rng() % 128;    // data
             index = frame * 133 + offset;
         } else {
             index = rng() % (frames + 3); // 'C', the ACKs, what answers the EOT

@@ -15,15 +15,13 @@ namespace tools::serial_relay {
 
 namespace {
 
-std::int64_t NowNs()
-{
+std::int64_t NowNs() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-void SetNonBlocking(int fd)
-{
+void SetNonBlocking(int fd) {
     const int flags = fcntl(fd, F_GETFL);
     fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
@@ -34,8 +32,7 @@ PacedRelay::PacedRelay(Options options) : options_(std::move(options)) {}
 
 PacedRelay::~PacedRelay() { Stop(); }
 
-bool PacedRelay::OpenEnd(const EndSpec& spec, End& end)
-{
+bool PacedRelay::OpenEnd(const EndSpec& spec, End& end) {
     if (spec.fd >= 0) {
         end.fd = spec.fd;
         SetNonBlocking(end.fd);
@@ -69,8 +66,7 @@ bool PacedRelay::OpenEnd(const EndSpec& spec, End& end)
     return true;
 }
 
-bool PacedRelay::Start()
-{
+bool PacedRelay::Start() {
     if (!OpenEnd(options_.a, ends_[0]) || !OpenEnd(options_.b, ends_[1]))
         return false;
     if (pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -81,8 +77,7 @@ bool PacedRelay::Start()
     return true;
 }
 
-void PacedRelay::Stop()
-{
+void PacedRelay::Stop() {
     if (thread_.joinable()) {
         stop_ = true;
         const char wake = 1;
@@ -107,14 +102,12 @@ void PacedRelay::Stop()
 
 std::string PacedRelay::DevicePath(Direction from) const { return ends_[static_cast<int>(from)].device; }
 
-void PacedRelay::AddFault(Direction d, std::uint64_t index, Fault fault)
-{
+void PacedRelay::AddFault(Direction d, std::uint64_t index, Fault fault) {
     std::lock_guard<std::mutex> lock(faultMutex_);
     options_.faults[static_cast<int>(d)][index] = fault;
 }
 
-void PacedRelay::Run()
-{
+void PacedRelay::Run() {
     // Line time of one byte: start bit, 8 data bits, stop bit.
     const std::int64_t byteNs = options_.baud > 0 ? 10LL * 1000000000LL / options_.baud : 0;
     struct Pending {
@@ -148,8 +141,7 @@ void PacedRelay::Run()
             if (!q.empty())
                 waitNs = std::min(waitNs, std::max<std::int64_t>(0, q.front().due - now));
         pollfd fds[3] = {{ends_[0].fd, static_cast<short>(open[0] ? POLLIN : 0), 0},
-                         {ends_[1].fd, static_cast<short>(open[1] ? POLLIN : 0), 0},
-                         {wakePipe_[0], POLLIN, 0}};
+            {ends_[1].fd, static_cast<short>(open[1] ? POLLIN : 0), 0}, {wakePipe_[0], POLLIN, 0}};
         timespec timeout{static_cast<time_t>(waitNs / 1000000000), static_cast<long>(waitNs % 1000000000)};
         if (ppoll(fds, 3, &timeout, nullptr) < 0 && errno != EINTR)
             break;

@@ -18,23 +18,20 @@ enum class Direction { AToB = 0, BToA = 1 };
 
 struct Fault {
     bool drop = false;
-    std::uint8_t xorMask = 0;          // applied when not dropped
-    std::vector<std::uint8_t> insert;  // noise that reaches the other end just before the byte
+    std::uint8_t xorMask = 0;         // applied when not dropped
+    std::vector<std::uint8_t> insert; // noise that reaches the other end just before the byte
 
-    static Fault Drop()
-    {
+    static Fault Drop() {
         Fault f;
         f.drop = true;
         return f;
     }
-    static Fault Corrupt(std::uint8_t mask = 0xFF)
-    {
+    static Fault Corrupt(std::uint8_t mask = 0xFF) {
         Fault f;
         f.xorMask = mask;
         return f;
     }
-    static Fault Insert(std::vector<std::uint8_t> bytes)
-    {
+    static Fault Insert(std::vector<std::uint8_t> bytes) {
         Fault f;
         f.insert = std::move(bytes);
         return f;
@@ -79,8 +76,8 @@ public:
 
 private:
     struct End {
-        int fd = -1;      // what the relay reads and writes
-        int holdFd = -1;  // the pty slave kept open so the line survives reopening
+        int fd = -1;     // what the relay reads and writes
+        int holdFd = -1; // the pty slave kept open so the line survives reopening
         std::string device;
         std::string link;
     };

@@ -22,8 +22,7 @@ enum class FaultKind { Drop, Corrupt, Insert };
 
 // A|B:INDEX[:VALUE]; the value is a mask (corrupt, default 0xFF) or the byte
 // to insert (required). Faults on one byte add up.
-bool ParseFault(const char* text, FaultKind kind, tools::serial_relay::Options& options)
-{
+bool ParseFault(const char* text, FaultKind kind, tools::serial_relay::Options& options) {
     if ((text[0] != 'A' && text[0] != 'B') || text[1] != ':')
         return false;
     char* end = nullptr;
@@ -60,8 +59,7 @@ bool ParseFault(const char* text, FaultKind kind, tools::serial_relay::Options& 
     return true;
 }
 
-int Usage()
-{
+int Usage() {
     std::fprintf(stderr, "usage: veltrix_relay LINK_A LINK_B [--baud N] [--drop A|B:INDEX] "
                          "[--corrupt A|B:INDEX[:MASK]] [--insert A|B:INDEX:BYTE]\n"
                          "  A:INDEX is the byte index in the direction from A to B; --insert puts BYTE\n"
@@ -71,8 +69,7 @@ int Usage()
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc < 3)
         return Usage();
     tools::serial_relay::Options options;
@@ -90,7 +87,7 @@ int main(int argc, char** argv)
                 return Usage();
             options.baud = static_cast<int>(baud);
         } else if (arg == "--drop" || arg == "--corrupt" || arg == "--insert") {
-            const FaultKind kind = arg == "--drop" ? FaultKind::Drop
+            const FaultKind kind = arg == "--drop"      ? FaultKind::Drop
                                    : arg == "--corrupt" ? FaultKind::Corrupt
                                                         : FaultKind::Insert;
             if (!ParseFault(value, kind, options))

@@ -54,7 +54,8 @@ std::string TlsFailureMessage(const std::string& errorText) {
     }
     at = errorText.find(kTlsErrorPrefix);
     if (at != std::string::npos)
-        return std::string("Chyba zabezpečeného spojení: ") + errorText.substr(at + std::string(kTlsErrorPrefix).size());
+        return std::string("Chyba zabezpečeného spojení: ") +
+               errorText.substr(at + std::string(kTlsErrorPrefix).size());
     return std::string();
 }
 

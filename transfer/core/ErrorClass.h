@@ -43,8 +43,8 @@ std::string TlsFailureMessage(const std::string& errorText);
 std::string DescribeCurrentException();
 
 // Message shown when a failure carries no text of its own.
-extern const char* const kUnknownFailureText;   // UTF-8
+extern const char* const kUnknownFailureText; // UTF-8
 // Message for running out of memory during a request.
-extern const char* const kOutOfMemoryText;      // UTF-8
+extern const char* const kOutOfMemoryText; // UTF-8
 
 } // namespace transfer

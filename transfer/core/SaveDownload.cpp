@@ -11,8 +11,8 @@ std::string ReceivingDirectory(const std::string& targetDir, const std::string& 
     return pf::DirectoryOf(targetDir + fileName);
 }
 
-SaveResult CommitReplacingDirectory(pf::ReceivingFile& file, const std::string& targetDir,
-                                    const std::string& fileName) {
+SaveResult CommitReplacingDirectory(
+    pf::ReceivingFile& file, const std::string& targetDir, const std::string& fileName) {
     SaveResult r;
     const std::string finalPath = targetDir + fileName;
     if (fileName.empty() || pf::DirectoryExists(finalPath)) {
@@ -34,8 +34,8 @@ SaveResult CommitReplacingDirectory(pf::ReceivingFile& file, const std::string& 
     return r;
 }
 
-SaveResult SaveReplacingDirectory(const std::string& targetDir, const std::string& fileName,
-                                  const uint8_t* data, std::size_t size) {
+SaveResult SaveReplacingDirectory(
+    const std::string& targetDir, const std::string& fileName, const uint8_t* data, std::size_t size) {
     SaveResult r;
     pf::ReceivingFile file;
     if (!file.Create(ReceivingDirectory(targetDir, fileName), r.Error))

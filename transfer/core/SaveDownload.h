@@ -62,12 +62,12 @@ std::string ReceivingDirectory(const std::string& targetDir, const std::string& 
 // the device, deletes the other files, then names it. A failure before the
 // deletion leaves the directory as it was and the file uncommitted (its
 // owner discards it).
-SaveResult CommitReplacingDirectory(platform::files::ReceivingFile& file, const std::string& targetDir,
-                                    const std::string& fileName);
+SaveResult CommitReplacingDirectory(
+    platform::files::ReceivingFile& file, const std::string& targetDir, const std::string& fileName);
 
 // The same for bytes in memory: receives them into a new file in the
 // directory, then commits it as above. On failure nothing is left behind.
-SaveResult SaveReplacingDirectory(const std::string& targetDir, const std::string& fileName,
-                                  const uint8_t* data, std::size_t size);
+SaveResult SaveReplacingDirectory(
+    const std::string& targetDir, const std::string& fileName, const uint8_t* data, std::size_t size);
 
 } // namespace transfer

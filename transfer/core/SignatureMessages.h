@@ -11,9 +11,9 @@ namespace transfer {
 
 // Which file failed, which decides what the user is told happens next.
 enum class SignedFileRole {
-    VersionFile,       // the version check's version-information file
-    DokumVersionFile,  // the same file, fetched by the documentation download
-    DownloadedFile,    // the new version or the documentation: not saved
+    VersionFile,      // the version check's version-information file
+    DokumVersionFile, // the same file, fetched by the documentation download
+    DownloadedFile,   // the new version or the documentation: not saved
 };
 
 // "<the problem>" CR LF "<what it means>"; empty for Problem::None.

@@ -118,8 +118,7 @@ VersionComparison CompareVersions(const std::string& serverText, const std::stri
     const auto installed = ParseDecimal(installedText);
     if (!installed)
         return VersionComparison::BadInstalledText;
-    return CompareDecimal(*server, *installed) > 0 ? VersionComparison::ServerNewer
-                                                   : VersionComparison::NotNewer;
+    return CompareDecimal(*server, *installed) > 0 ? VersionComparison::ServerNewer : VersionComparison::NotNewer;
 }
 
 } // namespace transfer

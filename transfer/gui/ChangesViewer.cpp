@@ -28,7 +28,8 @@ void TForm_Run::ShowChangesFile(QObject*, const std::string& Address) {
         const auto run = platform::process::RunAndWait(browser, {Address});
         if (run.started && run.exited && (run.exitCode == 0 || run.exitCode == 1))
             return;
-        host_.ShowMessageDlg(TMsgDlgType::mtWarning, text::kNotShown + text::kBreak + text::kBrowser + QString::fromStdString(browser));
+        host_.ShowMessageDlg(
+            TMsgDlgType::mtWarning, text::kNotShown + text::kBreak + text::kBrowser + QString::fromStdString(browser));
         return;
     }
     if (platform::process::IsExistingFile(Address)) {

@@ -20,8 +20,8 @@ bool g_dokumDownloadRunning = false;
 // signature must hold. A failure here is no error of its own: the run ends
 // as one with nothing to download (unless it was one the user must see).
 bool ServerDirectoryAnswers(DownloadOperation& op, const std::string& serverDir, const std::string& versionFile) {
-    const auto bytes = op.FetchSignedIntoMemory(serverDir, versionFile, DownloadOperation::FailureReport::Silently,
-                                                SignedFileRole::DokumVersionFile);
+    const auto bytes = op.FetchSignedIntoMemory(
+        serverDir, versionFile, DownloadOperation::FailureReport::Silently, SignedFileRole::DokumVersionFile);
     return bytes && bytes->size() >= kVersionBytes;
 }
 
@@ -39,7 +39,7 @@ bool TForm_Run::CheckAndDownloadDokumFiles(QObject* Sender) {
     OperationFlag running(g_dokumDownloadRunning);
 
     const DownloadRequest request{MainSet.ServerDirAddress, MainSet.NewFileName, MainSet.TargetDir,
-                                  /*ClearGaugeFirst=*/true};
+        /*ClearGaugeFirst=*/true};
     const std::string versionFile = Host().VersionFileName();
     TTransferHost& host = Host();
 

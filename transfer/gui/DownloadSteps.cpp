@@ -208,15 +208,13 @@ void DownloadOperation::ShowProgressLine() {
     form_.Label_Download->show();
 }
 
-std::optional<std::vector<uint8_t>> DownloadOperation::FetchIntoMemory(const std::string& address,
-                                                                      FailureReport report) {
+std::optional<std::vector<uint8_t>> DownloadOperation::FetchIntoMemory(
+    const std::string& address, FailureReport report) {
     return Fetch(address, report, nullptr);
 }
 
-std::optional<std::vector<uint8_t>> DownloadOperation::FetchSignedIntoMemory(const std::string& serverDir,
-                                                                            const std::string& fileName,
-                                                                            FailureReport report,
-                                                                            SignedFileRole role) {
+std::optional<std::vector<uint8_t>> DownloadOperation::FetchSignedIntoMemory(
+    const std::string& serverDir, const std::string& fileName, FailureReport report, SignedFileRole role) {
     signature::Problem refused = signature::Problem::None;
     auto bytes = Fetch(serverDir + fileName, report, [&](const std::vector<uint8_t>& fetched) {
         // Still part of the fetch: a failed signature request is a failed
@@ -309,8 +307,8 @@ bool DownloadOperation::DownloadIntoTarget(const DownloadRequest& request) {
         if (refused != signature::Problem::None) {
             form_.FinishedOk = true;
             form_.DisconnectedInfo(sender_);
-            ReportSaveFailure(request, kExitNotSaved, SignatureMessage(refused, request.FileName,
-                                                                       SignedFileRole::DownloadedFile));
+            ReportSaveFailure(
+                request, kExitNotSaved, SignatureMessage(refused, request.FileName, SignedFileRole::DownloadedFile));
             return false;
         }
     } catch (...) {
@@ -348,8 +346,8 @@ bool DownloadOperation::DownloadIntoTarget(const DownloadRequest& request) {
     return SaveReceivedFile(request, received, checks, signedFile);
 }
 
-bool DownloadOperation::SaveReceivedFile(const DownloadRequest& request, TFileStream& received,
-                                         const ReceivedFileChecks& checks, SignedFile& signedFile) {
+bool DownloadOperation::SaveReceivedFile(
+    const DownloadRequest& request, TFileStream& received, const ReceivedFileChecks& checks, SignedFile& signedFile) {
     try {
         form_.FinishedOk = true;
         form_.DisconnectedInfo(sender_);
@@ -358,8 +356,8 @@ bool DownloadOperation::SaveReceivedFile(const DownloadRequest& request, TFileSt
         const signature::Problem problem = signedFile.CheckReceived(received);
         if (problem != signature::Problem::None) {
             received.File().Discard();
-            ReportSaveFailure(request, kExitNotSaved,
-                              SignatureMessage(problem, request.FileName, SignedFileRole::DownloadedFile));
+            ReportSaveFailure(
+                request, kExitNotSaved, SignatureMessage(problem, request.FileName, SignedFileRole::DownloadedFile));
             return false;
         }
         const ReceivedFileVerdict verdict = checks.Accept ? checks.Accept(received) : ReceivedFileVerdict::Accept();

@@ -31,8 +31,8 @@ class TFileStream;
 namespace transfer::gui {
 
 // Status and message texts of the operations.
-QString StatusConnecting();                                  // "NAVAZOVÁNÍ SPOJENÍ"
-QString StatusDownloading(const std::string& fileName);      // "Stahování souboru " + name
+QString StatusConnecting();                             // "NAVAZOVÁNÍ SPOJENÍ"
+QString StatusDownloading(const std::string& fileName); // "Stahování souboru " + name
 QString SaveFailedMessage(const std::string& dir, const std::string& fileName);
 QString BadVersionMessage(const QString& text);
 
@@ -52,6 +52,7 @@ public:
     ~DisconnectGuard();
     DisconnectGuard(const DisconnectGuard&) = delete;
     DisconnectGuard& operator=(const DisconnectGuard&) = delete;
+
 private:
     TIdHTTP& http_;
 };
@@ -63,6 +64,7 @@ public:
     ~OperationFlag() { flag_ = false; }
     OperationFlag(const OperationFlag&) = delete;
     OperationFlag& operator=(const OperationFlag&) = delete;
+
 private:
     bool& flag_;
 };
@@ -149,8 +151,8 @@ public:
     // file ends the run here, the connection shown cancelled, exit code
     // 99, the red message naming the problem (by role), the window left
     // open; no bytes.
-    std::optional<std::vector<uint8_t>> FetchSignedIntoMemory(const std::string& serverDir, const std::string& fileName,
-                                                             FailureReport report, transfer::SignedFileRole role);
+    std::optional<std::vector<uint8_t>> FetchSignedIntoMemory(
+        const std::string& serverDir, const std::string& fileName, FailureReport report, transfer::SignedFileRole role);
 
     // The run already ended with something the user must see, though the
     // fetch was reported silently: a refused signature, or a secure
@@ -184,13 +186,13 @@ private:
     // Fetches address into memory; accept, when given, decides right after
     // the request whether the run counts the bytes as fetched.
     std::optional<std::vector<uint8_t>> Fetch(const std::string& address, FailureReport report,
-                                              const std::function<bool(const std::vector<uint8_t>&)>& accept);
+        const std::function<bool(const std::vector<uint8_t>&)>& accept);
     void HideProgressLine();
     void ShowProgressLine();
     void ReportFetchFailure(const std::string& why, FailureReport report);
     void ShowConnectionAgain();
-    bool SaveReceivedFile(const DownloadRequest& request, TFileStream& received,
-                          const ReceivedFileChecks& checks, SignedFile& signedFile);
+    bool SaveReceivedFile(const DownloadRequest& request, TFileStream& received, const ReceivedFileChecks& checks,
+        SignedFile& signedFile);
     void ReportSaveFailure(const DownloadRequest& request, int exitCode, const QString& message);
 
     TForm_Run& form_;

@@ -43,8 +43,8 @@ QLabel* TopLabel(QWidget* parent, const char* name, int top, int height, const Q
     return l;
 }
 
-QPushButton* GlyphButton(QWidget* parent, const char* name, const QString& caption, const QString& glyph,
-                         int glyphSide, const QRect& place) {
+QPushButton* GlyphButton(QWidget* parent, const char* name, const QString& caption, const QString& glyph, int glyphSide,
+    const QRect& place) {
     auto* b = new QPushButton(QIcon(glyph), caption, parent);
     b->setObjectName(QString::fromLatin1(name));
     b->setIconSize(QSize(glyphSide, glyphSide));
@@ -91,12 +91,12 @@ TFormDownloadSet::TFormDownloadSet(QWidget* parent) : QDialog(parent) {
     // Version texts come from the server: never interpret them as markup.
     LabelSetVers->setTextFormat(Qt::PlainText);
 
-    BitBtnChanges = GlyphButton(this, "BitBtnChanges", text::kChanges, QStringLiteral(":/glyphs/note.png"), 20,
-                                QRect(152, 80, 249, 25));
-    BitBtnLoad = GlyphButton(this, "BitBtnLoad", text::kLoad, QStringLiteral(":/glyphs/arrow_down.png"), 20,
-                             QRect(152, 112, 249, 25));
-    BitBtnCancel = GlyphButton(this, "BitBtnCancel", text::kCancel, QStringLiteral(":/glyphs/cross.png"), 18,
-                               QRect(240, 152, 81, 25));
+    BitBtnChanges = GlyphButton(
+        this, "BitBtnChanges", text::kChanges, QStringLiteral(":/glyphs/note.png"), 20, QRect(152, 80, 249, 25));
+    BitBtnLoad = GlyphButton(
+        this, "BitBtnLoad", text::kLoad, QStringLiteral(":/glyphs/arrow_down.png"), 20, QRect(152, 112, 249, 25));
+    BitBtnCancel = GlyphButton(
+        this, "BitBtnCancel", text::kCancel, QStringLiteral(":/glyphs/cross.png"), 18, QRect(240, 152, 81, 25));
 
     RadioButtonHtml = new QRadioButton(text::kHtml, this);
     RadioButtonHtml->setObjectName(QStringLiteral("RadioButtonHtml"));

@@ -58,9 +58,7 @@ const QString kPictureName = QStringLiteral("zavinac");
 
 // The gauge counts in int; larger transfers are shown against a clamped
 // range rather than wrapping to negative values.
-int ClampToInt(int64_t v) {
-    return static_cast<int>(std::clamp<int64_t>(v, INT_MIN, INT_MAX));
-}
+int ClampToInt(int64_t v) { return static_cast<int>(std::clamp<int64_t>(v, INT_MIN, INT_MAX)); }
 
 // Where count stands on a gauge of ClampToInt(total) steps: the count
 // itself while the total fits, else the first step at which the gauge
@@ -107,8 +105,7 @@ TForm_Run::~TForm_Run() {
 void TForm_Run::BuildLayout() {
     using transfer::gui::WindowFont;
 
-    setWindowFlags(Qt::Window | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
-                   Qt::WindowTitleHint);
+    setWindowFlags(Qt::Window | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setFixedSize(kClientWidth, kClientHeight);
     setFont(WindowFont(11));
     QPalette pal = palette();
@@ -211,9 +208,7 @@ void TForm_Run::FormCreate() {
     // waits.
     IdHTTP1.OnConnected = [this](TIdHTTP*) { ConnectedInfo(this); };
     IdHTTP1.OnDisconnected = [this](TIdHTTP*) { DisconnectedInfo(this); };
-    IdHTTP1.OnWorkBegin = [this](TIdHTTP*, TWorkMode mode, int64_t max) {
-        HTTPWorkBegin(this, mode, max);
-    };
+    IdHTTP1.OnWorkBegin = [this](TIdHTTP*, TWorkMode mode, int64_t max) { HTTPWorkBegin(this, mode, max); };
     IdHTTP1.OnWork = [this](TIdHTTP*, TWorkMode mode, int64_t count) { HTTPWork(this, mode, count); };
     IdHTTP1.OnWorkEnd = [this](TIdHTTP*, TWorkMode mode) { HTTPWorkEnd(this, mode); };
     IdHTTP1.AntiFreeze = &IdAntiFreeze1;
@@ -270,9 +265,7 @@ void TForm_Run::HideAnimation() {
     repaint();
 }
 
-QString TForm_Run::FormatByteCount(int32_t count) {
-    return QString::fromStdString(transfer::FormatByteCount(count));
-}
+QString TForm_Run::FormatByteCount(int32_t count) { return QString::fromStdString(transfer::FormatByteCount(count)); }
 
 std::string TForm_Run::ShowFileName(bool pdf) { return host_.ChangesAddress(pdf); }
 

@@ -25,9 +25,7 @@ int TGauge::PercentDone() const {
     return static_cast<int>(done * 100 / span);
 }
 
-QString TGauge::text() const {
-    return QString::number(PercentDone()) + QLatin1Char('%');
-}
+QString TGauge::text() const { return QString::number(PercentDone()) + QLatin1Char('%'); }
 
 void TGauge::paintEvent(QPaintEvent*) {
     QPainter p(this);
@@ -61,7 +59,7 @@ void TGauge::paintEvent(QPaintEvent*) {
 QFont WindowFont(int pixelSize, bool bold) {
     QFont f;
     f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                   QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
+        QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
     f.setStyleHint(QFont::SansSerif);
     f.setPixelSize(pixelSize);
     f.setBold(bold);

@@ -30,9 +30,9 @@ bool g_versionCheckRunning = false;
 // the server answers, so it uses nothing and checks nothing.
 std::optional<std::string> FetchServerVersion(DownloadOperation& op, const VersionParamSet& set, bool test) {
     const auto report = DownloadOperation::FailureReport::ByErrorText;
-    const auto bytes = test ? op.FetchIntoMemory(set.ServerDirAddress + set.VersionFileName, report)
-                            : op.FetchSignedIntoMemory(set.ServerDirAddress, set.VersionFileName, report,
-                                                       SignedFileRole::VersionFile);
+    const auto bytes =
+        test ? op.FetchIntoMemory(set.ServerDirAddress + set.VersionFileName, report)
+             : op.FetchSignedIntoMemory(set.ServerDirAddress, set.VersionFileName, report, SignedFileRole::VersionFile);
     if (!bytes)
         return std::nullopt;
     return VersionTextFromFile(bytes->data(), bytes->size());
@@ -84,12 +84,11 @@ bool AskForTheDownload(TForm_Run& form, QObject* sender, const std::string& serv
 // whether the new version is to be downloaded; every other end is shown
 // here.
 bool DecideOnTheNewVersion(TForm_Run& form, DownloadOperation& op, TTransferHost& host, QObject* sender,
-                           const std::string& serverVersion, const std::string& installedVersion) {
+    const std::string& serverVersion, const std::string& installedVersion) {
     const VersionComparison cmp = CompareVersions(serverVersion, installedVersion);
     if (cmp == VersionComparison::BadServerText || cmp == VersionComparison::BadInstalledText) {
         EndWithBadVersionText(form, op, host,
-                              cmp == VersionComparison::BadServerText ? FromCp1250(serverVersion)
-                                                                      : FromUtf8OrCp1250(installedVersion));
+            cmp == VersionComparison::BadServerText ? FromCp1250(serverVersion) : FromUtf8OrCp1250(installedVersion));
         return false;
     }
     if (cmp == VersionComparison::NotNewer) {
@@ -108,15 +107,13 @@ bool DecideOnTheNewVersion(TForm_Run& form, DownloadOperation& op, TTransferHost
 
 bool TForm_Run::VersionCheckRunning() const { return g_versionCheckRunning; }
 
-void TForm_Run::SetCheckAndDownloadVersionParams(QObject* /*Sender*/, const VersionParamSet& Test,
-                                                 const VersionParamSet& Main) {
+void TForm_Run::SetCheckAndDownloadVersionParams(
+    QObject* /*Sender*/, const VersionParamSet& Test, const VersionParamSet& Main) {
     TestSet = Test;
     MainSet = Main;
 }
 
-void TForm_Run::DeleteFilesInDir(const std::string& Dir) {
-    platform::files::DeleteFilesMatching(Dir);
-}
+void TForm_Run::DeleteFilesInDir(const std::string& Dir) { platform::files::DeleteFilesMatching(Dir); }
 
 bool TForm_Run::CheckAndDownloadVersionFiles(QObject* Sender, bool Test) {
     if (g_versionCheckRunning)
