@@ -4,6 +4,7 @@
 // side, so machine load affects both.
 //
 //   http_bench [size in MiB, default 256] [rounds, default 3]
+#include "tests/support/Subprocess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WebServers.h"
 #include "http/IdHTTP.h"
@@ -16,7 +17,6 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -71,37 +71,18 @@ int FetchMode(const std::string& url, uint64_t expected) {
 
 RunResult RunChild(const std::vector<std::string>& argv, bool parseOwnOutput) {
     RunResult r;
-    int pipefd[2];
-    if (pipe(pipefd) != 0)
-        return r;
+    tests::support::SubprocessOptions options;
+    options.captureOutput = true;
     auto start = Clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(pipefd[1], 1);
-        close(pipefd[0]);
-        close(pipefd[1]);
-        std::vector<char*> args;
-        for (const auto& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    close(pipefd[1]);
-    std::string out;
-    char buf[512];
-    ssize_t n;
-    while ((n = read(pipefd[0], buf, sizeof buf)) > 0)
-        out.append(buf, static_cast<std::size_t>(n));
-    close(pipefd[0]);
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
+    tests::support::Subprocess child(argv, options);
+    // A fetch that takes this long has hung: it is killed and fails.
+    const bool ended = child.WaitFor(std::chrono::minutes(30));
+    child.Kill();
     auto end = Clock::now();
-    r.maxRssKiB = usage.ru_maxrss;
-    r.cpuSeconds =
-        usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    const std::string out = child.Output();
+    r.maxRssKiB = child.PeakKb();
+    r.cpuSeconds = child.CpuSeconds();
+    r.ok = ended && child.Exited() && child.ExitCode() == 0;
     r.seconds = std::chrono::duration<double>(end - start).count();
     r.note = out;
     if (parseOwnOutput) {

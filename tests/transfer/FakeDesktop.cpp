@@ -11,10 +11,6 @@ namespace fs = std::filesystem;
 namespace tests::transfer {
 
 FakeDesktop::FakeDesktop() {
-    std::string templ = (fs::temp_directory_path() / "halvorne-desktop-XXXXXX").string();
-    if (mkdtemp(templ.data()) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    root_ = templ;
     for (const auto& d :
         {ConfigHome(), ConfigDir(), DataHome() + "/applications", DataDir() + "/applications", BinDir()})
         fs::create_directories(d);
@@ -35,8 +31,6 @@ FakeDesktop::~FakeDesktop() {
         else
             unsetenv(name.c_str());
     }
-    std::error_code ec;
-    fs::remove_all(root_, ec);
 }
 
 void FakeDesktop::Set(const char* name, const std::string& value) {

@@ -4,6 +4,8 @@
 // The previous environment comes back when the object goes.
 #pragma once
 
+#include "tests/support/TempDir.h"
+
 #include <map>
 #include <optional>
 #include <string>
@@ -41,7 +43,8 @@ public:
     static std::string ReadFile(const std::string& path);
 
 private:
-    std::string root_;
+    tests::support::TempDir dir_{"halvorne-desktop-"};
+    std::string root_ = dir_.path().string();
     std::map<std::string, std::optional<std::string>> saved_;
     void Set(const char* name, const std::string& value);
 };
