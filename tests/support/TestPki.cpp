@@ -105,11 +105,11 @@ KeyPtr ReadKey(const std::string& path) {
     return key;
 }
 
-std::string AltNames(const CertificateSpec& spec) {
+std::string AltNames(const CertificateOrder& order) {
     std::string names;
-    for (const auto& d : spec.DnsNames)
+    for (const auto& d : order.DnsNames)
         names += (names.empty() ? "" : ",") + std::string("DNS:") + d;
-    for (const auto& a : spec.Addresses)
+    for (const auto& a : order.Addresses)
         names += (names.empty() ? "" : ",") + std::string("IP:") + a;
     return names;
 }
@@ -125,23 +125,23 @@ TestPki::TestPki(const std::string& dir) : dir_(dir) {
     WritePem(caKeyFile_, nullptr, key.get());
 }
 
-CertificateFiles TestPki::Issue(const CertificateSpec& spec) const {
+CertificateFiles TestPki::Issue(const CertificateOrder& order) const {
     CertPtr ca = ReadCert(caFile_);
     KeyPtr caKey = ReadKey(caKeyFile_);
     KeyPtr key = NewKey();
     CertPtr cert = MakeCertificate(
-        spec.Name, key.get(), ca.get(), caKey.get(), spec.ValidFromDays, spec.ValidToDays, false, AltNames(spec));
-    CertificateFiles files{dir_ + "/" + spec.Name + ".pem", dir_ + "/" + spec.Name + ".key"};
+        order.Name, key.get(), ca.get(), caKey.get(), order.ValidFromDays, order.ValidToDays, false, AltNames(order));
+    CertificateFiles files{dir_ + "/" + order.Name + ".pem", dir_ + "/" + order.Name + ".key"};
     WritePem(files.CertFile, cert.get(), nullptr);
     WritePem(files.KeyFile, nullptr, key.get());
     return files;
 }
 
-CertificateFiles TestPki::SelfSigned(const CertificateSpec& spec) const {
+CertificateFiles TestPki::SelfSigned(const CertificateOrder& order) const {
     KeyPtr key = NewKey();
     CertPtr cert = MakeCertificate(
-        spec.Name, key.get(), nullptr, nullptr, spec.ValidFromDays, spec.ValidToDays, false, AltNames(spec));
-    CertificateFiles files{dir_ + "/" + spec.Name + ".pem", dir_ + "/" + spec.Name + ".key"};
+        order.Name, key.get(), nullptr, nullptr, order.ValidFromDays, order.ValidToDays, false, AltNames(order));
+    CertificateFiles files{dir_ + "/" + order.Name + ".pem", dir_ + "/" + order.Name + ".key"};
     WritePem(files.CertFile, cert.get(), nullptr);
     WritePem(files.KeyFile, nullptr, key.get());
     return files;

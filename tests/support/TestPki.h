@@ -14,7 +14,7 @@ struct CertificateFiles {
     std::string KeyFile;  // PEM, no password
 };
 
-struct CertificateSpec {
+struct CertificateOrder {
     std::string Name; // file names and the subject's common name
     std::vector<std::string> DnsNames;
     std::vector<std::string> Addresses; // IPv4 addresses
@@ -28,8 +28,8 @@ public:
     explicit TestPki(const std::string& dir);
     const std::string& CaFile() const { return caFile_; }
 
-    CertificateFiles Issue(const CertificateSpec& spec) const;
-    CertificateFiles SelfSigned(const CertificateSpec& spec) const;
+    CertificateFiles Issue(const CertificateOrder& order) const;
+    CertificateFiles SelfSigned(const CertificateOrder& order) const;
 
     // The usual server certificate for loopback tests: 127.0.0.1 and localhost.
     CertificateFiles Loopback() const { return Issue({"loopback", {"localhost"}, {"127.0.0.1"}}); }

@@ -4,8 +4,8 @@
 // (HALVORNE_TEST_NGINX_PORT, HALVORNE_TEST_PROXY_PORT,
 // HALVORNE_TEST_RESET_PORT), stops them and ends with the command's exit
 // code. The Windows HTTP tests run under wine through it: nginx and
-// tinyproxy are Linux programs, and a reset must come from a Linux socket
-// (see WineQuirk.LingerZeroCloseSendsNoReset).
+// tinyproxy are Linux programs, and the resetting peer is a Linux socket
+// closed with a zero linger time, as a real server's reset would be.
 //   web_peers_for_wine COMMAND [ARGS...]
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/Subprocess.h"

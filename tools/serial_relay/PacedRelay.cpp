@@ -32,9 +32,9 @@ PacedRelay::PacedRelay(Options options) : options_(std::move(options)) {}
 
 PacedRelay::~PacedRelay() { Stop(); }
 
-bool PacedRelay::OpenEnd(const EndSpec& spec, End& end) {
-    if (spec.fd >= 0) {
-        end.fd = spec.fd;
+bool PacedRelay::OpenEnd(const EndSetting& setting, End& end) {
+    if (setting.fd >= 0) {
+        end.fd = setting.fd;
         SetNonBlocking(end.fd);
         return true;
     }
@@ -55,13 +55,13 @@ bool PacedRelay::OpenEnd(const EndSpec& spec, End& end) {
     end.fd = master;
     end.holdFd = slave;
     end.device = name;
-    if (!spec.linkPath.empty()) {
-        ::unlink(spec.linkPath.c_str());
-        if (::symlink(name, spec.linkPath.c_str()) != 0) {
-            error_ = "symlink " + spec.linkPath + ": " + std::strerror(errno);
+    if (!setting.linkPath.empty()) {
+        ::unlink(setting.linkPath.c_str());
+        if (::symlink(name, setting.linkPath.c_str()) != 0) {
+            error_ = "symlink " + setting.linkPath + ": " + std::strerror(errno);
             return false;
         }
-        end.link = spec.linkPath;
+        end.link = setting.linkPath;
     }
     return true;
 }

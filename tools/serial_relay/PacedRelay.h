@@ -38,7 +38,7 @@ struct Fault {
     }
 };
 
-struct EndSpec {
+struct EndSetting {
     // A pty is created and this symlink points at its slave side, unless fd
     // is given (then that descriptor is the end; the relay closes it).
     std::string linkPath;
@@ -46,8 +46,8 @@ struct EndSpec {
 };
 
 struct Options {
-    EndSpec a;
-    EndSpec b;
+    EndSetting a;
+    EndSetting b;
     int baud = 19200; // 0: no pacing
     // Faults by the index of the byte (0-based) in each direction.
     std::map<std::uint64_t, Fault> faults[2];
@@ -81,7 +81,7 @@ private:
         std::string device;
         std::string link;
     };
-    bool OpenEnd(const EndSpec& spec, End& end);
+    bool OpenEnd(const EndSetting& setting, End& end);
     void Run();
 
     Options options_;
