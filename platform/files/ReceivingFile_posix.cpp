@@ -1,12 +1,13 @@
 #include "platform/files/ReceivingFile.h"
 
+#include "platform/files/PendingNames.h"
+
 #include "platform/files/FileOps.h"
 #include "platform/files/PosixDetail.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include <fcntl.h>
@@ -28,25 +29,6 @@ constexpr uint64_t kWritebackStep = 8u * 1024 * 1024;
 
 // Single writes stay below what some systems accept in one call.
 constexpr std::size_t kMaxSingleWrite = std::size_t(1) << 30;
-
-// The named temporary files of this process that nobody has committed or
-// discarded yet, for a process that ends without unwinding.
-std::mutex g_pendingMutex;
-std::vector<std::string>& PendingNames() {
-    static std::vector<std::string> names;
-    return names;
-}
-
-void RememberPending(const std::string& path) {
-    std::lock_guard<std::mutex> lock(g_pendingMutex);
-    PendingNames().push_back(path);
-}
-
-void ForgetPending(const std::string& path) {
-    std::lock_guard<std::mutex> lock(g_pendingMutex);
-    auto& names = PendingNames();
-    names.erase(std::remove(names.begin(), names.end(), path), names.end());
-}
 
 // An anonymous file gets its name through its /proc entry; without /proc
 // (a chroot, a container without it) it could never be named.
@@ -127,7 +109,7 @@ bool ReceivingFile::Create(const std::string& dir, std::string& error, Naming na
         if (fd < 0)
             return false;
         tempPath_ = path;
-        RememberPending(tempPath_);
+        detail::RememberPending(tempPath_);
     }
     handle_ = fd;
     detail::HoldFileSizeSignalIgnored();
@@ -240,7 +222,7 @@ bool ReceivingFile::Commit(const std::string& path, std::string& error) {
             error = ErrnoText(errno);
             return false;
         }
-        ForgetPending(tempPath_);
+        detail::ForgetPending(tempPath_);
         tempPath_.clear();
     }
     detail::SyncDirectory(DirectoryOf(path));
@@ -262,16 +244,14 @@ void ReceivingFile::Discard() {
     Close();
     if (!tempPath_.empty()) {
         ::unlink(tempPath_.c_str());
-        ForgetPending(tempPath_);
+        detail::ForgetPending(tempPath_);
         tempPath_.clear();
     }
 }
 
 void DiscardAllReceivingFiles() {
-    std::lock_guard<std::mutex> lock(g_pendingMutex);
-    for (const std::string& path : PendingNames())
+    for (const std::string& path : detail::TakeAllPending())
         ::unlink(path.c_str());
-    PendingNames().clear();
 }
 
 } // namespace platform::files

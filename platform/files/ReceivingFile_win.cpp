@@ -7,12 +7,13 @@
 // names around it.
 #include "platform/files/ReceivingFile.h"
 
+#include "platform/files/PendingNames.h"
+
 #include "platform/wintext/WindowsText.h"
 #include "platform/files/FileOps.h"
 #include "platform/files/WinDetail.h"
 
 #include <algorithm>
-#include <mutex>
 #include <vector>
 
 #include <windows.h>
@@ -25,25 +26,6 @@ using wintext::Wide;
 
 // ReadFile and WriteFile count in DWORD.
 constexpr std::size_t kMaxSingleTransfer = std::size_t(1) << 30;
-
-// The temporary names of this process that nobody has committed or
-// discarded yet, for a process that ends without unwinding.
-std::mutex g_pendingMutex;
-std::vector<std::string>& PendingNames() {
-    static std::vector<std::string> names;
-    return names;
-}
-
-void RememberPending(const std::string& path) {
-    std::lock_guard<std::mutex> lock(g_pendingMutex);
-    PendingNames().push_back(path);
-}
-
-void ForgetPending(const std::string& path) {
-    std::lock_guard<std::mutex> lock(g_pendingMutex);
-    auto& names = PendingNames();
-    names.erase(std::remove(names.begin(), names.end(), path), names.end());
-}
 
 HANDLE H(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
@@ -110,7 +92,7 @@ bool ReceivingFile::Create(const std::string& dir, std::string& error, Naming na
         }
         handle_ = reinterpret_cast<std::intptr_t>(file);
         tempPath_ = path;
-        RememberPending(tempPath_);
+        detail::RememberPending(tempPath_);
         return true;
     }
     error = "no free temporary file name";
@@ -205,7 +187,7 @@ bool ReceivingFile::Commit(const std::string& path, std::string& error) {
         MarkForDeletion(H(handle_), true);
         return false;
     }
-    ForgetPending(tempPath_);
+    detail::ForgetPending(tempPath_);
     tempPath_.clear();
     // The new name on the device with the file (the data was flushed).
     ::FlushFileBuffers(H(handle_));
@@ -225,7 +207,7 @@ void ReceivingFile::Discard() {
     if (!tempPath_.empty()) {
         // Gone with its handle already, unless the mark could not be set.
         ::DeleteFileW(Wide(tempPath_).c_str());
-        ForgetPending(tempPath_);
+        detail::ForgetPending(tempPath_);
         tempPath_.clear();
     }
 }
@@ -233,10 +215,8 @@ void ReceivingFile::Discard() {
 void DiscardAllReceivingFiles() {
     // The marked files go when the process ends and takes their handles;
     // the names are removed here as well, for the program that asks.
-    std::lock_guard<std::mutex> lock(g_pendingMutex);
-    for (const std::string& path : PendingNames())
+    for (const std::string& path : detail::TakeAllPending())
         ::DeleteFileW(Wide(path).c_str());
-    PendingNames().clear();
 }
 
 } // namespace platform::files
