@@ -6,6 +6,7 @@
 // time ratio and Halvorne's peak resident memory per size.
 //
 //   download_bench [sizes in MiB, default 256,1024] [rounds, default 3]
+#include "tests/support/NoiseFile.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WebServers.h"
@@ -67,32 +68,6 @@ Run RunProcess(const std::vector<std::string>& argv, const std::map<std::string,
     if (!r.ok)
         r.note = !ended ? "hung" : child.Exited() ? "exit code " + std::to_string(child.ExitCode()) : "killed";
     return r;
-}
-
-bool MakeFile(const std::string& path, uint64_t size) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0)
-        return false;
-    std::vector<uint64_t> block(1 << 17);
-    uint64_t x = 88172645463325252ull;
-    uint64_t written = 0;
-    while (written < size) {
-        for (auto& w : block) {
-            x ^= x << 13;
-            x ^= x >> 7;
-            x ^= x << 17;
-            w = x;
-        }
-        const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(size - written, block.size() * 8));
-        if (::write(fd, block.data(), n) != static_cast<ssize_t>(n)) {
-            ::close(fd);
-            return false;
-        }
-        written += n;
-    }
-    ::fsync(fd);
-    ::close(fd);
-    return true;
 }
 
 uint64_t FileSize(const std::string& path) {
@@ -202,7 +177,7 @@ int main(int argc, char** argv) {
         for (uint64_t mib : sizes) {
             const uint64_t size = mib << 20;
             const std::string file = www + "/halvorne/DOKUMENTACE.PDF";
-            if (!MakeFile(file, size)) {
+            if (!tests::support::WriteNoiseFile(file, size)) {
                 std::fprintf(stderr, "cannot create the %llu MiB file\n", static_cast<unsigned long long>(mib));
                 rc = 1;
                 break;

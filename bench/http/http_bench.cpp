@@ -4,6 +4,7 @@
 // side, so machine load affects both.
 //
 //   http_bench [size in MiB, default 256] [rounds, default 3]
+#include "tests/support/NoiseFile.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/WebServers.h"
@@ -106,31 +107,6 @@ RunResult RunCurl(const std::string& url) {
     return r;
 }
 
-bool MakeFile(const std::string& path, uint64_t size) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0)
-        return false;
-    std::vector<uint64_t> block(1 << 17);
-    uint64_t x = 88172645463325252ull;
-    uint64_t written = 0;
-    while (written < size) {
-        for (auto& w : block) {
-            x ^= x << 13;
-            x ^= x >> 7;
-            x ^= x << 17;
-            w = x;
-        }
-        std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(size - written, block.size() * 8));
-        if (::write(fd, block.data(), n) != static_cast<ssize_t>(n)) {
-            ::close(fd);
-            return false;
-        }
-        written += n;
-    }
-    ::close(fd);
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -146,7 +122,7 @@ int main(int argc, char** argv) {
     const uint64_t size = mib << 20;
     const tests::support::TempDir rootDir("http-bench-");
     const std::string root = rootDir.path().string();
-    if (!MakeFile(root + "/big.bin", size)) {
+    if (!tests::support::WriteNoiseFile(root + "/big.bin", size)) {
         std::fprintf(stderr, "cannot create the test file\n");
         return 1;
     }

@@ -13,6 +13,7 @@
 //      that the watch sees a save).
 //
 //   trust_bench [size in MiB, default 256] [rounds, default 3]
+#include "tests/support/NoiseFile.h"
 #include "tests/support/DirectoryWatch.h"
 #include "tests/support/Minisign.h"
 #include "tests/support/Subprocess.h"
@@ -108,32 +109,6 @@ Child Run(const std::vector<std::string>& argv) {
     c.out = child.Output();
     c.ok = ended && child.Exited() && child.ExitCode() == 0;
     return c;
-}
-
-bool MakeFile(const std::string& path, uint64_t size) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0)
-        return false;
-    std::vector<uint64_t> block(1 << 17);
-    uint64_t x = 88172645463325252ull;
-    uint64_t written = 0;
-    while (written < size) {
-        for (auto& w : block) {
-            x ^= x << 13;
-            x ^= x >> 7;
-            x ^= x << 17;
-            w = x;
-        }
-        const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(size - written, block.size() * 8));
-        if (::write(fd, block.data(), n) != static_cast<ssize_t>(n)) {
-            ::close(fd);
-            return false;
-        }
-        written += n;
-    }
-    ::close(fd);
-    ::chmod(path.c_str(), 0644);
-    return true;
 }
 
 void FlipByte(const std::string& path, uint64_t at) {
@@ -260,7 +235,7 @@ int main(int argc, char** argv) {
     const std::string www = work + "/www";
     fs::create_directories(www + "/halvorne");
     const std::string big = www + "/halvorne/DOKUMENTACE.PDF";
-    if (!MakeFile(big, size)) {
+    if (!tests::support::WriteNoiseFile(big, size)) {
         std::fprintf(stderr, "cannot create the test file\n");
         return 1;
     }
