@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <sys/socket.h>
 
 #include "LetterPeer.h"
 #include "PeerSim.h"
@@ -198,6 +199,34 @@ TEST(TwoCopies, TenDamagedFramesEndBothSidesWithMinusOne) {
     // Exactly the two accepted frames were kept.
     EXPECT_EQ(
         ReadFile(pair.dir / "out.bin"), tests::serialxfer::ExpectedReceived(Bytes(data.begin(), data.begin() + 256)));
+}
+
+// A program on a socket end (lrzsz in the benchmarks) may exit while bytes
+// for it are still on the line: the relay's write then fails, and must not
+// raise SIGPIPE, which would end the process the relay runs in.
+TEST(Relay, OutlivesASocketEndThatClosed) {
+    TempDir dir;
+    int fds[2] = {-1, -1};
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+    tools::serial_relay::Options options;
+    options.a.linkPath = dir / "ttyA";
+    options.b.fd = fds[0];
+    options.baud = 0;
+    tools::serial_relay::PacedRelay line(options);
+    ASSERT_TRUE(line.Start()) << line.Error();
+    close(fds[1]);
+    auto port = platform::serial::PosixSerialPort::Open(dir / "ttyA");
+    ASSERT_TRUE(port->IsValid());
+    for (int round = 0; round < 5; ++round) {
+        for (std::uint8_t b : Pattern(64, static_cast<std::uint32_t>(round)))
+            port->WriteByte(b);
+        port->Flush();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    for (int i = 0; i < 100 && line.BytesSeen(tools::serial_relay::Direction::AToB) < 320; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(line.BytesSeen(tools::serial_relay::Direction::AToB), 320u);
+    EXPECT_EQ(line.BytesDelivered(tools::serial_relay::Direction::AToB), 0u);
 }
 
 TEST(TwoCopies, PacedLineKeepsItsPace) {
