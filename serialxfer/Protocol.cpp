@@ -133,10 +133,12 @@ private:
         return Refuse(); // silence, or a run of bytes without a frame start
     }
 
-    Outcome TakeFrame() {
+    // firstAfterStart: the byte after the SOH when the caller has already
+    // read it.
+    Outcome TakeFrame(std::optional<std::uint8_t> firstAfterStart = std::nullopt) {
         ++bytes_;
         line_.ExpectBytes(kFrameSize - 1);
-        const auto number = line_.ReceiveByte(kFrameByteLimitMs);
+        const auto number = firstAfterStart ? firstAfterStart : line_.ReceiveByte(kFrameByteLimitMs);
         const auto complement = line_.ReceiveByte(kFrameByteLimitMs);
         bytes_ += static_cast<int>(number.has_value()) + static_cast<int>(complement.has_value());
         const bool expected = number == expected_ && complement == static_cast<std::uint8_t>(255 - expected_);
@@ -227,18 +229,26 @@ private:
     // After acknowledging an unconfirmed EOT: a sender that was in fact
     // waiting for the answer to a frame takes that ACK for it and sends on,
     // or repeats its frame when its wait runs out; either brings a frame
-    // start now, and the transfer goes on. Quiet means the end.
+    // start now, and the transfer goes on. Quiet means the end, and so does
+    // a 0x01 with nothing after it: the sender of a frame sends the rest at
+    // once, and a receiver that refused noise here would be left refusing
+    // a sender that has gone.
     Outcome Linger() {
-        for (int acks = 1;; ++acks) {
+        for (int round = 1;; ++round) {
             if (accepted_ == 0 && !refusedAny_)
                 line_.SendByte(kStartRequest); // a sender that never heard one
             const Heard heard = Listen(kEndLingerMs);
             bytes_ = heard.noise;
-            if (heard.start == kSoh)
-                return TakeFrame();
+            if (heard.start == kSoh) {
+                if (const auto next = line_.ReadAttempt(kQuietMs))
+                    return TakeFrame(next);
+                if (round >= kTries)
+                    return Outcome::Done;
+                continue;
+            }
             if (heard.noise >= kFrameEvidenceBytes)
                 return Refuse();
-            if (heard.start != kEot || acks >= kTries)
+            if (heard.start != kEot || round >= kTries)
                 return Outcome::Done;
             ++bytes_;
             if (line_.ReadAttempt(kQuietMs)) {

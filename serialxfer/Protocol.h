@@ -53,15 +53,20 @@ inline constexpr std::int64_t kFrameLineMs =
     (kFrameSize * 10 * 1000 + platform::serial::kBaudRate - 1) / platform::serial::kBaudRate;
 // A single quiet EOT may be noise on a line where the sender waits for an
 // answer, so the receiver asks once more (NAK, or 'C' before the first
-// frame) and takes a second EOT as the end. A sender that sends its EOT only
-// once and waits 2 s for the ACK gets it after this long without a reply.
-inline constexpr std::int64_t kEndConfirmMs = 1000;
+// frame) and takes a second EOT as the end; ours sends it about 100 ms after
+// the question. A sender that sends its EOT only once gets its ACK when this
+// window closes, about half a second after its EOT: it may have read the
+// question as a byte that ended one of its read attempts of up to 1 s, and
+// if it measures its 2 s wait in whole seconds of a clock, the next attempt
+// can be its last, so the ACK must come less than 1 s after the question.
+inline constexpr std::int64_t kEndConfirmMs = 350;
 // After acknowledging such an unconfirmed EOT the receiver listens this long
 // before it believes the end: a sender that was in fact waiting for the
 // answer to a frame takes that ACK for it and sends on, or, had the ACK been
-// lost too, repeats its frame when its 2 s wait runs out, which ends before
-// this does.
-inline constexpr std::int64_t kEndLingerMs = 1500;
+// lost too, repeats its frame when its 2 s wait runs out. That wait began
+// before the EOT-like byte came, so it has run out well before quiet time,
+// question, confirmation window and this linger add up (about 2.7 s).
+inline constexpr std::int64_t kEndLingerMs = 2200;
 
 enum : int { kTransferOk = 0, kTransferFailed = -1, kNoSuchFile = -2 };
 

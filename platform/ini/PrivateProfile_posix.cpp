@@ -24,8 +24,6 @@ namespace {
 // is neither parsed nor rewritten (reads give the defaults, writes fail).
 constexpr off_t kMaxProfileFileSize = 16 * 1024 * 1024;
 
-using profile::Trim;
-
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
@@ -272,7 +270,7 @@ int GetPrivateProfileInt(const std::string& section, const std::string& key, int
     if (!LookUp(section, key, fileName, value))
         return def;
     int parsed = 0;
-    return profile::ParseInteger(value, parsed) ? parsed : def;
+    return ParseInteger(value, parsed) ? parsed : def;
 }
 
 bool WritePrivateProfileString(
@@ -281,7 +279,7 @@ bool WritePrivateProfileString(
     std::string_view k = Trim(key);
     // Names and values that would change the file's structure are refused
     // rather than written into lines that read back differently.
-    if (!profile::IsWritableEntry(section, key, value, fileName))
+    if (!IsWritableEntry(section, key, value, fileName))
         return false;
 
     ProfileText text;

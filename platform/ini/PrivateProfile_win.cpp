@@ -56,17 +56,17 @@ int GetPrivateProfileInt(const std::string& section, const std::string& key, int
     // A missing key and an empty value both read as "", which is no integer.
     const std::string text = GetPrivateProfileString(section, key, "", fileName);
     int parsed = 0;
-    return profile::ParseInteger(text, parsed) ? parsed : def;
+    return ParseInteger(text, parsed) ? parsed : def;
 }
 
 bool WritePrivateProfileString(
     const std::string& section, const std::string& key, const std::string& value, const std::string& fileName) {
     // The system would write a line break or a stray ']' or '=' as it is and
     // leave a file that reads back differently; such writes are refused.
-    if (!profile::IsWritableEntry(section, key, value, fileName))
+    if (!IsWritableEntry(section, key, value, fileName))
         return false;
-    const std::wstring sec = Wide(std::string(profile::Trim(section)));
-    const std::wstring k = Wide(std::string(profile::Trim(key)));
+    const std::wstring sec = Wide(std::string(Trim(section)));
+    const std::wstring k = Wide(std::string(Trim(key)));
     return ::WritePrivateProfileStringW(sec.c_str(), k.c_str(), Wide(value).c_str(), FullPath(fileName).c_str()) != 0;
 }
 

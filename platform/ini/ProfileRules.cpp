@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-namespace platform::profile {
+namespace platform::ini {
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
@@ -72,4 +72,4 @@ bool IsWritableEntry(
            k.front() != '[' && k.front() != ';';
 }
 
-} // namespace platform::profile
+} // namespace platform::ini

@@ -6,7 +6,7 @@
 
 #include <string_view>
 
-namespace platform::profile {
+namespace platform::ini {
 
 // Blanks around names and values do not count.
 std::string_view Trim(std::string_view s);
@@ -22,4 +22,4 @@ bool ParseInteger(std::string_view s, int& out);
 // or a key that starts like a section or a comment would be lost.
 bool IsWritableEntry(std::string_view section, std::string_view key, std::string_view value, std::string_view fileName);
 
-} // namespace platform::profile
+} // namespace platform::ini

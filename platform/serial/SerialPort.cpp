@@ -39,14 +39,17 @@ std::int64_t MonotonicNowMs() {
     return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-// Raw 8N1 at 19200 baud; flow control, modem-line handling and the control
-// characters stay as the driver has them. Software flow control on input is
-// switched off with the rest of raw mode, because XON/XOFF bytes are data here.
+// Raw 8N1 at 19200 baud, the receiver on (CREAD) and the modem status lines
+// ignored (CLOCAL: no carrier needed, no hang-up on losing it). Software flow
+// control is off both ways, because the bytes XON (0x11) and XOFF (0x13) are
+// data here. Hardware flow control and the control characters stay as the
+// driver has them.
 bool ConfigureLine(int fd) {
     termios tio{};
     if (tcgetattr(fd, &tio) != 0)
         return false;
-    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
+    tio.c_iflag &=
+        ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
     tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);

@@ -51,8 +51,8 @@ std::string DevicePathForPortName(const std::string& portName);
 
 // A Windows communications device ("COM1", "COM2") held for exclusive use:
 // its device-control record is read and written back with only the baud
-// rate (19200), data bits (8), parity (none) and stop bits (one) changed,
-// and its time-outs are set so that a one-byte read returns after at most
+// rate (19200), data bits (8), parity (none), stop bits (one) and software
+// flow control (off, fOutX and fInX) changed, and its time-outs are set so that a one-byte read returns after at most
 // 1000 ms and a one-byte write after at most 100 ms. Every byte goes through
 // its own ReadFile or WriteFile. When the device cannot be opened or set up
 // the object is still returned but invalid: every read and write on it
@@ -83,8 +83,10 @@ using SystemSerialPort = WindowsSerialPort;
 #else
 
 // A POSIX terminal device set to 19200 baud, 8 data bits, no parity, one
-// stop bit, raw mode, every other setting left as the driver has it, and held
-// for exclusive use. When the device cannot be opened or set up the object is
+// stop bit, raw mode, software flow control off (IXON, IXOFF, IXANY), the
+// receiver on and the modem status lines ignored (CREAD, CLOCAL), every other
+// setting (hardware flow control among them) left as the driver has it, and
+// held for exclusive use. When the device cannot be opened or set up the object is
 // still returned but invalid: every read and write on it fails at once.
 class PosixSerialPort final : public BytePort {
 public:

@@ -27,8 +27,10 @@ constexpr DWORD kQueuePollMs = 2;
 
 HANDLE AsHandle(void* h) { return static_cast<HANDLE>(h); }
 
-// Only the four line settings change; flow control, the modem lines and the
-// special characters stay as the driver has them.
+// The four line settings change, and software flow control goes off both
+// ways, because the bytes XON (0x11) and XOFF (0x13) are data here. Hardware
+// flow control, the DTR and RTS lines and the special characters stay as the
+// driver has them.
 bool SetLine(HANDLE port) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
@@ -38,6 +40,8 @@ bool SetLine(HANDLE port) {
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
     if (!::SetCommState(port, &dcb))
         return false;
     COMMTIMEOUTS timeouts = kPortTimeouts;

@@ -217,6 +217,19 @@ TEST(DataFile, InputReadsInBlocksAndKnowsItsEnd) {
 
 TEST(SerialPort, OpensPtyRawExclusiveAndTimesOut) {
     PtyLine line;
+    {
+        // The driver's settings as some other program left them: software
+        // flow control both ways, which would swallow the data bytes 0x11
+        // and 0x13.
+        const int fd = open(line.Device().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(fd, 0);
+        termios tio{};
+        ASSERT_EQ(tcgetattr(fd, &tio), 0);
+        tio.c_iflag |= IXON | IXOFF | IXANY;
+        tio.c_cflag &= ~static_cast<tcflag_t>(CLOCAL);
+        ASSERT_EQ(tcsetattr(fd, TCSANOW, &tio), 0);
+        close(fd);
+    }
     auto port = platform::serial::PosixSerialPort::Open(line.Device());
     ASSERT_TRUE(port->IsValid());
     // Exclusive: a second opener gets an invalid port.
@@ -253,7 +266,8 @@ TEST(SerialPort, OpensPtyRawExclusiveAndTimesOut) {
         EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
         EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB), 0u);
         EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
-        EXPECT_EQ(tio.c_iflag & (IXON | ICRNL), 0u);
+        EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | IXANY | ICRNL), 0u);
+        EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
         close(fd);
     }
     // Closed, it can be opened again.

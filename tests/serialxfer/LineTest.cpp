@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <sys/socket.h>
 
+#include "LetterPeer.h"
 #include "PeerSim.h"
 #include "TestSupport.h"
+#include "platform/serial/Clock.h"
+#include "platform/serial/SerialPort.h"
 #include "tools/serial_relay/PacedRelay.h"
 
 using namespace tests::serialxfer;
@@ -197,6 +201,34 @@ TEST(TwoCopies, TenDamagedFramesEndBothSidesWithMinusOne) {
         ReadFile(pair.dir / "out.bin"), tests::serialxfer::ExpectedReceived(Bytes(data.begin(), data.begin() + 256)));
 }
 
+// A program on a socket end (lrzsz in the benchmarks) may exit while bytes
+// for it are still on the line: the relay's write then fails, and must not
+// raise SIGPIPE, which would end the process the relay runs in.
+TEST(Relay, OutlivesASocketEndThatClosed) {
+    TempDir dir;
+    int fds[2] = {-1, -1};
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+    tools::serial_relay::Options options;
+    options.a.linkPath = dir / "ttyA";
+    options.b.fd = fds[0];
+    options.baud = 0;
+    tools::serial_relay::PacedRelay line(options);
+    ASSERT_TRUE(line.Start()) << line.Error();
+    close(fds[1]);
+    auto port = platform::serial::PosixSerialPort::Open(dir / "ttyA");
+    ASSERT_TRUE(port->IsValid());
+    for (int round = 0; round < 5; ++round) {
+        for (std::uint8_t b : Pattern(64, static_cast<std::uint32_t>(round)))
+            port->WriteByte(b);
+        port->Flush();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    for (int i = 0; i < 100 && line.BytesSeen(tools::serial_relay::Direction::AToB) < 320; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(line.BytesSeen(tools::serial_relay::Direction::AToB), 320u);
+    EXPECT_EQ(line.BytesDelivered(tools::serial_relay::Direction::AToB), 0u);
+}
+
 TEST(TwoCopies, PacedLineKeepsItsPace) {
     // 40 frames at 19200 baud: the line floor is 40 * 134 / 1920 s = 2.79 s.
     const Bytes data = Pattern(40 * 128, 10);
@@ -208,6 +240,61 @@ TEST(TwoCopies, PacedLineKeepsItsPace) {
     EXPECT_GE(pair.sender->ElapsedMs(), 2790);
     // The frames, the EOT, and the EOT once more when the receiver asks.
     EXPECT_EQ(pair.line->BytesSeen(tools::serial_relay::Direction::AToB), 40u * 133u + 2u);
+}
+
+// ------------------------------------------------- a peer kept to the letter
+
+// The peer on one end of the paced relay in this process, VELTRIX on the
+// other; the peer's clock second is placed so that its EOT leaves late in it.
+TEST(LetterPeerLine, SenderGetsItsAckLateInItsSecond) {
+    for (int eotAt : {0, 900, 990}) {
+        SCOPED_TRACE("EOT at " + std::to_string(eotAt) + " ms of the peer's second");
+        const Bytes data = Pattern(300 + static_cast<std::size_t>(eotAt), 20, false);
+        TempDir dir;
+        tools::serial_relay::Options options;
+        options.a.linkPath = dir / "ttyA";
+        options.b.linkPath = dir / "ttyB";
+        tools::serial_relay::PacedRelay line(options);
+        ASSERT_TRUE(line.Start()) << line.Error();
+        auto veltrix = StartVeltrix("I", "out.bin", dir / "ttyB", dir.path().string());
+        auto port = platform::serial::PosixSerialPort::Open(dir / "ttyA");
+        ASSERT_TRUE(port->IsValid());
+        platform::serial::MonotonicClock clock;
+        WholeSecondClock seconds(clock);
+        LetterSender peer(*port, seconds, data);
+        peer.eotAtMsOfSecond = eotAt;
+        EXPECT_EQ(peer.Run(), 0);
+        port->Close();
+        EXPECT_EQ(veltrix->Wait(20000), 0);
+        EXPECT_EQ(ReadFile(dir / "out.bin"), tests::serialxfer::ExpectedReceived(data));
+        if (peer.ackAfterEotMs)
+            std::printf("letter-following sender, real time: EOT at %d ms of its second, ACK after %lld ms\n", eotAt,
+                static_cast<long long>(*peer.ackAfterEotMs));
+    }
+}
+
+TEST(LetterPeerLine, ReceiverTakesOurFile) {
+    for (std::int64_t phase : {0, 330, 660}) {
+        SCOPED_TRACE("clock phase " + std::to_string(phase));
+        const Bytes data = Pattern(200 + static_cast<std::size_t>(phase), 21, false);
+        TempDir dir;
+        WriteFile(dir / "in.bin", data);
+        tools::serial_relay::Options options;
+        options.a.linkPath = dir / "ttyA";
+        options.b.linkPath = dir / "ttyB";
+        tools::serial_relay::PacedRelay line(options);
+        ASSERT_TRUE(line.Start()) << line.Error();
+        auto port = platform::serial::PosixSerialPort::Open(dir / "ttyB");
+        ASSERT_TRUE(port->IsValid());
+        auto veltrix = StartVeltrix("O", "in.bin", dir / "ttyA", dir.path().string());
+        platform::serial::MonotonicClock clock;
+        WholeSecondClock seconds(clock, phase);
+        LetterReceiver peer(*port, seconds);
+        EXPECT_EQ(peer.Run(), 0);
+        port->Close();
+        EXPECT_EQ(veltrix->Wait(20000), 0);
+        EXPECT_TRUE(peer.file == tests::serialxfer::ExpectedReceived(data)) << "received " << peer.file.size();
+    }
 }
 
 // ---------------------------------------------------------------- lrzsz

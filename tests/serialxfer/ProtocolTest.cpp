@@ -300,6 +300,39 @@ TEST(Receiver, EotFollowedByNoiseIsRefused) {
     EXPECT_EQ(run.port.Written()[1], kNak);
 }
 
+// After the ACK of an EOT that came only once, the receiver listens for a
+// frame that would show the EOT was noise. A 0x01 with nothing after it is
+// no such frame: refusing it would leave the receiver refusing a sender that
+// has gone, and failing with the whole file on disk.
+TEST(Receiver, LoneStartByteAfterAnUnconfirmedEotIsNoise) {
+    class NoiseAfterEnd final : public platform::serial::LinePeer {
+    public:
+        explicit NoiseAfterEnd(Bytes data) : sender(std::move(data)) {}
+        void OnByte(platform::serial::PeerOutput& out, std::uint8_t byte) override {
+            const bool acked = sender.eotAcked;
+            sender.OnByte(out, byte);
+            if (!acked && sender.eotAcked)
+                out.Deliver(Bytes{kNak, kSoh}, 700);
+        }
+        tests::serialxfer::SenderPeer sender;
+    };
+    for (std::size_t size : {0u, 300u}) {
+        SCOPED_TRACE(size);
+        const Bytes data = CleanPattern(size, 33);
+        ReceiveRun run;
+        NoiseAfterEnd peer(data);
+        run.Run(peer);
+        EXPECT_EQ(run.result, kTransferOk);
+        EXPECT_EQ(run.sink.bytes, tests::serialxfer::ExpectedReceived(data));
+        EXPECT_TRUE(peer.sender.eotAcked);
+        // Nothing refused after the EOT's ACK.
+        const Bytes& written = run.port.Written();
+        const auto lastAck = std::find(written.rbegin(), written.rend(), kAck);
+        ASSERT_NE(lastAck, written.rend());
+        EXPECT_EQ(std::count(written.rbegin(), lastAck, kNak), 0);
+    }
+}
+
 TEST(Receiver, SilenceAfterAFrameIsRefusedEveryTwoSeconds) {
     ReceiveRun run;
     const Bytes data = CleanPattern(3 * 128, 32);

@@ -48,7 +48,7 @@ private:
     HANDLE h_;
 };
 
-TEST(WindowsSerialPort, ChangesTheFourLineSettingsAndKeepsTheRest) {
+TEST(WindowsSerialPort, SetsTheLineAndSoftwareFlowControlAndKeepsTheRest) {
     DCB before{};
     {
         // The driver's settings as some other program left them.
@@ -62,9 +62,12 @@ TEST(WindowsSerialPort, ChangesTheFourLineSettingsAndKeepsTheRest) {
         before.StopBits = TWOSTOPBITS;
         before.fRtsControl = RTS_CONTROL_DISABLE;
         before.fDtrControl = DTR_CONTROL_DISABLE;
+        before.fOutX = TRUE;
+        before.fInX = TRUE;
         ASSERT_TRUE(::SetCommState(raw.get(), &before));
         ASSERT_TRUE(::GetCommState(raw.get(), &before));
         ASSERT_EQ(before.BaudRate, static_cast<DWORD>(CBR_9600));
+        ASSERT_TRUE(before.fOutX && before.fInX);
     }
     auto port = WindowsSerialPort::Open("COM1");
     ASSERT_TRUE(port->IsValid());
@@ -76,6 +79,9 @@ TEST(WindowsSerialPort, ChangesTheFourLineSettingsAndKeepsTheRest) {
     EXPECT_EQ(after.ByteSize, 8);
     EXPECT_EQ(after.Parity, NOPARITY);
     EXPECT_EQ(after.StopBits, ONESTOPBIT);
+    // XON and XOFF are data bytes of a frame: no software flow control.
+    EXPECT_FALSE(after.fOutX);
+    EXPECT_FALSE(after.fInX);
     // Everything else as it was.
     EXPECT_EQ(after.fBinary, before.fBinary);
     EXPECT_EQ(after.fParity, before.fParity);
@@ -83,8 +89,6 @@ TEST(WindowsSerialPort, ChangesTheFourLineSettingsAndKeepsTheRest) {
     EXPECT_EQ(after.fOutxDsrFlow, before.fOutxDsrFlow);
     EXPECT_EQ(after.fDtrControl, before.fDtrControl);
     EXPECT_EQ(after.fRtsControl, before.fRtsControl);
-    EXPECT_EQ(after.fOutX, before.fOutX);
-    EXPECT_EQ(after.fInX, before.fInX);
     EXPECT_EQ(after.XonChar, before.XonChar);
     EXPECT_EQ(after.XoffChar, before.XoffChar);
     EXPECT_EQ(after.EofChar, before.EofChar);

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -14,6 +15,16 @@
 namespace tools::serial_relay {
 
 namespace {
+
+// An end may be a socket whose program has exited: writing to it must fail
+// with EPIPE rather than raise SIGPIPE, which would end the whole process
+// the relay runs in.
+ssize_t WriteEnd(int fd, const std::uint8_t* bytes, std::size_t count) {
+    const ssize_t put = ::send(fd, bytes, count, MSG_NOSIGNAL);
+    if (put < 0 && errno == ENOTSOCK)
+        return ::write(fd, bytes, count);
+    return put;
+}
 
 std::int64_t NowNs() {
     timespec ts{};
@@ -130,7 +141,7 @@ void PacedRelay::Run() {
                 queues[d].pop_front();
             }
             if (!out.empty()) {
-                const ssize_t put = ::write(ends_[1 - d].fd, out.data(), out.size());
+                const ssize_t put = WriteEnd(ends_[1 - d].fd, out.data(), out.size());
                 if (put > 0)
                     delivered_[d] += static_cast<std::uint64_t>(put);
             }
