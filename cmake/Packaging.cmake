@@ -3,6 +3,9 @@
 #   cpack --config <build>/CPackConfig.cmake a Debian package of the Linux
 #                                            build, a ZIP of VELTRIX.exe from
 #                                            the Windows build
+#   <build>/packages/Halvorne-<version>-win64.msi   the Windows installer,
+#                                            made by every Windows build
+#                                            (target msi, with wixl)
 # The package version is Halvorne's own ("verze 1.10" gives 1.10).
 file(STRINGS "${PROJECT_SOURCE_DIR}/startup/core/StartupTexts.h" _version_line
      REGEX "kVersionText = \"verze [0-9.]+\"")
@@ -26,6 +29,7 @@ if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
   set(CPACK_PACKAGE_FILE_NAME "VELTRIX-${HALVORNE_PACKAGE_VERSION}-win64")
+  include(cmake/WindowsInstaller.cmake)
 else()
   include(GNUInstallDirs)
   install(TARGETS Halvorne VELTRIX RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
