@@ -36,6 +36,9 @@ constexpr DWORD kClientProtocols = SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT
 constexpr DWORD kContextRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
                                   ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM | ISC_REQ_EXTENDED_ERROR |
                                   ISC_REQ_USE_SUPPLIED_CREDS | ISC_REQ_MANUAL_CRED_VALIDATION;
+// SECURITY_FLAG_IGNORE_CERT_CN_INVALID of WinHTTP and WinINet: the SSL
+// policy leaves the name to us.
+constexpr DWORD kSkipNameCheck = 0x00001000;
 // What one receive asks the socket for.
 constexpr std::size_t kReceiveChunk = 32 * 1024;
 // A handshake message or a record never needs more than this; a server
@@ -61,17 +64,6 @@ std::string Hex(long status) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(status));
     return text;
-}
-
-bool IsAddress(const std::string& host) {
-    int dots = 0;
-    for (char c : host) {
-        if (c == '.')
-            ++dots;
-        else if (c < '0' || c > '9')
-            return false;
-    }
-    return dots == 3;
 }
 
 EIdTlsError SetupFailure(const std::string& what, SECURITY_STATUS status) {
@@ -143,6 +135,30 @@ struct CertificateContext {
     }
 };
 
+// Whether the certificate names the address among its subject alternative
+// names. Only those entries count for an address, never the common name.
+// Checked here rather than by the SSL policy, which knows no address
+// entries on some systems (older Windows, wine).
+bool CertificateNamesAddress(PCCERT_CONTEXT leaf, uint32_t address) {
+    const CERT_INFO* info = leaf->pCertInfo;
+    const CERT_EXTENSION* extension = ::CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
+    if (!extension)
+        return false;
+    CERT_ALT_NAME_INFO* names = nullptr;
+    DWORD size = 0;
+    if (!::CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData, extension->Value.cbData,
+            CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size))
+        return false;
+    bool found = false;
+    for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
+        const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
+        found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == sizeof address &&
+                std::memcmp(entry.IPAddress.pbData, &address, sizeof address) == 0;
+    }
+    ::LocalFree(names);
+    return found;
+}
+
 // The problem with a chain the SSL policy refused, in OpenSSL's numbering.
 int CertificateProblem(DWORD policyError, PCCERT_CHAIN_CONTEXT chain, PCCERT_CONTEXT leaf, bool hostIsAddress) {
     switch (policyError) {
@@ -169,6 +185,7 @@ struct TTlsSession::Impl {
     platform::net::TcpSocket* socket = nullptr;
     std::wstring host;
     bool hostIsAddress = false;
+    uint32_t address = 0; // the host's, network byte order, when hostIsAddress
     Credentials credentials;
     CtxtHandle context{};
     bool haveContext = false;
@@ -382,6 +399,8 @@ struct TTlsSession::Impl {
         ssl.cbSize = sizeof ssl;
         ssl.dwAuthType = AUTHTYPE_SERVER;
         ssl.pwszServerName = host.data();
+        if (hostIsAddress)
+            ssl.fdwChecks = kSkipNameCheck; // the address is checked below
         CERT_CHAIN_POLICY_PARA policyPara{};
         policyPara.cbSize = sizeof policyPara;
         policyPara.pvExtraPolicyPara = &ssl;
@@ -389,8 +408,13 @@ struct TTlsSession::Impl {
         policyStatus.cbSize = sizeof policyStatus;
         if (!::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.chain, &policyPara, &policyStatus))
             return Fail("the server's certificate could not be checked", static_cast<long>(::GetLastError()));
-        if (policyStatus.dwError == 0)
-            return TTlsStatus::Done;
+        if (policyStatus.dwError == 0) {
+            if (!hostIsAddress || CertificateNamesAddress(leaf.cert, address))
+                return TTlsStatus::Done;
+            certificateError = kTlsCertAddressMismatch;
+            failure = TlsCertificateReason(certificateError);
+            return TTlsStatus::Failed;
+        }
         certificateError = CertificateProblem(policyStatus.dwError, chain.chain, leaf.cert, hostIsAddress);
         failure = TlsCertificateReason(certificateError);
         if (certificateError == kTlsCertUnspecified)
@@ -469,7 +493,7 @@ bool TTlsSession::Available() { return true; }
 TTlsSession::TTlsSession(platform::net::TcpSocket& socket, const std::string& host) : impl_(std::make_unique<Impl>()) {
     impl_->socket = &socket;
     impl_->host = Widen(host);
-    impl_->hostIsAddress = IsAddress(host);
+    impl_->hostIsAddress = platform::net::ParseDottedQuad(host, impl_->address);
 }
 
 TTlsSession::~TTlsSession() = default;
