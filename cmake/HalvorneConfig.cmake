@@ -37,6 +37,14 @@ set(_demo "https://127.0.0.1:${HALVORNE_DEMO_PORT}/halvorne/")
 # The demo signs its files with demo/keys/halvorne-demo.key.
 file(STRINGS "${CMAKE_CURRENT_LIST_DIR}/../demo/keys/halvorne-demo.pub" _demo_key_lines)
 list(GET _demo_key_lines 1 HALVORNE_DEMO_PUBLIC_KEY)
+# The Windows program speaks plain HTTP only and checks no signatures yet
+# (no TLS and no libsodium for Windows here): its defaults are the demo
+# server's plain-HTTP address and no key, and halvorne_check_windows_texts
+# refuses anything else.
+if(WIN32)
+  set(_demo "http://127.0.0.1:${HALVORNE_DEMO_PORT}/halvorne/")
+  set(HALVORNE_DEMO_PUBLIC_KEY "")
+endif()
 
 # Build trees configured when the demo server spoke plain HTTP keep that
 # default in their cache; move exactly those values to the https address
@@ -49,7 +57,7 @@ foreach(_pair "VERSION_DIR_ADDRESS;" "CHANGES_HTML_ADDRESS;zmeny.html" "CHANGES_
   if(_n GREATER 1)
     list(GET _pair 1 _file)
   endif()
-  if(DEFINED CACHE{HALVORNE_${_name}} AND "$CACHE{HALVORNE_${_name}}" STREQUAL "${_old_demo}${_file}")
+  if(NOT WIN32 AND DEFINED CACHE{HALVORNE_${_name}} AND "$CACHE{HALVORNE_${_name}}" STREQUAL "${_old_demo}${_file}")
     get_property(_doc CACHE HALVORNE_${_name} PROPERTY HELPSTRING)
     set(HALVORNE_${_name} "${_demo}${_file}" CACHE STRING "${_doc}" FORCE)
   endif()
@@ -223,9 +231,31 @@ function(halvorne_add_stored_texts lib)
     "${_T_CHANGES_HTML_ADDRESS}" "${_T_CHANGES_PDF_ADDRESS}" "${_T_CAPTION_NOTICE}" "${_T_UPDATE_PUBLIC_KEY}")
 endfunction()
 
-# A Halvorne executable with its own launch marker and stored texts.
+# The Windows program fetches over plain HTTP and takes files unsigned: an
+# https address could only be reached through a proxy that the user may
+# not have, and a key would make it refuse every file, as it cannot check
+# a signature. Better to say so at configure time.
+function(_halvorne_check_windows_texts target key)
+  if(NOT key STREQUAL "")
+    message(FATAL_ERROR "${target}: the Windows build cannot check signatures yet (no libsodium for Windows), so it "
+                        "takes no public key; configure it with -DHALVORNE_UPDATE_PUBLIC_KEY=")
+  endif()
+  foreach(address IN LISTS ARGN)
+    if(address MATCHES "^[Hh][Tt][Tt][Pp][Ss]://")
+      message(FATAL_ERROR "${target}: the Windows build speaks plain HTTP only (it has no TLS yet), so its server "
+                          "addresses must be http:// addresses; got ${address}")
+    endif()
+  endforeach()
+endfunction()
+
+# A Halvorne executable with its own launch marker and stored texts: the Qt
+# program, or on Windows the program with the native windows.
 function(halvorne_add_program target)
   _halvorne_parse_text_args(1)
+  if(WIN32)
+    _halvorne_check_windows_texts(${target} "${_T_UPDATE_PUBLIC_KEY}" "${_T_VERSION_DIR_ADDRESS}"
+      "${_T_CHANGES_HTML_ADDRESS}" "${_T_CHANGES_PDF_ADDRESS}")
+  endif()
   _halvorne_stored_texts_library(${target}_stored_texts OBJECT "${_T_MARKER}" "${_T_VERSION_DIR_ADDRESS}"
     "${_T_VERSION_FILE_NAME}" "${_T_NEW_VERSION_FILE_NAME}" "${_T_DOKUM_FILE_NAME}"
     "${_T_CHANGES_HTML_ADDRESS}" "${_T_CHANGES_PDF_ADDRESS}" "${_T_CAPTION_NOTICE}" "${_T_UPDATE_PUBLIC_KEY}")
@@ -233,8 +263,15 @@ function(halvorne_add_program target)
     message(WARNING "${target}: the version directory ${_T_VERSION_DIR_ADDRESS} is an https address, but this "
                     "build has no TLS (HALVORNE_TLS is off): the program can reach it only through a proxy")
   endif()
-  add_executable(${target} "${PROJECT_SOURCE_DIR}/startup/main.cpp")
-  target_link_libraries(${target} PRIVATE ${target}_stored_texts startup_gui)
+  if(WIN32)
+    add_executable(${target} WIN32 "${PROJECT_SOURCE_DIR}/startup/main_win.cpp" "${HALVORNE_WIN_RESOURCES}")
+    target_link_libraries(${target} PRIVATE ${target}_stored_texts winview startup_flow startup_core platform_wintext)
+    target_compile_options(${target} PRIVATE -municode)
+    target_link_options(${target} PRIVATE -municode)
+  else()
+    add_executable(${target} "${PROJECT_SOURCE_DIR}/startup/main.cpp")
+    target_link_libraries(${target} PRIVATE ${target}_stored_texts startup_gui)
+  endif()
 endfunction()
 
 # The configured values as a STATIC library. startup_gui hands it on to
