@@ -89,8 +89,8 @@ protected:
         WriteFile(tmp_.prefix() + "Halvorne.INI",
             "[Proxy Server]\r\nUseProxy=1\r\nProxyName=127.0.0.1\r\nProxyPort=" + std::to_string(proxyPort) + "\r\n");
     }
-    std::unique_ptr<NginxServer> Server() {
-        auto s = std::make_unique<NginxServer>(www_);
+    std::unique_ptr<NginxServer> Server(const NginxOptions& options = {}) {
+        auto s = std::make_unique<NginxServer>(www_, options);
         if (!s->Running())
             throw std::runtime_error(s->Error());
         WriteIni(s->Port());
@@ -136,9 +136,13 @@ protected:
         display_->Xdotool({"key", key});
     }
     // The window as a PNG in HALVORNE_SCREENSHOT_DIR, when that is set.
+    static bool TakingShots() {
+        const char* dir = std::getenv("HALVORNE_SCREENSHOT_DIR");
+        return dir != nullptr && *dir != '\0';
+    }
     static void Shot(const std::string& window, const std::string& name) {
         const char* dir = std::getenv("HALVORNE_SCREENSHOT_DIR");
-        if (dir == nullptr || *dir == '\0' || window.empty())
+        if (!TakingShots() || window.empty())
             return;
         Subprocess import(
             {"import", "-display", display_->Name(), "-window", window, std::string(dir) + "/" + name + ".png"});
@@ -157,12 +161,14 @@ protected:
 };
 
 TEST_F(HalvorneExe, DownloadChosenInTheNextStepDialogSavesTheNewVersionWith21) {
-    auto nginx = Server();
+    // For a picture of the gauge on its way, the download takes a while.
+    auto nginx = Server(NginxOptions{.rate = TakingShots() ? "64k" : ""});
     Subprocess& run = Start(Task("chkver"));
     const std::string dialog = WindowAtRest(run, "Nastavení dalšího postupu");
     ASSERT_FALSE(dialog.empty()) << "no next-step dialog";
     // The transfer window under it: its caption, and kept above others.
-    const auto transfer = display_->FindWindows("Kontrola verzí evidence majetku");
+    // (The hidden main window has the same caption.)
+    const auto transfer = display_->WaitForWindow("Kontrola verzí evidence majetku", std::chrono::milliseconds(0));
     ASSERT_FALSE(transfer.empty());
     const XWindowProbe probe(display_->Name());
     bool above = false;
@@ -172,6 +178,10 @@ TEST_F(HalvorneExe, DownloadChosenInTheNextStepDialogSavesTheNewVersionWith21) {
     Shot(dialog, "next-step-dialog");
     Shot(transfer.front(), "transfer-connected");
     Click(dialog, 152 + 124, 112 + 12); // "2. Stahnout novou verzi"
+    if (TakingShots()) {
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        Shot(transfer.front(), "transfer-downloading");
+    }
     EXPECT_EQ(Wait(run), 21);
     EXPECT_EQ(ListTree(target_), (Tree{"EVMAJ_SETUP.ZIP", "archiv/", "archiv/keep.txt"}));
     EXPECT_TRUE(ReadFile(target_ + "EVMAJ_SETUP.ZIP") == kSetup) << "saved bytes differ";
