@@ -12,11 +12,6 @@ constexpr int kOuterHeight = 230;
 constexpr int kLeft = 423;
 constexpr int kTop = 269;
 constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_BORDER | WS_CLIPCHILDREN;
-constexpr int kChangesId = 201;
-constexpr int kLoadId = 202;
-constexpr int kCancelId = 203;
-constexpr int kHtmlId = 204;
-constexpr int kPdfId = 205;
 
 namespace texts = transfer::flow::texts;
 

@@ -18,6 +18,9 @@ public:
         bool pdf = false;
     };
 
+    // The controls' ids (GetDlgItem).
+    enum Control { kChangesId = 201, kLoadId, kCancelId, kHtmlId, kPdfId };
+
     NextStepDialog();
     ~NextStepDialog() override;
 
