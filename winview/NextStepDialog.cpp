@@ -64,7 +64,7 @@ NextStepDialog::Answer NextStepDialog::Ask(const std::string& versionText, HWND 
         ::EnableWindow(owner, FALSE);
     ::SetWindowPos(Handle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
     ::SetForegroundWindow(Handle());
-    ::SetFocus(::GetDlgItem(Handle(), kChangesId));
+    FocusOn(::GetDlgItem(Handle(), kChangesId));
     RunUntil([this] { return !running_; });
     running_ = false;
     if (ownerEnabled)

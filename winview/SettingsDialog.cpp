@@ -44,7 +44,8 @@ SettingsDialog::SettingsDialog() {
     spin_ =
         Child(UPDOWN_CLASSW, "", UDS_SETBUDDYINT | UDS_NOTHOUSANDS | UDS_ALIGNRIGHT | UDS_ARROWKEYS, 0, 0, 0, 0, 0, f);
     ::SendMessageW(spin_, UDM_SETRANGE32, startup::flow::kPortMin, startup::flow::kPortMax);
-    portLabel_ = Child(L"STATIC", texts::kProxyPort, SS_LEFT | SS_NOPREFIX, 190, 32, 51, 17, 0, f);
+    // Wider than designed: the system's face must not cut the text short.
+    portLabel_ = Child(L"STATIC", texts::kProxyPort, SS_LEFTNOWORDWRAP | SS_NOPREFIX, 190, 32, 75, 17, 0, f);
     test_ = Child(L"BUTTON", texts::kTest, BS_PUSHBUTTON | WS_TABSTOP, 8, 86, 97, 25, kTestId, f);
     save_ = Child(L"BUTTON", texts::kSave, BS_PUSHBUTTON | WS_TABSTOP, 110, 86, 75, 25, kSaveId, f);
     storno_ = Child(L"BUTTON", texts::kStorno, BS_PUSHBUTTON | WS_TABSTOP, 190, 86, 75, 25, kStornoId, f);
@@ -70,7 +71,7 @@ void SettingsDialog::Place(int clientWidth) {
     ::MoveWindow(name_, 8, 56, 175 + grow, 21, TRUE);
     ::MoveWindow(port_, 190 + grow, 56, 75, 22, TRUE);
     ::SendMessageW(spin_, UDM_SETBUDDY, reinterpret_cast<WPARAM>(port_), 0);
-    ::MoveWindow(portLabel_, 190 + grow, 32, 51, 17, TRUE);
+    ::MoveWindow(portLabel_, 190 + grow, 32, 75, 17, TRUE);
     ::MoveWindow(save_, 110 + grow, 86, 75, 25, TRUE);
     ::MoveWindow(storno_, 190 + grow, 86, 75, 25, TRUE);
 }
@@ -79,7 +80,7 @@ void SettingsDialog::Open() {
     // Above the always-on-top transfer window, which may be up.
     ::SetWindowPos(Handle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
     ::SetForegroundWindow(Handle());
-    ::SetFocus(check_);
+    FocusOn(check_);
     if (flow_ != nullptr)
         flow_->OnShown();
 }

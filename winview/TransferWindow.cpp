@@ -127,7 +127,7 @@ void TransferWindow::ShowWindow() {
     ::SetWindowPos(Handle(), HWND_TOPMOST, (::GetSystemMetrics(SM_CXSCREEN) - w) / 2,
         (::GetSystemMetrics(SM_CYSCREEN) - h) / 2, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
     ::SetForegroundWindow(Handle());
-    ::SetFocus(storno_);
+    FocusOn(storno_);
     if (flow_ != nullptr)
         flow_->OnShown();
 }

@@ -75,10 +75,32 @@ HWND Window::Child(const wchar_t* windowClass, const std::string& text, DWORD st
     return child;
 }
 
+void Window::FocusOn(HWND control) {
+    focus_ = control;
+    ::SetFocus(control);
+}
+
 LRESULT Window::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL && lParam == 0) {
-        OnEscape();
+    switch (message) {
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDCANCEL && lParam == 0) {
+            OnEscape();
+            return 0;
+        }
+        break;
+    case WM_ACTIVATE:
+        // Without a focused control the keys would reach the window as
+        // system keys, and Esc and Tab would do nothing.
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            if (HWND focused = ::GetFocus(); focused != nullptr && ::IsChild(hwnd_, focused))
+                focus_ = focused;
+        } else if (focus_ != nullptr && ::IsWindowVisible(focus_) && ::IsWindowEnabled(focus_)) {
+            ::SetFocus(focus_);
+        } else {
+            ::SetFocus(hwnd_);
+        }
         return 0;
+    default: break;
     }
     return Default(message, wParam, lParam);
 }

@@ -55,6 +55,9 @@ protected:
     // Makes a child control; id doubles as its command id.
     HWND Child(const wchar_t* windowClass, const std::string& text, DWORD style, int x, int y, int w, int h, int id,
         HFONT font, DWORD exStyle = 0);
+    // Gives the control the focus, now and whenever the window is
+    // activated again (as a dialog does).
+    void FocusOn(HWND control);
     virtual LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Default(UINT message, WPARAM wParam, LPARAM lParam) {
         return ::DefWindowProcW(hwnd_, message, wParam, lParam);
@@ -63,6 +66,7 @@ protected:
 private:
     static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     HWND hwnd_ = nullptr;
+    HWND focus_ = nullptr;
 };
 
 COLORREF ToColorRef(unsigned red, unsigned green, unsigned blue);
