@@ -76,19 +76,18 @@ TEST(WinView, NextStepDialogReportsTheChoiceAndKeepsTheFormat) {
     using D = winview::NextStepDialog;
 
     click(D::kChangesId);
-    EXPECT_FALSE(window.AskNextStep("5.23").Pdf) << "the first showing starts with html";
-    click(D::kPdfId);
-    click(D::kChangesId);
     auto choice = window.AskNextStep("5.23");
     EXPECT_EQ(choice.Step, NextStep::ShowChanges);
-    EXPECT_TRUE(choice.Pdf);
+    EXPECT_FALSE(choice.Pdf) << "the first showing starts with html";
+    click(D::kPdfId);
     click(D::kLoadId);
     choice = window.AskNextStep("5.23");
     EXPECT_EQ(choice.Step, NextStep::Download);
-    EXPECT_TRUE(choice.Pdf) << "the format chosen last stays chosen";
+    EXPECT_TRUE(choice.Pdf);
     click(D::kCancelId);
     choice = window.AskNextStep("5.23");
     EXPECT_EQ(choice.Step, NextStep::Cancel);
+    EXPECT_TRUE(choice.Pdf) << "the format chosen last stays chosen";
 }
 
 } // namespace
