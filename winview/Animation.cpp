@@ -51,6 +51,31 @@ HICON LoadGlyph(const wchar_t* name) {
     return icon;
 }
 
+HBITMAP LoadMenuPicture(const wchar_t* name, int side) {
+    DWORD size = 0;
+    const void* bytes = ResourceBytes(name, MAKEINTRESOURCEW(10), size);
+    if (bytes == nullptr || !StartGdiplus())
+        return nullptr;
+    IStream* stream = ::SHCreateMemStream(static_cast<const BYTE*>(bytes), size);
+    if (stream == nullptr)
+        return nullptr;
+    HBITMAP picture = nullptr;
+    {
+        Gdiplus::Bitmap source(stream);
+        Gdiplus::Bitmap scaled(side, side, PixelFormat32bppARGB);
+        if (source.GetLastStatus() == Gdiplus::Ok && scaled.GetLastStatus() == Gdiplus::Ok) {
+            Gdiplus::Graphics g(&scaled);
+            g.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+            g.DrawImage(&source, 0, 0, side, side);
+            // Laid on the menu's colour: a menu shows no transparency.
+            const COLORREF menu = ::GetSysColor(COLOR_MENU);
+            scaled.GetHBITMAP(Gdiplus::Color(255, GetRValue(menu), GetGValue(menu), GetBValue(menu)), &picture);
+        }
+    }
+    stream->Release();
+    return picture;
+}
+
 Animation::Animation(HWND parent, int x, int y, int side) {
     static const bool registered = [] {
         WNDCLASSEXW wc{};

@@ -17,6 +17,9 @@ namespace winview {
 // A PNG button glyph from the program's resources (RCDATA) as an icon;
 // nullptr when there is none. The caller destroys it.
 HICON LoadGlyph(const wchar_t* name);
+// The same picture scaled to side x side on the menu's colour, for a menu
+// item; nullptr when there is none.
+HBITMAP LoadMenuPicture(const wchar_t* name, int side);
 
 class Animation {
 public:

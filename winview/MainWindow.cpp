@@ -2,6 +2,7 @@
 
 #include "platform/wintext/WindowsText.h"
 #include "startup/flow/WindowTexts.h"
+#include "winview/Animation.h"
 
 namespace winview {
 
@@ -17,16 +18,19 @@ constexpr int kOuterHeight = 154;
 constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW;
 constexpr UINT kFirstId = 301;
 
+constexpr int kPictureSide = 16;
+
 struct MenuItem {
     const char* caption;
     WORD key; // 0: none
     Command command;
+    const wchar_t* picture;
 };
 constexpr MenuItem kItems[] = {
-    {texts::kMenuVersionCheck, VK_F9, &startup::flow::MainCommands::OnVersionCheck},
-    {texts::kMenuSettings, VK_F4, &startup::flow::MainCommands::OnSettings},
-    {texts::kMenuExit, 0, &startup::flow::MainCommands::OnExit},
-    {texts::kMenuHelp, VK_F1, &startup::flow::MainCommands::OnHelp},
+    {texts::kMenuVersionCheck, VK_F9, &startup::flow::MainCommands::OnVersionCheck, L"ARROW_DOWN"},
+    {texts::kMenuSettings, VK_F4, &startup::flow::MainCommands::OnSettings, L"COG"},
+    {texts::kMenuExit, 0, &startup::flow::MainCommands::OnExit, L"CROSS"},
+    {texts::kMenuHelp, VK_F1, &startup::flow::MainCommands::OnHelp, L"NOTE"},
 };
 constexpr UINT kItemCount = sizeof kItems / sizeof kItems[0];
 
@@ -38,6 +42,12 @@ MainWindow::MainWindow() {
     int nKeys = 0;
     for (UINT i = 0; i < kItemCount; ++i) {
         ::AppendMenuW(menu, MF_STRING, kFirstId + i, platform::wintext::Wide(kItems[i].caption).c_str());
+        pictures_[i] = LoadMenuPicture(kItems[i].picture, kPictureSide);
+        MENUITEMINFOW info{};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_BITMAP;
+        info.hbmpItem = pictures_[i];
+        ::SetMenuItemInfoW(menu, kFirstId + i, FALSE, &info);
         if (kItems[i].key != 0)
             keys[nKeys++] = ACCEL{FVIRTKEY, kItems[i].key, static_cast<WORD>(kFirstId + i)};
     }
@@ -52,6 +62,9 @@ MainWindow::MainWindow() {
 MainWindow::~MainWindow() {
     if (accelerators_ != nullptr)
         ::DestroyAcceleratorTable(accelerators_);
+    for (HBITMAP picture : pictures_)
+        if (picture != nullptr)
+            ::DeleteObject(picture);
 }
 
 void MainWindow::OnEscape() {

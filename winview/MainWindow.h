@@ -25,6 +25,7 @@ protected:
 private:
     startup::flow::MainCommands* commands_ = nullptr;
     HACCEL accelerators_ = nullptr;
+    HBITMAP pictures_[4] = {};
 };
 
 } // namespace winview
