@@ -52,11 +52,8 @@ MainWindow::MainWindow() {
             keys[nKeys++] = ACCEL{FVIRTKEY, kItems[i].key, static_cast<WORD>(kFirstId + i)};
     }
     accelerators_ = ::CreateAcceleratorTableW(keys, nKeys);
-    // The client size that gives the designed outer size with the menu bar.
-    RECT r{0, 0, 0, 0};
-    ::AdjustWindowRectEx(&r, kStyle, TRUE, 0);
-    Create(kStyle, 0, texts::kMainDesignCaption, kOuterWidth - (r.right - r.left), kOuterHeight - (r.bottom - r.top),
-        kLeft, kTop, menu);
+    const SIZE client = ClientSizeFor(kOuterWidth, kOuterHeight, kStyle, 0, true);
+    Create(kStyle, 0, texts::kMainDesignCaption, client.cx, client.cy, kLeft, kTop, menu);
 }
 
 MainWindow::~MainWindow() {

@@ -15,17 +15,10 @@ constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_BORDER | WS_CLIPCHILDREN;
 
 namespace texts = transfer::flow::texts;
 
-// The client size that gives the designed outer size.
-SIZE ClientFor(int outerWidth, int outerHeight) {
-    RECT r{0, 0, 0, 0};
-    ::AdjustWindowRectEx(&r, kStyle, FALSE, WS_EX_TOPMOST | WS_EX_DLGMODALFRAME);
-    return {outerWidth - (r.right - r.left), outerHeight - (r.bottom - r.top)};
-}
-
 } // namespace
 
 NextStepDialog::NextStepDialog() {
-    const SIZE client = ClientFor(kOuterWidth, kOuterHeight);
+    const SIZE client = ClientSizeFor(kOuterWidth, kOuterHeight, kStyle, WS_EX_TOPMOST | WS_EX_DLGMODALFRAME, false);
     // Above the always-on-top transfer window, which it would otherwise
     // open behind.
     Create(kStyle, WS_EX_TOPMOST | WS_EX_DLGMODALFRAME, texts::kNextStepCaption, client.cx, client.cy, kLeft, kTop);
@@ -39,20 +32,10 @@ NextStepDialog::NextStepDialog() {
     html_ = Child(L"BUTTON", texts::kNextStepHtml, BS_AUTORADIOBUTTON | WS_TABSTOP | WS_GROUP, 408, 78, 49, 17, kHtmlId,
         font_.Handle());
     pdf_ = Child(L"BUTTON", texts::kNextStepPdf, BS_AUTORADIOBUTTON, 408, 90, 49, 17, kPdfId, font_.Handle());
-    const wchar_t* names[3] = {L"NOTE", L"ARROW_DOWN", L"CROSS"};
-    const HWND buttons[3] = {changes, load, cancel};
-    for (int i = 0; i < 3; ++i) {
-        glyphs_[i] = LoadGlyph(names[i]);
-        if (glyphs_[i] != nullptr)
-            ::SendMessageW(buttons[i], BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(glyphs_[i]));
-    }
+    SetGlyph(changes, L"NOTE");
+    SetGlyph(load, L"ARROW_DOWN");
+    SetGlyph(cancel, L"CROSS");
     ::SendMessageW(html_, BM_SETCHECK, BST_CHECKED, 0);
-}
-
-NextStepDialog::~NextStepDialog() {
-    for (HICON glyph : glyphs_)
-        if (glyph != nullptr)
-            ::DestroyIcon(glyph);
 }
 
 NextStepDialog::Answer NextStepDialog::Ask(const std::string& versionText, HWND owner) {

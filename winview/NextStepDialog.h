@@ -22,7 +22,6 @@ public:
     enum Control { kChangesId = 201, kLoadId, kCancelId, kHtmlId, kPdfId };
 
     NextStepDialog();
-    ~NextStepDialog() override;
 
     // Shows the dialog over `owner` (disabled meanwhile) until a button
     // ends it; any other way out answers Button::None.
@@ -42,7 +41,6 @@ private:
     HWND version_ = nullptr;
     HWND html_ = nullptr;
     HWND pdf_ = nullptr;
-    HICON glyphs_[3] = {};
     bool running_ = false;
     Button ended_ = Button::None;
 };

@@ -20,20 +20,14 @@ constexpr int kTestId = 402;
 constexpr int kSaveId = 403;
 constexpr int kStornoId = 404;
 
-SIZE OuterToClient(int w, int h) {
-    RECT r{0, 0, 0, 0};
-    ::AdjustWindowRectEx(&r, kStyle, FALSE, kExStyle);
-    return {w - (r.right - r.left), h - (r.bottom - r.top)};
-}
-
 // The layout's own client width: controls anchored on the right keep
 // their distance from the right edge when the dialog is made wider.
-const int kDesignWidth = OuterToClient(kOuterWidth, kOuterHeight).cx;
+const int kDesignWidth = ClientSizeFor(kOuterWidth, kOuterHeight, kStyle, kExStyle, false).cx;
 
 } // namespace
 
 SettingsDialog::SettingsDialog() {
-    const SIZE client = OuterToClient(kOuterWidth, kOuterHeight);
+    const SIZE client = ClientSizeFor(kOuterWidth, kOuterHeight, kStyle, kExStyle, false);
     Create(kStyle, kExStyle, texts::kSettingsCaption, client.cx, client.cy, CW_USEDEFAULT, CW_USEDEFAULT);
     HFONT f = font_.Handle();
     check_ = Child(L"BUTTON", texts::kUseProxy, BS_AUTOCHECKBOX | WS_TABSTOP | WS_GROUP, 8, 8, 142, 17, kCheckId, f);
@@ -49,20 +43,8 @@ SettingsDialog::SettingsDialog() {
     test_ = Child(L"BUTTON", texts::kTest, BS_PUSHBUTTON | WS_TABSTOP, 8, 86, 97, 25, kTestId, f);
     save_ = Child(L"BUTTON", texts::kSave, BS_PUSHBUTTON | WS_TABSTOP, 110, 86, 75, 25, kSaveId, f);
     storno_ = Child(L"BUTTON", texts::kStorno, BS_PUSHBUTTON | WS_TABSTOP, 190, 86, 75, 25, kStornoId, f);
-    const wchar_t* names[3] = {L"TEST", L"SAVE", L"CROSS"};
-    const HWND buttons[3] = {test_, save_, storno_};
-    for (int i = 0; i < 3; ++i) {
-        glyphs_[i] = LoadGlyph(names[i]);
-        if (glyphs_[i] != nullptr)
-            ::SendMessageW(buttons[i], BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(glyphs_[i]));
-    }
+    SetGlyph(storno_, L"CROSS");
     Place(client.cx);
-}
-
-SettingsDialog::~SettingsDialog() {
-    for (HICON glyph : glyphs_)
-        if (glyph != nullptr)
-            ::DestroyIcon(glyph);
 }
 
 void SettingsDialog::Place(int clientWidth) {

@@ -15,7 +15,6 @@ namespace winview {
 class SettingsDialog : public Window, public startup::flow::SettingsView {
 public:
     SettingsDialog();
-    ~SettingsDialog() override;
 
     void SetFlow(startup::flow::SettingsFlow* flow) { flow_ = flow; }
 
@@ -45,7 +44,6 @@ private:
     HWND test_ = nullptr;
     HWND save_ = nullptr;
     HWND storno_ = nullptr;
-    HICON glyphs_[3] = {};
 };
 
 } // namespace winview

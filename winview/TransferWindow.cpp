@@ -26,15 +26,10 @@ void Repaint(HWND hwnd) {
     ::UpdateWindow(hwnd);
 }
 
-void SetGlyph(HWND button, HICON glyph) {
-    if (glyph != nullptr)
-        ::SendMessageW(button, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(glyph));
-}
-
 } // namespace
 
 TransferWindow::TransferWindow() {
-    Create(kStyle, WS_EX_TOPMOST, "", kClientWidth, kClientHeight, CW_USEDEFAULT, CW_USEDEFAULT);
+    Create(kStyle, WS_EX_TOPMOST | WS_EX_DLGMODALFRAME, "", kClientWidth, kClientHeight, CW_USEDEFAULT, CW_USEDEFAULT);
     top_ = Child(L"STATIC", "", kLabel, 0, 0, kClientWidth, 17, 0, bold_.Handle());
     download_ = Child(L"STATIC", "", kLabel, 40, 24, 505, 17, 0, bold_.Handle());
     gauge_ = std::make_unique<Gauge>(Handle(), 8, 42, 557, 15);
@@ -45,18 +40,15 @@ TransferWindow::TransferWindow() {
     storno_ = Child(L"BUTTON", texts::kStorno, kButton, 242, 94, 91, 25, kStornoId, font_.Handle());
     settings_ = Child(L"BUTTON", texts::kNastaveni, kButton, 474, 92, 91, 25, kSettingsId, font_.Handle());
     animation_ = std::make_unique<Animation>(Handle(), 8, 85, kPictureSide);
-    stornoGlyph_ = LoadGlyph(L"CROSS");
-    settingsGlyph_ = LoadGlyph(L"COG");
-    SetGlyph(storno_, stornoGlyph_);
-    SetGlyph(settings_, settingsGlyph_);
+    SetGlyph(storno_, L"CROSS");
+    SetGlyph(settings_, L"COG");
     SetIconFile(kIconFile);
     ::SetWindowPos(Handle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 TransferWindow::~TransferWindow() {
-    for (HICON icon : {stornoGlyph_, settingsGlyph_, fileIcon_})
-        if (icon != nullptr)
-            ::DestroyIcon(icon);
+    if (fileIcon_ != nullptr)
+        ::DestroyIcon(fileIcon_);
 }
 
 void TransferWindow::SetIconFile(const std::string& path) {

@@ -67,8 +67,6 @@ private:
     std::unique_ptr<Gauge> gauge_;
     std::unique_ptr<Animation> animation_;
     std::map<HWND, COLORREF> colours_;
-    HICON stornoGlyph_ = nullptr;
-    HICON settingsGlyph_ = nullptr;
     HICON fileIcon_ = nullptr;
     NextStepDialog nextStep_;
 };

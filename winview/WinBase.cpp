@@ -45,6 +45,22 @@ Window::~Window() {
         ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
         ::DestroyWindow(hwnd_);
     }
+    for (HICON glyph : glyphs_)
+        ::DestroyIcon(glyph);
+}
+
+SIZE ClientSizeFor(int outerWidth, int outerHeight, DWORD style, DWORD exStyle, bool menu) {
+    RECT r{0, 0, 0, 0};
+    ::AdjustWindowRectEx(&r, style, menu, exStyle);
+    return {outerWidth - (r.right - r.left), outerHeight - (r.bottom - r.top)};
+}
+
+void Window::SetGlyph(HWND button, const wchar_t* name) {
+    HICON glyph = LoadGlyph(name);
+    if (glyph == nullptr)
+        return;
+    glyphs_.push_back(glyph);
+    ::SendMessageW(button, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(glyph));
 }
 
 void Window::Create(DWORD style, DWORD exStyle, const std::string& caption, int clientWidth, int clientHeight, int x,

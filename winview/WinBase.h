@@ -8,6 +8,7 @@
 #endif
 
 #include <string>
+#include <vector>
 
 #include <windows.h>
 
@@ -55,6 +56,8 @@ protected:
     // Makes a child control; id doubles as its command id.
     HWND Child(const wchar_t* windowClass, const std::string& text, DWORD style, int x, int y, int w, int h, int id,
         HFONT font, DWORD exStyle = 0);
+    // Puts the program's picture `name` beside the button's caption.
+    void SetGlyph(HWND button, const wchar_t* name);
     // Gives the control the focus, now and whenever the window is
     // activated again (as a dialog does).
     void FocusOn(HWND control);
@@ -67,7 +70,11 @@ private:
     static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     HWND hwnd_ = nullptr;
     HWND focus_ = nullptr;
+    std::vector<HICON> glyphs_;
 };
+
+// The client size of a window of this style whose outer size is given.
+SIZE ClientSizeFor(int outerWidth, int outerHeight, DWORD style, DWORD exStyle, bool menu);
 
 COLORREF ToColorRef(unsigned red, unsigned green, unsigned blue);
 void SetText(HWND control, const std::string& utf8);
