@@ -43,7 +43,9 @@ void Shell::ShowMainWindow() {
 void Shell::HideMainWindow() { ::ShowWindow(main_.Handle(), SW_HIDE); }
 
 int Shell::RunEventLoop() {
-    RunUntil([] { return false; });
+    // A stop asked for before the loop began holds for it too.
+    if (!QuitRequested())
+        RunUntil([] { return false; });
     return QuitCode();
 }
 

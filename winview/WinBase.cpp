@@ -11,7 +11,7 @@ constexpr wchar_t kClassName[] = L"HalvorneWindow";
 constexpr wchar_t kFace[] = L"MS Sans Serif";
 
 int loopDepth = 0;
-bool quitRequested = false;
+unsigned quitRequests = 0;
 int quitCode = 0;
 
 void RegisterOnce() {
@@ -181,12 +181,14 @@ void PumpPendingMessages() {
 }
 
 void RequestQuit(int code) {
-    quitRequested = true;
+    ++quitRequests;
     quitCode = code;
     WakeLoop();
 }
 
-bool QuitRequested() { return quitRequested; }
+bool QuitRequested() { return quitRequests > 0; }
+
+unsigned QuitRequests() { return quitRequests; }
 
 int QuitCode() { return quitCode; }
 

@@ -92,10 +92,11 @@ void PumpPendingMessages();
 void WakeLoop();
 
 // The program's request to end every running loop, with the code the
-// event loop returns.
+// event loop returns. A loop started later runs as usual.
 void RequestQuit(int code);
 bool QuitRequested();
 int QuitCode();
+unsigned QuitRequests();
 
 // Counts a running loop (the event loop, a modal dialog, a message box)
 // for as long as it exists.
@@ -109,13 +110,14 @@ public:
 int LoopDepth();
 
 // Handles messages, waiting for them, until done() is true or the program
-// asked every loop to end. The modal dialogs and the event loop run on
-// it; whatever makes done() true must also WakeLoop.
+// asks the running loops to end. The modal dialogs and the event loop run
+// on it; whatever makes done() true must also WakeLoop.
 template <typename Done>
 void RunUntil(Done done) {
     const LoopScope scope;
+    const unsigned requests = QuitRequests();
     MSG msg;
-    while (!done() && !QuitRequested() && ::GetMessageW(&msg, nullptr, 0, 0) > 0)
+    while (!done() && QuitRequests() == requests && ::GetMessageW(&msg, nullptr, 0, 0) > 0)
         RouteMessage(msg);
 }
 
