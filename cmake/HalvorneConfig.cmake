@@ -277,7 +277,7 @@ function(halvorne_add_program target)
   endif()
 endfunction()
 
-# The configured values as a STATIC library. startup_gui hands it on to
+# The configured values as a STATIC library. startup_flow hands it on to
 # whatever links it (tests); an archive member is only pulled in for symbols
 # still undefined, so a program's own texts always win over these. It
 # carries no public key: the tests that rely on it fetch from loopback

@@ -63,7 +63,7 @@ public:
     int ExitCode() const override { return RunParameters.ExitCode; }
     void SetExitCode(int code) override { RunParameters.ExitCode = code; }
     void ShowMainWindow() override;
-    // Hides the main window and ends the program.
+    // Closes the main window, which ends the program.
     void CloseMainWindow() override;
     void OpenSettingsDialog() override;
     void ShowMessage(MessageKind kind, const std::string& text) override;

@@ -45,6 +45,13 @@ public:
     virtual void SetMainCaption(const std::string& text) = 0;
     virtual void ShowMainWindow() = 0;
     virtual void HideMainWindow() = 0;
+    // The main window goes for good; the flow ends the program next when
+    // there was a main window to close (the return value). A view that
+    // counts a close apart from hiding overrides it.
+    virtual bool CloseMainWindow() {
+        HideMainWindow();
+        return true;
+    }
 
     // Runs the event loop until QuitEventLoop; returns its code.
     virtual int RunEventLoop() = 0;

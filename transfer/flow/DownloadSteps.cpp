@@ -1,50 +1,28 @@
-#include "transfer/gui/DownloadSteps.h"
+#include "transfer/flow/DownloadSteps.h"
 
-#include "transfer/gui/Form_Run.h"
+#include "transfer/flow/TransferFlow.h"
 #include "http/FileStream.h"
 #include "http/HttpResponse.h"
 #include "http/MemoryStream.h"
+#include "transfer/core/Cp1250.h"
 #include "transfer/core/ErrorClass.h"
 #include "transfer/core/SaveDownload.h"
 
-#include <QLabel>
-#include <QProgressBar>
-#include <QStringDecoder>
+namespace transfer::flow {
 
-namespace transfer::gui {
+std::string StatusDownloading(const std::string& fileName) { return texts::kDownloading + Utf8OrCp1250(fileName); }
 
-QString StatusConnecting() { return QStringLiteral("NAVAZOVÁNÍ SPOJENÍ"); }
-
-QString StatusDownloading(const std::string& fileName) {
-    return QStringLiteral("Stahování souboru ") + FromUtf8OrCp1250(fileName);
+std::string SaveFailedMessage(const std::string& dir, const std::string& fileName) {
+    return texts::kSaveFailed + Utf8OrCp1250(dir + fileName);
 }
 
-QString SaveFailedMessage(const std::string& dir, const std::string& fileName) {
-    return QStringLiteral("Soubor se nepodařilo uložit!\r\n") + FromUtf8OrCp1250(dir + fileName);
-}
-
-QString BadVersionMessage(const QString& text) {
+std::string BadVersionMessage(const std::string& text) {
     // An empty version (the main window's check on a "dokum" run has no
     // "/v:") would otherwise end the line with nothing to read.
-    return QStringLiteral("Chybný formát čísla verze: ") + (text.isEmpty() ? QStringLiteral("(prázdný text)") : text);
+    return texts::kBadVersion + (text.empty() ? std::string(texts::kEmptyText) : text);
 }
 
-QString FromCp1250(const std::string& bytes) {
-    QStringDecoder decode("windows-1250");
-    if (!decode.isValid())
-        return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    return decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-}
-
-QString FromUtf8OrCp1250(const std::string& bytes) {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-    if (!utf8.hasError())
-        return text;
-    return FromCp1250(bytes);
-}
-
-void PrepareClient(TIdHTTP& http, const TProxySettings& proxy) {
+void PrepareClient(TIdHTTP& http, const ProxySettings& proxy) {
     http.InterceptEnabled = false;
     http.ProtocolVersion = "1.0";
     if (proxy.UseProxy) {
@@ -64,148 +42,41 @@ DisconnectGuard::~DisconnectGuard() {
     }
 }
 
-void ReportFailure(TForm_Run& form, TTransferHost& host, const std::string& errorText) {
+void ReportFailure(TransferFlow& flow, TransferHost& host, const std::string& errorText) {
     const ErrorClass c = ClassifyError(errorText);
     host.SetExitCode(c.ExitCode);
     if (c.ShowMessage && !c.Message.empty())
-        form.ShowMessageLine(FromUtf8OrCp1250(c.Message), kBlack);
+        flow.ShowMessageLine(Utf8OrCp1250(c.Message), kBlack);
 }
 
 namespace {
 
-// Silences the client's events and bounds the body for one quiet request;
-// puts everything back however the request ends.
-class QuietRequest {
-public:
-    explicit QuietRequest(TIdHTTP& http)
-        : http_(http), connected_(std::move(http.OnConnected)), disconnected_(std::move(http.OnDisconnected)),
-          workBegin_(std::move(http.OnWorkBegin)), work_(std::move(http.OnWork)), workEnd_(std::move(http.OnWorkEnd)),
-          maxBody_(http.MaxBodySize) {
-        http.OnConnected = nullptr;
-        http.OnDisconnected = nullptr;
-        http.OnWorkBegin = nullptr;
-        http.OnWork = nullptr;
-        http.OnWorkEnd = nullptr;
-        http.MaxBodySize = signature::kMaxSignatureFileSize;
-    }
-    ~QuietRequest() {
-        http_.OnConnected = std::move(connected_);
-        http_.OnDisconnected = std::move(disconnected_);
-        http_.OnWorkBegin = std::move(workBegin_);
-        http_.OnWork = std::move(work_);
-        http_.OnWorkEnd = std::move(workEnd_);
-        http_.MaxBodySize = maxBody_;
-    }
-    QuietRequest(const QuietRequest&) = delete;
-    QuietRequest& operator=(const QuietRequest&) = delete;
-
-private:
-    TIdHTTP& http_;
-    decltype(TIdHTTP::OnConnected) connected_;
-    decltype(TIdHTTP::OnDisconnected) disconnected_;
-    decltype(TIdHTTP::OnWorkBegin) workBegin_;
-    decltype(TIdHTTP::OnWork) work_;
-    decltype(TIdHTTP::OnWorkEnd) workEnd_;
-    uint64_t maxBody_;
-};
-
-QString SignatureMessage(signature::Problem problem, const std::string& fileName, SignedFileRole role) {
-    return FromUtf8OrCp1250(SignatureFailureMessage(problem, fileName, role));
+std::string SignatureMessage(signature::Problem problem, const std::string& fileName, SignedFileRole role) {
+    return Utf8OrCp1250(SignatureFailureMessage(problem, fileName, role));
 }
 
 } // namespace
 
-SignedFile::SignedFile(TIdHTTP& http, std::string publicKey, std::string serverDir, std::string fileName)
-    : http_(http), key_(std::move(publicKey)), serverDir_(std::move(serverDir)), fileName_(std::move(fileName)) {}
-
-SignedFile::~SignedFile() = default;
-
-signature::Problem SignedFile::Prepare() {
-    if (!Required())
-        return signature::Problem::None;
-    TMemoryStream text;
-    {
-        QuietRequest quiet(http_);
-        try {
-            http_.Get(serverDir_ + fileName_ + ".minisig", text);
-        } catch (const EIdProtocolReplyError&) {
-            http_.Disconnect(); // an error status leaves the connection open
-            return signature::Problem::Missing;
-        } catch (const EIdBodyTooLarge&) {
-            http_.Disconnect();
-            return signature::Problem::Oversized;
-        }
-    }
-    const std::string_view bytes(reinterpret_cast<const char*>(text.Data.data()), text.Data.size());
-    check_ = std::make_unique<signature::SignatureCheck>(key_, bytes, fileName_);
-    return check_->Status();
-}
-
-void SignedFile::Observe(const uint8_t* bytes, std::size_t n) {
-    if (check_ && !check_->NeedsWholeFile())
-        check_->Update(bytes, n);
-}
-
-signature::Problem SignedFile::CheckBytes(const uint8_t* data, std::size_t size) {
-    if (!Required())
-        return signature::Problem::None;
-    if (!check_)
-        return signature::Problem::Missing; // never prepared: nothing vouches for the file
-    return check_->FinishWhole(data, size);
-}
-
-signature::Problem SignedFile::CheckReceived(TStream& received) {
-    if (!Required())
-        return signature::Problem::None;
-    if (!check_)
-        return signature::Problem::Missing;
-    if (!check_->NeedsWholeFile())
-        return check_->Finish();
-    // The legacy kind signs the file itself, and libsodium checks that in
-    // one piece: the file comes back into memory, as far as the program
-    // holds a body there.
-    if (received.Size() > TMemoryStream::kMaxSize)
-        return signature::Problem::LegacyTooLarge;
-    std::vector<uint8_t> whole;
-    try {
-        whole.resize(static_cast<std::size_t>(received.Size()));
-    } catch (const std::bad_alloc&) {
-        return signature::Problem::LegacyTooLarge;
-    }
-    received.Position = 0;
-    std::size_t got = 0;
-    while (got < whole.size()) {
-        const std::size_t n = received.Read(whole.data() + got, whole.size() - got);
-        if (n == 0)
-            break;
-        got += n;
-    }
-    received.Position = 0;
-    if (got != whole.size())
-        return signature::Problem::Mismatch; // the file is not what arrived
-    return check_->FinishWhole(whole.data(), whole.size());
-}
-
-DownloadOperation::DownloadOperation(TForm_Run& form, TTransferHost& host, QObject* sender)
-    : form_(form), host_(host), sender_(sender), disconnectAtEnd_(form.IdHTTP1), publicKey_(host.UpdatePublicKey()) {}
+DownloadOperation::DownloadOperation(TransferFlow& flow)
+    : flow_(flow), host_(flow.Host()), disconnectAtEnd_(flow.Http), publicKey_(flow.Host().UpdatePublicKey()) {}
 
 void DownloadOperation::Begin() {
     host_.SetExitCode(kExitNone);
-    form_.ConnectionMade = false;
-    form_.ShowAnimation();
-    form_.ShowStatusLine(StatusConnecting(), kBlue);
-    PrepareClient(form_.IdHTTP1, host_.Proxy());
+    flow_.ConnectionMade = false;
+    flow_.View().SetPartVisible(TransferPart::Animation, true);
+    flow_.View().ShowStatusLine(texts::kConnecting, kBlue);
+    PrepareClient(flow_.Http, host_.Proxy());
 }
 
 void DownloadOperation::HideProgressLine() {
-    form_.Gauge1->hide();
-    form_.Label_Download->hide();
+    flow_.View().SetPartVisible(TransferPart::Gauge, false);
+    flow_.View().SetPartVisible(TransferPart::ByteCountLine, false);
 }
 
 void DownloadOperation::ShowProgressLine() {
-    form_.Label_Msg->hide();
-    form_.Gauge1->show();
-    form_.Label_Download->show();
+    flow_.View().SetPartVisible(TransferPart::MessageLine, false);
+    flow_.View().SetPartVisible(TransferPart::Gauge, true);
+    flow_.View().SetPartVisible(TransferPart::ByteCountLine, true);
 }
 
 std::optional<std::vector<uint8_t>> DownloadOperation::FetchIntoMemory(
@@ -219,19 +90,19 @@ std::optional<std::vector<uint8_t>> DownloadOperation::FetchSignedIntoMemory(
     auto bytes = Fetch(serverDir + fileName, report, [&](const std::vector<uint8_t>& fetched) {
         // Still part of the fetch: a failed signature request is a failed
         // fetch, and Storno meanwhile finds the run where the fetch left it.
-        SignedFile file(form_.IdHTTP1, publicKey_, serverDir, fileName);
+        SignedFile file(flow_.Http, publicKey_, serverDir, fileName);
         refused = file.Prepare();
         if (refused == signature::Problem::None)
             refused = file.CheckBytes(fetched.data(), fetched.size());
         return refused == signature::Problem::None;
     });
     if (refused != signature::Problem::None) {
-        form_.FinishedOk = false;
-        form_.IdHTTP1.Disconnect();
-        form_.DisconnectedInfo(sender_);
+        flow_.FinishedOk = false;
+        flow_.Http.Disconnect();
+        flow_.DisconnectedInfo();
         host_.SetExitCode(kExitOtherFailure);
-        form_.ShowMessageLine(SignatureMessage(refused, fileName, role), kRed);
-        form_.CloseWhenDone = false;
+        flow_.ShowMessageLine(SignatureMessage(refused, fileName, role), kRed);
+        flow_.CloseWhenDone = false;
         endedForTheUserToSee_ = true;
     }
     return bytes;
@@ -240,14 +111,14 @@ std::optional<std::vector<uint8_t>> DownloadOperation::FetchSignedIntoMemory(
 std::optional<std::vector<uint8_t>> DownloadOperation::Fetch(
     const std::string& address, FailureReport report, const std::function<bool(const std::vector<uint8_t>&)>& accept) {
     HideProgressLine();
-    form_.IdHTTP1.Request.ContentType = "application";
+    flow_.Http.Request.ContentType = "application";
     std::optional<std::vector<uint8_t>> bytes;
     {
         TMemoryStream stream;
         try {
-            form_.IdHTTP1.Get(address, stream);
+            flow_.Http.Get(address, stream);
             const bool accepted = !accept || accept(stream.Data);
-            form_.ConnectedInfo(sender_);
+            flow_.ConnectedInfo();
             if (accepted) {
                 host_.SetExitCode(kExitNothingToDownload);
                 bytes = std::move(stream.Data);
@@ -261,16 +132,16 @@ std::optional<std::vector<uint8_t>> DownloadOperation::Fetch(
 }
 
 void DownloadOperation::ReportFetchFailure(const std::string& why, FailureReport report) {
-    form_.FinishedOk = false;
-    form_.DisconnectedInfo(sender_);
+    flow_.FinishedOk = false;
+    flow_.DisconnectedInfo();
     if (report == FailureReport::ByErrorText) {
-        ReportFailure(form_, host_, why);
+        ReportFailure(flow_, host_, why);
     } else if (const std::string secure = TlsFailureMessage(why); !secure.empty()) {
         // A certificate that fails is a failed connection, but one the user
         // must see named, also where other failures pass silently.
         host_.SetExitCode(kExitNoConnection);
-        form_.ShowMessageLine(FromUtf8OrCp1250(secure), kBlack);
-        form_.CloseWhenDone = false;
+        flow_.ShowMessageLine(Utf8OrCp1250(secure), kBlack);
+        flow_.CloseWhenDone = false;
         endedForTheUserToSee_ = true;
     }
 }
@@ -278,35 +149,35 @@ void DownloadOperation::ReportFetchFailure(const std::string& why, FailureReport
 void DownloadOperation::ShowConnectionAgain() {
     // After a fetch that failed once connected, this replaces the error's
     // status and empties the message line again.
-    if (form_.ConnectionMade) {
-        form_.ConnectedInfo(sender_);
-        form_.ShowMessageLine(QString(), kBlack);
+    if (flow_.ConnectionMade) {
+        flow_.ConnectedInfo();
+        flow_.ShowMessageLine(std::string(), kBlack);
     }
 }
 
 void DownloadOperation::EndConnectionNormally() {
-    form_.FinishedOk = true;
-    form_.IdHTTP1.Disconnect();
-    form_.DisconnectedInfo(sender_);
+    flow_.FinishedOk = true;
+    flow_.Http.Disconnect();
+    flow_.DisconnectedInfo();
 }
 
 bool DownloadOperation::DownloadIntoTarget(const DownloadRequest& request) {
     host_.SetExitCode(kExitNotSaved);
     ShowProgressLine();
-    form_.IdHTTP1.Request.ContentType = "application";
+    flow_.Http.Request.ContentType = "application";
     const std::string address = request.ServerDirAddress + request.FileName;
     const ReceivedFileChecks checks =
-        form_.MakeReceivedFileChecks ? form_.MakeReceivedFileChecks(address) : ReceivedFileChecks{};
-    SignedFile signedFile(form_.IdHTTP1, publicKey_, request.ServerDirAddress, request.FileName);
+        flow_.MakeReceivedFileChecks ? flow_.MakeReceivedFileChecks(address) : ReceivedFileChecks{};
+    SignedFile signedFile(flow_.Http, publicKey_, request.ServerDirAddress, request.FileName);
     try {
-        form_.ShowStatusLine(StatusDownloading(request.FileName), kBlue);
+        flow_.View().ShowStatusLine(StatusDownloading(request.FileName), kBlue);
         if (request.ClearGaugeFirst)
-            form_.HTTPWorkBegin(sender_, wmRead, 0);
+            flow_.WorkBegin(0);
         // A file its signature already rules out is not fetched at all.
         const signature::Problem refused = signedFile.Prepare();
         if (refused != signature::Problem::None) {
-            form_.FinishedOk = true;
-            form_.DisconnectedInfo(sender_);
+            flow_.FinishedOk = true;
+            flow_.DisconnectedInfo();
             ReportSaveFailure(
                 request, kExitNotSaved, SignatureMessage(refused, request.FileName, SignedFileRole::DownloadedFile));
             return false;
@@ -328,16 +199,16 @@ bool DownloadOperation::DownloadIntoTarget(const DownloadRequest& request) {
     else
         received.OnWrite = checks.Observe;
     try {
-        form_.IdHTTP1.Get(address, received);
+        flow_.Http.Get(address, received);
         received.Position = 0;
     } catch (const EStreamError&) {
         // The disk refused the body (full, a size limit, no such
         // directory): a failed save, not a failed connection. The rest of
         // the body is of no use.
-        form_.IdHTTP1.Disconnect();
-        form_.FinishedOk = true;
-        form_.DisconnectedInfo(sender_);
-        ReportSaveFailure(request, kExitNotSaved, QString());
+        flow_.Http.Disconnect();
+        flow_.FinishedOk = true;
+        flow_.DisconnectedInfo();
+        ReportSaveFailure(request, kExitNotSaved, std::string());
         return false;
     } catch (...) {
         ReportFetchFailure(DescribeCurrentException(), FailureReport::ByErrorText);
@@ -349,8 +220,8 @@ bool DownloadOperation::DownloadIntoTarget(const DownloadRequest& request) {
 bool DownloadOperation::SaveReceivedFile(
     const DownloadRequest& request, TFileStream& received, const ReceivedFileChecks& checks, SignedFile& signedFile) {
     try {
-        form_.FinishedOk = true;
-        form_.DisconnectedInfo(sender_);
+        flow_.FinishedOk = true;
+        flow_.DisconnectedInfo();
         // The checks come before anything in the target directory changes,
         // the signature first.
         const signature::Problem problem = signedFile.CheckReceived(received);
@@ -363,14 +234,14 @@ bool DownloadOperation::SaveReceivedFile(
         const ReceivedFileVerdict verdict = checks.Accept ? checks.Accept(received) : ReceivedFileVerdict::Accept();
         if (!verdict.Accepted) {
             received.File().Discard();
-            ReportSaveFailure(request, verdict.ExitCode, FromUtf8OrCp1250(verdict.Message));
+            ReportSaveFailure(request, verdict.ExitCode, Utf8OrCp1250(verdict.Message));
             return false;
         }
         if (signedFile.Required())
-            form_.ShowStatusLine(QString::fromUtf8(kSignatureVerifiedStatus), kGreen);
+            flow_.View().ShowStatusLine(kSignatureVerifiedStatus, kGreen);
         const SaveResult r = CommitReplacingDirectory(received.File(), request.TargetDir, request.FileName);
         if (signedFile.Required())
-            form_.DisconnectedInfo(sender_); // the run ends as it would without a signature
+            flow_.DisconnectedInfo(); // the run ends as it would without a signature
         if (r.Ok) {
             host_.SetExitCode(kExitSaved);
             return true;
@@ -379,27 +250,27 @@ bool DownloadOperation::SaveReceivedFile(
         // Reading the file back for the check failed, or something else
         // went wrong on the way to the disk: the file is not saved.
     }
-    ReportSaveFailure(request, kExitNotSaved, QString());
+    ReportSaveFailure(request, kExitNotSaved, std::string());
     return false;
 }
 
-void DownloadOperation::ReportSaveFailure(const DownloadRequest& request, int exitCode, const QString& message) {
+void DownloadOperation::ReportSaveFailure(const DownloadRequest& request, int exitCode, const std::string& message) {
     host_.SetExitCode(exitCode);
-    form_.ShowMessageLine(message.isEmpty() ? SaveFailedMessage(request.TargetDir, request.FileName) : message, kRed);
+    flow_.ShowMessageLine(message.empty() ? SaveFailedMessage(request.TargetDir, request.FileName) : message, kRed);
 }
 
 void DownloadOperation::ReportUnexpectedFailure() {
     host_.SetExitCode(kExitOtherFailure);
-    form_.ShowMessageLine(FromUtf8OrCp1250(DescribeCurrentException()), kBlack);
-    form_.CloseWhenDone = false;
+    flow_.ShowMessageLine(Utf8OrCp1250(DescribeCurrentException()), kBlack);
+    flow_.CloseWhenDone = false;
 }
 
 bool DownloadOperation::Finish(bool succeeded, bool mayClose) {
-    form_.IdHTTP1.Disconnect();
-    const bool connectionMade = form_.ConnectionMade;
-    if (mayClose && (succeeded || form_.CloseWhenDone))
-        form_.BitBtn_StornoClick(sender_);
+    flow_.Http.Disconnect();
+    const bool connectionMade = flow_.ConnectionMade;
+    if (mayClose && (succeeded || flow_.CloseWhenDone))
+        flow_.OnStorno();
     return connectionMade;
 }
 
-} // namespace transfer::gui
+} // namespace transfer::flow

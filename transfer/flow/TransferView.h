@@ -22,7 +22,7 @@
 //     Esc on the window itself (no control has the focus)       -> OnEscape
 //     the desktop's close request (title bar, Alt+F4, WM_CLOSE) -> OnDesktopClose
 //   A view does not hide or close its window by itself on any of these:
-//   the flow calls HideWindow when the window is to go. (A Qt view
+//   the flow calls CloseWindow when the window is to go. (A Qt view
 //   ignores the close event and lets the flow hide the window.)
 // - Centring the window, keeping it on top, the focus on "Storno", the
 //   icon and the picture's frames are the view's own: they decide nothing.
@@ -78,9 +78,13 @@ public:
     // reports OnShown. Hides it without a close event of its own.
     virtual void ShowWindow() = 0;
     virtual void HideWindow() = 0;
+    // The window goes at the end of its run (Storno, the desktop's close,
+    // an operation that closes it); hidden for a while (the change notes)
+    // is HideWindow. A view that tells a close from hiding overrides it.
+    virtual void CloseWindow() { HideWindow(); }
 
     // The next-step dialog, modal, showing the server's version text;
-    // returns the user's answer. The dialog starts with "html" chosen.
+    // returns the user's answer. The format chosen last stays chosen.
     virtual NextStepChoice AskNextStep(const std::string& newVersionText) = 0;
 
     // Lets the pending window events run and returns.
