@@ -38,9 +38,10 @@ set(_demo "https://127.0.0.1:${HALVORNE_DEMO_PORT}/halvorne/")
 file(STRINGS "${CMAKE_CURRENT_LIST_DIR}/../demo/keys/halvorne-demo.pub" _demo_key_lines)
 list(GET _demo_key_lines 1 HALVORNE_DEMO_PUBLIC_KEY)
 
-# Build trees configured when the demo server spoke plain HTTP keep that
-# default in their cache; move exactly those values to the https address
-# (anything a publisher chose stays as it is).
+# Build trees configured when the demo server spoke plain HTTP (the Windows
+# build's too, before it had TLS) keep that default in their cache; move
+# exactly those values to the https address (anything a publisher chose
+# stays as it is).
 set(_old_demo "http://127.0.0.1:${HALVORNE_DEMO_PORT}/halvorne/")
 foreach(_pair "VERSION_DIR_ADDRESS;" "CHANGES_HTML_ADDRESS;zmeny.html" "CHANGES_PDF_ADDRESS;zmeny.pdf")
   list(GET _pair 0 _name)
@@ -223,7 +224,8 @@ function(halvorne_add_stored_texts lib)
     "${_T_CHANGES_HTML_ADDRESS}" "${_T_CHANGES_PDF_ADDRESS}" "${_T_CAPTION_NOTICE}" "${_T_UPDATE_PUBLIC_KEY}")
 endfunction()
 
-# A Halvorne executable with its own launch marker and stored texts.
+# A Halvorne executable with its own launch marker and stored texts: the Qt
+# program, or on Windows the program with the native windows.
 function(halvorne_add_program target)
   _halvorne_parse_text_args(1)
   _halvorne_stored_texts_library(${target}_stored_texts OBJECT "${_T_MARKER}" "${_T_VERSION_DIR_ADDRESS}"
@@ -233,11 +235,18 @@ function(halvorne_add_program target)
     message(WARNING "${target}: the version directory ${_T_VERSION_DIR_ADDRESS} is an https address, but this "
                     "build has no TLS (HALVORNE_TLS is off): the program can reach it only through a proxy")
   endif()
-  add_executable(${target} "${PROJECT_SOURCE_DIR}/startup/main.cpp")
-  target_link_libraries(${target} PRIVATE ${target}_stored_texts startup_gui)
+  if(WIN32)
+    add_executable(${target} WIN32 "${PROJECT_SOURCE_DIR}/startup/main_win.cpp" "${HALVORNE_WIN_RESOURCES}")
+    target_link_libraries(${target} PRIVATE ${target}_stored_texts winview startup_flow startup_core platform_wintext)
+    target_compile_options(${target} PRIVATE -municode)
+    target_link_options(${target} PRIVATE -municode)
+  else()
+    add_executable(${target} "${PROJECT_SOURCE_DIR}/startup/main.cpp")
+    target_link_libraries(${target} PRIVATE ${target}_stored_texts startup_gui)
+  endif()
 endfunction()
 
-# The configured values as a STATIC library. startup_gui hands it on to
+# The configured values as a STATIC library. startup_flow hands it on to
 # whatever links it (tests); an archive member is only pulled in for symbols
 # still undefined, so a program's own texts always win over these. It
 # carries no public key: the tests that rely on it fetch from loopback

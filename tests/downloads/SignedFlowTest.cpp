@@ -167,10 +167,10 @@ TEST_F(SignedFlow, VersionCheckTakesSignedFilesAndRefusesEveryBadSignature) {
         h.AnswerDialog({Answer::Download});
         StatusLog status;
         DirectoryWatch watch(h.Target());
-        Form_Run->SetCheckAndDownloadVersionParams(qApp,
+        Form_Run->Flow().SetCheckAndDownloadVersionParams(
             VersionParamSet{"", server.Address("halvorne"), "verze.txt", "", ""},
             VersionParamSet{"5.10", server.Address("halvorne"), "verze.txt", "EVMAJ_SETUP.ZIP", h.Target()});
-        EXPECT_TRUE(Form_Run->CheckAndDownloadVersionFiles(qApp, false));
+        EXPECT_TRUE(Form_Run->Flow().CheckAndDownloadVersionFiles(false));
         const std::vector<std::string> changes = watch.VisibleChanges();
         EXPECT_EQ(h.ExitCode(), c.exitCode);
         EXPECT_EQ(h.dialogShowings, c.versionRefused ? 0 : 1);
@@ -238,9 +238,9 @@ TEST_F(SignedFlow, DocumentationDownloadTakesSignedFilesAndRefusesBadOnes) {
         WindowHarness h("dokum");
         PopulateTarget(h);
         DirectoryWatch watch(h.Target());
-        Form_Run->SetCheckAndDownloadDokumParams(
-            qApp, DokumParamSet{server.Address("halvorne"), "DOKUMENTACE.PDF", h.Target()});
-        EXPECT_TRUE(Form_Run->CheckAndDownloadDokumFiles(qApp));
+        Form_Run->Flow().SetCheckAndDownloadDokumParams(
+            DokumParamSet{server.Address("halvorne"), "DOKUMENTACE.PDF", h.Target()});
+        EXPECT_TRUE(Form_Run->Flow().CheckAndDownloadDokumFiles());
         const std::vector<std::string> changes = watch.VisibleChanges();
         EXPECT_EQ(h.ExitCode(), c.exitCode);
         if (c.problem == P::None) {
@@ -261,9 +261,9 @@ TEST_F(SignedFlow, TheConnectionTestAsksForNoSignature) {
     ScriptedHttpServer server;
     server.Set("/halvorne/verze.txt", files_.verze); // no signature at all
     WindowHarness h;
-    Form_Run->SetCheckAndDownloadVersionParams(qApp,
+    Form_Run->Flow().SetCheckAndDownloadVersionParams(
         VersionParamSet{"", server.Address("halvorne"), "verze.txt", "", ""}, VersionParamSet{"", "", "", "", ""});
-    EXPECT_TRUE(Form_Run->CheckAndDownloadVersionFiles(qApp, true));
+    EXPECT_TRUE(Form_Run->Flow().CheckAndDownloadVersionFiles(true));
     EXPECT_EQ(server.RequestLines(), std::vector<std::string>{"GET /halvorne/verze.txt HTTP/1.0"});
 }
 

@@ -2,18 +2,15 @@
 // a version-information file, then fetch the documentation file into the
 // target directory in place of the files there (both checked against their
 // signatures when the program carries the publisher's key).
-#include "transfer/gui/Form_Run.h"
-#include "transfer/gui/DownloadSteps.h"
+#include "transfer/flow/DownloadSteps.h"
+#include "transfer/flow/TransferFlow.h"
 
 #include "transfer/core/ErrorClass.h"
 #include "transfer/core/VersionText.h"
 
-using namespace transfer;
-using namespace transfer::gui;
+namespace transfer::flow {
 
 namespace {
-
-bool g_dokumDownloadRunning = false;
 
 // The server directory must answer with a version file of at least five
 // bytes; its content is not looked at, but with the publisher's key its
@@ -27,28 +24,28 @@ bool ServerDirectoryAnswers(DownloadOperation& op, const std::string& serverDir,
 
 } // namespace
 
-void TForm_Run::SetCheckAndDownloadDokumParams(QObject* /*Sender*/, const DokumParamSet& Params) {
+void TransferFlow::SetCheckAndDownloadDokumParams(const DokumParamSet& Params) {
     MainSet.ServerDirAddress = Params.ServerDirAddress;
     MainSet.NewFileName = Params.FileName;
     MainSet.TargetDir = Params.TargetDir;
 }
 
-bool TForm_Run::CheckAndDownloadDokumFiles(QObject* Sender) {
-    if (g_dokumDownloadRunning)
+bool TransferFlow::CheckAndDownloadDokumFiles() {
+    if (dokumDownloadRunning_)
         return ConnectionMade;
-    OperationFlag running(g_dokumDownloadRunning);
+    OperationFlag running(dokumDownloadRunning_);
 
     const DownloadRequest request{MainSet.ServerDirAddress, MainSet.NewFileName, MainSet.TargetDir,
         /*ClearGaugeFirst=*/true};
     const std::string versionFile = Host().VersionFileName();
-    TTransferHost& host = Host();
+    TransferHost& host = Host();
 
-    DownloadOperation op(*this, host, Sender);
+    DownloadOperation op(*this);
     op.Begin();
     bool saved = false;
     try {
         if (ServerDirectoryAnswers(op, request.ServerDirAddress, versionFile)) {
-            ShowMessageLine(QString(), kBlack);
+            ShowMessageLine(std::string(), kBlack);
             op.EndConnectionNormally();
             host.SetExitCode(kExitNone);
             CloseWhenDone = false;
@@ -57,7 +54,7 @@ bool TForm_Run::CheckAndDownloadDokumFiles(QObject* Sender) {
             // Whatever went wrong, the run ends by itself with 29.
             host.SetExitCode(kExitNothingToDownload);
             op.EndConnectionNormally();
-            ShowMessageLine(QString(), kBlack);
+            ShowMessageLine(std::string(), kBlack);
             CloseWhenDone = true;
         }
     } catch (...) {
@@ -66,3 +63,5 @@ bool TForm_Run::CheckAndDownloadDokumFiles(QObject* Sender) {
     }
     return op.Finish(saved, /*mayClose=*/true);
 }
+
+} // namespace transfer::flow

@@ -11,11 +11,8 @@
 #include "signature/SignatureCheck.h"
 #include "transfer/core/SaveDownload.h"
 #include "transfer/core/SignatureMessages.h"
-#include "transfer/gui/TransferHost.h"
-#include "transfer/gui/TransferWidgets.h"
-
-#include <QColor>
-#include <QString>
+#include "transfer/flow/TransferHost.h"
+#include "transfer/flow/TransferTexts.h"
 
 #include <cstdint>
 #include <functional>
@@ -24,26 +21,20 @@
 #include <string>
 #include <vector>
 
-class QObject;
-class TForm_Run;
 class TFileStream;
 
-namespace transfer::gui {
+namespace transfer::flow {
 
-// Status and message texts of the operations.
-QString StatusConnecting();                             // "NAVAZOVÁNÍ SPOJENÍ"
-QString StatusDownloading(const std::string& fileName); // "Stahování souboru " + name
-QString SaveFailedMessage(const std::string& dir, const std::string& fileName);
-QString BadVersionMessage(const QString& text);
+class TransferFlow;
 
-// The version-information file is code page 1250.
-QString FromCp1250(const std::string& bytes);
-// Texts of our own are UTF-8; texts from a server may be anything.
-QString FromUtf8OrCp1250(const std::string& bytes);
+// Status and message texts of the operations (UTF-8).
+std::string StatusDownloading(const std::string& fileName); // "Stahování souboru " + name
+std::string SaveFailedMessage(const std::string& dir, const std::string& fileName);
+std::string BadVersionMessage(const std::string& text);
 
 // Interception off, HTTP/1.0, the proxy of the run parameters (or none,
 // port 80).
-void PrepareClient(TIdHTTP& http, const TProxySettings& proxy);
+void PrepareClient(TIdHTTP& http, const ProxySettings& proxy);
 
 // Disconnects the client when the operation leaves, however it leaves.
 class DisconnectGuard {
@@ -70,7 +61,7 @@ private:
 };
 
 // A failed request: exit code and message line by the error's text.
-void ReportFailure(TForm_Run& form, TTransferHost& host, const std::string& errorText);
+void ReportFailure(TransferFlow& flow, TransferHost& host, const std::string& errorText);
 
 // The signature of one file fetched from the version directory, when the
 // program carries the publisher's public key (without one, every step
@@ -109,7 +100,9 @@ private:
     std::string key_;
     std::string serverDir_;
     std::string fileName_;
-    std::unique_ptr<signature::SignatureCheck> check_;
+    // Shared, so that a build without the signature library never names
+    // its destructor.
+    std::shared_ptr<signature::SignatureCheck> check_;
 };
 
 // A file to download into the target directory in place of its files.
@@ -126,7 +119,7 @@ struct DownloadRequest {
 // object goes, however the operation leaves.
 class DownloadOperation {
 public:
-    DownloadOperation(TForm_Run& form, TTransferHost& host, QObject* sender);
+    explicit DownloadOperation(TransferFlow& flow);
     DownloadOperation(const DownloadOperation&) = delete;
     DownloadOperation& operator=(const DownloadOperation&) = delete;
 
@@ -193,14 +186,13 @@ private:
     void ShowConnectionAgain();
     bool SaveReceivedFile(const DownloadRequest& request, TFileStream& received, const ReceivedFileChecks& checks,
         SignedFile& signedFile);
-    void ReportSaveFailure(const DownloadRequest& request, int exitCode, const QString& message);
+    void ReportSaveFailure(const DownloadRequest& request, int exitCode, const std::string& message);
 
-    TForm_Run& form_;
-    TTransferHost& host_;
-    QObject* sender_;
+    TransferFlow& flow_;
+    TransferHost& host_;
     DisconnectGuard disconnectAtEnd_;
     std::string publicKey_; // the publisher's key; empty: files are taken unsigned
     bool endedForTheUserToSee_ = false;
 };
 
-} // namespace transfer::gui
+} // namespace transfer::flow

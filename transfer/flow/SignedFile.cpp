@@ -1,0 +1,121 @@
+// A file's signature checked with libsodium (signature/).
+#include "transfer/flow/DownloadSteps.h"
+
+#include "http/MemoryStream.h"
+
+#include <new>
+
+namespace transfer::flow {
+
+namespace {
+
+// Silences the client's events and bounds the body for one quiet request;
+// puts everything back however the request ends.
+class QuietRequest {
+public:
+    explicit QuietRequest(TIdHTTP& http)
+        : http_(http), connected_(std::move(http.OnConnected)), disconnected_(std::move(http.OnDisconnected)),
+          workBegin_(std::move(http.OnWorkBegin)), work_(std::move(http.OnWork)), workEnd_(std::move(http.OnWorkEnd)),
+          maxBody_(http.MaxBodySize) {
+        http.OnConnected = nullptr;
+        http.OnDisconnected = nullptr;
+        http.OnWorkBegin = nullptr;
+        http.OnWork = nullptr;
+        http.OnWorkEnd = nullptr;
+        http.MaxBodySize = signature::kMaxSignatureFileSize;
+    }
+    ~QuietRequest() {
+        http_.OnConnected = std::move(connected_);
+        http_.OnDisconnected = std::move(disconnected_);
+        http_.OnWorkBegin = std::move(workBegin_);
+        http_.OnWork = std::move(work_);
+        http_.OnWorkEnd = std::move(workEnd_);
+        http_.MaxBodySize = maxBody_;
+    }
+    QuietRequest(const QuietRequest&) = delete;
+    QuietRequest& operator=(const QuietRequest&) = delete;
+
+private:
+    TIdHTTP& http_;
+    decltype(TIdHTTP::OnConnected) connected_;
+    decltype(TIdHTTP::OnDisconnected) disconnected_;
+    decltype(TIdHTTP::OnWorkBegin) workBegin_;
+    decltype(TIdHTTP::OnWork) work_;
+    decltype(TIdHTTP::OnWorkEnd) workEnd_;
+    uint64_t maxBody_;
+};
+
+} // namespace
+
+SignedFile::SignedFile(TIdHTTP& http, std::string publicKey, std::string serverDir, std::string fileName)
+    : http_(http), key_(std::move(publicKey)), serverDir_(std::move(serverDir)), fileName_(std::move(fileName)) {}
+
+SignedFile::~SignedFile() = default;
+
+signature::Problem SignedFile::Prepare() {
+    if (!Required())
+        return signature::Problem::None;
+    TMemoryStream text;
+    {
+        QuietRequest quiet(http_);
+        try {
+            http_.Get(serverDir_ + fileName_ + ".minisig", text);
+        } catch (const EIdProtocolReplyError&) {
+            http_.Disconnect(); // an error status leaves the connection open
+            return signature::Problem::Missing;
+        } catch (const EIdBodyTooLarge&) {
+            http_.Disconnect();
+            return signature::Problem::Oversized;
+        }
+    }
+    const std::string_view bytes(reinterpret_cast<const char*>(text.Data.data()), text.Data.size());
+    check_ = std::make_shared<signature::SignatureCheck>(key_, bytes, fileName_);
+    return check_->Status();
+}
+
+void SignedFile::Observe(const uint8_t* bytes, std::size_t n) {
+    if (check_ && !check_->NeedsWholeFile())
+        check_->Update(bytes, n);
+}
+
+signature::Problem SignedFile::CheckBytes(const uint8_t* data, std::size_t size) {
+    if (!Required())
+        return signature::Problem::None;
+    if (!check_)
+        return signature::Problem::Missing; // never prepared: nothing vouches for the file
+    return check_->FinishWhole(data, size);
+}
+
+signature::Problem SignedFile::CheckReceived(TStream& received) {
+    if (!Required())
+        return signature::Problem::None;
+    if (!check_)
+        return signature::Problem::Missing;
+    if (!check_->NeedsWholeFile())
+        return check_->Finish();
+    // The legacy kind signs the file itself, and libsodium checks that in
+    // one piece: the file comes back into memory, as far as the program
+    // holds a body there.
+    if (received.Size() > TMemoryStream::kMaxSize)
+        return signature::Problem::LegacyTooLarge;
+    std::vector<uint8_t> whole;
+    try {
+        whole.resize(static_cast<std::size_t>(received.Size()));
+    } catch (const std::bad_alloc&) {
+        return signature::Problem::LegacyTooLarge;
+    }
+    received.Position = 0;
+    std::size_t got = 0;
+    while (got < whole.size()) {
+        const std::size_t n = received.Read(whole.data() + got, whole.size() - got);
+        if (n == 0)
+            break;
+        got += n;
+    }
+    received.Position = 0;
+    if (got != whole.size())
+        return signature::Problem::Mismatch; // the file is not what arrived
+    return check_->FinishWhole(whole.data(), whole.size());
+}
+
+} // namespace transfer::flow
