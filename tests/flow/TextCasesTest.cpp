@@ -111,7 +111,9 @@ TEST(Utf8, WellFormedAndBrokenSequencesOverGeneratedCodePoints) {
 
 TEST(Utf8, OwnTextsStayServerTextsInTheCodePageAreRead) {
     EXPECT_EQ(Utf8OrCp1250("Staženo"), "Staženo");
-    EXPECT_EQ(Utf8OrCp1250("Sta\x9E" "eno"), "Staženo");
+    EXPECT_EQ(Utf8OrCp1250("Sta\x9E"
+                           "eno"),
+        "Staženo");
     EXPECT_EQ(Utf8OrCp1250("Error 404"), "Error 404");
 }
 
