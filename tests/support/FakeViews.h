@@ -90,9 +90,7 @@ public:
         Message = {text, colour};
         Log.push_back("message:" + text);
     }
-    void SetByteCountLine(const std::string& text, transfer::flow::Rgb colour) override {
-        ByteCount = {text, colour};
-    }
+    void SetByteCountLine(const std::string& text, transfer::flow::Rgb colour) override { ByteCount = {text, colour}; }
     void SetGauge(int position, int maximum) override {
         GaugePosition = position;
         GaugeMaximum = maximum;
@@ -147,7 +145,7 @@ public:
     std::string PdfAddress = "http://127.0.0.1:1/zmeny.pdf";
     std::string Key; // empty: files are taken unsigned
     int Code = 0;
-    std::vector<int> Endings;     // the exit code at each EndProgram
+    std::vector<int> Endings; // the exit code at each EndProgram
     int MainShown = 0;
     int MainClosed = 0;
     int SettingsOpened = 0;

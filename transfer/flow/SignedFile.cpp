@@ -118,5 +118,4 @@ signature::Problem SignedFile::CheckReceived(TStream& received) {
     return check_->FinishWhole(whole.data(), whole.size());
 }
 
-
 } // namespace transfer::flow
