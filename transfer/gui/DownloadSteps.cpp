@@ -5,6 +5,7 @@
 #include "http/HttpResponse.h"
 #include "http/MemoryStream.h"
 #include "transfer/core/ErrorClass.h"
+#include "transfer/core/SeenSignatures.h"
 #include "transfer/core/SaveDownload.h"
 
 #include <QLabel>
@@ -64,8 +65,7 @@ DisconnectGuard::~DisconnectGuard() {
     }
 }
 
-void ReportFailure(TForm_Run& form, TTransferHost& host, const std::string& errorText) {
-    const ErrorClass c = ClassifyError(errorText);
+void ReportFailure(TForm_Run& form, TTransferHost& host, const ErrorClass& c) {
     host.SetExitCode(c.ExitCode);
     if (c.ShowMessage && !c.Message.empty())
         form.ShowMessageLine(FromUtf8OrCp1250(c.Message), kBlack);
@@ -113,6 +113,25 @@ QString SignatureMessage(signature::Problem problem, const std::string& fileName
     return FromUtf8OrCp1250(SignatureFailureMessage(problem, fileName, role));
 }
 
+QString DownloadedFileMessage(signature::Problem problem, const std::string& fileName, const SignedFile& file) {
+    if (!file.StateError().empty())
+        return FromUtf8OrCp1250(SeenStateFailureMessage(file.StateError(), SignedFileRole::DownloadedFile));
+    return SignatureMessage(problem, fileName, SignedFileRole::DownloadedFile);
+}
+
+// Bounds the body of the requests made while it lives.
+class BodyLimit {
+public:
+    BodyLimit(TIdHTTP& http, uint64_t maxBody) : http_(http), saved_(http.MaxBodySize) { http.MaxBodySize = maxBody; }
+    ~BodyLimit() { http_.MaxBodySize = saved_; }
+    BodyLimit(const BodyLimit&) = delete;
+    BodyLimit& operator=(const BodyLimit&) = delete;
+
+private:
+    TIdHTTP& http_;
+    uint64_t saved_;
+};
+
 } // namespace
 
 SignedFile::SignedFile(TIdHTTP& http, std::string publicKey, std::string serverDir, std::string fileName)
@@ -142,7 +161,7 @@ signature::Problem SignedFile::Prepare() {
 }
 
 void SignedFile::Observe(const uint8_t* bytes, std::size_t n) {
-    if (check_ && !check_->NeedsWholeFile())
+    if (check_)
         check_->Update(bytes, n);
 }
 
@@ -154,36 +173,28 @@ signature::Problem SignedFile::CheckBytes(const uint8_t* data, std::size_t size)
     return check_->FinishWhole(data, size);
 }
 
-signature::Problem SignedFile::CheckReceived(TStream& received) {
+signature::Problem SignedFile::CheckReceived() {
     if (!Required())
         return signature::Problem::None;
     if (!check_)
         return signature::Problem::Missing;
-    if (!check_->NeedsWholeFile())
-        return check_->Finish();
-    // The legacy kind signs the file itself, and libsodium checks that in
-    // one piece: the file comes back into memory, as far as the program
-    // holds a body there.
-    if (received.Size() > TMemoryStream::kMaxSize)
-        return signature::Problem::LegacyTooLarge;
-    std::vector<uint8_t> whole;
-    try {
-        whole.resize(static_cast<std::size_t>(received.Size()));
-    } catch (const std::bad_alloc&) {
-        return signature::Problem::LegacyTooLarge;
+    return check_->Finish();
+}
+
+signature::Problem SignedFile::CheckSigningTime(bool remember) {
+    if (!Required())
+        return signature::Problem::None;
+    if (!check_ || check_->Status() != signature::Problem::None)
+        return signature::Problem::Missing;
+    const SeenCheck seen = transfer::CheckSigningTime(SeenSignaturesPath(),
+        HexOf(check_->Id().data(), check_->Id().size()), fileName_, check_->Timestamp(), remember);
+    stateError_ = seen.Error;
+    switch (seen.Verdict) {
+    case SeenVerdict::Accepted: return signature::Problem::None;
+    case SeenVerdict::Older: return signature::Problem::Replayed;
+    case SeenVerdict::StateUnusable: break;
     }
-    received.Position = 0;
-    std::size_t got = 0;
-    while (got < whole.size()) {
-        const std::size_t n = received.Read(whole.data() + got, whole.size() - got);
-        if (n == 0)
-            break;
-        got += n;
-    }
-    received.Position = 0;
-    if (got != whole.size())
-        return signature::Problem::Mismatch; // the file is not what arrived
-    return check_->FinishWhole(whole.data(), whole.size());
+    return signature::Problem::Malformed; // reported by StateError
 }
 
 DownloadOperation::DownloadOperation(TForm_Run& form, TTransferHost& host, QObject* sender)
@@ -213,28 +224,69 @@ std::optional<std::vector<uint8_t>> DownloadOperation::FetchIntoMemory(
     return Fetch(address, report, nullptr);
 }
 
-std::optional<std::vector<uint8_t>> DownloadOperation::FetchSignedIntoMemory(
-    const std::string& serverDir, const std::string& fileName, FailureReport report, SignedFileRole role) {
+std::optional<std::vector<uint8_t>> DownloadOperation::FetchSignedIntoMemory(const std::string& serverDir,
+    const std::string& fileName, const std::string& listedFile, FailureReport report, SignedFileRole role) {
+    if (publicKey_.empty())
+        return Fetch(serverDir + fileName, report, nullptr);
+    lastFailure_ = ErrorClass();
+    manifest_.reset();
     signature::Problem refused = signature::Problem::None;
-    auto bytes = Fetch(serverDir + fileName, report, [&](const std::vector<uint8_t>& fetched) {
-        // Still part of the fetch: a failed signature request is a failed
-        // fetch, and Storno meanwhile finds the run where the fetch left it.
-        SignedFile file(form_.IdHTTP1, publicKey_, serverDir, fileName);
-        refused = file.Prepare();
-        if (refused == signature::Problem::None)
-            refused = file.CheckBytes(fetched.data(), fetched.size());
-        return refused == signature::Problem::None;
-    });
-    if (refused != signature::Problem::None) {
-        form_.FinishedOk = false;
-        form_.IdHTTP1.Disconnect();
-        form_.DisconnectedInfo(sender_);
-        host_.SetExitCode(kExitOtherFailure);
-        form_.ShowMessageLine(SignatureMessage(refused, fileName, role), kRed);
-        form_.CloseWhenDone = false;
-        endedForTheUserToSee_ = true;
+    std::string stateError;
+    std::optional<std::vector<uint8_t>> bytes;
+    {
+        // Nothing in the file is used before its signature held, and no
+        // more of it is read than a version file can be.
+        BodyLimit limit(form_.IdHTTP1, kMaxSignedVersionFileSize);
+        bytes = Fetch(serverDir + fileName, report, [&](const std::vector<uint8_t>& fetched) {
+            // Still part of the fetch: a failed signature request is a failed
+            // fetch, and Storno meanwhile finds the run where the fetch left it.
+            refused = AcceptSignedVersionFile(serverDir, fileName, listedFile, fetched, stateError);
+            return refused == signature::Problem::None;
+        });
+    }
+    if (!bytes && lastFailure_.BodyTooLarge) {
+        RefuseVersionFile(FromUtf8OrCp1250(VersionFileTooLargeMessage(fileName, role)));
+    } else if (!stateError.empty()) {
+        RefuseVersionFile(FromUtf8OrCp1250(SeenStateFailureMessage(stateError, role)));
+    } else if (refused != signature::Problem::None) {
+        RefuseVersionFile(
+            SignatureMessage(refused, refused == signature::Problem::NotListed ? listedFile : fileName, role));
     }
     return bytes;
+}
+
+signature::Problem DownloadOperation::AcceptSignedVersionFile(const std::string& serverDir, const std::string& fileName,
+    const std::string& listedFile, const std::vector<uint8_t>& fetched, std::string& stateError) {
+    SignedFile file(form_.IdHTTP1, publicKey_, serverDir, fileName);
+    signature::Problem refused = file.Prepare();
+    if (refused == signature::Problem::None)
+        refused = file.CheckBytes(fetched.data(), fetched.size());
+    if (refused != signature::Problem::None)
+        return refused;
+    manifest_ = ParseVersionManifest(std::string_view(reinterpret_cast<const char*>(fetched.data()), fetched.size()));
+    if (!manifest_ || !manifest_->Find(listedFile))
+        return signature::Problem::NotListed;
+    refused = file.CheckSigningTime(/*remember=*/true);
+    stateError = file.StateError();
+    return refused;
+}
+
+void DownloadOperation::RefuseVersionFile(const QString& message) {
+    manifest_.reset();
+    form_.FinishedOk = false;
+    form_.IdHTTP1.Disconnect();
+    form_.DisconnectedInfo(sender_);
+    host_.SetExitCode(kExitOtherFailure);
+    form_.ShowMessageLine(message, kRed);
+    form_.CloseWhenDone = false;
+    endedForTheUserToSee_ = true;
+}
+
+signature::Problem DownloadOperation::CheckAgainstVersionFile(SignedFile& signedFile, const std::string& fileName) {
+    const FileHash* listed = manifest_ ? manifest_->Find(fileName) : nullptr;
+    if (!listed)
+        return signature::Problem::NotListed;
+    return signedFile.Digest() == *listed ? signature::Problem::None : signature::Problem::HashMismatch;
 }
 
 std::optional<std::vector<uint8_t>> DownloadOperation::Fetch(
@@ -253,23 +305,24 @@ std::optional<std::vector<uint8_t>> DownloadOperation::Fetch(
                 bytes = std::move(stream.Data);
             }
         } catch (...) {
-            ReportFetchFailure(DescribeCurrentException(), report);
+            ReportFetchFailure(ClassifyCurrentException(), report);
         }
     }
     ShowConnectionAgain();
     return bytes;
 }
 
-void DownloadOperation::ReportFetchFailure(const std::string& why, FailureReport report) {
+void DownloadOperation::ReportFetchFailure(const ErrorClass& failure, FailureReport report) {
+    lastFailure_ = failure;
     form_.FinishedOk = false;
     form_.DisconnectedInfo(sender_);
     if (report == FailureReport::ByErrorText) {
-        ReportFailure(form_, host_, why);
-    } else if (const std::string secure = TlsFailureMessage(why); !secure.empty()) {
+        ReportFailure(form_, host_, failure);
+    } else if (failure.SecureConnection) {
         // A certificate that fails is a failed connection, but one the user
         // must see named, also where other failures pass silently.
         host_.SetExitCode(kExitNoConnection);
-        form_.ShowMessageLine(FromUtf8OrCp1250(secure), kBlack);
+        form_.ShowMessageLine(FromUtf8OrCp1250(failure.Message), kBlack);
         form_.CloseWhenDone = false;
         endedForTheUserToSee_ = true;
     }
@@ -303,16 +356,17 @@ bool DownloadOperation::DownloadIntoTarget(const DownloadRequest& request) {
         if (request.ClearGaugeFirst)
             form_.HTTPWorkBegin(sender_, wmRead, 0);
         // A file its signature already rules out is not fetched at all.
-        const signature::Problem refused = signedFile.Prepare();
+        signature::Problem refused = signedFile.Prepare();
+        if (refused == signature::Problem::None)
+            refused = signedFile.CheckSigningTime(/*remember=*/false);
         if (refused != signature::Problem::None) {
             form_.FinishedOk = true;
             form_.DisconnectedInfo(sender_);
-            ReportSaveFailure(
-                request, kExitNotSaved, SignatureMessage(refused, request.FileName, SignedFileRole::DownloadedFile));
+            ReportSaveFailure(request, kExitNotSaved, DownloadedFileMessage(refused, request.FileName, signedFile));
             return false;
         }
     } catch (...) {
-        ReportFetchFailure(DescribeCurrentException(), FailureReport::ByErrorText);
+        ReportFetchFailure(ClassifyCurrentException(), FailureReport::ByErrorText);
         return false;
     }
     // The body goes to the target directory's disk as it arrives, in a file
@@ -340,7 +394,7 @@ bool DownloadOperation::DownloadIntoTarget(const DownloadRequest& request) {
         ReportSaveFailure(request, kExitNotSaved, QString());
         return false;
     } catch (...) {
-        ReportFetchFailure(DescribeCurrentException(), FailureReport::ByErrorText);
+        ReportFetchFailure(ClassifyCurrentException(), FailureReport::ByErrorText);
         return false;
     }
     return SaveReceivedFile(request, received, checks, signedFile);
@@ -351,13 +405,17 @@ bool DownloadOperation::SaveReceivedFile(
     try {
         form_.FinishedOk = true;
         form_.DisconnectedInfo(sender_);
-        // The checks come before anything in the target directory changes,
-        // the signature first.
-        const signature::Problem problem = signedFile.CheckReceived(received);
+        // The checks come before anything in the target directory changes:
+        // the signature, the version file's hash, the signing time (kept as
+        // the latest once the file is accepted).
+        signature::Problem problem = signedFile.CheckReceived();
+        if (problem == signature::Problem::None && signedFile.Required())
+            problem = CheckAgainstVersionFile(signedFile, request.FileName);
+        if (problem == signature::Problem::None)
+            problem = signedFile.CheckSigningTime(/*remember=*/true);
         if (problem != signature::Problem::None) {
             received.File().Discard();
-            ReportSaveFailure(
-                request, kExitNotSaved, SignatureMessage(problem, request.FileName, SignedFileRole::DownloadedFile));
+            ReportSaveFailure(request, kExitNotSaved, DownloadedFileMessage(problem, request.FileName, signedFile));
             return false;
         }
         const ReceivedFileVerdict verdict = checks.Accept ? checks.Accept(received) : ReceivedFileVerdict::Accept();
