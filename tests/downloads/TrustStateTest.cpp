@@ -43,9 +43,7 @@ struct Scratch {
     std::string File(const std::string& name) const { return (dir / name).string(); }
 };
 
-void Write(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+void Write(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 } // namespace
 
@@ -104,11 +102,9 @@ TEST(SeenSignatures, KeepsTheLatestTimePerKeyAndNameAndReadsItsOwnTextBack) {
     EXPECT_EQ(back->Format(), s.Format());
     EXPECT_EQ(back->Latest("0123456789abcdef", "EVMAJ SETUP.ZIP"), 7u);
 
-    const std::vector<std::string> broken = {
-        "0123456789abcdef 5 a", // no line end: cut off
+    const std::vector<std::string> broken = {"0123456789abcdef 5 a", // no line end: cut off
         "0123456789ABCDEF 5 a\n", "0123456789abcde 5 a\n", "0123456789abcdef  5 a\n", "0123456789abcdef 5\n",
-        "0123456789abcdef 5 \n", "0123456789abcdef x a\n", "0123456789abcdef 99999999999999999999 a\n",
-        "garbage\n"};
+        "0123456789abcdef 5 \n", "0123456789abcdef x a\n", "0123456789abcdef 99999999999999999999 a\n", "garbage\n"};
     for (const auto& text : broken)
         EXPECT_FALSE(SeenSignatures::Parse(text, error)) << text;
     EXPECT_TRUE(SeenSignatures::Parse("# comment\n\n", error));

@@ -2,7 +2,6 @@
 
 #include "platform/files/FileOps.h"
 
-
 namespace transfer {
 
 namespace pf = platform::files;
