@@ -98,8 +98,6 @@ bool IsUtf8(std::string_view bytes) {
     return true;
 }
 
-std::string Utf8OrCp1250(std::string_view bytes) {
-    return IsUtf8(bytes) ? std::string(bytes) : Cp1250ToUtf8(bytes);
-}
+std::string Utf8OrCp1250(std::string_view bytes) { return IsUtf8(bytes) ? std::string(bytes) : Cp1250ToUtf8(bytes); }
 
 } // namespace transfer
