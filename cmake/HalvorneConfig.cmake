@@ -29,8 +29,10 @@
 # HALVORNE_UPDATE_PUBLIC_KEY is the publisher's minisign public key: the
 # base64 line of its .pub file (it begins with "RW"). When it is set, every
 # file fetched from the version directory must come with a good signature
-# (<file>.minisig beside it) or it is neither used nor saved; empty turns
-# signatures off.
+# (<file>.minisig beside it) or it is neither used nor saved. Empty turns
+# signatures off, and is accepted only with -DHALVORNE_ALLOW_UNSIGNED=ON.
+# The demo's key is accepted only with a loopback version directory: its
+# secret key is in this repository, so anyone can sign with it.
 
 set(HALVORNE_DEMO_PORT 18080 CACHE STRING "Loopback port of the demo update server")
 set(_demo "https://127.0.0.1:${HALVORNE_DEMO_PORT}/halvorne/")
@@ -67,7 +69,39 @@ set(HALVORNE_CAPTION_NOTICE "  (c) Demo vydavatel " CACHE STRING "Text between t
 set(HALVORNE_UPDATE_PUBLIC_KEY "${HALVORNE_DEMO_PUBLIC_KEY}" CACHE STRING
     "Publisher's minisign public key (the base64 line of the .pub file); empty: files are not signed")
 
+option(HALVORNE_ALLOW_UNSIGNED "Allow an empty HALVORNE_UPDATE_PUBLIC_KEY: the program takes files unsigned" OFF)
+
 set(_HALVORNE_CONFIG_DIR "${CMAKE_CURRENT_LIST_DIR}")
+
+# True when address names a loopback host (127.x.x.x, localhost, [::1]).
+function(_halvorne_is_loopback address out)
+  set(result FALSE)
+  if(address MATCHES "^[A-Za-z][A-Za-z0-9+.-]*://\\[::1\\]([:/]|$)")
+    set(result TRUE)
+  elseif(address MATCHES "^[A-Za-z][A-Za-z0-9+.-]*://([^/:]*)")
+    string(TOLOWER "${CMAKE_MATCH_1}" host)
+    if(host MATCHES "^127\\.[0-9]+\\.[0-9]+\\.[0-9]+$" OR host STREQUAL "localhost")
+      set(result TRUE)
+    endif()
+  endif()
+  set(${out} ${result} PARENT_SCOPE)
+endfunction()
+
+# The demo's key signs nothing a user can trust: its secret key is public.
+function(_halvorne_check_demo_key what vdir key)
+  _halvorne_unquote("${key}" key)
+  _halvorne_unquote("${vdir}" vdir)
+  if(key STREQUAL HALVORNE_DEMO_PUBLIC_KEY)
+    _halvorne_is_loopback("${vdir}" loopback)
+    if(NOT loopback)
+      message(FATAL_ERROR "${what}: the version directory ${vdir} is not a loopback address, but the update key is "
+                          "the demo's key, whose secret key is in this repository without a password: anyone could "
+                          "sign updates for this program. Set HALVORNE_UPDATE_PUBLIC_KEY to the base64 line of your "
+                          "own minisign .pub file (minisign -G makes a key pair).")
+    endif()
+  endif()
+endfunction()
+
 
 # Drops one pair of enclosing single quotes, the way to keep blanks at the
 # ends of a -D value.
@@ -228,6 +262,7 @@ endfunction()
 # program, or on Windows the program with the native windows.
 function(halvorne_add_program target)
   _halvorne_parse_text_args(1)
+  _halvorne_check_demo_key("${target}" "${_T_VERSION_DIR_ADDRESS}" "${_T_UPDATE_PUBLIC_KEY}")
   _halvorne_stored_texts_library(${target}_stored_texts OBJECT "${_T_MARKER}" "${_T_VERSION_DIR_ADDRESS}"
     "${_T_VERSION_FILE_NAME}" "${_T_NEW_VERSION_FILE_NAME}" "${_T_DOKUM_FILE_NAME}"
     "${_T_CHANGES_HTML_ADDRESS}" "${_T_CHANGES_PDF_ADDRESS}" "${_T_CAPTION_NOTICE}" "${_T_UPDATE_PUBLIC_KEY}")
@@ -256,3 +291,16 @@ function(halvorne_add_default_stored_texts lib)
     "${HALVORNE_VERSION_FILE_NAME}" "${HALVORNE_NEW_VERSION_FILE_NAME}" "${HALVORNE_DOKUM_FILE_NAME}"
     "${HALVORNE_CHANGES_HTML_ADDRESS}" "${HALVORNE_CHANGES_PDF_ADDRESS}" "${HALVORNE_CAPTION_NOTICE}" "")
 endfunction()
+
+# The program a publisher builds from the cache values.
+_halvorne_check_demo_key("Halvorne" "${HALVORNE_VERSION_DIR_ADDRESS}" "${HALVORNE_UPDATE_PUBLIC_KEY}")
+_halvorne_unquote("${HALVORNE_UPDATE_PUBLIC_KEY}" _configured_key)
+if(_configured_key STREQUAL "")
+  if(NOT HALVORNE_ALLOW_UNSIGNED)
+    message(FATAL_ERROR "HALVORNE_UPDATE_PUBLIC_KEY is empty: the program would take every downloaded file "
+                        "without checking a signature. Set it to the base64 line of your minisign .pub file, or "
+                        "configure with -DHALVORNE_ALLOW_UNSIGNED=ON to build an unsigned program on purpose.")
+  endif()
+  message(WARNING "HALVORNE_UPDATE_PUBLIC_KEY is empty and HALVORNE_ALLOW_UNSIGNED is on: Halvorne takes "
+                  "downloaded files without signatures; anyone on the network path or on a mirror can replace them.")
+endif()

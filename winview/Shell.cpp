@@ -29,8 +29,13 @@ void Shell::ShowMessage(startup::flow::MessageKind kind, const std::string& text
     const LoopScope scope;
     // Task-modal: every window of the program waits for it. Topmost: the
     // transfer window may be up, and it is too.
+    HWND active = ::GetActiveWindow();
     ::MessageBoxW(nullptr, platform::wintext::Wide(text).c_str(), platform::wintext::Wide(look.caption).c_str(),
         MB_OK | look.icon | MB_TASKMODAL | MB_TOPMOST | MB_SETFOREGROUND);
+    // The box had no owner to hand the activation back to; without it the
+    // keys would reach no window until the user clicked one.
+    if (active != nullptr && ::IsWindowVisible(active))
+        ::SetForegroundWindow(active);
 }
 
 void Shell::SetMainCaption(const std::string& text) { SetText(main_.Handle(), text); }

@@ -17,6 +17,8 @@
 #include <QCoreApplication>
 #include <QEvent>
 
+#include <cstdlib>
+#include <memory>
 #include <optional>
 #include <random>
 
@@ -55,8 +57,12 @@ private:
 };
 
 // The files of the server directory with every signature a test may serve.
+// The version file lists the hashes of the two files the runs download.
 struct SignedSet {
     std::string verze = "5.30\r\nEvidence majetku\r\n";
+    std::string verzeUnlisted; // signed, but without the new version's line
+    std::string zipOther;      // signed under the new version's name, not listed
+    std::string verzeUnlistedSig, zipOtherSig;
     std::string zip;
     std::string pdf = "%PDF-1.4\n" + std::string(20000, 'p') + "\n%%EOF\n";
     std::string verzeSig, zipSig, zipLegacySig, pdfSig;
@@ -75,12 +81,21 @@ protected:
         files_.zip = std::string("PK\x03\x04", 4);
         for (int i = 0; i < 90000; ++i)
             files_.zip += static_cast<char>(rng());
-        WriteFile(dir + "/verze.txt", files_.verze);
         WriteFile(dir + "/EVMAJ_SETUP.ZIP", files_.zip);
         WriteFile(dir + "/DOKUMENTACE.PDF", files_.pdf);
         auto sign = [&](const ms::KeyPair& k, const std::string& name, bool legacy, const std::string& out) {
             return ReadFile(ms::Sign(k, dir + "/" + name, {legacy, "", dir + "/" + out}));
         };
+        const std::string pdfLine = ms::HashLine(dir, "DOKUMENTACE.PDF");
+        files_.verzeUnlisted = files_.verze + pdfLine;
+        files_.verze += ms::HashLine(dir, "EVMAJ_SETUP.ZIP") + pdfLine;
+        WriteFile(dir + "/verze.txt", files_.verzeUnlisted);
+        files_.verzeUnlistedSig = sign(demo, "verze.txt", false, "vu.sig");
+        WriteFile(dir + "/verze.txt", files_.verze);
+        files_.zipOther = files_.zip + "an older build, validly signed";
+        WriteFile(dir + "/EVMAJ_SETUP.ZIP", files_.zipOther);
+        files_.zipOtherSig = sign(demo, "EVMAJ_SETUP.ZIP", false, "zo.sig");
+        WriteFile(dir + "/EVMAJ_SETUP.ZIP", files_.zip);
         files_.verzeSig = sign(demo, "verze.txt", false, "v.sig");
         files_.zipSig = sign(demo, "EVMAJ_SETUP.ZIP", false, "z.sig");
         files_.zipLegacySig = sign(demo, "EVMAJ_SETUP.ZIP", true, "zl.sig");
@@ -92,6 +107,13 @@ protected:
         delete tmp_;
         tmp_ = nullptr;
     }
+
+    // Each run starts on a machine that has accepted no signed file yet.
+    void FreshState() {
+        state_ = std::make_unique<TempDir>();
+        ::setenv("XDG_CONFIG_HOME", state_->path().c_str(), 1);
+    }
+    void TearDown() override { ::unsetenv("XDG_CONFIG_HOME"); }
 
     static void PopulateTarget(const WindowHarness& h) {
         WriteFile(h.Target() + "EVMAJ_OLD.ZIP", "old");
@@ -110,6 +132,7 @@ protected:
 
     static TempDir* tmp_;
     static SignedSet files_;
+    std::unique_ptr<TempDir> state_;
 };
 
 TempDir* SignedFlow::tmp_ = nullptr;
@@ -135,7 +158,11 @@ TEST_F(SignedFlow, VersionCheckTakesSignedFilesAndRefusesEveryBadSignature) {
     const SignedSet& f = files_;
     const std::vector<Case> cases = {
         {"both signed", f.verze, f.verzeSig, f.zip, f.zipSig, 21, P::None, false},
-        {"new version signed the legacy way", f.verze, f.verzeSig, f.zip, f.zipLegacySig, 21, P::None, false},
+        {"new version signed the legacy way", f.verze, f.verzeSig, f.zip, f.zipLegacySig, 25, P::LegacyKind, false},
+        {"version file lists no new version", f.verzeUnlisted, f.verzeUnlistedSig, f.zip, f.zipSig, 99, P::NotListed,
+            true},
+        {"new version validly signed but not the listed one", f.verze, f.verzeSig, f.zipOther, f.zipOtherSig, 25,
+            P::HashMismatch, false},
         {"version file unsigned", f.verze, std::nullopt, f.zip, f.zipSig, 99, P::Missing, true},
         {"version file changed", "5.90\r\nEvidence majetku\r\n", f.verzeSig, f.zip, f.zipSig, 99, P::Mismatch, true},
         {"version file signed by another key", f.verze, f.verzeByStranger, f.zip, f.zipSig, 99, P::UnknownKey, true},
@@ -162,6 +189,7 @@ TEST_F(SignedFlow, VersionCheckTakesSignedFilesAndRefusesEveryBadSignature) {
         server.Set("/halvorne/EVMAJ_SETUP.ZIP", c.zip);
         if (c.zipSig)
             server.Set("/halvorne/EVMAJ_SETUP.ZIP.minisig", *c.zipSig);
+        FreshState();
         WindowHarness h;
         PopulateTarget(h);
         h.AnswerDialog({Answer::Download});
@@ -183,8 +211,9 @@ TEST_F(SignedFlow, VersionCheckTakesSignedFilesAndRefusesEveryBadSignature) {
             continue;
         }
         // Refused: the window stays open with the reason, nothing changed.
-        const QString message = Message(c.problem, c.versionRefused ? "verze.txt" : "EVMAJ_SETUP.ZIP",
-            c.versionRefused ? R::VersionFile : R::DownloadedFile);
+        const QString message =
+            Message(c.problem, c.versionRefused && c.problem != P::NotListed ? "verze.txt" : "EVMAJ_SETUP.ZIP",
+                c.versionRefused ? R::VersionFile : R::DownloadedFile);
         EXPECT_TRUE(Form_Run->isVisible());
         EXPECT_TRUE(h.terminations.empty());
         EXPECT_TRUE(Form_Run->Label_Msg->isVisible());
@@ -199,7 +228,7 @@ TEST_F(SignedFlow, VersionCheckTakesSignedFilesAndRefusesEveryBadSignature) {
         EXPECT_TRUE(changes.empty()) << "the target directory showed: " << changes.front();
         // A file its signature rules out beforehand is not even fetched;
         // one that arrived went only into a file without a name.
-        const bool fetched = !c.versionRefused && c.problem == P::Mismatch;
+        const bool fetched = !c.versionRefused && (c.problem == P::Mismatch || c.problem == P::HashMismatch);
         EXPECT_EQ(Asked(server, "/halvorne/EVMAJ_SETUP.ZIP"), fetched);
         EXPECT_EQ(watch.AnonymousWrites() > 0, fetched);
     }
@@ -235,6 +264,7 @@ TEST_F(SignedFlow, DocumentationDownloadTakesSignedFilesAndRefusesBadOnes) {
         server.Set("/halvorne/DOKUMENTACE.PDF", c.pdf);
         if (c.pdfSig)
             server.Set("/halvorne/DOKUMENTACE.PDF.minisig", *c.pdfSig);
+        FreshState();
         WindowHarness h("dokum");
         PopulateTarget(h);
         DirectoryWatch watch(h.Target());
@@ -260,6 +290,7 @@ TEST_F(SignedFlow, DocumentationDownloadTakesSignedFilesAndRefusesBadOnes) {
 TEST_F(SignedFlow, TheConnectionTestAsksForNoSignature) {
     ScriptedHttpServer server;
     server.Set("/halvorne/verze.txt", files_.verze); // no signature at all
+    FreshState();
     WindowHarness h;
     Form_Run->Flow().SetCheckAndDownloadVersionParams(
         VersionParamSet{"", server.Address("halvorne"), "verze.txt", "", ""}, VersionParamSet{"", "", "", "", ""});

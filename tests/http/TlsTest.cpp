@@ -116,6 +116,9 @@ protected:
         } catch (const EIdSocketError& e) {
             f.error = e.Message();
             f.type = "socket";
+        } catch (const EIdProxyRefused& e) {
+            f.error = e.ResponseText;
+            f.type = "proxy";
         } catch (const EIdException& e) {
             f.error = e.Message();
             f.type = "other";
@@ -180,6 +183,8 @@ TEST_F(Tls, ThroughTinyproxysTunnel) {
 TEST_F(Tls, TheTunnelRequestAndARefusal) {
     UseProxy(ports_.RefusingProxy);
     const Fetch f = Get("https://update.example.test/verze/ver.txt");
+    // The proxy's answer, never to be taken for the server's.
+    EXPECT_EQ(f.type, "proxy");
     EXPECT_EQ(f.error, "403 Forbidden");
     EXPECT_EQ(http_.ResponseCode, 403);
 #ifndef _WIN32
@@ -188,8 +193,8 @@ TEST_F(Tls, TheTunnelRequestAndARefusal) {
                                               "Host: update.example.test:443\r\n"
                                               "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n\r\n");
 #endif
-    // Refused like any error status: the connection stays open until the
-    // caller disconnects, and no secure connection was ever reported.
+    // The connection stays open until the caller disconnects, and no
+    // secure connection was ever reported.
     EXPECT_TRUE(http_.Connected());
     http_.Disconnect();
     EXPECT_EQ(events_, (std::vector<std::string>{"disconnected"}));

@@ -1,7 +1,8 @@
 // The signature check against files signed by minisign, as a publisher
-// signs them: both kinds accepted untouched, every kind of damage refused.
-// The same cases run in the Linux build and under wine, over one set of
-// files made by minisign on the Linux side (SignedSet.h).
+// signs them: the default kind accepted untouched, the legacy kind and
+// every kind of damage refused. The same cases run in the Linux build and
+// under wine, over one set of files made by minisign on the Linux side
+// (SignedSet.h).
 #include "SignedSet.h"
 
 #include "signature/SignatureCheck.h"
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -87,13 +89,8 @@ tests::support::TempDir* Signed::tmp_ = nullptr;
 std::string Signed::dir_, Signed::publisherKey_, Signed::publisherSecretKey_, Signed::strangerKey_;
 std::string Signed::content_, Signed::prehashed_, Signed::legacy_, Signed::byStranger_, Signed::ofDocumentation_;
 
-TEST_F(Signed, BothKindsAreAcceptedWholeAndInAnySplit) {
-    for (const std::string* sig : {&prehashed_, &legacy_}) {
-        EXPECT_EQ(Check(*sig, content_), Problem::None);
-        SignatureCheck check(publisherKey_, *sig, "EVMAJ_SETUP.ZIP");
-        ASSERT_EQ(check.Status(), Problem::None);
-        EXPECT_EQ(check.NeedsWholeFile(), sig == &legacy_);
-    }
+TEST_F(Signed, TheDefaultKindIsAcceptedWholeAndInAnySplit) {
+    EXPECT_EQ(Check(prehashed_, content_), Problem::None);
     // The prehashed kind hashed piece by piece, as bytes arrive.
     std::mt19937 rng(7);
     for (int round = 0; round < 20; ++round) {
@@ -108,6 +105,46 @@ TEST_F(Signed, BothKindsAreAcceptedWholeAndInAnySplit) {
     }
 }
 
+TEST_F(Signed, TheLegacyKindIsRefusedAndSoIsTheKindSwap) {
+    // A genuine legacy signature: the publisher is told to sign the default way.
+    EXPECT_EQ(Check(legacy_, content_), Problem::LegacyKind);
+    // The swap: "ED" made "Ed", and the 64 bytes of the genuine file's
+    // hash served as the file. The untouched signature holds over them.
+    SignatureCheck genuine(publisherKey_, prehashed_, "EVMAJ_SETUP.ZIP");
+    ASSERT_EQ(genuine.FinishWhole(Bytes(content_), content_.size()), Problem::None);
+    const std::string hash(reinterpret_cast<const char*>(genuine.Digest().data()), genuine.Digest().size());
+    auto swapped = ParseSignatureFile(prehashed_);
+    ASSERT_TRUE(swapped);
+    swapped->Kind = SignatureKind::Legacy;
+    EXPECT_EQ(Check(FormatSignatureFile(*swapped), hash), Problem::LegacyKind);
+    EXPECT_EQ(Check(FormatSignatureFile(*swapped), content_), Problem::LegacyKind);
+}
+
+TEST_F(Signed, TheSigningTimeIsReadFromTheVerifiedComment) {
+    SignatureCheck check(publisherKey_, prehashed_, "EVMAJ_SETUP.ZIP");
+    ASSERT_EQ(check.Status(), Problem::None);
+    const auto stamp = TrustedTimestamp(ParseSignatureFile(prehashed_)->TrustedComment);
+    ASSERT_TRUE(stamp);
+    EXPECT_EQ(check.Timestamp(), *stamp);
+    EXPECT_GT(*stamp, 1700000000u); // signed by this test, now
+    EXPECT_EQ(check.Id(), ParsePublicKey(publisherKey_)->Id);
+    // A comment without a time cannot be ordered against an earlier one.
+    EXPECT_EQ(Check(Read(signed_set::kNoTimestampSignature), content_), Problem::NoTimestamp);
+}
+
+TEST(TrustedTimestamp, OnlyOneDecimalFieldCounts) {
+    struct Case {
+        const char* comment;
+        std::optional<uint64_t> expected;
+    } cases[] = {{"timestamp:1700000000\tfile:a\thashed", 1700000000}, {"file:a\ttimestamp:0", 0},
+        {"timestamp:", std::nullopt}, {"timestamp:12a", std::nullopt}, {"timestamp:-5", std::nullopt},
+        {"timestamp: 5", std::nullopt}, {"timestamp:1\ttimestamp:2", std::nullopt},
+        {"timestamp:9999999999999999999", 9999999999999999999u}, {"timestamp:10000000000000000000", std::nullopt},
+        {"xtimestamp:5", std::nullopt}, {"", std::nullopt}};
+    for (const auto& c : cases)
+        EXPECT_EQ(TrustedTimestamp(c.comment), c.expected) << c.comment;
+}
+
 TEST_F(Signed, AnyChangedByteOfTheFileIsAMismatch) {
     std::mt19937 rng(99);
     for (int i = 0; i < 60; ++i) {
@@ -115,11 +152,10 @@ TEST_F(Signed, AnyChangedByteOfTheFileIsAMismatch) {
         const std::size_t at = rng() % tampered.size();
         tampered[at] = static_cast<char>(tampered[at] ^ (1 + rng() % 255));
         EXPECT_EQ(Check(prehashed_, tampered), Problem::Mismatch) << "byte " << at;
-        EXPECT_EQ(Check(legacy_, tampered), Problem::Mismatch) << "byte " << at;
     }
     // A byte more or less, and nothing at all.
     EXPECT_EQ(Check(prehashed_, content_ + "x"), Problem::Mismatch);
-    EXPECT_EQ(Check(legacy_, content_.substr(0, content_.size() - 1)), Problem::Mismatch);
+    EXPECT_EQ(Check(prehashed_, content_.substr(0, content_.size() - 1)), Problem::Mismatch);
     EXPECT_EQ(Check(prehashed_, ""), Problem::Mismatch);
     // Streamed: a missing piece is caught as well.
     SignatureCheck check(publisherKey_, prehashed_, "EVMAJ_SETUP.ZIP");
@@ -151,7 +187,7 @@ TEST_F(Signed, ASignatureOfAnotherFileDoesNotPass) {
     // A trusted comment without a file name, or with two, names no file.
     EXPECT_EQ(Check(Read(signed_set::kNoFileNameSignature), content_), Problem::OtherFile);
     EXPECT_EQ(Check(Read(signed_set::kTwoFileNamesSignature), content_), Problem::OtherFile);
-    EXPECT_EQ(Check(Read(signed_set::kLegacyCommentSignature), content_), Problem::None);
+    EXPECT_EQ(Check(Read(signed_set::kOwnCommentSignature), content_), Problem::None);
 }
 
 TEST_F(Signed, ATrustedCommentChangedAfterSigningIsRefused) {
@@ -163,10 +199,6 @@ TEST_F(Signed, ATrustedCommentChangedAfterSigningIsRefused) {
     sig = ParseSignatureFile(prehashed_);
     sig->UntrustedComment = "anything at all";
     EXPECT_EQ(Check(FormatSignatureFile(*sig), content_), Problem::None);
-    // Swapping the kind tag makes the file signature wrong.
-    sig = ParseSignatureFile(prehashed_);
-    sig->Kind = SignatureKind::Legacy;
-    EXPECT_EQ(Check(FormatSignatureFile(*sig), content_), Problem::Mismatch);
 }
 
 TEST_F(Signed, TruncatedGarbageAndOversizedSignatureFilesAreRefused) {
@@ -175,7 +207,7 @@ TEST_F(Signed, TruncatedGarbageAndOversizedSignatureFilesAreRefused) {
         for (std::size_t n = 0; n < sig->size(); ++n) {
             const Problem p = Check(sig->substr(0, n), content_);
             if (n == sig->size() - 1) {
-                EXPECT_EQ(p, Problem::None);
+                EXPECT_EQ(p, sig == &legacy_ ? Problem::LegacyKind : Problem::None);
             } else {
                 EXPECT_EQ(p, Problem::Malformed) << "cut to " << n << " bytes";
             }
@@ -218,6 +250,7 @@ TEST_F(Signed, MinisignFilesReadBackExactly) {
         ASSERT_TRUE(parsed);
         EXPECT_EQ(FormatSignatureFile(*parsed), *sig);
     }
+    // The legacy kind still reads, so that it can be refused by name.
     EXPECT_EQ(ParseSignatureFile(prehashed_)->Kind, SignatureKind::Prehashed);
     EXPECT_EQ(ParseSignatureFile(legacy_)->Kind, SignatureKind::Legacy);
     EXPECT_EQ(*TrustedFileName(ParseSignatureFile(prehashed_)->TrustedComment), "EVMAJ_SETUP.ZIP");
@@ -267,7 +300,7 @@ TEST_F(Signed, AVerdictIsGivenOnce) {
     // A second call may not reuse the spent hash and say yes again.
     EXPECT_NE(check.Finish(), Problem::None);
     SignatureCheck legacy(publisherKey_, legacy_, "EVMAJ_SETUP.ZIP");
-    EXPECT_EQ(legacy.Finish(), Problem::Mismatch); // the legacy kind needs the file
+    EXPECT_EQ(legacy.Finish(), Problem::LegacyKind);
 }
 
 } // namespace

@@ -24,7 +24,9 @@ void MakeSignedSet(const std::string& dir) {
     ms::Sign(publisher, file, {false, "release 5.30", dir + "/" + kNoFileNameSignature});
     ms::Sign(
         publisher, file, {false, std::string("file:") + kContentName + "\tfile:X", dir + "/" + kTwoFileNamesSignature});
-    ms::Sign(publisher, file, {true, std::string("5.30\tfile:") + kContentName, dir + "/" + kLegacyCommentSignature});
+    ms::Sign(publisher, file,
+        {false, std::string("5.30\tfile:") + kContentName + "\ttimestamp:1", dir + "/" + kOwnCommentSignature});
+    ms::Sign(publisher, file, {false, std::string("file:") + kContentName, dir + "/" + kNoTimestampSignature});
     const std::string documentation = dir + "/" + kDocumentationName;
     tests::support::WriteFile(documentation, kDocumentationContent);
     ms::Sign(publisher, documentation);

@@ -17,9 +17,10 @@ inline constexpr const char* kDocumentationContent = "%PDF-1.4 documentation";
 inline constexpr const char* kLegacySignature = "legacy.minisig";     // the content, legacy kind
 inline constexpr const char* kStrangerSignature = "stranger.minisig"; // the content, the stranger's key
 // The content with trusted comments of the publisher's own choosing.
-inline constexpr const char* kNoFileNameSignature = "no-file-name.minisig";      // "release 5.30"
-inline constexpr const char* kTwoFileNamesSignature = "two-names.minisig";       // two file: fields
-inline constexpr const char* kLegacyCommentSignature = "legacy-comment.minisig"; // legacy, "5.30" and the name
+inline constexpr const char* kNoFileNameSignature = "no-file-name.minisig";  // "release 5.30"
+inline constexpr const char* kTwoFileNamesSignature = "two-names.minisig";   // two file: fields
+inline constexpr const char* kOwnCommentSignature = "own-comment.minisig";   // "5.30", the name and a time
+inline constexpr const char* kNoTimestampSignature = "no-timestamp.minisig"; // the name alone
 // Where signed_set_for_wine hands the folder over (a Windows path).
 inline constexpr const char* kSetVariable = "HALVORNE_TEST_SIGNED_SET";
 

@@ -101,11 +101,9 @@ TEST_F(FormRunTest, ControlsSitWhereTheLayoutPutsThem) {
 }
 
 TEST_F(FormRunTest, InitialStateAfterCreation) {
+    // The run's flags start as the flow sets them
+    // (TransferFlowCases.TheWindowStartsWithTheByteCountLineAndTheModesSettingsButton).
     Build(false);
-    EXPECT_FALSE(Form_Run->Flow().CloseWhenDone);
-    EXPECT_FALSE(Form_Run->Flow().ConnectionMade);
-    EXPECT_TRUE(Form_Run->Flow().FinishedOk);
-    EXPECT_FALSE(Form_Run->Flow().ReshowConnected);
     EXPECT_TRUE(Form_Run->Label_Msg->isHidden());
     EXPECT_FALSE(Form_Run->Label_Download->isHidden());
     EXPECT_FALSE(Form_Run->Gauge1->isHidden());
@@ -270,40 +268,10 @@ TEST_F(FormRunTest, ShowFileNameChoosesTheDocumentForm) {
     EXPECT_EQ(Form_Run->Flow().ShowFileName(false), Form_Master->Run().GetChangesHtmlAddress());
 }
 
-TEST_F(FormRunTest, ConnectedInfoSetsFlagAndGreenStatus) {
-    Build(false);
-    Form_Run->Flow().ConnectedInfo();
-    EXPECT_TRUE(Form_Run->Flow().ConnectionMade);
-    EXPECT_EQ(Form_Run->Label_Top->text(), QStringLiteral("SPOJENÍ NAVÁZÁNO"));
-    EXPECT_EQ(TextColour(Form_Run->Label_Top), kGreen);
-}
-
-struct DisconnectCase {
-    bool connectionMade;
-    bool finishedOk;
-    const char16_t* text;
-    QColor colour;
-};
-
-TEST_F(FormRunTest, DisconnectedInfoTable) {
-    Build(false);
-    const DisconnectCase table[] = {
-        {false, false, u"SPOJENÍ SE NEPODAŘILO NAVÁZAT", kRed},
-        {false, true, u"SPOJENÍ SE NEPODAŘILO NAVÁZAT", kRed},
-        {true, true, u"SPOJENÍ UKONČENO", kBlue},
-        {true, false, u"SPOJENÍ ZRUŠENO", kRed},
-    };
-    for (const auto& c : table) {
-        Form_Run->ShowStatusLine("x", transfer::flow::kBlack);
-        Form_Run->Flow().ConnectionMade = c.connectionMade;
-        Form_Run->Flow().FinishedOk = c.finishedOk;
-        Form_Run->Flow().DisconnectedInfo();
-        EXPECT_EQ(Form_Run->Label_Top->text(), QString::fromUtf16(c.text));
-        EXPECT_EQ(TextColour(Form_Run->Label_Top), c.colour);
-        EXPECT_EQ(Form_Run->Flow().ConnectionMade, c.connectionMade); // only read
-        EXPECT_EQ(Form_Run->Flow().FinishedOk, c.finishedOk);
-    }
-}
+// What the status line says after the client's connection events is the
+// flow's: TransferFlowCases.ConnectedInfoSetsTheFlagAndAGreenStatus and
+// TransferFlowCases.DisconnectedInfoSaysHowTheConnectionEnded
+// (tests/flow).
 
 // ---- progress handlers ----
 

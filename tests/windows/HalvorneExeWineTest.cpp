@@ -260,32 +260,47 @@ TEST_F(HalvorneExe, InvalidParametersEndWith99AfterTheErrorBox) {
 }
 
 // Without "auto" the main window: F4 opens the settings dialog (Esc closes
-// it), F1 shows where the configuration file is, and the desktop's close
-// request (a window manager's close box) ends the program with the exit
-// code of the run, 0 before any check.
-TEST_F(HalvorneExe, MainWindowTakesF4AndF1AndEndsOnTheDesktopsClose) {
+// it), F1 shows where the configuration file is, F9 runs the check in the
+// transfer window in its place ("Storno", here by Esc, brings it back),
+// and the desktop's close request (a window manager's close box) ends the
+// program with the exit code the check left: 55, no connection.
+TEST_F(HalvorneExe, MainWindowTakesItsKeysAndEndsOnTheDesktopsClose) {
     WriteIni(FreeLoopbackPort());
     Subprocess& run = Start({Env("HALVORNE_TEST_MARKER"), "dokum", "/p:" + WindowsPath(target_)});
-    const std::string main = WindowAtRest(run, "^Stažení dokumentace evidence majetku  - verze");
+    const std::string caption = "^Stažení dokumentace evidence majetku  - verze";
+    const std::string main = WindowAtRest(run, caption);
     ASSERT_FALSE(main.empty()) << "no main window";
     Shot(main, "main-window");
+
     Key(main, "F4");
     const std::string settings = WindowAtRest(run, "^Nastavení$");
     ASSERT_FALSE(settings.empty()) << "F4 opened no settings dialog";
     Shot(settings, "settings-dialog");
     Key(settings, "Escape");
     EXPECT_TRUE(Gone(settings, "^Nastavení$")) << "Esc left it open";
+
     Key(main, "F1");
     const std::string box = WindowAtRest(run, "^Informace$");
     ASSERT_FALSE(box.empty()) << "F1 showed no information box";
     Shot(box, "message-ini-file");
     Key(box, "Return");
-    // (While the box were up, the main window would be disabled and the
-    // close request below would go unanswered.)
     ASSERT_TRUE(Gone(box, "^Informace$"));
+
+    Key(main, "F9");
+    ASSERT_TRUE(Gone(main, caption)) << "the main window stayed during the check";
+    // The transfer window has the same caption; it is the one shown now.
+    const std::string transfer = WindowAtRest(run, caption);
+    ASSERT_FALSE(transfer.empty()) << "F9 showed no transfer window";
+    Shot(transfer, "transfer-main-window-mode");
+    Key(transfer, "Escape");
+    ASSERT_TRUE(Gone(transfer, caption)) << "Storno left the transfer window open";
+    ASSERT_EQ(WindowAtRest(run, caption), main) << "the main window did not come back";
+
+    // (While a box or the check were up, the main window would be disabled
+    // and the close request would go unanswered.)
     const XWindowProbe probe(display_->Name());
     ASSERT_TRUE(probe.SendDeleteWindow(std::stoul(main)));
-    EXPECT_EQ(Wait(run), 0);
+    EXPECT_EQ(Wait(run), 55);
     EXPECT_EQ(ListTree(target_), kOldTree);
 }
 

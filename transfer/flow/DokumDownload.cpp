@@ -14,11 +14,12 @@ namespace {
 
 // The server directory must answer with a version file of at least five
 // bytes; its content is not looked at, but with the publisher's key its
-// signature must hold. A failure here is no error of its own: the run ends
+// signature must hold and it must list the documentation file's hash. A failure here is no error of its own: the run ends
 // as one with nothing to download (unless it was one the user must see).
-bool ServerDirectoryAnswers(DownloadOperation& op, const std::string& serverDir, const std::string& versionFile) {
-    const auto bytes = op.FetchSignedIntoMemory(
-        serverDir, versionFile, DownloadOperation::FailureReport::Silently, SignedFileRole::DokumVersionFile);
+bool ServerDirectoryAnswers(
+    DownloadOperation& op, const std::string& serverDir, const std::string& versionFile, const std::string& dokumFile) {
+    const auto bytes = op.FetchSignedIntoMemory(serverDir, versionFile, dokumFile,
+        DownloadOperation::FailureReport::Silently, SignedFileRole::DokumVersionFile);
     return bytes && bytes->size() >= kVersionBytes;
 }
 
@@ -44,7 +45,7 @@ bool TransferFlow::CheckAndDownloadDokumFiles() {
     op.Begin();
     bool saved = false;
     try {
-        if (ServerDirectoryAnswers(op, request.ServerDirAddress, versionFile)) {
+        if (ServerDirectoryAnswers(op, request.ServerDirAddress, versionFile, request.FileName)) {
             ShowMessageLine(std::string(), kBlack);
             op.EndConnectionNormally();
             host.SetExitCode(kExitNone);

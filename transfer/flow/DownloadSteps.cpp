@@ -7,6 +7,7 @@
 #include "transfer/core/Cp1250.h"
 #include "transfer/core/ErrorClass.h"
 #include "transfer/core/SaveDownload.h"
+#include "transfer/core/SeenSignatures.h"
 
 namespace transfer::flow {
 
@@ -42,8 +43,7 @@ DisconnectGuard::~DisconnectGuard() {
     }
 }
 
-void ReportFailure(TransferFlow& flow, TransferHost& host, const std::string& errorText) {
-    const ErrorClass c = ClassifyError(errorText);
+void ReportFailure(TransferFlow& flow, TransferHost& host, const ErrorClass& c) {
     host.SetExitCode(c.ExitCode);
     if (c.ShowMessage && !c.Message.empty())
         flow.ShowMessageLine(Utf8OrCp1250(c.Message), kBlack);
@@ -54,6 +54,25 @@ namespace {
 std::string SignatureMessage(signature::Problem problem, const std::string& fileName, SignedFileRole role) {
     return Utf8OrCp1250(SignatureFailureMessage(problem, fileName, role));
 }
+
+std::string DownloadedFileMessage(signature::Problem problem, const std::string& fileName, const SignedFile& file) {
+    if (!file.StateError().empty())
+        return Utf8OrCp1250(SeenStateFailureMessage(file.StateError(), SignedFileRole::DownloadedFile));
+    return SignatureMessage(problem, fileName, SignedFileRole::DownloadedFile);
+}
+
+// Bounds the body of the requests made while it lives.
+class BodyLimit {
+public:
+    BodyLimit(TIdHTTP& http, uint64_t maxBody) : http_(http), saved_(http.MaxBodySize) { http.MaxBodySize = maxBody; }
+    ~BodyLimit() { http_.MaxBodySize = saved_; }
+    BodyLimit(const BodyLimit&) = delete;
+    BodyLimit& operator=(const BodyLimit&) = delete;
+
+private:
+    TIdHTTP& http_;
+    uint64_t saved_;
+};
 
 } // namespace
 
@@ -84,28 +103,69 @@ std::optional<std::vector<uint8_t>> DownloadOperation::FetchIntoMemory(
     return Fetch(address, report, nullptr);
 }
 
-std::optional<std::vector<uint8_t>> DownloadOperation::FetchSignedIntoMemory(
-    const std::string& serverDir, const std::string& fileName, FailureReport report, SignedFileRole role) {
+std::optional<std::vector<uint8_t>> DownloadOperation::FetchSignedIntoMemory(const std::string& serverDir,
+    const std::string& fileName, const std::string& listedFile, FailureReport report, SignedFileRole role) {
+    if (publicKey_.empty())
+        return Fetch(serverDir + fileName, report, nullptr);
+    lastFailure_ = ErrorClass();
+    manifest_.reset();
     signature::Problem refused = signature::Problem::None;
-    auto bytes = Fetch(serverDir + fileName, report, [&](const std::vector<uint8_t>& fetched) {
-        // Still part of the fetch: a failed signature request is a failed
-        // fetch, and Storno meanwhile finds the run where the fetch left it.
-        SignedFile file(flow_.Http, publicKey_, serverDir, fileName);
-        refused = file.Prepare();
-        if (refused == signature::Problem::None)
-            refused = file.CheckBytes(fetched.data(), fetched.size());
-        return refused == signature::Problem::None;
-    });
-    if (refused != signature::Problem::None) {
-        flow_.FinishedOk = false;
-        flow_.Http.Disconnect();
-        flow_.DisconnectedInfo();
-        host_.SetExitCode(kExitOtherFailure);
-        flow_.ShowMessageLine(SignatureMessage(refused, fileName, role), kRed);
-        flow_.CloseWhenDone = false;
-        endedForTheUserToSee_ = true;
+    std::string stateError;
+    std::optional<std::vector<uint8_t>> bytes;
+    {
+        // Nothing in the file is used before its signature held, and no
+        // more of it is read than a version file can be.
+        BodyLimit limit(flow_.Http, kMaxSignedVersionFileSize);
+        bytes = Fetch(serverDir + fileName, report, [&](const std::vector<uint8_t>& fetched) {
+            // Still part of the fetch: a failed signature request is a failed
+            // fetch, and Storno meanwhile finds the run where the fetch left it.
+            refused = AcceptSignedVersionFile(serverDir, fileName, listedFile, fetched, stateError);
+            return refused == signature::Problem::None;
+        });
+    }
+    if (!bytes && lastFailure_.BodyTooLarge) {
+        RefuseVersionFile(Utf8OrCp1250(VersionFileTooLargeMessage(fileName, role)));
+    } else if (!stateError.empty()) {
+        RefuseVersionFile(Utf8OrCp1250(SeenStateFailureMessage(stateError, role)));
+    } else if (refused != signature::Problem::None) {
+        RefuseVersionFile(
+            SignatureMessage(refused, refused == signature::Problem::NotListed ? listedFile : fileName, role));
     }
     return bytes;
+}
+
+signature::Problem DownloadOperation::AcceptSignedVersionFile(const std::string& serverDir, const std::string& fileName,
+    const std::string& listedFile, const std::vector<uint8_t>& fetched, std::string& stateError) {
+    SignedFile file(flow_.Http, publicKey_, serverDir, fileName);
+    signature::Problem refused = file.Prepare();
+    if (refused == signature::Problem::None)
+        refused = file.CheckBytes(fetched.data(), fetched.size());
+    if (refused != signature::Problem::None)
+        return refused;
+    manifest_ = ParseVersionManifest(std::string_view(reinterpret_cast<const char*>(fetched.data()), fetched.size()));
+    if (!manifest_ || !manifest_->Find(listedFile))
+        return signature::Problem::NotListed;
+    refused = file.CheckSigningTime(/*remember=*/true);
+    stateError = file.StateError();
+    return refused;
+}
+
+void DownloadOperation::RefuseVersionFile(const std::string& message) {
+    manifest_.reset();
+    flow_.FinishedOk = false;
+    flow_.Http.Disconnect();
+    flow_.DisconnectedInfo();
+    host_.SetExitCode(kExitOtherFailure);
+    flow_.ShowMessageLine(message, kRed);
+    flow_.CloseWhenDone = false;
+    endedForTheUserToSee_ = true;
+}
+
+signature::Problem DownloadOperation::CheckAgainstVersionFile(SignedFile& signedFile, const std::string& fileName) {
+    const FileHash* listed = manifest_ ? manifest_->Find(fileName) : nullptr;
+    if (!listed)
+        return signature::Problem::NotListed;
+    return signedFile.Digest() == *listed ? signature::Problem::None : signature::Problem::HashMismatch;
 }
 
 std::optional<std::vector<uint8_t>> DownloadOperation::Fetch(
@@ -124,23 +184,24 @@ std::optional<std::vector<uint8_t>> DownloadOperation::Fetch(
                 bytes = std::move(stream.Data);
             }
         } catch (...) {
-            ReportFetchFailure(DescribeCurrentException(), report);
+            ReportFetchFailure(ClassifyCurrentException(), report);
         }
     }
     ShowConnectionAgain();
     return bytes;
 }
 
-void DownloadOperation::ReportFetchFailure(const std::string& why, FailureReport report) {
+void DownloadOperation::ReportFetchFailure(const ErrorClass& failure, FailureReport report) {
+    lastFailure_ = failure;
     flow_.FinishedOk = false;
     flow_.DisconnectedInfo();
     if (report == FailureReport::ByErrorText) {
-        ReportFailure(flow_, host_, why);
-    } else if (const std::string secure = TlsFailureMessage(why); !secure.empty()) {
+        ReportFailure(flow_, host_, failure);
+    } else if (failure.SecureConnection) {
         // A certificate that fails is a failed connection, but one the user
         // must see named, also where other failures pass silently.
         host_.SetExitCode(kExitNoConnection);
-        flow_.ShowMessageLine(Utf8OrCp1250(secure), kBlack);
+        flow_.ShowMessageLine(Utf8OrCp1250(failure.Message), kBlack);
         flow_.CloseWhenDone = false;
         endedForTheUserToSee_ = true;
     }
@@ -174,16 +235,17 @@ bool DownloadOperation::DownloadIntoTarget(const DownloadRequest& request) {
         if (request.ClearGaugeFirst)
             flow_.WorkBegin(0);
         // A file its signature already rules out is not fetched at all.
-        const signature::Problem refused = signedFile.Prepare();
+        signature::Problem refused = signedFile.Prepare();
+        if (refused == signature::Problem::None)
+            refused = signedFile.CheckSigningTime(/*remember=*/false);
         if (refused != signature::Problem::None) {
             flow_.FinishedOk = true;
             flow_.DisconnectedInfo();
-            ReportSaveFailure(
-                request, kExitNotSaved, SignatureMessage(refused, request.FileName, SignedFileRole::DownloadedFile));
+            ReportSaveFailure(request, kExitNotSaved, DownloadedFileMessage(refused, request.FileName, signedFile));
             return false;
         }
     } catch (...) {
-        ReportFetchFailure(DescribeCurrentException(), FailureReport::ByErrorText);
+        ReportFetchFailure(ClassifyCurrentException(), FailureReport::ByErrorText);
         return false;
     }
     // The body goes to the target directory's disk as it arrives, in a file
@@ -211,7 +273,7 @@ bool DownloadOperation::DownloadIntoTarget(const DownloadRequest& request) {
         ReportSaveFailure(request, kExitNotSaved, std::string());
         return false;
     } catch (...) {
-        ReportFetchFailure(DescribeCurrentException(), FailureReport::ByErrorText);
+        ReportFetchFailure(ClassifyCurrentException(), FailureReport::ByErrorText);
         return false;
     }
     return SaveReceivedFile(request, received, checks, signedFile);
@@ -222,13 +284,17 @@ bool DownloadOperation::SaveReceivedFile(
     try {
         flow_.FinishedOk = true;
         flow_.DisconnectedInfo();
-        // The checks come before anything in the target directory changes,
-        // the signature first.
-        const signature::Problem problem = signedFile.CheckReceived(received);
+        // The checks come before anything in the target directory changes:
+        // the signature, the version file's hash, the signing time (kept as
+        // the latest once the file is accepted).
+        signature::Problem problem = signedFile.CheckReceived();
+        if (problem == signature::Problem::None && signedFile.Required())
+            problem = CheckAgainstVersionFile(signedFile, request.FileName);
+        if (problem == signature::Problem::None)
+            problem = signedFile.CheckSigningTime(/*remember=*/true);
         if (problem != signature::Problem::None) {
             received.File().Discard();
-            ReportSaveFailure(
-                request, kExitNotSaved, SignatureMessage(problem, request.FileName, SignedFileRole::DownloadedFile));
+            ReportSaveFailure(request, kExitNotSaved, DownloadedFileMessage(problem, request.FileName, signedFile));
             return false;
         }
         const ReceivedFileVerdict verdict = checks.Accept ? checks.Accept(received) : ReceivedFileVerdict::Accept();

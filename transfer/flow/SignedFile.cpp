@@ -2,8 +2,7 @@
 #include "transfer/flow/DownloadSteps.h"
 
 #include "http/MemoryStream.h"
-
-#include <new>
+#include "transfer/core/SeenSignatures.h"
 
 namespace transfer::flow {
 
@@ -74,7 +73,7 @@ signature::Problem SignedFile::Prepare() {
 }
 
 void SignedFile::Observe(const uint8_t* bytes, std::size_t n) {
-    if (check_ && !check_->NeedsWholeFile())
+    if (check_)
         check_->Update(bytes, n);
 }
 
@@ -86,36 +85,28 @@ signature::Problem SignedFile::CheckBytes(const uint8_t* data, std::size_t size)
     return check_->FinishWhole(data, size);
 }
 
-signature::Problem SignedFile::CheckReceived(TStream& received) {
+signature::Problem SignedFile::CheckReceived() {
     if (!Required())
         return signature::Problem::None;
     if (!check_)
         return signature::Problem::Missing;
-    if (!check_->NeedsWholeFile())
-        return check_->Finish();
-    // The legacy kind signs the file itself, and libsodium checks that in
-    // one piece: the file comes back into memory, as far as the program
-    // holds a body there.
-    if (received.Size() > TMemoryStream::kMaxSize)
-        return signature::Problem::LegacyTooLarge;
-    std::vector<uint8_t> whole;
-    try {
-        whole.resize(static_cast<std::size_t>(received.Size()));
-    } catch (const std::bad_alloc&) {
-        return signature::Problem::LegacyTooLarge;
+    return check_->Finish();
+}
+
+signature::Problem SignedFile::CheckSigningTime(bool remember) {
+    if (!Required())
+        return signature::Problem::None;
+    if (!check_ || check_->Status() != signature::Problem::None)
+        return signature::Problem::Missing;
+    const SeenCheck seen = transfer::CheckSigningTime(SeenSignaturesPath(),
+        HexOf(check_->Id().data(), check_->Id().size()), fileName_, check_->Timestamp(), remember);
+    stateError_ = seen.Error;
+    switch (seen.Verdict) {
+    case SeenVerdict::Accepted: return signature::Problem::None;
+    case SeenVerdict::Older: return signature::Problem::Replayed;
+    case SeenVerdict::StateUnusable: break;
     }
-    received.Position = 0;
-    std::size_t got = 0;
-    while (got < whole.size()) {
-        const std::size_t n = received.Read(whole.data() + got, whole.size() - got);
-        if (n == 0)
-            break;
-        got += n;
-    }
-    received.Position = 0;
-    if (got != whole.size())
-        return signature::Problem::Mismatch; // the file is not what arrived
-    return check_->FinishWhole(whole.data(), whole.size());
+    return signature::Problem::Malformed; // reported by StateError
 }
 
 } // namespace transfer::flow

@@ -16,6 +16,8 @@ void SignedFile::Observe(const uint8_t*, std::size_t) {}
 
 signature::Problem SignedFile::CheckBytes(const uint8_t*, std::size_t) { return Prepare(); }
 
-signature::Problem SignedFile::CheckReceived(TStream&) { return Prepare(); }
+signature::Problem SignedFile::CheckReceived() { return Prepare(); }
+
+signature::Problem SignedFile::CheckSigningTime(bool) { return Prepare(); }
 
 } // namespace transfer::flow

@@ -22,8 +22,9 @@
 //     Esc on the window itself (no control has the focus)       -> OnEscape
 //     the desktop's close request (title bar, Alt+F4, WM_CLOSE) -> OnDesktopClose
 //   A view does not hide or close its window by itself on any of these:
-//   the flow calls CloseWindow when the window is to go. (A Qt view
-//   ignores the close event and lets the flow hide the window.)
+//   the flow calls CloseWindow when the window is to go (a Qt view
+//   ignores the desktop's close event and lets the flow close it), and
+//   HideWindow/ShowWindow while the change notes are up.
 // - Centring the window, keeping it on top, the focus on "Storno", the
 //   icon and the picture's frames are the view's own: they decide nothing.
 #pragma once

@@ -21,9 +21,9 @@ namespace {
 // the server answers, so it uses nothing and checks nothing.
 std::optional<std::string> FetchServerVersion(DownloadOperation& op, const VersionParamSet& set, bool test) {
     const auto report = DownloadOperation::FailureReport::ByErrorText;
-    const auto bytes =
-        test ? op.FetchIntoMemory(set.ServerDirAddress + set.VersionFileName, report)
-             : op.FetchSignedIntoMemory(set.ServerDirAddress, set.VersionFileName, report, SignedFileRole::VersionFile);
+    const auto bytes = test ? op.FetchIntoMemory(set.ServerDirAddress + set.VersionFileName, report)
+                            : op.FetchSignedIntoMemory(set.ServerDirAddress, set.VersionFileName, set.NewFileName,
+                                  report, SignedFileRole::VersionFile);
     if (!bytes)
         return std::nullopt;
     return VersionTextFromFile(bytes->data(), bytes->size());
