@@ -298,10 +298,10 @@ TEST_F(SignedFlow, AVersionFileOlderThanOneSeenIsRefusedAndADamagedMemoryIsNamed
         server.Set("/halvorne/verze.txt.minisig", sig);
         WindowHarness h;
         UseState();
-        Form_Run->SetCheckAndDownloadVersionParams(qApp,
+        Form_Run->Flow().SetCheckAndDownloadVersionParams(
             VersionParamSet{"", server.Address("halvorne"), "verze.txt", "", ""},
             VersionParamSet{"5.30", server.Address("halvorne"), "verze.txt", "EVMAJ_SETUP.ZIP", h.Target()});
-        Form_Run->CheckAndDownloadVersionFiles(qApp, false);
+        Form_Run->Flow().CheckAndDownloadVersionFiles(false);
         return std::make_pair(h.ExitCode(), Form_Run->Label_Msg->text());
     };
     // Never seen the newer one: the old file is taken (nothing newer, 29).
