@@ -10,6 +10,8 @@ namespace signature {
 namespace {
 
 constexpr std::size_t kHashSize = crypto_generichash_BYTES_MAX; // BLAKE2b-512
+// The digest is kept in an array of the signature's size.
+static_assert(kHashSize == kSignatureSize);
 
 void InitSodiumOnce() {
     // Picks the fastest implementations for this CPU; safe to call again.

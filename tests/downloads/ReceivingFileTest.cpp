@@ -16,6 +16,7 @@
 
 #include <csignal>
 #include <memory>
+#include <optional>
 #include <random>
 #include <chrono>
 #include <sys/resource.h>
@@ -346,42 +347,63 @@ TEST(ReceivingFile, ATargetDirectoryThatIsALinkIsRefused) {
 // delay, seeded) leaves every old file or the new one, at worst under its
 // hidden name; never neither.
 TEST(ReceivingFile, ACrashDuringTheCommitLeavesTheOldFilesOrTheNewOne) {
-    constexpr int kRounds = 40;
-    constexpr int kOldFiles = 200;
-    std::mt19937_64 gen(2109);
-    int sawNew = 0;
-    for (int round = 0; round < kRounds; ++round) {
-        TempDir d;
-        for (int i = 0; i < kOldFiles; ++i)
-            WriteFile(d.path() / ("OLD" + std::to_string(i)), "old");
-        const auto delay = std::chrono::microseconds(gen() % 4000);
+    constexpr int kRounds = 30;
+    constexpr int kOldFiles = 100;
+    constexpr std::size_t kBody = 64 * 1024;
+    // One receive and commit in a child; killed after delay (none: runs to its end).
+    auto receiveAndCommit = [&](const TempDir& d, std::optional<std::chrono::microseconds> delay) {
         const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
         if (child == 0) {
             pf::ReceivingFile file;
             std::string error;
-            const std::string body(64 * 1024, 'n');
+            const std::string body(kBody, 'n');
             if (!file.Create(d.prefix(), error) || !file.WriteAt(0, Bytes(body), body.size(), error) ||
                 !file.Flush(error) || !file.CommitReplacing(d.prefix(), d.prefix() + "NEW.ZIP", error))
                 std::_Exit(2);
             std::_Exit(0);
         }
-        std::this_thread::sleep_for(delay);
-        ::kill(child, SIGKILL);
+        if (delay) {
+            std::this_thread::sleep_for(*delay);
+            ::kill(child, SIGKILL);
+        }
         int status = 0;
         ::waitpid(child, &status, 0);
-        ASSERT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << "the commit failed in round " << round;
+        return !(WIFEXITED(status) && WEXITSTATUS(status) == 2);
+    };
+    auto populate = [&](const TempDir& d) {
+        for (int i = 0; i < kOldFiles; ++i)
+            WriteFile(d.path() / ("OLD" + std::to_string(i)), "old");
+    };
+    // How long the whole child takes here (a sanitizer build is slower):
+    // the kills fall anywhere from its start to a while after its end.
+    std::chrono::microseconds whole{};
+    {
+        TempDir d;
+        populate(d);
+        const auto t0 = std::chrono::steady_clock::now();
+        ASSERT_TRUE(receiveAndCommit(d, std::nullopt));
+        whole = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0);
+        ASSERT_EQ(ListTree(d.path()), Tree{"NEW.ZIP"});
+    }
+    std::mt19937_64 gen(2109);
+    int sawNew = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        TempDir d;
+        populate(d);
+        const auto delay = std::chrono::microseconds(gen() % (whole.count() * 3 / 2 + 1));
+        ASSERT_TRUE(receiveAndCommit(d, delay)) << "the commit failed in round " << round;
         int old = 0;
         bool hasNew = false;
         for (const auto& name : ListTree(d.path())) {
             if (name.rfind("OLD", 0) == 0)
                 ++old;
             else if (name == "NEW.ZIP" || IsTemporaryName(name))
-                hasNew = hasNew || ReadFile(d.path() / name).size() == 64 * 1024;
+                hasNew = hasNew || ReadFile(d.path() / name).size() == kBody;
         }
         EXPECT_TRUE(old == kOldFiles || hasNew) << "round " << round << ": " << old << " old files, no new one";
         sawNew += hasNew ? 1 : 0;
     }
-    // The delays reach past the commit sometimes, and stop before it other times.
+    // The kills reach past the commit sometimes and stop before it other times.
     EXPECT_GT(sawNew, 0);
+    EXPECT_LT(sawNew, kRounds);
 }

@@ -36,8 +36,6 @@ protected:
         std::filesystem::create_directory(dir + "/no-certs");
         ::setenv("SSL_CERT_FILE", pki_->CaFile().c_str(), 1);
         ::setenv("SSL_CERT_DIR", (dir + "/no-certs").c_str(), 1);
-        // The signing times this suite accepts stay in it.
-        ::setenv("XDG_CONFIG_HOME", (dir + "/state").c_str(), 1);
         const CertificateFiles good = pki_->Loopback();
         const CertificateFiles expired = pki_->Issue({"expired", {"localhost"}, {"127.0.0.1"}, -30, -1});
         const CertificateFiles other = pki_->Issue({"other", {"update.example.test"}, {}});
@@ -71,7 +69,6 @@ protected:
         delete tmp_;
         ::unsetenv("SSL_CERT_FILE");
         ::unsetenv("SSL_CERT_DIR");
-        ::unsetenv("XDG_CONFIG_HOME");
     }
     static void PopulateTarget(const WindowHarness& h) {
         WriteFile(h.Target() + "EVMAJ_OLD.ZIP", "old");

@@ -108,12 +108,10 @@ protected:
         tmp_ = nullptr;
     }
 
-    // Each run starts on a machine that has accepted no signed file yet.
-    void FreshState() {
-        state_ = std::make_unique<TempDir>();
-        ::setenv("XDG_CONFIG_HOME", state_->path().c_str(), 1);
-    }
-    void TearDown() override { ::unsetenv("XDG_CONFIG_HOME"); }
+    // A memory of accepted signing times that outlives the runs (each
+    // harness starts on a fresh home of its own, with nothing accepted).
+    void FreshState() { state_ = std::make_unique<TempDir>(); }
+    void UseState() const { ::setenv("XDG_CONFIG_HOME", state_->path().c_str(), 1); }
 
     static void PopulateTarget(const WindowHarness& h) {
         WriteFile(h.Target() + "EVMAJ_OLD.ZIP", "old");
@@ -189,7 +187,6 @@ TEST_F(SignedFlow, VersionCheckTakesSignedFilesAndRefusesEveryBadSignature) {
         server.Set("/halvorne/EVMAJ_SETUP.ZIP", c.zip);
         if (c.zipSig)
             server.Set("/halvorne/EVMAJ_SETUP.ZIP.minisig", *c.zipSig);
-        FreshState();
         WindowHarness h;
         PopulateTarget(h);
         h.AnswerDialog({Answer::Download});
@@ -264,7 +261,6 @@ TEST_F(SignedFlow, DocumentationDownloadTakesSignedFilesAndRefusesBadOnes) {
         server.Set("/halvorne/DOKUMENTACE.PDF", c.pdf);
         if (c.pdfSig)
             server.Set("/halvorne/DOKUMENTACE.PDF.minisig", *c.pdfSig);
-        FreshState();
         WindowHarness h("dokum");
         PopulateTarget(h);
         DirectoryWatch watch(h.Target());
@@ -287,10 +283,47 @@ TEST_F(SignedFlow, DocumentationDownloadTakesSignedFilesAndRefusesBadOnes) {
     }
 }
 
+TEST_F(SignedFlow, AVersionFileOlderThanOneSeenIsRefusedAndADamagedMemoryIsNamed) {
+    const std::string dir = tmp_->path().string();
+    const std::string keys = DEMO_KEY_DIR;
+    const ms::KeyPair demo{keys + "/halvorne-demo.pub", keys + "/halvorne-demo.key", ""};
+    const std::string old = "5.10\r\n" + ms::HashLine(dir, "EVMAJ_SETUP.ZIP");
+    WriteFile(dir + "/old-verze.txt", old);
+    const std::string oldSig =
+        ReadFile(ms::Sign(demo, dir + "/old-verze.txt", {false, "timestamp:1000000000\tfile:verze.txt\thashed", ""}));
+    FreshState();
+    auto check = [&](const std::string& verze, const std::string& sig) {
+        ScriptedHttpServer server;
+        server.Set("/halvorne/verze.txt", verze);
+        server.Set("/halvorne/verze.txt.minisig", sig);
+        WindowHarness h;
+        UseState();
+        Form_Run->Flow().SetCheckAndDownloadVersionParams(
+            VersionParamSet{"", server.Address("halvorne"), "verze.txt", "", ""},
+            VersionParamSet{"5.30", server.Address("halvorne"), "verze.txt", "EVMAJ_SETUP.ZIP", h.Target()});
+        Form_Run->Flow().CheckAndDownloadVersionFiles(false);
+        return std::make_pair(h.ExitCode(), Form_Run->Label_Msg->text());
+    };
+    // Never seen the newer one: the old file is taken (nothing newer, 29).
+    EXPECT_EQ(check(old, oldSig).first, 29);
+    // Once the newer one was seen, the old one served again is refused.
+    FreshState();
+    EXPECT_EQ(check(files_.verze, files_.verzeSig).first, 29);
+    const auto replayed = check(old, oldSig);
+    EXPECT_EQ(replayed.first, 99);
+    EXPECT_EQ(
+        replayed.second, Message(signature::Problem::Replayed, "verze.txt", transfer::SignedFileRole::VersionFile));
+    // A memory that cannot be read is no empty memory: the run stops and names it.
+    const std::string stateFile = state_->prefix() + "halvorne/seen-signatures.txt";
+    WriteFile(stateFile, "damaged\n");
+    const auto damaged = check(files_.verze, files_.verzeSig);
+    EXPECT_EQ(damaged.first, 99);
+    EXPECT_TRUE(damaged.second.contains(QString::fromStdString(stateFile))) << damaged.second.toStdString();
+}
+
 TEST_F(SignedFlow, TheConnectionTestAsksForNoSignature) {
     ScriptedHttpServer server;
     server.Set("/halvorne/verze.txt", files_.verze); // no signature at all
-    FreshState();
     WindowHarness h;
     Form_Run->Flow().SetCheckAndDownloadVersionParams(
         VersionParamSet{"", server.Address("halvorne"), "verze.txt", "", ""}, VersionParamSet{"", "", "", "", ""});
