@@ -39,13 +39,14 @@ set(_demo "https://127.0.0.1:${HALVORNE_DEMO_PORT}/halvorne/")
 # The demo signs its files with demo/keys/halvorne-demo.key.
 file(STRINGS "${CMAKE_CURRENT_LIST_DIR}/../demo/keys/halvorne-demo.pub" _demo_key_lines)
 list(GET _demo_key_lines 1 HALVORNE_DEMO_PUBLIC_KEY)
+set(_default_key "${HALVORNE_DEMO_PUBLIC_KEY}")
 # The Windows program speaks plain HTTP only and checks no signatures yet
 # (no TLS and no libsodium for Windows here): its defaults are the demo
-# server's plain-HTTP address and no key, and halvorne_check_windows_texts
+# server's plain-HTTP address and no key, and _halvorne_check_windows_texts
 # refuses anything else.
 if(WIN32)
   set(_demo "http://127.0.0.1:${HALVORNE_DEMO_PORT}/halvorne/")
-  set(HALVORNE_DEMO_PUBLIC_KEY "")
+  set(_default_key "")
   # Going without a key is this build's only way, so its consent to take
   # files unsigned is its default too.
   set(HALVORNE_ALLOW_UNSIGNED ON CACHE BOOL "Build without a public key: files are taken unsigned")
@@ -76,7 +77,7 @@ set(HALVORNE_DOKUM_FILE_NAME "DOKUMENTACE.PDF" CACHE STRING "Name of the documen
 set(HALVORNE_CHANGES_HTML_ADDRESS "${_demo}zmeny.html" CACHE STRING "Address of the change notes (HTML)")
 set(HALVORNE_CHANGES_PDF_ADDRESS "${_demo}zmeny.pdf" CACHE STRING "Address of the change notes (PDF)")
 set(HALVORNE_CAPTION_NOTICE "  (c) Demo vydavatel " CACHE STRING "Text between the version and the year in the caption")
-set(HALVORNE_UPDATE_PUBLIC_KEY "${HALVORNE_DEMO_PUBLIC_KEY}" CACHE STRING
+set(HALVORNE_UPDATE_PUBLIC_KEY "${_default_key}" CACHE STRING
     "Publisher's minisign public key (the base64 line of the .pub file); empty: files are not signed")
 
 option(HALVORNE_ALLOW_UNSIGNED "Allow an empty HALVORNE_UPDATE_PUBLIC_KEY: the program takes files unsigned" OFF)
@@ -101,7 +102,7 @@ endfunction()
 function(_halvorne_check_demo_key what vdir key)
   _halvorne_unquote("${key}" key)
   _halvorne_unquote("${vdir}" vdir)
-  if(key STREQUAL HALVORNE_DEMO_PUBLIC_KEY)
+  if(NOT key STREQUAL "" AND key STREQUAL HALVORNE_DEMO_PUBLIC_KEY)
     _halvorne_is_loopback("${vdir}" loopback)
     if(NOT loopback)
       message(FATAL_ERROR "${what}: the version directory ${vdir} is not a loopback address, but the update key is "
