@@ -169,7 +169,7 @@ public:
     // 25 and the byte-count line while the body streams into a file there
     // that has no name yet; then, for a body that arrived whole, the
     // received-file check, and the save that replaces the directory's files
-    // (21). A failed fetch is reported by its error text and leaves the
+    // (21). A failed fetch is reported by its kind and leaves the
     // directory untouched; so does a refused or unsaveable file, reported
     // as a failed save. With the publisher's key the file's signature is
     // fetched first (a file it rules out, or one signed before a file of
