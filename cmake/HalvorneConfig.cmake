@@ -91,7 +91,7 @@ endfunction()
 function(_halvorne_check_demo_key what vdir key)
   _halvorne_unquote("${key}" key)
   _halvorne_unquote("${vdir}" vdir)
-  if(key STREQUAL HALVORNE_DEMO_PUBLIC_KEY)
+  if(NOT key STREQUAL "" AND key STREQUAL HALVORNE_DEMO_PUBLIC_KEY)
     _halvorne_is_loopback("${vdir}" loopback)
     if(NOT loopback)
       message(FATAL_ERROR "${what}: the version directory ${vdir} is not a loopback address, but the update key is "

@@ -43,6 +43,8 @@ SettingsDialog::SettingsDialog() {
     test_ = Child(L"BUTTON", texts::kTest, BS_PUSHBUTTON | WS_TABSTOP, 8, 86, 97, 25, kTestId, f);
     save_ = Child(L"BUTTON", texts::kSave, BS_PUSHBUTTON | WS_TABSTOP, 110, 86, 75, 25, kSaveId, f);
     storno_ = Child(L"BUTTON", texts::kStorno, BS_PUSHBUTTON | WS_TABSTOP, 190, 86, 75, 25, kStornoId, f);
+    SetGlyph(test_, L"PLUG");
+    SetGlyph(save_, L"FLOPPY");
     SetGlyph(storno_, L"CROSS");
     Place(client.cx);
 }

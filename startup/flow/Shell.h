@@ -17,7 +17,11 @@
 //     the desktop's close request (title bar, Alt+F4, WM_CLOSE) -> OnDesktopClose
 //   The keys act only while the main window is the active one. The view
 //   does not hide or close the main window by itself on any of these: the
-//   flow calls HideMainWindow when it is to go, and ends the program.
+//   flow calls CloseMainWindow when it is to go, then ends the program
+//   (HideMainWindow while a check runs in the transfer window). A view
+//   whose toolkit closes a window on the desktop's request anyway (Qt
+//   accepts the close event) still forwards it; a second close asked by
+//   the flow then changes nothing.
 // - The settings dialog's user events go to SettingsFlow (SettingsView.h);
 //   the transfer window's to TransferFlow (transfer/flow/TransferView.h).
 #pragma once

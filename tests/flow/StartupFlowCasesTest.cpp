@@ -126,6 +126,40 @@ TEST_F(StartupFlowCases, TheAutomaticCheckThatCannotConnectWaitsWithItsMessageUn
     EXPECT_EQ(shell.LoopsRun, 1);
 }
 
+// The main window's check and the settings dialog's test use this run's
+// "/v:" and "/p:" and the stored server texts, also on a "dokum" run.
+TEST_F(StartupFlowCases, TheSequenceHandsTheRunsParametersToTheTransferFlow) {
+    const std::string target = dir.file("out dir"); // no trailing separator typed
+    Build({"DOKUM", "/P:" + target, "/v:5.20"});
+    shell.WhileLooping = [&] { flow->Main().OnExit(); };
+    EXPECT_EQ(flow->Run(), 0);
+    const transfer::flow::VersionParamSet& test = flow->Transfer().TestSet;
+    const transfer::flow::VersionParamSet& main = flow->Transfer().MainSet;
+    EXPECT_EQ(test.CurrentVersion + test.NewFileName + test.TargetDir, "");
+    EXPECT_EQ(test.ServerDirAddress, kDeadServer);
+    EXPECT_EQ(test.VersionFileName, "verze.txt");
+    EXPECT_EQ(main.CurrentVersion, "5.20");
+    EXPECT_EQ(main.ServerDirAddress, kDeadServer);
+    EXPECT_EQ(main.VersionFileName, "verze.txt");
+    EXPECT_EQ(main.NewFileName, "SETUP.ZIP");
+    EXPECT_EQ(main.TargetDir.substr(0, target.size()), target);
+    EXPECT_EQ(main.TargetDir.size(), target.size() + 1); // with its separator
+    EXPECT_FALSE(transferView.WindowShown);
+}
+
+TEST_F(StartupFlowCases, TheAutomaticDocumentationRunFetchesWithItsParameters) {
+    Build({"dokum", "/p:" + dir.prefix(), "auto"});
+    shell.WhileLooping = [&] { ADD_FAILURE() << "the run ends by itself"; };
+    // Nothing answers: nothing to download, and the window closed itself.
+    EXPECT_EQ(flow->Run(), transfer::kExitNothingToDownload);
+    EXPECT_EQ(terminations.front(), transfer::kExitNothingToDownload);
+    EXPECT_EQ(flow->Transfer().MainSet.ServerDirAddress, kDeadServer);
+    EXPECT_EQ(flow->Transfer().MainSet.NewFileName, "DOKUMENTACE.PDF");
+    EXPECT_EQ(flow->Transfer().MainSet.TargetDir, dir.prefix());
+    EXPECT_EQ(transferView.Closes, 1);
+    EXPECT_EQ(shell.LoopsRun, 0);
+}
+
 // ---- the main window's commands ----
 
 TEST_F(StartupFlowCases, TheInteractiveRunOpensTheMainWindowAndRunsTheLoop) {

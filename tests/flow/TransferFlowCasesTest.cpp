@@ -172,6 +172,30 @@ TEST_F(TransferFlowCases, WorkEndSaysDoneInTheColourThatWasThere) {
     EXPECT_EQ(view.Status.Colour, kBlue);
 }
 
+// The client reports into the window, and its waits let window events run.
+TEST_F(TransferFlowCases, ClientEventsReachTheHandlers) {
+    Build(false);
+    TIdHTTP& http = flow->Http;
+    ASSERT_TRUE(http.OnConnected);
+    ASSERT_TRUE(http.OnWorkBegin);
+    EXPECT_EQ(http.AntiFreeze, &flow->AntiFreeze);
+    EXPECT_TRUE(flow->AntiFreeze.OnIdle);
+    EXPECT_EQ(http.Request.Accept, "text/html, */*");
+    EXPECT_EQ(http.Request.UserAgent, "Mozilla/3.0 (compatible; Indy Library)");
+    http.OnConnected(&http);
+    EXPECT_TRUE(flow->ConnectionMade);
+    http.OnWorkBegin(&http, wmRead, 500);
+    http.OnWork(&http, wmRead, 200);
+    EXPECT_EQ(view.GaugePosition * 100 / view.GaugeMaximum, 40);
+    flow->FinishedOk = true;
+    http.OnDisconnected(&http);
+    EXPECT_EQ(view.Status.Text, texts::kEnded);
+    http.OnWorkEnd(&http, wmRead);
+    EXPECT_EQ(view.Status.Text, texts::kDone);
+    flow->AntiFreeze.DoProcess();
+    EXPECT_EQ(view.Pumps, 1);
+}
+
 TEST_F(TransferFlowCases, StornoEndsTheAutomaticRunAndReturnsToTheMainWindowOtherwise) {
     for (const bool autoMode : {false, true}) {
         SCOPED_TRACE(autoMode);

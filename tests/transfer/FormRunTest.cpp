@@ -387,25 +387,8 @@ TEST_F(FormRunTest, WorkEndShowsDoneInTheUnchangedColour) {
     EXPECT_EQ(TextColour(Form_Run->Label_Top), kBlue);
 }
 
-TEST_F(FormRunTest, ClientEventsReachTheHandlers) {
-    Build(false);
-    ASSERT_TRUE(Form_Run->Flow().Http.OnConnected);
-    ASSERT_TRUE(Form_Run->Flow().Http.OnWorkBegin);
-    EXPECT_EQ(Form_Run->Flow().Http.AntiFreeze, &Form_Run->Flow().AntiFreeze);
-    EXPECT_TRUE(Form_Run->Flow().AntiFreeze.OnIdle);
-    EXPECT_EQ(Form_Run->Flow().Http.Request.Accept, "text/html, */*");
-    EXPECT_EQ(Form_Run->Flow().Http.Request.UserAgent, "Mozilla/3.0 (compatible; Indy Library)");
-    Form_Run->Flow().Http.OnConnected(&Form_Run->Flow().Http);
-    EXPECT_TRUE(Form_Run->Flow().ConnectionMade);
-    Form_Run->Flow().Http.OnWorkBegin(&Form_Run->Flow().Http, wmRead, 500);
-    Form_Run->Flow().Http.OnWork(&Form_Run->Flow().Http, wmRead, 200);
-    EXPECT_EQ(Percent(Form_Run->Gauge1), 40);
-    Form_Run->Flow().FinishedOk = true;
-    Form_Run->Flow().Http.OnDisconnected(&Form_Run->Flow().Http);
-    EXPECT_EQ(Form_Run->Label_Top->text(), QStringLiteral("SPOJENÍ UKONČENO"));
-    Form_Run->Flow().Http.OnWorkEnd(&Form_Run->Flow().Http, wmRead);
-    EXPECT_EQ(Form_Run->Label_Top->text(), QStringLiteral("HOTOVO"));
-}
+// The HTTP client's events and the anti-freeze belong to the flow:
+// TransferFlowCases.ClientEventsReachTheHandlers (tests/flow).
 
 // ---- showing ----
 
