@@ -29,8 +29,10 @@
 # HALVORNE_UPDATE_PUBLIC_KEY is the publisher's minisign public key: the
 # base64 line of its .pub file (it begins with "RW"). When it is set, every
 # file fetched from the version directory must come with a good signature
-# (<file>.minisig beside it) or it is neither used nor saved; empty turns
-# signatures off.
+# (<file>.minisig beside it) or it is neither used nor saved. Empty turns
+# signatures off, and is accepted only with -DHALVORNE_ALLOW_UNSIGNED=ON.
+# The demo's key is accepted only with a loopback version directory: its
+# secret key is in this repository, so anyone can sign with it.
 
 set(HALVORNE_DEMO_PORT 18080 CACHE STRING "Loopback port of the demo update server")
 set(_demo "https://127.0.0.1:${HALVORNE_DEMO_PORT}/halvorne/")
@@ -38,9 +40,10 @@ set(_demo "https://127.0.0.1:${HALVORNE_DEMO_PORT}/halvorne/")
 file(STRINGS "${CMAKE_CURRENT_LIST_DIR}/../demo/keys/halvorne-demo.pub" _demo_key_lines)
 list(GET _demo_key_lines 1 HALVORNE_DEMO_PUBLIC_KEY)
 
-# Build trees configured when the demo server spoke plain HTTP keep that
-# default in their cache; move exactly those values to the https address
-# (anything a publisher chose stays as it is).
+# Build trees configured when the demo server spoke plain HTTP (the Windows
+# build's too, before it had TLS) keep that default in their cache; move
+# exactly those values to the https address (anything a publisher chose
+# stays as it is).
 set(_old_demo "http://127.0.0.1:${HALVORNE_DEMO_PORT}/halvorne/")
 foreach(_pair "VERSION_DIR_ADDRESS;" "CHANGES_HTML_ADDRESS;zmeny.html" "CHANGES_PDF_ADDRESS;zmeny.pdf")
   list(GET _pair 0 _name)
@@ -66,7 +69,39 @@ set(HALVORNE_CAPTION_NOTICE "  (c) Demo vydavatel " CACHE STRING "Text between t
 set(HALVORNE_UPDATE_PUBLIC_KEY "${HALVORNE_DEMO_PUBLIC_KEY}" CACHE STRING
     "Publisher's minisign public key (the base64 line of the .pub file); empty: files are not signed")
 
+option(HALVORNE_ALLOW_UNSIGNED "Allow an empty HALVORNE_UPDATE_PUBLIC_KEY: the program takes files unsigned" OFF)
+
 set(_HALVORNE_CONFIG_DIR "${CMAKE_CURRENT_LIST_DIR}")
+
+# True when address names a loopback host (127.x.x.x, localhost, [::1]).
+function(_halvorne_is_loopback address out)
+  set(result FALSE)
+  if(address MATCHES "^[A-Za-z][A-Za-z0-9+.-]*://\\[::1\\]([:/]|$)")
+    set(result TRUE)
+  elseif(address MATCHES "^[A-Za-z][A-Za-z0-9+.-]*://([^/:]*)")
+    string(TOLOWER "${CMAKE_MATCH_1}" host)
+    if(host MATCHES "^127\\.[0-9]+\\.[0-9]+\\.[0-9]+$" OR host STREQUAL "localhost")
+      set(result TRUE)
+    endif()
+  endif()
+  set(${out} ${result} PARENT_SCOPE)
+endfunction()
+
+# The demo's key signs nothing a user can trust: its secret key is public.
+function(_halvorne_check_demo_key what vdir key)
+  _halvorne_unquote("${key}" key)
+  _halvorne_unquote("${vdir}" vdir)
+  if(NOT key STREQUAL "" AND key STREQUAL HALVORNE_DEMO_PUBLIC_KEY)
+    _halvorne_is_loopback("${vdir}" loopback)
+    if(NOT loopback)
+      message(FATAL_ERROR "${what}: the version directory ${vdir} is not a loopback address, but the update key is "
+                          "the demo's key, whose secret key is in this repository without a password: anyone could "
+                          "sign updates for this program. Set HALVORNE_UPDATE_PUBLIC_KEY to the base64 line of your "
+                          "own minisign .pub file (minisign -G makes a key pair).")
+    endif()
+  endif()
+endfunction()
+
 
 # Drops one pair of enclosing single quotes, the way to keep blanks at the
 # ends of a -D value.
@@ -223,9 +258,11 @@ function(halvorne_add_stored_texts lib)
     "${_T_CHANGES_HTML_ADDRESS}" "${_T_CHANGES_PDF_ADDRESS}" "${_T_CAPTION_NOTICE}" "${_T_UPDATE_PUBLIC_KEY}")
 endfunction()
 
-# A Halvorne executable with its own launch marker and stored texts.
+# A Halvorne executable with its own launch marker and stored texts: the Qt
+# program, or on Windows the program with the native windows.
 function(halvorne_add_program target)
   _halvorne_parse_text_args(1)
+  _halvorne_check_demo_key("${target}" "${_T_VERSION_DIR_ADDRESS}" "${_T_UPDATE_PUBLIC_KEY}")
   _halvorne_stored_texts_library(${target}_stored_texts OBJECT "${_T_MARKER}" "${_T_VERSION_DIR_ADDRESS}"
     "${_T_VERSION_FILE_NAME}" "${_T_NEW_VERSION_FILE_NAME}" "${_T_DOKUM_FILE_NAME}"
     "${_T_CHANGES_HTML_ADDRESS}" "${_T_CHANGES_PDF_ADDRESS}" "${_T_CAPTION_NOTICE}" "${_T_UPDATE_PUBLIC_KEY}")
@@ -233,11 +270,18 @@ function(halvorne_add_program target)
     message(WARNING "${target}: the version directory ${_T_VERSION_DIR_ADDRESS} is an https address, but this "
                     "build has no TLS (HALVORNE_TLS is off): the program can reach it only through a proxy")
   endif()
-  add_executable(${target} "${PROJECT_SOURCE_DIR}/startup/main.cpp")
-  target_link_libraries(${target} PRIVATE ${target}_stored_texts startup_gui)
+  if(WIN32)
+    add_executable(${target} WIN32 "${PROJECT_SOURCE_DIR}/startup/main_win.cpp" "${HALVORNE_WIN_RESOURCES}")
+    target_link_libraries(${target} PRIVATE ${target}_stored_texts winview startup_flow startup_core platform_wintext)
+    target_compile_options(${target} PRIVATE -municode)
+    target_link_options(${target} PRIVATE -municode)
+  else()
+    add_executable(${target} "${PROJECT_SOURCE_DIR}/startup/main.cpp")
+    target_link_libraries(${target} PRIVATE ${target}_stored_texts startup_gui)
+  endif()
 endfunction()
 
-# The configured values as a STATIC library. startup_gui hands it on to
+# The configured values as a STATIC library. startup_flow hands it on to
 # whatever links it (tests); an archive member is only pulled in for symbols
 # still undefined, so a program's own texts always win over these. It
 # carries no public key: the tests that rely on it fetch from loopback
@@ -247,3 +291,16 @@ function(halvorne_add_default_stored_texts lib)
     "${HALVORNE_VERSION_FILE_NAME}" "${HALVORNE_NEW_VERSION_FILE_NAME}" "${HALVORNE_DOKUM_FILE_NAME}"
     "${HALVORNE_CHANGES_HTML_ADDRESS}" "${HALVORNE_CHANGES_PDF_ADDRESS}" "${HALVORNE_CAPTION_NOTICE}" "")
 endfunction()
+
+# The program a publisher builds from the cache values.
+_halvorne_check_demo_key("Halvorne" "${HALVORNE_VERSION_DIR_ADDRESS}" "${HALVORNE_UPDATE_PUBLIC_KEY}")
+_halvorne_unquote("${HALVORNE_UPDATE_PUBLIC_KEY}" _configured_key)
+if(_configured_key STREQUAL "")
+  if(NOT HALVORNE_ALLOW_UNSIGNED)
+    message(FATAL_ERROR "HALVORNE_UPDATE_PUBLIC_KEY is empty: the program would take every downloaded file "
+                        "without checking a signature. Set it to the base64 line of your minisign .pub file, or "
+                        "configure with -DHALVORNE_ALLOW_UNSIGNED=ON to build an unsigned program on purpose.")
+  endif()
+  message(WARNING "HALVORNE_UPDATE_PUBLIC_KEY is empty and HALVORNE_ALLOW_UNSIGNED is on: Halvorne takes "
+                  "downloaded files without signatures; anyone on the network path or on a mirror can replace them.")
+endif()

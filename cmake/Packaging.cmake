@@ -1,8 +1,12 @@
 # What a publisher ships.
 #   cmake --install <build> --prefix <dir>   the programs in <dir>/bin
 #   cpack --config <build>/CPackConfig.cmake a Debian package of the Linux
-#                                            build, a ZIP of VELTRIX.exe from
-#                                            the Windows build
+#                                            build, a ZIP of Halvorne.exe,
+#                                            its INI file and VELTRIX.exe
+#                                            from the Windows build
+#   <build>/packages/Halvorne-<version>-win64.msi   the Windows installer,
+#                                            made by every Windows build
+#                                            (target msi, with wixl)
 # The package version is Halvorne's own ("verze 1.10" gives 1.10).
 file(STRINGS "${PROJECT_SOURCE_DIR}/startup/core/StartupTexts.h" _version_line
      REGEX "kVersionText = \"verze [0-9.]+\"")
@@ -20,12 +24,17 @@ set(CPACK_PACKAGE_DIRECTORY "${CMAKE_BINARY_DIR}/packages")
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
-  # VELTRIX.exe needs nothing beside it (linked statically): the ZIP holds
-  # the one file at its top.
-  install(TARGETS VELTRIX RUNTIME DESTINATION .)
+  # Both programs need nothing beside them (linked statically) but
+  # Halvorne's settings, which it keeps beside itself; a first start in a
+  # folder the user may not write into would fail to create the file, so
+  # it comes along with the contents of a first start. The ZIP holds the
+  # three files at its top.
+  install(TARGETS Halvorne VELTRIX RUNTIME DESTINATION .)
+  install(FILES "${PROJECT_SOURCE_DIR}/packaging/Halvorne.INI" DESTINATION .)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
-  set(CPACK_PACKAGE_FILE_NAME "VELTRIX-${HALVORNE_PACKAGE_VERSION}-win64")
+  set(CPACK_PACKAGE_FILE_NAME "halvorne-${HALVORNE_PACKAGE_VERSION}-win64")
+  include(cmake/WindowsInstaller.cmake)
 else()
   include(GNUInstallDirs)
   install(TARGETS Halvorne VELTRIX RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

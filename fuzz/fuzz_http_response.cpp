@@ -187,7 +187,10 @@ bool DecodeChunked(const uint8_t* data, std::size_t size, std::vector<uint8_t>& 
             return false;
         std::string text;
         line(text);
-        uint64_t n = ParseChunkSize(text);
+        const std::optional<uint64_t> parsed = ParseChunkSize(text);
+        if (!parsed)
+            return false; // the reader refuses the response
+        const uint64_t n = *parsed;
         if (n == 0) {
             if (pos >= size)
                 return false; // the line after the last chunk never came

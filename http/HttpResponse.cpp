@@ -9,6 +9,7 @@
 const char* const kStatusLineTooLong = "HTTP status line longer than 65536 bytes.";
 const char* const kHeaderLineTooLong = "HTTP header line longer than 65536 bytes.";
 const char* const kChunkLineTooLong = "HTTP chunk size line longer than 65536 bytes.";
+const char* const kChunkSizeNotANumber = "Broken HTTP response: a chunk size line is not a hexadecimal number.";
 const char* const kTooManyHeaderLines = "More than 1000 HTTP header lines.";
 const char* const kOutOfMemory = "Out of memory: the response body does not fit into memory.";
 const char* const kBodyTooLarge = "Response body larger than 2048 MiB.";
@@ -186,11 +187,11 @@ int64_t ParseContentLength(const std::string& value) {
     return n;
 }
 
-uint64_t ParseChunkSize(const std::string& line) {
+std::optional<uint64_t> ParseChunkSize(const std::string& line) {
     std::size_t end = line.find_first_of("; ");
     std::string digits = TrimBlanks(line.substr(0, end));
     if (digits.empty() || digits.size() > 16)
-        return 0;
+        return std::nullopt;
     uint64_t value = 0;
     for (char c : digits) {
         unsigned d;
@@ -201,7 +202,7 @@ uint64_t ParseChunkSize(const std::string& line) {
         else if (c >= 'A' && c <= 'F')
             d = static_cast<unsigned>(c - 'A' + 10);
         else
-            return 0;
+            return std::nullopt;
         value = value * 16 + d;
     }
     return value;
@@ -280,7 +281,12 @@ void THttpResponseReader::ReadBody(const THttpResponseInfo& info, TStream& strea
             ReadCounted(stream, static_cast<uint64_t>(info.ContentLength), false);
         } else if (info.Headers.Value("Transfer-Encoding").find("chunked") != std::string::npos) {
             for (;;) {
-                uint64_t size = ParseChunkSize(ReadLine(kChunkLineTooLong));
+                // A size line that is no number is a broken response: taken
+                // as the last chunk, it would pass a cut-off body as whole.
+                const std::optional<uint64_t> parsed = ParseChunkSize(ReadLine(kChunkLineTooLong));
+                if (!parsed)
+                    throw EIdBrokenResponse(kChunkSizeNotANumber);
+                const uint64_t size = *parsed;
                 if (size == 0) {
                     ReadLine(kChunkLineTooLong);
                     break;

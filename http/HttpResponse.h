@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,6 +42,7 @@ struct THttpLimits {
 extern const char* const kStatusLineTooLong;
 extern const char* const kHeaderLineTooLong;
 extern const char* const kChunkLineTooLong;
+extern const char* const kChunkSizeNotANumber;
 extern const char* const kTooManyHeaderLines;
 extern const char* const kOutOfMemory;
 extern const char* const kBodyTooLarge;
@@ -118,8 +120,8 @@ void ParseStatusLine(const std::string& line, THttpResponseInfo& info);
 // Content-Length value: a decimal number, else 0; negative counts as absent (0).
 int64_t ParseContentLength(const std::string& value);
 // Chunk-size line: the hexadecimal number before the first ";" or blank;
-// anything that is not one (or does not fit) counts as 0.
-uint64_t ParseChunkSize(const std::string& line);
+// nullopt when it is not one (or does not fit in 64 bits).
+std::optional<uint64_t> ParseChunkSize(const std::string& line);
 // Status decision: 2xx without a Location header.
 bool IsSuccess(const THttpResponseInfo& info);
 

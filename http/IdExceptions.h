@@ -1,5 +1,5 @@
-// Errors raised by the HTTP client. Callers classify them by Message text
-// ("Socket Error", the status code), so the texts are part of the contract.
+// Errors raised by the HTTP client. Callers classify them by type and
+// status code; the texts are what the user is shown.
 #pragma once
 
 #include <stdexcept>
@@ -31,6 +31,17 @@ public:
     int ReplyErrorCode;
 };
 
+// The proxy answered the request for a tunnel (CONNECT) with a status
+// other than 2xx: no connection to the server was made. ResponseText is
+// the proxy's status line without its version word.
+class EIdProxyRefused : public EIdException {
+public:
+    EIdProxyRefused(int code, const std::string& responseText)
+        : EIdException("Proxy: " + responseText), ProxyStatus(code), ResponseText(responseText) {}
+    int ProxyStatus;
+    std::string ResponseText;
+};
+
 // A secure connection could not be made or broke down. The text begins
 // with kTlsErrorPrefix; a server certificate that fails the check gives
 // kTlsCertificateErrorPrefix, the verification code and, after CR LF, the
@@ -49,6 +60,14 @@ public:
 
 // The body exceeded the request's size limit (THttpLimits::MaxBodySize).
 class EIdBodyTooLarge : public EIdException {
+public:
+    using EIdException::EIdException;
+};
+
+// The server's answer breaks the protocol in a way that cannot be read
+// past (a chunk size that is no number): the body cannot be trusted to be
+// whole, so the request failed like a broken connection.
+class EIdBrokenResponse : public EIdException {
 public:
     using EIdException::EIdException;
 };

@@ -182,8 +182,9 @@ struct TIdHTTP::Impl : THttpByteSource, THttpWorkEvents {
             RaiseTlsFailure();
     }
 
-    // Asks the proxy for a tunnel to host:port. Its refusal is an error
-    // status like any other, and the connection stays open until
+    // Asks the proxy for a tunnel to host:port. Its refusal, whatever the
+    // status, means no connection to the server: a failure of its own kind
+    // (never the server's answer), and the connection stays open until
     // Disconnect.
     void OpenTunnel(const std::string& host, int port) {
         const std::string target = host + ":" + std::to_string(port);
@@ -203,7 +204,7 @@ struct TIdHTTP::Impl : THttpByteSource, THttpWorkEvents {
         self.ResponseText = info.ResponseText;
         self.ResponseCode = info.ResponseCode;
         if (info.ResponseCode < 200 || info.ResponseCode > 299)
-            throw EIdProtocolReplyError(info.ResponseCode, info.ResponseText);
+            throw EIdProxyRefused(info.ResponseCode, info.ResponseText);
         // The server speaks only after our greeting: bytes here did not
         // come from it.
         if (input.Available() != 0) {

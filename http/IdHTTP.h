@@ -5,8 +5,9 @@
 // "https" addresses are fetched over TLS (1.2 or later) where the build has
 // it (HALVORNE_TLS): the server's certificate chain is checked against the
 // system's trust store and its name against the address, and a proxy is
-// asked for a tunnel (CONNECT). OnConnected then fires once the connection
-// is secure; a failed check raises EIdTlsError. Without TLS in the build
+// asked for a tunnel (CONNECT), whose refusal raises EIdProxyRefused.
+// OnConnected then fires once the connection is secure; a failed check
+// raises EIdTlsError. Without TLS in the build
 // an "https" address is treated as the plain client always treated it.
 #pragma once
 

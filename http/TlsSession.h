@@ -1,7 +1,7 @@
 // TLS over the HTTP client's own socket, behind a narrow interface: the
 // client drives it step by step and does all waiting itself, in its idle
-// slices, exactly as it does for plain TCP. A build without TLS (no
-// OpenSSL for the platform) links a stand-in whose Available() is false.
+// slices, exactly as it does for plain TCP. OpenSSL on Linux, SChannel on
+// Windows; a build without TLS links a stand-in whose Available() is false.
 #pragma once
 
 #include <cstddef>
@@ -30,10 +30,10 @@ public:
 
     // A client session over a connected socket (not owned). host is the
     // name or address the server's certificate must be issued for; the
-    // chain is checked against the system's trust store, which follows
-    // OpenSSL's conventions (SSL_CERT_FILE, SSL_CERT_DIR) and is read once
-    // per process, by the first session. Throws EIdTlsError when no
-    // session can be set up.
+    // chain is checked against the system's trust store: with OpenSSL its
+    // conventions (SSL_CERT_FILE, SSL_CERT_DIR), read once per process by
+    // the first session; on Windows the Windows certificate store. Throws
+    // EIdTlsError when no session can be set up.
     TTlsSession(platform::net::TcpSocket& socket, const std::string& host);
     ~TTlsSession();
     TTlsSession(const TTlsSession&) = delete;

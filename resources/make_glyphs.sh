@@ -33,6 +33,20 @@ mkdir -p glyphs
   -fill none -stroke '#1746A2' -strokewidth 3 -draw 'path "M 3,15 C 3,5 12,3 12,10"' \
   -fill '#1E5BD0' -stroke '#0E2F70' -strokewidth 1 -draw 'polygon 7,10 17,10 12,17.5' glyphs/arrow_down.png
 
+# Floppy disc, 16 x 16: save the settings ("Uložit", Windows program).
+"$CONVERT" -size 16x16 xc:none -fill '#2B4C8C' -stroke '#152850' -strokewidth 1 \
+  -draw 'polygon 1.5,1.5 12.5,1.5 14.5,3.5 14.5,14.5 1.5,14.5' \
+  -stroke none -fill '#E8ECF2' -draw 'rectangle 4,2 11,6' -fill '#2B4C8C' -draw 'rectangle 9,3 10,5' \
+  -fill '#F4F4F4' -draw 'rectangle 4,9 12,14' -define png:exclude-chunks=date,time glyphs/floppy.png
+
+# Two plugs joined by a spark, 16 x 16: test the connection ("Test spojení",
+# Windows program).
+"$CONVERT" -size 16x16 xc:none -fill '#6A6F76' -stroke '#2E3236' -strokewidth 1 \
+  -draw 'rectangle 0.5,6 4.5,10' -draw 'rectangle 11.5,6 15.5,10' \
+  -draw 'line 4.5,7 6,7' -draw 'line 4.5,9 6,9' \
+  -fill '#F2C200' -stroke '#A07800' -draw 'polygon 8,2 10.5,7 8.8,7 10,14 6.5,8 8.2,8 6.8,2' \
+  -define png:exclude-chunks=date,time glyphs/plug.png
+
 # Window icon, 32 x 32: a white "@" on a blue disc.
 "$CONVERT" -size 32x32 xc:none -fill '#1746A2' -draw 'circle 16,16 16,1' \
   -fill white -font "$FONT" -pointsize 24 -gravity center -annotate +0+1 '@' glyphs/halvorne.png

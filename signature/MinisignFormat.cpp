@@ -12,6 +12,9 @@ namespace {
 constexpr std::string_view kUntrustedPrefix = "untrusted comment: ";
 constexpr std::string_view kTrustedPrefix = "trusted comment: ";
 constexpr std::string_view kFileField = "file:";
+constexpr std::string_view kTimestampField = "timestamp:";
+// 20 digits can pass UINT64_MAX; a time far beyond any clock is refused anyway.
+constexpr std::size_t kMaxTimestampDigits = 19;
 
 // Algorithm tags: the public key and a legacy signature carry "Ed", a
 // signature over the file's BLAKE2b hash "ED".
@@ -161,23 +164,49 @@ std::string FormatSignatureFile(const SignatureFile& file) {
     return text;
 }
 
-std::optional<std::string> TrustedFileName(std::string_view trustedComment) {
-    std::optional<std::string> found;
+namespace {
+
+// The value of the one field that begins with prefix; nullopt when there is
+// none or more than one.
+std::optional<std::string_view> UniqueField(std::string_view trustedComment, std::string_view prefix) {
+    std::optional<std::string_view> found;
     std::size_t pos = 0;
     for (;;) {
         std::size_t tab = trustedComment.find('\t', pos);
         std::string_view field =
             trustedComment.substr(pos, tab == std::string_view::npos ? std::string_view::npos : tab - pos);
-        if (StartsWith(field, kFileField)) {
+        if (StartsWith(field, prefix)) {
             if (found)
-                return std::nullopt; // two names: neither can be trusted to be the one meant
-            found.emplace(field.substr(kFileField.size()));
+                return std::nullopt; // two values: neither can be trusted to be the one meant
+            found = field.substr(prefix.size());
         }
         if (tab == std::string_view::npos)
             break;
         pos = tab + 1;
     }
     return found;
+}
+
+} // namespace
+
+std::optional<uint64_t> TrustedTimestamp(std::string_view trustedComment) {
+    const auto digits = UniqueField(trustedComment, kTimestampField);
+    if (!digits || digits->empty() || digits->size() > kMaxTimestampDigits)
+        return std::nullopt;
+    uint64_t value = 0;
+    for (char c : *digits) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return value;
+}
+
+std::optional<std::string> TrustedFileName(std::string_view trustedComment) {
+    const auto name = UniqueField(trustedComment, kFileField);
+    if (!name)
+        return std::nullopt;
+    return std::string(*name);
 }
 
 } // namespace signature

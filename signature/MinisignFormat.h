@@ -64,4 +64,9 @@ std::string FormatSignatureFile(const SignatureFile& file);
 // separated by tabs); nullopt when there is none or more than one.
 std::optional<std::string> TrustedFileName(std::string_view trustedComment);
 
+// The "timestamp:" field of a trusted comment: the signing time in seconds
+// since 1970, decimal digits only; nullopt when there is none, more than
+// one, or it is not such a number.
+std::optional<uint64_t> TrustedTimestamp(std::string_view trustedComment);
+
 } // namespace signature

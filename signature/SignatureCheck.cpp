@@ -10,6 +10,8 @@ namespace signature {
 namespace {
 
 constexpr std::size_t kHashSize = crypto_generichash_BYTES_MAX; // BLAKE2b-512
+// The digest is kept in an array of the signature's size.
+static_assert(kHashSize == kSignatureSize);
 
 void InitSodiumOnce() {
     // Picks the fastest implementations for this CPU; safe to call again.
@@ -35,7 +37,11 @@ const char* Describe(Problem problem) {
     case Problem::CommentTampered: return "the trusted comment does not match its signature";
     case Problem::OtherFile: return "the signature belongs to another file";
     case Problem::Mismatch: return "the file does not match its signature";
-    case Problem::LegacyTooLarge: return "the file is too large for a signature of the legacy kind";
+    case Problem::LegacyKind: return "the signature is of the legacy kind";
+    case Problem::NoTimestamp: return "the trusted comment has no timestamp";
+    case Problem::NotListed: return "the version file lists no hash for the file";
+    case Problem::HashMismatch: return "the file differs from the hash in the version file";
+    case Problem::Replayed: return "the file was signed before one already seen";
     }
     return "unknown problem";
 }
@@ -69,6 +75,10 @@ void SignatureCheck::Begin(const PublicKey& key, std::string_view signatureFile,
         return;
     }
     file_ = std::move(*parsed);
+    if (file_.Kind != SignatureKind::Prehashed) {
+        problem_ = Problem::LegacyKind;
+        return;
+    }
     if (file_.Id != key_.Id) {
         problem_ = Problem::UnknownKey;
         return;
@@ -85,13 +95,16 @@ void SignatureCheck::Begin(const PublicKey& key, std::string_view signatureFile,
         problem_ = Problem::OtherFile;
         return;
     }
-    if (file_.Kind == SignatureKind::Prehashed) {
-        hash_ = std::make_unique<HashState>();
-        crypto_generichash_init(&hash_->state, nullptr, 0, kHashSize);
+    const auto timestamp = TrustedTimestamp(file_.TrustedComment);
+    if (!timestamp) {
+        // Without a signing time an old file could be served again unnoticed.
+        problem_ = Problem::NoTimestamp;
+        return;
     }
+    timestamp_ = *timestamp;
+    hash_ = std::make_unique<HashState>();
+    crypto_generichash_init(&hash_->state, nullptr, 0, kHashSize);
 }
-
-bool SignatureCheck::NeedsWholeFile() const { return file_.Kind == SignatureKind::Legacy; }
 
 void SignatureCheck::Update(const uint8_t* data, std::size_t size) {
     if (problem_ != Problem::None || !hash_ || finished_ || size == 0)
@@ -103,15 +116,13 @@ Problem SignatureCheck::Finish() {
     if (problem_ != Problem::None)
         return problem_;
     if (!hash_ || finished_) {
-        // The legacy kind cannot be decided from a hash, and a second
-        // verdict would rest on a state that final() has used up.
+        // A second verdict would rest on a state that final() has used up.
         problem_ = Problem::Mismatch;
         return problem_;
     }
     finished_ = true;
-    uint8_t digest[kHashSize];
-    crypto_generichash_final(&hash_->state, digest, sizeof digest);
-    if (!Verify(file_.Signature, digest, sizeof digest, key_))
+    crypto_generichash_final(&hash_->state, digest_.data(), digest_.size());
+    if (!Verify(file_.Signature, digest_.data(), digest_.size(), key_))
         problem_ = Problem::Mismatch;
     return problem_;
 }
@@ -127,15 +138,8 @@ Problem SignatureCheck::FinishWhole(const uint8_t* data, std::size_t size) {
     static const uint8_t kNothing = 0;
     if (size == 0)
         data = &kNothing;
-    bool good = false;
-    if (file_.Kind == SignatureKind::Legacy) {
-        good = Verify(file_.Signature, data, size, key_);
-    } else {
-        uint8_t digest[kHashSize];
-        crypto_generichash(digest, sizeof digest, data, size, nullptr, 0);
-        good = Verify(file_.Signature, digest, sizeof digest, key_);
-    }
-    if (!good)
+    crypto_generichash(digest_.data(), digest_.size(), data, size, nullptr, 0);
+    if (!Verify(file_.Signature, digest_.data(), digest_.size(), key_))
         problem_ = Problem::Mismatch;
     return problem_;
 }

@@ -1,9 +1,15 @@
 // Checks a downloaded file against its minisign signature and the
 // publisher's public key built into the program. Everything that needs no
-// file bytes (format, key, the global signature over the trusted comment,
-// the file name in it) is checked first, so a download can be refused
-// before it starts; the prehashed kind then hashes the file as its bytes
-// arrive, the legacy kind needs the whole file at the end.
+// file bytes (format, kind, key, the global signature over the trusted
+// comment, the file name and the signing time in it) is checked first, so
+// a download can be refused before it starts; the file is then hashed as
+// its bytes arrive.
+//
+// Only the prehashed kind ("ED", minisign's default) is accepted. The two
+// letters of the kind are not covered by the global signature, so a
+// legacy "Ed" line may be a prehashed signature with its kind changed: it
+// would then verify over the 64 bytes of the genuine file's hash, served
+// as the file.
 #pragma once
 
 #include "signature/MinisignFormat.h"
@@ -27,8 +33,12 @@ enum class Problem {
     CommentTampered, // the global signature does not match the trusted comment
     OtherFile,       // the trusted comment names another file
     Mismatch,        // the file is not the file that was signed
-    LegacyTooLarge,  // signed the legacy way, which needs the whole file in
-                     // memory, and larger than the program holds there
+    LegacyKind,      // signed the legacy way ("Ed"), which is not accepted
+    NoTimestamp,     // the trusted comment carries no signing time
+    // Checks of the transfer around the signature, with the same outcome:
+    NotListed,    // the signed version file lists no hash for the file
+    HashMismatch, // the file's hash differs from the version file's
+    Replayed,     // signed earlier than a file of that name already seen
 };
 
 // A short English description, for logs and test messages.
@@ -48,17 +58,19 @@ public:
 
     // None while the file can still be accepted.
     Problem Status() const { return problem_; }
-    // The legacy kind signs the file itself: Finish needs all of it.
-    bool NeedsWholeFile() const;
+    // Once Status is None: the signing key's id and the signing time from
+    // the (verified) trusted comment.
+    const KeyId& Id() const { return file_.Id; }
+    uint64_t Timestamp() const { return timestamp_; }
 
-    // Feeds the next bytes of the file, in order (prehashed kind; ignored
-    // for the legacy kind and after a problem).
+    // Feeds the next bytes of the file, in order (ignored after a problem).
     void Update(const uint8_t* data, std::size_t size);
-    // The verdict for the prehashed kind once every byte went through Update.
+    // The verdict once every byte went through Update.
     Problem Finish();
-    // The verdict with the whole file at hand (either kind; Update is not
-    // needed then).
+    // The verdict with the whole file at hand (Update is not needed then).
     Problem FinishWhole(const uint8_t* data, std::size_t size);
+    // The file's BLAKE2b-512 hash, once Finish or FinishWhole found it good.
+    const std::array<uint8_t, kSignatureSize>& Digest() const { return digest_; }
 
 private:
     void Begin(const PublicKey& key, std::string_view signatureFile, std::string_view fileName);
@@ -69,6 +81,8 @@ private:
     SignatureFile file_{};
     std::unique_ptr<HashState> hash_;
     bool finished_ = false;
+    uint64_t timestamp_ = 0;
+    std::array<uint8_t, kSignatureSize> digest_{};
 };
 
 // The whole check at once, for a file in memory.

@@ -2,7 +2,9 @@
 #include "platform/files/PosixDetail.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <random>
 
@@ -124,6 +126,11 @@ std::size_t DeleteFilesMatching(const std::string& prefix, const std::string& sk
         const std::string full = (slash == std::string::npos ? std::string() : dir) + name;
         if (!skipPath.empty() && full == skipPath)
             continue;
+        // A file its owner may not write is read-only: kept, as Windows
+        // keeps a file with that attribute.
+        struct stat st {};
+        if (::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0)
+            continue;
         // unlink refuses directories, which therefore stay with their contents.
         if (::unlink(full.c_str()) == 0)
             ++deleted;
@@ -186,6 +193,52 @@ bool ReplaceFile(const std::string& from, const std::string& to, std::string& er
 }
 
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
+
+std::string UserStateDirectory() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && xdg[0] == '/')
+        return std::string(xdg) + "/halvorne/";
+    const char* home = std::getenv("HOME");
+    if (home && home[0] != '\0')
+        return std::string(home) + "/.config/halvorne/";
+    return std::string();
+}
+
+bool ReadSmallFile(const std::string& path, std::size_t maxSize, std::string& out, std::string& error) {
+    Fd fd;
+    fd.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd.fd < 0) {
+        error = ErrnoText(errno);
+        return false;
+    }
+    out.clear();
+    char buffer[4096];
+    for (;;) {
+        const ssize_t r = ::read(fd.fd, buffer, sizeof buffer);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0) {
+            error = ErrnoText(errno);
+            return false;
+        }
+        if (r == 0)
+            return true;
+        if (out.size() + static_cast<std::size_t>(r) > maxSize) {
+            error = "larger than " + std::to_string(maxSize) + " bytes";
+            return false;
+        }
+        out.append(buffer, static_cast<std::size_t>(r));
+    }
+}
+
+bool CreateDirectories(const std::string& dir, std::string& error) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (DirectoryExists(dir))
+        return true;
+    error = ec ? ec.message() : ErrnoText(ENOTDIR);
+    return false;
+}
 
 bool FileExists(const std::string& path) {
     struct stat st {};

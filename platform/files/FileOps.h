@@ -10,8 +10,9 @@
 namespace platform::files {
 
 // Deletes every entry that the Windows pattern prefix + "*.*" would find,
-// except directories (they cannot be deleted that way) and the entry whose
-// full name equals skipPath. prefix is used unchanged: "dir/" names a
+// except directories (they cannot be deleted that way), read-only files
+// (on POSIX: no write permission for the owner) and the entry whose full
+// name equals skipPath. prefix is used unchanged: "dir/" names a
 // directory, "dir/ab" matches names beginning with "ab" in "dir". Failures
 // to delete are ignored. Returns how many entries were deleted.
 std::size_t DeleteFilesMatching(const std::string& prefix, const std::string& skipPath = {});
@@ -33,6 +34,19 @@ bool ReplaceFile(const std::string& from, const std::string& to, std::string& er
 
 // Removes one file; true when it is gone afterwards.
 bool RemoveFile(const std::string& path);
+
+// The user's own directory for this program's state, ending with a
+// separator: $XDG_CONFIG_HOME/halvorne/ (an absolute XDG_CONFIG_HOME), else
+// ~/.config/halvorne/; on Windows %APPDATA%\Halvorne\. Empty when the
+// environment names none. Nothing is created.
+std::string UserStateDirectory();
+
+// Reads a whole file of at most maxSize bytes into out. False with error
+// when it cannot be read or is larger.
+bool ReadSmallFile(const std::string& path, std::size_t maxSize, std::string& out, std::string& error);
+
+// Creates dir and its missing parents; true when it exists afterwards.
+bool CreateDirectories(const std::string& dir, std::string& error);
 
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <filesystem>
 #include <random>
 
 // <windows.h> maps ReplaceFile to ReplaceFileA or ReplaceFileW by macro,
@@ -179,6 +180,53 @@ bool FileExists(const std::string& path) {
 bool DirectoryExists(const std::string& path) {
     const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::string UserStateDirectory() {
+    const DWORD n = ::GetEnvironmentVariableW(L"APPDATA", nullptr, 0);
+    if (n == 0)
+        return std::string();
+    std::wstring value(n, L'\0');
+    const DWORD got = ::GetEnvironmentVariableW(L"APPDATA", value.data(), n);
+    if (got == 0 || got >= n)
+        return std::string();
+    value.resize(got);
+    return Utf8(value) + "\\Halvorne\\";
+}
+
+bool ReadSmallFile(const std::string& path, std::size_t maxSize, std::string& out, std::string& error) {
+    FileHandle file;
+    file.h = ::CreateFileW(
+        Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file.h == INVALID_HANDLE_VALUE) {
+        error = SystemMessage(::GetLastError());
+        return false;
+    }
+    out.clear();
+    char buffer[4096];
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(file.h, buffer, sizeof buffer, &got, nullptr)) {
+            error = SystemMessage(::GetLastError());
+            return false;
+        }
+        if (got == 0)
+            return true;
+        if (out.size() + got > maxSize) {
+            error = "larger than " + std::to_string(maxSize) + " bytes";
+            return false;
+        }
+        out.append(buffer, got);
+    }
+}
+
+bool CreateDirectories(const std::string& dir, std::string& error) {
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(Wide(dir)), ec);
+    if (DirectoryExists(dir))
+        return true;
+    error = ec ? ec.message() : std::string("not a directory");
+    return false;
 }
 
 } // namespace platform::files

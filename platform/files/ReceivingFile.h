@@ -53,10 +53,21 @@ public:
     // replacing a file of that name, makes the new name durable and closes
     // the file. On failure the file stays uncommitted and open.
     bool Commit(const std::string& path, std::string& error);
+    // The same in place of the files that DeleteFilesMatching(prefix)
+    // finds (prefix in the same directory), in an order that a crash at any
+    // moment cannot turn into a directory with neither the old files nor
+    // the new one: the new file is made durable under a hidden name first,
+    // then the old files go (read-only files and sub-directories stay),
+    // then it is renamed. Its final mode (the umask's) is given here; until
+    // then only the owner can read it. A read-only file or a directory of
+    // the final name is refused before anything changes.
+    bool CommitReplacing(const std::string& prefix, const std::string& path, std::string& error);
     // Closes and removes an uncommitted file; nothing after Commit.
     void Discard();
 
 private:
+    // POSIX: Commit (prefix null) and CommitReplacing in one.
+    bool CommitAt(const std::string* prefix, const std::string& path, std::string& error);
     void StartWriteback(uint64_t writtenEnd);
     void Close();
 
@@ -64,6 +75,9 @@ private:
     // HANDLE, which fits as well).
     static constexpr std::intptr_t kNoHandle = -1;
     std::intptr_t handle_ = kNoHandle;
+    // POSIX: the directory, opened once without following a link; every
+    // name in it is made, removed and changed relative to this handle.
+    std::intptr_t dirHandle_ = kNoHandle;
     std::string dir_;
     std::string tempPath_;
     uint64_t writebackStarted_ = 0; // bytes from 0 handed to the device

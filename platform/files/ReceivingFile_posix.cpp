@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,6 +28,11 @@ using detail::ErrnoText;
 // filling memory with dirty pages.
 constexpr uint64_t kWritebackStep = 8u * 1024 * 1024;
 
+// Until it is accepted only the owner may read what arrives; Commit gives
+// the file the mode any new file would have.
+constexpr mode_t kReceivingMode = 0600;
+constexpr mode_t kNewFileMode = 0666;
+
 // Single writes stay below what some systems accept in one call.
 constexpr std::size_t kMaxSingleWrite = std::size_t(1) << 30;
 
@@ -39,9 +45,9 @@ std::string ProcFdPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 #ifdef O_TMPFILE
 // -1 with errno set when the file system (or the kernel) has no anonymous
 // files, so the caller falls back to a named one.
-int OpenAnonymous(const std::string& dir) {
+int OpenAnonymous(int dirFd) {
     // Without O_EXCL, so that linkat may give it a name later.
-    return ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    return ::openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, kReceivingMode);
 }
 
 bool AnonymousUnsupported(int err) {
@@ -50,35 +56,96 @@ bool AnonymousUnsupported(int err) {
 }
 #endif
 
-// Gives the anonymous file fd the name path, replacing what is there.
-bool LinkAnonymous(int fd, const std::string& dir, const std::string& path, std::string& error) {
-    const std::string source = ProcFdPath(fd);
-    if (::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0)
-        return true;
-    if (errno != EEXIST) {
+// The last component of a path ("a/b/c" -> "c").
+std::string NameOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Opens dir (ending with a separator) as a directory, never through a
+// symbolic link: the names later made and removed relative to it are the
+// ones in the directory that was checked, whatever happens to the path.
+int OpenDirectory(const std::string& dir, std::string& error) {
+    std::string name = dir;
+    while (name.size() > 1 && name.back() == '/')
+        name.pop_back(); // a trailing slash would make open follow a link
+    if (name.empty())
+        name = ".";
+    const int fd = ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
         error = ErrnoText(errno);
-        return false;
-    }
-    // A file of that name survived the deletion (or came back): link under
-    // a fresh hidden name first, then rename over it, which replaces it in
-    // one step.
+    return fd;
+}
+
+// A new file under a fresh hidden name in the directory dirFd; -1 with
+// error set.
+int CreateHiddenAt(int dirFd, const std::string& dir, std::string& name, std::string& error) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string temp = detail::HiddenTempName(dir);
-        if (::linkat(AT_FDCWD, source.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-            if (errno == EEXIST)
-                continue;
+        name = NameOf(detail::HiddenTempName(dir));
+        const int fd =
+            ::openat(dirFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kReceivingMode);
+        if (fd >= 0)
+            return fd;
+        if (errno != EEXIST) {
+            error = ErrnoText(errno);
+            return -1;
+        }
+    }
+    error = "no free temporary file name";
+    return -1;
+}
+
+// Gives the anonymous file fd a fresh hidden name in dirFd.
+bool LinkAnonymousHidden(int fd, int dirFd, const std::string& dir, std::string& name, std::string& error) {
+    const std::string source = ProcFdPath(fd);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = NameOf(detail::HiddenTempName(dir));
+        if (::linkat(AT_FDCWD, source.c_str(), dirFd, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            return true;
+        if (errno != EEXIST) {
             error = ErrnoText(errno);
             return false;
         }
-        if (::rename(temp.c_str(), path.c_str()) != 0) {
-            error = ErrnoText(errno);
-            ::unlink(temp.c_str());
-            return false;
-        }
-        return true;
     }
     error = "no free temporary file name";
     return false;
+}
+
+mode_t CurrentUmask() {
+    // The only way to read it; the program changes it nowhere else.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
+// A file a user marked read-only (no write permission for its owner) is
+// kept, as Windows keeps a file with the read-only attribute.
+bool IsReadOnlyFile(const struct stat& st) { return S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0; }
+
+// Deletes the entries of dirFd whose names begin with prefix, except
+// directories, read-only files and keep.
+void DeleteMatchingAt(int dirFd, const std::string& prefix, const std::string& keep) {
+    const int listFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listFd < 0)
+        return;
+    DIR* d = ::fdopendir(listFd);
+    if (!d) {
+        ::close(listFd);
+        return;
+    }
+    std::vector<std::string> names;
+    while (dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name != "." && name != ".." && name != keep && name.compare(0, prefix.size(), prefix) == 0)
+            names.push_back(name);
+    }
+    ::closedir(d);
+    for (const std::string& name : names) {
+        struct stat st {};
+        if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode) || IsReadOnlyFile(st))
+            continue;
+        ::unlinkat(dirFd, name.c_str(), 0);
+    }
 }
 
 int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
@@ -91,12 +158,17 @@ bool ReceivingFile::Create(const std::string& dir, std::string& error, Naming na
     Discard();
     dir_ = dir;
     writebackStarted_ = writebackSettled_ = 0;
+    const int dirFd = OpenDirectory(dir, error);
+    if (dirFd < 0)
+        return false;
+    dirHandle_ = dirFd;
     int fd = -1;
 #ifdef O_TMPFILE
     if (naming == Naming::AnonymousWherePossible && ProcFdUsable()) {
-        fd = OpenAnonymous(dir);
+        fd = OpenAnonymous(dirFd);
         if (fd < 0 && !AnonymousUnsupported(errno)) {
             error = ErrnoText(errno);
+            Close();
             return false;
         }
     }
@@ -104,11 +176,13 @@ bool ReceivingFile::Create(const std::string& dir, std::string& error, Naming na
     (void)naming;
 #endif
     if (fd < 0) {
-        std::string path;
-        fd = detail::CreateHiddenTempFile(dir, path, error);
-        if (fd < 0)
+        std::string name;
+        fd = CreateHiddenAt(dirFd, dir, name, error);
+        if (fd < 0) {
+            Close();
             return false;
-        tempPath_ = path;
+        }
+        tempPath_ = dir + name;
         detail::RememberPending(tempPath_);
     }
     handle_ = fd;
@@ -209,23 +283,56 @@ bool ReceivingFile::Flush(std::string& error) {
     return true;
 }
 
-bool ReceivingFile::Commit(const std::string& path, std::string& error) {
+bool ReceivingFile::Commit(const std::string& path, std::string& error) { return CommitAt(nullptr, path, error); }
+
+bool ReceivingFile::CommitReplacing(const std::string& prefix, const std::string& path, std::string& error) {
+    return CommitAt(&prefix, path, error);
+}
+
+bool ReceivingFile::CommitAt(const std::string* prefix, const std::string& path, std::string& error) {
     if (!IsOpen()) {
         error = ErrnoText(EBADF);
         return false;
     }
-    if (tempPath_.empty()) {
-        if (!LinkAnonymous(Fd(handle_), dir_, path, error))
-            return false;
-    } else {
-        if (::rename(tempPath_.c_str(), path.c_str()) != 0) {
-            error = ErrnoText(errno);
-            return false;
-        }
-        detail::ForgetPending(tempPath_);
-        tempPath_.clear();
+    const int fd = Fd(handle_);
+    const int dirFd = Fd(dirHandle_);
+    if (DirectoryOf(path) != dir_ || (prefix && DirectoryOf(*prefix) != dir_)) {
+        error = "not a name in the directory the file was received in: " + path;
+        return false;
     }
-    detail::SyncDirectory(DirectoryOf(path));
+    const std::string finalName = NameOf(path);
+    struct stat existing {};
+    if (::fstatat(dirFd, finalName.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
+        (S_ISDIR(existing.st_mode) || IsReadOnlyFile(existing))) {
+        error = ErrnoText(S_ISDIR(existing.st_mode) ? EISDIR : EACCES);
+        return false;
+    }
+    if (::fchmod(fd, kNewFileMode & ~CurrentUmask()) != 0) {
+        error = ErrnoText(errno);
+        return false;
+    }
+    // Durable under a hidden name (data, then the name) before any old file
+    // goes: from here a crash leaves the new file there, at worst hidden.
+    std::string hidden = tempPath_.empty() ? std::string() : NameOf(tempPath_);
+    if (hidden.empty()) {
+        if (!LinkAnonymousHidden(fd, dirFd, dir_, hidden, error))
+            return false;
+        tempPath_ = dir_ + hidden;
+        detail::RememberPending(tempPath_);
+    }
+    if (::fsync(dirFd) != 0 && errno != EINVAL && errno != EROFS) {
+        error = ErrnoText(errno);
+        return false;
+    }
+    if (prefix)
+        DeleteMatchingAt(dirFd, NameOf(*prefix), hidden);
+    if (::renameat(dirFd, hidden.c_str(), dirFd, finalName.c_str()) != 0) {
+        error = ErrnoText(errno);
+        return false;
+    }
+    detail::ForgetPending(tempPath_);
+    tempPath_.clear();
+    ::fsync(dirFd); // best effort: the rename is the last step either way
     // The data was flushed before and the name is given: a late error of
     // close could not take either back.
     Close();
@@ -233,6 +340,10 @@ bool ReceivingFile::Commit(const std::string& path, std::string& error) {
 }
 
 void ReceivingFile::Close() {
+    if (dirHandle_ != kNoHandle) {
+        ::close(Fd(dirHandle_));
+        dirHandle_ = kNoHandle;
+    }
     if (!IsOpen())
         return;
     ::close(Fd(handle_));
@@ -241,9 +352,12 @@ void ReceivingFile::Close() {
 }
 
 void ReceivingFile::Discard() {
+    if (!tempPath_.empty() && dirHandle_ != kNoHandle)
+        ::unlinkat(Fd(dirHandle_), NameOf(tempPath_).c_str(), 0);
+    else if (!tempPath_.empty())
+        ::unlink(tempPath_.c_str());
     Close();
     if (!tempPath_.empty()) {
-        ::unlink(tempPath_.c_str());
         detail::ForgetPending(tempPath_);
         tempPath_.clear();
     }

@@ -195,6 +195,36 @@ bool ReceivingFile::Commit(const std::string& path, std::string& error) {
     return true;
 }
 
+bool ReceivingFile::CommitReplacing(const std::string& prefix, const std::string& path, std::string& error) {
+    if (!IsOpen()) {
+        error = SystemMessage(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    const DWORD existing = ::GetFileAttributesW(Wide(path).c_str());
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
+        error = SystemMessage(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    // Durable under its hidden name before any old file goes: a crash from
+    // here on leaves it there rather than nothing.
+    if (!MarkForDeletion(H(handle_), false) || !::FlushFileBuffers(H(handle_))) {
+        error = SystemMessage(::GetLastError());
+        MarkForDeletion(H(handle_), true);
+        return false;
+    }
+    // Read-only files and directories cannot be deleted this way: they stay.
+    DeleteFilesMatching(prefix, tempPath_);
+    if (!RenameOpenFile(H(handle_), path, error)) {
+        MarkForDeletion(H(handle_), true);
+        return false;
+    }
+    detail::ForgetPending(tempPath_);
+    tempPath_.clear();
+    ::FlushFileBuffers(H(handle_));
+    Close();
+    return true;
+}
+
 void ReceivingFile::Close() {
     if (!IsOpen())
         return;

@@ -36,7 +36,8 @@ uint32_t NetworkOrder(const uint8_t (&parts)[4]) {
     return out;
 }
 
-// Four dot-separated decimal numbers of 0 to 255, nothing else.
+} // namespace
+
 bool ParseDottedQuad(const std::string& host, uint32_t& out) {
     uint8_t parts[4];
     std::size_t i = 0;
@@ -61,8 +62,6 @@ bool ParseDottedQuad(const std::string& host, uint32_t& out) {
     out = NetworkOrder(parts);
     return true;
 }
-
-} // namespace
 
 int ResolveHost(const std::string& host, uint32_t& addressOut) {
     if (EqualsIgnoreCase(host, "LOCALHOST")) {

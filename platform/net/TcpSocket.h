@@ -16,6 +16,10 @@ namespace platform::net {
 // Windows Sockets code (11001 for a name that does not exist).
 int ResolveHost(const std::string& host, uint32_t& addressOut);
 
+// Whether host is an IPv4 address written as four dot-separated decimal
+// numbers of 0 to 255 (nothing else); addressOut in network byte order.
+bool ParseDottedQuad(const std::string& host, uint32_t& addressOut);
+
 // Replaces the name lookup behind ResolveHost (not the literal forms) so
 // that tests never send a query to a real name server; an empty function
 // restores the system resolver.

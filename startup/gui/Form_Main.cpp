@@ -1,9 +1,7 @@
 #include "startup/gui/Form_Main.h"
 
+#include "startup/flow/WindowTexts.h"
 #include "startup/gui/Form_MainGlyphs.h"
-#include "startup/gui/Form_Master.h"
-#include "startup/gui/Form_Set.h"
-#include "transfer/gui/Form_Run.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -18,13 +16,13 @@ QPointer<TForm_Main> Form_Main;
 
 namespace {
 
-// The window's texts, side by side.
-const char* const kDesignCaption = "Evidence majetku na internetu";
-const char* const kCaptionAkce = "&Kontrola verze (F9)";
-const char* const kCaptionNastaveni = "&Nastavení (F4)";
-const char* const kCaptionKonec = "Konec";
-const char* const kCaptionNapoveda = "Nápověda (F1)";
-const char* const kIniFilePrefix = "INI FILE: ";
+// The window's texts come from the flow.
+namespace texts = startup::flow::texts;
+const char* const kDesignCaption = texts::kMainDesignCaption;
+const char* const kCaptionAkce = texts::kMenuVersionCheck;
+const char* const kCaptionNastaveni = texts::kMenuSettings;
+const char* const kCaptionKonec = texts::kMenuExit;
+const char* const kCaptionNapoveda = texts::kMenuHelp;
 
 // Place and outer size (frame included); the outer size is also the least
 // the user can shrink the window to.
@@ -134,69 +132,57 @@ TForm_Main::TForm_Main(QWidget* parent) : QMainWindow(parent) {
         makeItem("Menu_Konec", kCaptionKonec, startup::gui::ExitGlyph(), QKeySequence(), &TForm_Main::Menu_KonecClick);
     Menu_Napoveda = makeItem("Menu_Napoveda", kCaptionNapoveda, startup::gui::HelpGlyph(), QKeySequence(Qt::Key_F1),
         &TForm_Main::Menu_NapovedaClick);
-
-    FormCreate();
-}
-
-void TForm_Main::FormCreate() {
-    if (Form_Master)
-        setWindowTitle(QString::fromStdString(Form_Master->RunParameters.CaptionText));
 }
 
 void TForm_Main::Menu_AkceClick() {
-    hide();
-    if (!Form_Run)
-        return;
-    Form_Run->show();
-    // Returns when the check is over. The main window stays hidden: the
-    // transfer window's Storno brings it back.
-    Form_Run->CheckAndDownloadVersionFiles(this, false);
+    if (commands_)
+        commands_->OnVersionCheck();
 }
 
 void TForm_Main::Menu_NastaveniClick() {
-    if (Form_Set)
-        Form_Set->ShowModeless();
+    if (commands_)
+        commands_->OnSettings();
 }
 
-void TForm_Main::Menu_KonecClick() { close(); }
+void TForm_Main::Menu_KonecClick() {
+    if (commands_)
+        commands_->OnExit();
+}
 
 void TForm_Main::Menu_NapovedaClick() {
-    if (!Form_Master)
-        return;
-    Form_Master->ShowMessageDlg(TMsgDlgType::mtInformation,
-        QString::fromUtf8(kIniFilePrefix) + QString::fromStdString(Form_Master->RunParameters.IniFileName));
+    if (commands_)
+        commands_->OnHelp();
 }
 
 bool TForm_Main::FormKeyPress(int key) {
-    if (key != kEscape)
+    if (key != kEscape || !commands_)
         return false;
-    close();
+    commands_->OnEscape();
     return true;
 }
 
-void TForm_Main::FormClose() {
-    if (Form_Master)
-        Form_Master->EndProgram();
+bool TForm_Main::close() {
+    if (commands_)
+        commands_->OnDesktopClose();
+    return true;
 }
 
-bool TForm_Main::close() {
+void TForm_Main::CloseForTheFlow() {
     const int before = closeEventsSeen_;
-    const bool closed = QMainWindow::close();
+    closingForTheFlow_ = true;
+    QMainWindow::close();
+    closingForTheFlow_ = false;
     // The toolkit may settle a close request on a window that is already
-    // closed without sending a close event. The program must end all the
-    // same, so the handler runs here instead.
-    if (closeEventsSeen_ == before) {
+    // closed, or that is closing now, without a close event.
+    if (closeEventsSeen_ == before)
         hide();
-        FormClose();
-        return true;
-    }
-    return closed;
 }
 
 void TForm_Main::closeEvent(QCloseEvent* event) {
     ++closeEventsSeen_;
     event->accept();
-    FormClose();
+    if (!closingForTheFlow_ && commands_)
+        commands_->OnDesktopClose();
 }
 
 void TForm_Main::keyPressEvent(QKeyEvent* event) {

@@ -1,5 +1,8 @@
-// The main window of the interactive path: a menu bar and nothing else.
+// The main window of the interactive path: a menu bar and nothing else. A
+// view only: its commands are the start-up flow's (MainCommands).
 #pragma once
+
+#include "startup/flow/MainCommands.h"
 
 #include <QPointer>
 #include <QMainWindow>
@@ -9,26 +12,29 @@ class QAction;
 class TForm_Main : public QMainWindow {
     Q_OBJECT
 public:
-    explicit TForm_Main(QWidget* parent = nullptr); // runs FormCreate
+    explicit TForm_Main(QWidget* parent = nullptr);
+
+    // The commands this window forwards its events to; set once both exist.
+    void SetCommands(startup::flow::MainCommands* commands) { commands_ = commands; }
 
     QAction* Menu_Akce = nullptr;      // "&Kontrola verze (F9)"
     QAction* Menu_Nastaveni = nullptr; // "&Nastavení (F4)"
     QAction* Menu_Konec = nullptr;     // "Konec"
     QAction* Menu_Napoveda = nullptr;  // "Nápověda (F1)"
 
-    void FormCreate();
     void Menu_AkceClick();
     void Menu_NastaveniClick();
     void Menu_KonecClick();
     void Menu_NapovedaClick();
     bool FormKeyPress(int key);
-    void FormClose();
 
-    // Closes the window and ends the program through FormClose, also when
-    // the window is hidden or was never shown (the transfer window ends the
-    // automatic run this way). Hides QWidget::close so that a close request
-    // the toolkit would answer without a close event still ends the program.
+    // The desktop's close, also when the window is hidden or was never
+    // shown: hides QWidget::close so that a close request the toolkit would
+    // answer without a close event still reaches the flow.
     bool close();
+    // Closes the window as the flow asks (the program ends next), also when
+    // it is hidden, without reporting the close back to the flow.
+    void CloseForTheFlow();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -36,7 +42,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    startup::flow::MainCommands* commands_ = nullptr;
     int closeEventsSeen_ = 0;
+    bool closingForTheFlow_ = false;
     bool frameFitted_ = false;
 };
 

@@ -1,10 +1,8 @@
 #include "startup/gui/Form_Set.h"
 
-#include "startup/core/IniFile.h"
+#include "startup/flow/WindowTexts.h"
 #include "startup/gui/Form_MainGlyphs.h"
-#include "startup/gui/Form_Master.h"
 #include "startup/gui/WindowStacking.h"
-#include "transfer/gui/Form_Run.h"
 
 #include <QCheckBox>
 #include <QFrame>
@@ -13,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QCloseEvent>
 #include <QShowEvent>
 #include <QSpinBox>
 
@@ -24,33 +23,19 @@ QPointer<TForm_Set> Form_Set;
 
 namespace {
 
-// The dialog's texts, side by side.
-const char* const kCaption = "Nastavení";
-const char* const kCaptionCheckBox = "&Použití proxy serveru";
-const char* const kLabelProxyName = "Proxy server";
-const char* const kCaptionProxyPort = "Proxy port";
-const char* const kCaptionTest = "&Test spojení";
-const char* const kCaptionSave = "&Uložit";
-const char* const kCaptionStorno = "&Storno";
-const char* const kRefusedText =
-    "Chybné nastavení parametrů připojení!\r\n\r\nZrušte použití proxy serveru nebo zadejte potřebné údaje!";
-const char* const kTestOkText = "Připojení k internetu je fukční, můžete pokračovat.";
-const char* const kTestFailedText =
-    "Připojení k internetu nefunguje - opravte nastavení a případně prověřte firewall a technická zařízení!";
-const char* const kCheckRunningText = "Právě probíhá kontrola verze - test spojení zopakujte po jejím dokončení!";
+// The dialog's texts come from the flow.
+namespace texts = startup::flow::texts;
+const char* const kCaption = texts::kSettingsCaption;
+const char* const kCaptionCheckBox = texts::kUseProxy;
+const char* const kLabelProxyName = texts::kProxyName;
+const char* const kCaptionProxyPort = texts::kProxyPort;
+const char* const kCaptionTest = texts::kTest;
+const char* const kCaptionSave = texts::kSave;
+const char* const kCaptionStorno = texts::kStorno;
 
-const char* const kSection = "Proxy Server";
-const char* const kKeyUseProxy = "UseProxy";
-const char* const kKeyProxyName = "ProxyName";
-const char* const kKeyProxyPort = "ProxyPort";
-
-constexpr int kPortMin = 0;
-constexpr int kPortMax = 65535;
-constexpr int kEscape = 27;
-
-// The configuration file returns text values of at most this many
-// characters; a longer name would be saved but read back cut short.
-constexpr int kProxyNameMaxLength = 2047;
+constexpr int kPortMin = startup::flow::kPortMin;
+constexpr int kPortMax = startup::flow::kPortMax;
+constexpr int kProxyNameMaxLength = startup::flow::kProxyNameMaxLength;
 
 // Outer size (frame included): the height is fixed, the width may grow.
 constexpr int kOuterWidth = 281;
@@ -152,30 +137,13 @@ public:
     using QSpinBox::QSpinBox;
 
     static int Interpret(const QString& text, int lo, int hi) {
-        bool ok = false;
-        const qlonglong n = text.trimmed().toLongLong(&ok, 10);
-        if (!ok)
-            return 0;
-        if (n < lo)
-            return lo;
-        if (n > hi)
-            return hi;
-        return static_cast<int>(n);
+        return startup::flow::InterpretPortText(text.toStdString(), lo, hi);
     }
 
 protected:
     QValidator::State validate(QString&, int&) const override { return QValidator::Acceptable; }
     int valueFromText(const QString& text) const override { return Interpret(text, minimum(), maximum()); }
 };
-
-// Line breaks or NUL in the name would split the configuration file's line
-// and plant keys of their own.
-bool BreaksIniLine(const QString& s) {
-    for (QChar c : s)
-        if (c == QLatin1Char('\r') || c == QLatin1Char('\n') || c == QChar(0))
-            return true;
-    return false;
-}
 
 void SetBackground(QWidget* w, const QColor& c) {
     QPalette pal = w->palette();
@@ -217,7 +185,10 @@ TForm_Set::TForm_Set(QWidget* parent)
     CheckBox_Set->setObjectName(QStringLiteral("CheckBox_Set"));
     anchors->Add(CheckBox_Set, QRect(8, 8, 142, 17), AnchorLeft | AnchorTop | AnchorRight);
     // A click of the user; programmatic changes apply the handler themselves.
-    connect(CheckBox_Set, &QCheckBox::clicked, this, [this] { CheckBox_SetClick(); });
+    connect(CheckBox_Set, &QCheckBox::clicked, this, [this] {
+        if (flow_)
+            flow_->OnUseProxyClicked();
+    });
 
     LabeledEdit_ProxyName = new QLineEdit(Panel1);
     LabeledEdit_ProxyName->setObjectName(QStringLiteral("LabeledEdit_ProxyName"));
@@ -248,21 +219,30 @@ TForm_Set::TForm_Set(QWidget* parent)
     Button_Test = new QPushButton(startup::gui::TestGlyph(), QString::fromUtf8(kCaptionTest), Panel1);
     Button_Test->setObjectName(QStringLiteral("Button_Test"));
     anchors->Add(Button_Test, QRect(8, 86, 97, 25), AnchorLeft | AnchorBottom);
-    connect(Button_Test, &QPushButton::clicked, this, [this] { Button_TestClick(); });
+    connect(Button_Test, &QPushButton::clicked, this, [this] {
+        if (flow_)
+            flow_->OnTest();
+    });
 
     BitBtn_Save = new QPushButton(startup::gui::WithTrailingGap(startup::gui::SaveGlyph(), kGlyphGap / 2),
         QString::fromUtf8(kCaptionSave), Panel1);
     BitBtn_Save->setObjectName(QStringLiteral("BitBtn_Save"));
     BitBtn_Save->setIconSize(QSize(16 + kGlyphGap / 2, 16));
     anchors->Add(BitBtn_Save, QRect(110, 86, 75, 25), AnchorRight | AnchorBottom);
-    connect(BitBtn_Save, &QPushButton::clicked, this, [this] { BitBtn_SaveClick(); });
+    connect(BitBtn_Save, &QPushButton::clicked, this, [this] {
+        if (flow_)
+            flow_->OnSave();
+    });
 
     BitBtn_Storno = new QPushButton(startup::gui::WithTrailingGap(startup::gui::CancelGlyph(), kGlyphGap / 2),
         QString::fromUtf8(kCaptionStorno), Panel1);
     BitBtn_Storno->setObjectName(QStringLiteral("BitBtn_Storno"));
     BitBtn_Storno->setIconSize(QSize(16 + kGlyphGap / 2, 16));
     anchors->Add(BitBtn_Storno, QRect(190, 86, 75, 25), AnchorRight | AnchorBottom);
-    connect(BitBtn_Storno, &QPushButton::clicked, this, [this] { BitBtn_StornoClick(); });
+    connect(BitBtn_Storno, &QPushButton::clicked, this, [this] {
+        if (flow_)
+            flow_->OnStorno();
+    });
 
     // Enter in a field must not press a button: the test button would start
     // a connection nobody asked for.
@@ -280,27 +260,21 @@ TForm_Set::TForm_Set(QWidget* parent)
     setTabOrder(BitBtn_Save, BitBtn_Storno);
     StaticText_ProxyPort->setFocusPolicy(Qt::NoFocus);
 
-    auto* esc = new EscapeWatcher(this, [this] { return FormKeyPress(kEscape); });
+    auto* esc = new EscapeWatcher(this, [this] {
+        if (!flow_)
+            return false;
+        flow_->OnEscape();
+        return true;
+    });
     for (QWidget* w : findChildren<QWidget*>())
         w->installEventFilter(esc);
 
-    FormCreate();
-}
-
-void TForm_Set::FormCreate() {
     SavedColor = LabeledEdit_ProxyName->palette().color(QPalette::Base);
-    const bool interactive = !(Form_Master && Form_Master->RunParameters.AutoMode);
-    Button_Test->setVisible(interactive);
-    Button_Test->setEnabled(interactive);
 }
 
-void TForm_Set::ShowModeless() {
-    if (isVisible()) {
-        // Already open: no second FormShow, only to the front.
-        raise();
-        activateWindow();
-        return;
-    }
+bool TForm_Set::IsOpen() const { return isVisible(); }
+
+void TForm_Set::Open() {
     // Opened from the always-on-top transfer window ("Nastavení"), the
     // dialog must stay above it, or it would open hidden behind it.
     startup::gui::KeepAboveTopmostWindow(this);
@@ -309,138 +283,42 @@ void TForm_Set::ShowModeless() {
     activateWindow();
 }
 
-void TForm_Set::FormShow() {
-    if (!Form_Master)
-        return;
-    TRunParameters& rp = Form_Master->RunParameters;
-    Form_Master->ReadProxySettings();
-
-    CheckBox_Set->setChecked(rp.UseProxy);
-    LabeledEdit_ProxyName->setText(QString::fromStdString(rp.ProxyName));
-
-    SpinEdit_ProxyPort->setRange(kPortMin, kPortMax);
-    if (rp.ProxyPort < kPortMin)
-        rp.ProxyPort = kPortMin;
-    if (rp.ProxyPort > kPortMax)
-        rp.ProxyPort = kPortMax;
-    SpinEdit_ProxyPort->setValue(rp.ProxyPort);
-
-    SavedUseProxy = rp.UseProxy;
-    SavedProxyName = rp.ProxyName;
-    SavedProxyPort = rp.ProxyPort;
-
-    CheckBox_SetClick();
+void TForm_Set::BringToFront() {
+    raise();
+    activateWindow();
 }
 
-bool TForm_Set::FormKeyPress(int key) {
-    if (key != kEscape)
-        return false;
-    close();
-    return true;
+// Hidden rather than closed: a close event is the desktop's, for the flow.
+void TForm_Set::Close() { hide(); }
+
+void TForm_Set::SetTestButtonVisible(bool visible) {
+    Button_Test->setVisible(visible);
+    Button_Test->setEnabled(visible);
 }
 
-void TForm_Set::CheckBox_SetClick() {
-    const bool on = CheckBox_Set->isChecked();
-    if (on) {
-        LabeledEdit_ProxyName->setEnabled(true);
-        SpinEdit_ProxyPort->setEnabled(true);
-        StaticText_ProxyPort->setEnabled(true);
+void TForm_Set::Fill(const startup::flow::ProxyFields& fields) {
+    CheckBox_Set->setChecked(fields.UseProxy);
+    LabeledEdit_ProxyName->setText(QString::fromStdString(fields.ProxyName));
+    SpinEdit_ProxyPort->setValue(PortSpinBox::Interpret(
+        QString::fromStdString(fields.PortText), SpinEdit_ProxyPort->minimum(), SpinEdit_ProxyPort->maximum()));
+}
+
+void TForm_Set::SetProxyFieldsEnabled(bool enabled) {
+    LabeledEdit_ProxyName->setEnabled(enabled);
+    SpinEdit_ProxyPort->setEnabled(enabled);
+    StaticText_ProxyPort->setEnabled(enabled);
+    if (enabled) {
         LabeledEdit_ProxyName->setReadOnly(false);
         SpinEdit_ProxyPort->setReadOnly(false);
-        SetBackground(LabeledEdit_ProxyName, SavedColor);
-        SetBackground(SpinEdit_ProxyPort, SavedColor);
-    } else {
-        LabeledEdit_ProxyName->clear();
-        LabeledEdit_ProxyName->setEnabled(false);
-        SpinEdit_ProxyPort->setValue(0);
-        SpinEdit_ProxyPort->setEnabled(false);
-        StaticText_ProxyPort->setEnabled(false);
-        const QColor own = palette().color(QPalette::Window);
-        SetBackground(LabeledEdit_ProxyName, own);
-        SetBackground(SpinEdit_ProxyPort, own);
     }
+    const QColor background = enabled ? SavedColor : palette().color(QPalette::Window);
+    SetBackground(LabeledEdit_ProxyName, background);
+    SetBackground(SpinEdit_ProxyPort, background);
 }
 
-bool TForm_Set::SaveSettings() {
-    const bool useProxy = CheckBox_Set->isChecked();
-    const QString name = LabeledEdit_ProxyName->text();
-    // The text is read rather than the field's last accepted value, so that
-    // text typed but not yet taken over counts as typed.
-    const int port = PortSpinBox::Interpret(
-        SpinEdit_ProxyPort->text(), SpinEdit_ProxyPort->minimum(), SpinEdit_ProxyPort->maximum());
-
-    if ((useProxy && (name.trimmed().isEmpty() || port == 0)) || BreaksIniLine(name)) {
-        if (Form_Master)
-            Form_Master->ShowMessageDlg(TMsgDlgType::mtWarning, QString::fromUtf8(kRefusedText));
-        return false;
-    }
-    if (!Form_Master)
-        return false;
-
-    TRunParameters& rp = Form_Master->RunParameters;
-    // Blanks around a host name are never part of it: kept, they would make
-    // the lookup fail in this run, and the file reader drops them at the
-    // next start anyway. The field shows what was saved.
-    const QString trimmedName = name.trimmed();
-    const std::string nameText = trimmedName.toStdString();
-    try {
-        TIniFile ini(rp.IniFileName);
-        ini.WriteBool(kSection, kKeyUseProxy, useProxy);
-        ini.WriteString(kSection, kKeyProxyName, nameText);
-        ini.WriteInteger(kSection, kKeyProxyPort, port);
-    } catch (const EIniFileException& e) {
-        Form_Master->ShowMessageDlg(TMsgDlgType::mtError, QString::fromStdString(e.what()));
-        return false;
-    }
-
-    rp.UseProxy = useProxy;
-    rp.ProxyName = nameText;
-    rp.ProxyPort = port;
-    if (trimmedName != name)
-        LabeledEdit_ProxyName->setText(trimmedName);
-    return true;
-}
-
-void TForm_Set::BitBtn_SaveClick() {
-    if (SaveSettings())
-        close();
-}
-
-void TForm_Set::Button_TestClick() {
-    if (!Form_Master)
-        return;
-    // Pressed while a check waits for the server (the dialog stays usable
-    // then): the test would only read back that check's state, not measure
-    // anything. Say so, and leave the settings as they are.
-    if (Form_Run && Form_Run->VersionCheckRunning()) {
-        Form_Master->ShowMessageDlg(TMsgDlgType::mtWarning, QString::fromUtf8(kCheckRunningText));
-        return;
-    }
-    if (!SaveSettings())
-        return;
-    const bool connected = Form_Run && Form_Run->CheckAndDownloadVersionFiles(this, true);
-    if (connected) {
-        Form_Master->ShowMessageDlg(TMsgDlgType::mtInformation, QString::fromUtf8(kTestOkText));
-        // The full check reports its outcome in the transfer window, and a
-        // check that fails leaves it open with its message: show it, as the
-        // main window's own check does, or the user never learns the result.
-        if (Form_Run) {
-            Form_Run->show();
-            Form_Run->CheckAndDownloadVersionFiles(this, false);
-        }
-    } else {
-        Form_Master->ShowMessageDlg(TMsgDlgType::mtWarning, QString::fromUtf8(kTestFailedText));
-    }
-}
-
-void TForm_Set::BitBtn_StornoClick() {
-    if (Form_Master) {
-        TRunParameters& rp = Form_Master->RunParameters;
-        rp.UseProxy = SavedUseProxy;
-        rp.ProxyName = SavedProxyName;
-        rp.ProxyPort = SavedProxyPort;
-    }
-    close();
+startup::flow::ProxyFields TForm_Set::Read() const {
+    return {CheckBox_Set->isChecked(), LabeledEdit_ProxyName->text().toStdString(),
+        SpinEdit_ProxyPort->text().toStdString()};
 }
 
 void TForm_Set::showEvent(QShowEvent* event) {
@@ -457,13 +335,21 @@ void TForm_Set::showEvent(QShowEvent* event) {
         resize(kOuterWidth - frame.width(), kOuterHeight - frame.height());
         frameFitted_ = true;
     }
-    FormShow();
+    if (flow_)
+        flow_->OnShown();
+}
+
+void TForm_Set::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    if (flow_)
+        flow_->OnDesktopClose();
 }
 
 void TForm_Set::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
         event->accept();
-        FormKeyPress(kEscape);
+        if (flow_)
+            flow_->OnEscape();
         return;
     }
     QDialog::keyPressEvent(event);

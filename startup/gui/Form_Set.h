@@ -1,5 +1,10 @@
-// The connection-settings dialog: edits, saves and tests the proxy settings.
+// The connection-settings dialog: a view of the start-up flow's settings
+// rules (startup/flow/SettingsFlow.h), which edit, save and test the proxy
+// settings.
 #pragma once
+
+#include "startup/flow/SettingsFlow.h"
+#include "startup/flow/SettingsView.h"
 
 #include <QPointer>
 #include <QColor>
@@ -13,10 +18,14 @@ class QPushButton;
 class QSpinBox;
 class QWidget;
 
-class TForm_Set : public QDialog {
+class TForm_Set : public QDialog, public startup::flow::SettingsView {
     Q_OBJECT
 public:
-    explicit TForm_Set(QWidget* parent = nullptr); // runs FormCreate
+    explicit TForm_Set(QWidget* parent = nullptr);
+
+    // The rules this dialog forwards its events to; set once both exist.
+    void SetFlow(startup::flow::SettingsFlow* flow) { flow_ = flow; }
+    startup::flow::SettingsFlow& Flow() const { return *flow_; }
 
     QWidget* Panel1 = nullptr;
     QCheckBox* CheckBox_Set = nullptr;
@@ -28,29 +37,26 @@ public:
     QPushButton* BitBtn_Save = nullptr;
     QPushButton* BitBtn_Storno = nullptr;
 
+    // The fields' own background, which an enabled field gets back.
     QColor SavedColor;
-    bool SavedUseProxy = false;
-    std::string SavedProxyName;
-    int SavedProxyPort = 0;
 
-    // Opens the dialog modeless; a second call while it is open only brings
-    // it to the front (FormShow does not run again).
-    void ShowModeless();
-
-    void FormCreate();
-    void FormShow();
-    bool FormKeyPress(int key);
-    void CheckBox_SetClick();
-    bool SaveSettings();
-    void BitBtn_SaveClick();
-    void Button_TestClick();
-    void BitBtn_StornoClick();
+    // SettingsView
+    bool IsOpen() const override;
+    void Open() override;
+    void BringToFront() override;
+    void Close() override;
+    void SetTestButtonVisible(bool visible) override;
+    void Fill(const startup::flow::ProxyFields& fields) override;
+    void SetProxyFieldsEnabled(bool enabled) override;
+    startup::flow::ProxyFields Read() const override;
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    startup::flow::SettingsFlow* flow_ = nullptr;
     bool frameFitted_ = false;
 };
 

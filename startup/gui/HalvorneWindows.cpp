@@ -8,34 +8,38 @@
 
 THalvorneWindows::THalvorneWindows(
     const std::vector<std::string>& args, const std::string& programFile, const THalvorneWindowsOptions& options) {
-    // The later windows read the run parameters while they are created, so
-    // the master comes first and is complete before any of them.
-    master_ = std::make_unique<TForm_Master>(args, programFile);
+    master_ = std::make_unique<TForm_Master>();
     Form_Master = master_.get();
-    if (options.TerminateProcess)
-        master_->TerminateProcess = options.TerminateProcess;
-    if (options.AfterMaster)
-        options.AfterMaster(*master_);
-
-    run_ = std::make_unique<TForm_Run>(*master_);
+    run_ = std::make_unique<TForm_Run>();
     Form_Run = run_.get();
-    if (options.CreateSet) {
-        set_ = std::make_unique<TForm_Set>();
+    set_ = std::make_unique<TForm_Set>();
+    if (options.CreateSet)
         Form_Set = set_.get();
-    }
-    if (options.CreateMain) {
-        main_ = std::make_unique<TForm_Main>();
+    main_ = std::make_unique<TForm_Main>();
+    if (options.CreateMain)
         Form_Main = main_.get();
-    }
     if (options.CreateDownloadSet) {
         downloadSet_ = std::make_unique<TFormDownloadSet>();
         FormDownloadSet = downloadSet_.get();
     }
+
+    startup::flow::FlowOptions flowOptions;
+    flowOptions.TerminateProcess = options.TerminateProcess;
+    flowOptions.AfterProgram = options.AfterMaster;
+    flow_ = std::make_unique<startup::flow::HalvorneFlow>(*master_, *run_, *set_, args, programFile, flowOptions);
+    master_->SetFlow(flow_.get());
+    run_->SetFlow(&flow_->Transfer());
+    set_->SetFlow(&flow_->Settings());
+    main_->SetCommands(&flow_->Main());
 }
 
 THalvorneWindows::~THalvorneWindows() {
-    // A window may still reach the others while it goes (the transfer
-    // window's client calls back), so the order is the reverse of creation.
+    // The views forward nothing more once the flow goes.
+    main_->SetCommands(nullptr);
+    set_->SetFlow(nullptr);
+    run_->SetFlow(nullptr);
+    flow_.reset();
+    master_->SetFlow(nullptr);
     downloadSet_.reset();
     main_.reset();
     set_.reset();

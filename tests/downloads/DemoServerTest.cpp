@@ -6,6 +6,7 @@
 
 #include "http/IdHTTP.h"
 #include "signature/SignatureCheck.h"
+#include "transfer/core/VersionManifest.h"
 #include "transfer/core/VersionText.h"
 
 #include <gtest/gtest.h>
@@ -67,14 +68,20 @@ TEST(DemoServer, VersionFileCarriesANewerVersionThanTheDemoInstalls) {
     EXPECT_EQ(transfer::CompareVersions(*text, "5.30"), transfer::VersionComparison::NotNewer);
 }
 
-TEST(DemoServer, EveryFileTheProgramFetchesIsSignedWithTheDemoKey) {
+TEST(DemoServer, EveryFileTheProgramFetchesIsSignedWithTheDemoKeyAndListedInTheVersionFile) {
     // demo/sign-files must run again whenever demo/make-files.py changes a file.
+    const auto listed = transfer::ParseVersionManifest(ReadFile(kDemo + "/halvorne/verze.txt"));
+    ASSERT_TRUE(listed);
     for (const std::string name : {"verze.txt", "EVMAJ_SETUP.ZIP", "DOKUMENTACE.PDF"}) {
         SCOPED_TRACE(name);
         const std::string file = ReadFile(kDemo + "/halvorne/" + name);
         const std::string sig = ReadFile(kDemo + "/halvorne/" + name + ".minisig");
-        EXPECT_EQ(signature::VerifyFile(
-                      DEMO_PUBLIC_KEY, sig, name, reinterpret_cast<const uint8_t*>(file.data()), file.size()),
-            signature::Problem::None);
+        signature::SignatureCheck check(DEMO_PUBLIC_KEY, sig, name);
+        EXPECT_EQ(
+            check.FinishWhole(reinterpret_cast<const uint8_t*>(file.data()), file.size()), signature::Problem::None);
+        if (name != "verze.txt") {
+            ASSERT_TRUE(listed->Find(name));
+            EXPECT_TRUE(*listed->Find(name) == check.Digest()) << "the version file lists another hash";
+        }
     }
 }

@@ -16,9 +16,9 @@ namespace {
 const std::string kPdf = "%PDF-1.4\n" + std::string(30000, 'p') + "\n%%EOF\n";
 
 bool RunDokum(WindowHarness& h, const std::string& serverDir, const std::string& target = "") {
-    Form_Run->SetCheckAndDownloadDokumParams(
-        qApp, DokumParamSet{serverDir, "DOKUMENTACE.PDF", target.empty() ? h.Target() : target});
-    return Form_Run->CheckAndDownloadDokumFiles(qApp);
+    Form_Run->Flow().SetCheckAndDownloadDokumParams(
+        DokumParamSet{serverDir, "DOKUMENTACE.PDF", target.empty() ? h.Target() : target});
+    return Form_Run->Flow().CheckAndDownloadDokumFiles();
 }
 
 void PopulateTarget(const WindowHarness& h) {
@@ -141,11 +141,11 @@ TEST(DokumFlow, AgainstNginxDirectlyAndThroughTinyproxy) {
         for (const std::string file : {"DOKUMENTACE.PDF", "CHYBI.PDF"}) {
             WindowHarness h("dokum");
             PopulateTarget(h);
-            Form_Master->RunParameters.UseProxy = viaProxy;
-            Form_Master->RunParameters.ProxyName = "127.0.0.1";
-            Form_Master->RunParameters.ProxyPort = proxy.Port();
-            Form_Run->SetCheckAndDownloadDokumParams(qApp, DokumParamSet{nginx.Address("halvorne"), file, h.Target()});
-            EXPECT_TRUE(Form_Run->CheckAndDownloadDokumFiles(qApp));
+            Form_Master->Run().RunParameters.UseProxy = viaProxy;
+            Form_Master->Run().RunParameters.ProxyName = "127.0.0.1";
+            Form_Master->Run().RunParameters.ProxyPort = proxy.Port();
+            Form_Run->Flow().SetCheckAndDownloadDokumParams(DokumParamSet{nginx.Address("halvorne"), file, h.Target()});
+            EXPECT_TRUE(Form_Run->Flow().CheckAndDownloadDokumFiles());
             if (file == "DOKUMENTACE.PDF") {
                 EXPECT_EQ(h.ExitCode(), 21);
                 EXPECT_TRUE(ReadFile(h.Target() + file) ==

@@ -1,5 +1,7 @@
 #include "transfer/core/ErrorClass.h"
 
+#include "http/IdExceptions.h"
+
 #include <gtest/gtest.h>
 
 #include <new>
@@ -7,34 +9,66 @@
 #include <string>
 #include <vector>
 
-using transfer::ClassifyError;
+namespace {
 
-TEST(ClassifyError, ByTextInTheDocumentedOrder) {
+template <typename Thrower>
+transfer::ErrorClass Classify(Thrower thrower) {
+    try {
+        thrower();
+    } catch (...) {
+        return transfer::ClassifyCurrentException();
+    }
+    return {};
+}
+
+} // namespace
+
+TEST(ClassifyError, ByKindAndStatusNeverByText) {
+    const std::string hint = transfer::kConnectionHint;
     struct Case {
-        std::string text;
+        const char* what;
+        transfer::ErrorClass got;
         int code;
         bool show;
         std::string message;
     };
-    const std::string hint = transfer::kConnectionHint;
     const std::vector<Case> cases = {
-        {"Socket Error # 10061\r\nConnection refused.", 55, true, hint},
-        {"Socket Error # 11001\r\n", 55, true, hint},
-        {"Socket Error # 404\r\n", 55, true, hint}, // socket error wins over 404
-        {"404 Not Found", 29, false, ""},
-        {"HTTP 404", 29, false, ""},
-        {"500 Internal Server Error", 99, true, "500 Internal Server Error"},
-        {"302 Found", 99, true, "302 Found"},
-        {"Connection Closed Gracefully.", 99, true, "Connection Closed Gracefully."},
-        {"socket error # 1", 99, true, "socket error # 1"}, // case-sensitive
-        {"40 4", 99, true, "40 4"},
-        {"", 99, false, ""},
+        {"socket", Classify([] { throw EIdSocketError(10061, "Socket Error # 10061\r\nConnection refused."); }), 55,
+            true, hint},
+        {"socket error whose code reads 404", Classify([] { throw EIdSocketError(404, "Socket Error # 404\r\n"); }), 55,
+            true, hint},
+        {"404", Classify([] { throw EIdProtocolReplyError(404, "404 Not Found"); }), 29, false, ""},
+        // A reason phrase is the server's to choose: it classifies nothing.
+        {"500 whose reason says 404", Classify([] { throw EIdProtocolReplyError(500, "500 Socket Error 404"); }), 99,
+            true, "500 Socket Error 404"},
+        {"302", Classify([] { throw EIdProtocolReplyError(302, "302 Found"); }), 99, true, "302 Found"},
+        {"closed", Classify([] { throw EIdConnClosedGracefully("Connection Closed Gracefully."); }), 99, true,
+            "Connection Closed Gracefully."},
+        {"text that merely looks like a socket error", Classify([] { throw std::runtime_error("Socket Error # 1"); }),
+            99, true, "Socket Error # 1"},
+        {"broken chunked body", Classify([] { throw EIdBrokenResponse("chunk size"); }), 55, true, hint},
+        {"proxy refused with 404", Classify([] { throw EIdProxyRefused(404, "404 Not Found"); }), 55, true,
+            "Proxy server odmítl spojení se serverem, jeho odpověď: 404 Not Found\r\n" + hint},
+        {"proxy whose reason poses as a certificate",
+            Classify([] { throw EIdProxyRefused(403, "403 TLS Certificate Error # 10"); }), 55, true,
+            "Proxy server odmítl spojení se serverem, jeho odpověď: 403 TLS Certificate Error # 10\r\n" + hint},
+        {"certificate expired",
+            Classify([] { throw EIdTlsError(10, "TLS Certificate Error # 10\r\ncertificate has expired"); }), 55, true,
+            "Zabezpečené spojení se serverem nelze navázat: platnost certifikátu serveru vypršela."},
+        {"unknown certificate code", Classify([] { throw EIdTlsError(77, "TLS Certificate Error # 77\r\nodd"); }), 55,
+            true, "Zabezpečené spojení se serverem nelze navázat: certifikát serveru nelze ověřit (odd)."},
+        {"handshake", Classify([] { throw EIdTlsError(0, "TLS Error: handshake failed"); }), 55, true,
+            "Chyba zabezpečeného spojení: handshake failed"},
+        {"empty status text", Classify([] { throw EIdProtocolReplyError(500, ""); }), 99, false, ""},
     };
     for (const auto& c : cases) {
-        const auto r = ClassifyError(c.text);
-        EXPECT_EQ(r.ExitCode, c.code) << c.text;
-        EXPECT_EQ(r.ShowMessage, c.show) << c.text;
-        EXPECT_EQ(r.Message, c.message) << c.text;
+        EXPECT_EQ(c.got.ExitCode, c.code) << c.what;
+        EXPECT_EQ(c.got.ShowMessage, c.show) << c.what;
+        EXPECT_EQ(c.got.Message, c.message) << c.what;
+        // Only a failed secure connection is named where others pass silently.
+        EXPECT_EQ(c.got.SecureConnection,
+            c.message.find("zabezpečen") != std::string::npos || c.message.find("Zabezpečen") != std::string::npos)
+            << c.what;
     }
 }
 

@@ -409,3 +409,23 @@ TEST_F(HostRunOnDisplay, FullDiskEndsWith25AndKeepsTheOldFiles) {
     EXPECT_EQ(ListTree(target_), kOldTree);
     EXPECT_EQ(ReadFile(target_ + "EVMAJ_OLD.ZIP"), "old");
 }
+
+// An unsigned program over plain HTTP: a chunked body whose size line is no
+// number is a broken response, not the end of the body. The cut-off file is
+// not saved (55, a failed connection), where it was once saved with 21.
+TEST_F(HostRunOnDisplay, AChunkSizeThatIsNoNumberIsABrokenResponse) {
+    LoopbackServer proxy([](Connection& c, int) {
+        const std::string request = c.ReadRequest();
+        if (request.find("verze.txt") != std::string::npos) {
+            c.Send(Response("5.30\r\n"));
+        } else {
+            c.Send("HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\n%PDF-\r\nnot-a-size\r\n\r\n");
+        }
+        c.Close();
+    });
+    WriteIni({true, proxy.Port()});
+    Subprocess& run = Start(Dokum(), 0, x_.Name());
+    PressEscInTransferWindow(run);
+    EXPECT_EQ(Wait(run, 20).code, 55);
+    EXPECT_EQ(ListTree(target_), kOldTree);
+}

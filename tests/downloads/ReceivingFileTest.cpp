@@ -16,8 +16,13 @@
 
 #include <csignal>
 #include <memory>
+#include <optional>
 #include <random>
+#include <chrono>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace pf = platform::files;
@@ -279,4 +284,126 @@ TEST(ReceivingFile, AProcessThatEndsAtOnceLeavesNoTemporaryFile) {
     });
     EXPECT_EQ(code, 0);
     EXPECT_EQ(ListTree(d.path()), kPopulated);
+}
+
+// The commit in place of the old files: the new file gets the mode any new
+// file gets (only the owner could read it while it arrived), read-only
+// files and sub-directories stay, and a read-only file or a directory of
+// the final name is refused before anything changes.
+TEST(ReceivingFile, CommitReplacingKeepsReadOnlyFilesAndGivesTheFinalMode) {
+    namespace fs = std::filesystem;
+    for (Naming naming : kNamings) {
+        SCOPED_TRACE(NamingName(naming));
+        TempDir d;
+        Populate(d.path());
+        WriteFile(d.path() / "README.TXT", "read-only");
+        fs::permissions(d.path() / "README.TXT", fs::perms::owner_read | fs::perms::group_read);
+        pf::ReceivingFile file;
+        std::string error;
+        ASSERT_TRUE(file.Create(d.prefix(), error, naming)) << error;
+        ASSERT_TRUE(file.WriteAt(0, Bytes("new"), 3, error)) << error;
+        struct stat st {};
+        const std::string watched = naming == Naming::Named ? file.TemporaryPath() : std::string();
+        if (!watched.empty()) {
+            ASSERT_EQ(::stat(watched.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 0777, 0600u) << "readable by others while it arrives";
+        }
+        ASSERT_TRUE(file.Flush(error)) << error;
+        ASSERT_TRUE(file.CommitReplacing(d.prefix(), d.prefix() + "NEW.ZIP", error)) << error;
+        EXPECT_EQ(ListTree(d.path()), (Tree{"NEW.ZIP", "README.TXT", "sub/", "sub/keep.txt"}));
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ASSERT_EQ(::stat((d.prefix() + "NEW.ZIP").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0666u & ~mask);
+
+        // The read-only file's own name, and a directory's: refused, nothing changed.
+        for (const char* name : {"README.TXT", "sub"}) {
+            pf::ReceivingFile again;
+            ASSERT_TRUE(again.Create(d.prefix(), error, naming)) << error;
+            ASSERT_TRUE(again.WriteAt(0, Bytes("x"), 1, error)) << error;
+            EXPECT_FALSE(again.CommitReplacing(d.prefix(), d.prefix() + name, error)) << name;
+            again.Discard();
+            EXPECT_EQ(ListTree(d.path()), (Tree{"NEW.ZIP", "README.TXT", "sub/", "sub/keep.txt"})) << name;
+        }
+    }
+}
+
+// The target directory is opened once, never through a link: a link in
+// its place is refused, so the names made and removed are never another
+// directory's.
+TEST(ReceivingFile, ATargetDirectoryThatIsALinkIsRefused) {
+    TempDir d;
+    std::filesystem::create_directory(d.path() / "real");
+    Populate(d.path() / "real");
+    std::filesystem::create_directory_symlink(d.path() / "real", d.path() / "link");
+    pf::ReceivingFile file;
+    std::string error;
+    EXPECT_FALSE(file.Create(d.prefix() + "link/", error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(ListTree(d.path() / "real"), kPopulated);
+}
+
+// A crash at any moment of the commit (the process killed after a random
+// delay, seeded) leaves every old file or the new one, at worst under its
+// hidden name; never neither.
+TEST(ReceivingFile, ACrashDuringTheCommitLeavesTheOldFilesOrTheNewOne) {
+    constexpr int kRounds = 30;
+    constexpr int kOldFiles = 100;
+    constexpr std::size_t kBody = 64 * 1024;
+    // One receive and commit in a child; killed after delay (none: runs to its end).
+    auto receiveAndCommit = [&](const TempDir& d, std::optional<std::chrono::microseconds> delay) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            pf::ReceivingFile file;
+            std::string error;
+            const std::string body(kBody, 'n');
+            if (!file.Create(d.prefix(), error) || !file.WriteAt(0, Bytes(body), body.size(), error) ||
+                !file.Flush(error) || !file.CommitReplacing(d.prefix(), d.prefix() + "NEW.ZIP", error))
+                std::_Exit(2);
+            std::_Exit(0);
+        }
+        if (delay) {
+            std::this_thread::sleep_for(*delay);
+            ::kill(child, SIGKILL);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return !(WIFEXITED(status) && WEXITSTATUS(status) == 2);
+    };
+    auto populate = [&](const TempDir& d) {
+        for (int i = 0; i < kOldFiles; ++i)
+            WriteFile(d.path() / ("OLD" + std::to_string(i)), "old");
+    };
+    // How long the whole child takes here (a sanitizer build is slower):
+    // the kills fall anywhere from its start to a while after its end.
+    std::chrono::microseconds whole{};
+    {
+        TempDir d;
+        populate(d);
+        const auto t0 = std::chrono::steady_clock::now();
+        ASSERT_TRUE(receiveAndCommit(d, std::nullopt));
+        whole = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0);
+        ASSERT_EQ(ListTree(d.path()), Tree{"NEW.ZIP"});
+    }
+    std::mt19937_64 gen(2109);
+    int sawNew = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        TempDir d;
+        populate(d);
+        const auto delay = std::chrono::microseconds(gen() % (whole.count() * 3 / 2 + 1));
+        ASSERT_TRUE(receiveAndCommit(d, delay)) << "the commit failed in round " << round;
+        int old = 0;
+        bool hasNew = false;
+        for (const auto& name : ListTree(d.path())) {
+            if (name.rfind("OLD", 0) == 0)
+                ++old;
+            else if (name == "NEW.ZIP" || IsTemporaryName(name))
+                hasNew = hasNew || ReadFile(d.path() / name).size() == kBody;
+        }
+        EXPECT_TRUE(old == kOldFiles || hasNew) << "round " << round << ": " << old << " old files, no new one";
+        sawNew += hasNew ? 1 : 0;
+    }
+    // The kills reach past the commit sometimes and stop before it other times.
+    EXPECT_GT(sawNew, 0);
+    EXPECT_LT(sawNew, kRounds);
 }

@@ -76,9 +76,9 @@ protected:
         WriteFile(h.Target() + "archiv/keep.txt", "k");
     }
     static void RunCheck(WindowHarness& h, const std::string& dir) {
-        Form_Run->SetCheckAndDownloadVersionParams(qApp, VersionParamSet{"", dir, "verze.txt", "", ""},
+        Form_Run->Flow().SetCheckAndDownloadVersionParams(VersionParamSet{"", dir, "verze.txt", "", ""},
             VersionParamSet{"5.10", dir, "verze.txt", "EVMAJ_SETUP.ZIP", h.Target()});
-        Form_Run->CheckAndDownloadVersionFiles(qApp, false);
+        Form_Run->Flow().CheckAndDownloadVersionFiles(false);
     }
 
     static TempDir* tmp_;
@@ -101,9 +101,9 @@ TEST_F(SecureFlow, SignedNewVersionOverHttpsDirectlyAndThroughTinyproxy) {
         SCOPED_TRACE(viaProxy ? "through tinyproxy" : "direct");
         WindowHarness h;
         PopulateTarget(h);
-        Form_Master->RunParameters.UseProxy = viaProxy;
-        Form_Master->RunParameters.ProxyName = "127.0.0.1";
-        Form_Master->RunParameters.ProxyPort = proxy.Port();
+        Form_Master->Run().RunParameters.UseProxy = viaProxy;
+        Form_Master->Run().RunParameters.ProxyName = "127.0.0.1";
+        Form_Master->Run().RunParameters.ProxyPort = proxy.Port();
         h.AnswerDialog({Answer::Download});
         RunCheck(h, nginx_->Address("halvorne"));
         EXPECT_EQ(h.ExitCode(), 21);
@@ -134,9 +134,9 @@ TEST_F(SecureFlow, ACertificateThatFailsIsAFailedConnectionNamedOnTheMessageLine
         // first request; a certificate problem stays on screen instead.
         WindowHarness h("dokum");
         PopulateTarget(h);
-        Form_Run->SetCheckAndDownloadDokumParams(
-            qApp, DokumParamSet{otherHost_->Address("halvorne"), "DOKUMENTACE.PDF", h.Target()});
-        EXPECT_FALSE(Form_Run->CheckAndDownloadDokumFiles(qApp));
+        Form_Run->Flow().SetCheckAndDownloadDokumParams(
+            DokumParamSet{otherHost_->Address("halvorne"), "DOKUMENTACE.PDF", h.Target()});
+        EXPECT_FALSE(Form_Run->Flow().CheckAndDownloadDokumFiles());
         EXPECT_EQ(h.ExitCode(), 55);
         EXPECT_EQ(Form_Run->Label_Top->text(), kNoConnection);
         EXPECT_EQ(Form_Run->Label_Msg->text(), kFailedSecure + QStringLiteral("certifikát patří jinému serveru."));

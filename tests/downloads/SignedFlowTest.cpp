@@ -17,6 +17,8 @@
 #include <QCoreApplication>
 #include <QEvent>
 
+#include <cstdlib>
+#include <memory>
 #include <optional>
 #include <random>
 
@@ -55,8 +57,12 @@ private:
 };
 
 // The files of the server directory with every signature a test may serve.
+// The version file lists the hashes of the two files the runs download.
 struct SignedSet {
     std::string verze = "5.30\r\nEvidence majetku\r\n";
+    std::string verzeUnlisted; // signed, but without the new version's line
+    std::string zipOther;      // signed under the new version's name, not listed
+    std::string verzeUnlistedSig, zipOtherSig;
     std::string zip;
     std::string pdf = "%PDF-1.4\n" + std::string(20000, 'p') + "\n%%EOF\n";
     std::string verzeSig, zipSig, zipLegacySig, pdfSig;
@@ -75,12 +81,21 @@ protected:
         files_.zip = std::string("PK\x03\x04", 4);
         for (int i = 0; i < 90000; ++i)
             files_.zip += static_cast<char>(rng());
-        WriteFile(dir + "/verze.txt", files_.verze);
         WriteFile(dir + "/EVMAJ_SETUP.ZIP", files_.zip);
         WriteFile(dir + "/DOKUMENTACE.PDF", files_.pdf);
         auto sign = [&](const ms::KeyPair& k, const std::string& name, bool legacy, const std::string& out) {
             return ReadFile(ms::Sign(k, dir + "/" + name, {legacy, "", dir + "/" + out}));
         };
+        const std::string pdfLine = ms::HashLine(dir, "DOKUMENTACE.PDF");
+        files_.verzeUnlisted = files_.verze + pdfLine;
+        files_.verze += ms::HashLine(dir, "EVMAJ_SETUP.ZIP") + pdfLine;
+        WriteFile(dir + "/verze.txt", files_.verzeUnlisted);
+        files_.verzeUnlistedSig = sign(demo, "verze.txt", false, "vu.sig");
+        WriteFile(dir + "/verze.txt", files_.verze);
+        files_.zipOther = files_.zip + "an older build, validly signed";
+        WriteFile(dir + "/EVMAJ_SETUP.ZIP", files_.zipOther);
+        files_.zipOtherSig = sign(demo, "EVMAJ_SETUP.ZIP", false, "zo.sig");
+        WriteFile(dir + "/EVMAJ_SETUP.ZIP", files_.zip);
         files_.verzeSig = sign(demo, "verze.txt", false, "v.sig");
         files_.zipSig = sign(demo, "EVMAJ_SETUP.ZIP", false, "z.sig");
         files_.zipLegacySig = sign(demo, "EVMAJ_SETUP.ZIP", true, "zl.sig");
@@ -92,6 +107,11 @@ protected:
         delete tmp_;
         tmp_ = nullptr;
     }
+
+    // A memory of accepted signing times that outlives the runs (each
+    // harness starts on a fresh home of its own, with nothing accepted).
+    void FreshState() { state_ = std::make_unique<TempDir>(); }
+    void UseState() const { ::setenv("XDG_CONFIG_HOME", state_->path().c_str(), 1); }
 
     static void PopulateTarget(const WindowHarness& h) {
         WriteFile(h.Target() + "EVMAJ_OLD.ZIP", "old");
@@ -110,6 +130,7 @@ protected:
 
     static TempDir* tmp_;
     static SignedSet files_;
+    std::unique_ptr<TempDir> state_;
 };
 
 TempDir* SignedFlow::tmp_ = nullptr;
@@ -135,7 +156,11 @@ TEST_F(SignedFlow, VersionCheckTakesSignedFilesAndRefusesEveryBadSignature) {
     const SignedSet& f = files_;
     const std::vector<Case> cases = {
         {"both signed", f.verze, f.verzeSig, f.zip, f.zipSig, 21, P::None, false},
-        {"new version signed the legacy way", f.verze, f.verzeSig, f.zip, f.zipLegacySig, 21, P::None, false},
+        {"new version signed the legacy way", f.verze, f.verzeSig, f.zip, f.zipLegacySig, 25, P::LegacyKind, false},
+        {"version file lists no new version", f.verzeUnlisted, f.verzeUnlistedSig, f.zip, f.zipSig, 99, P::NotListed,
+            true},
+        {"new version validly signed but not the listed one", f.verze, f.verzeSig, f.zipOther, f.zipOtherSig, 25,
+            P::HashMismatch, false},
         {"version file unsigned", f.verze, std::nullopt, f.zip, f.zipSig, 99, P::Missing, true},
         {"version file changed", "5.90\r\nEvidence majetku\r\n", f.verzeSig, f.zip, f.zipSig, 99, P::Mismatch, true},
         {"version file signed by another key", f.verze, f.verzeByStranger, f.zip, f.zipSig, 99, P::UnknownKey, true},
@@ -167,10 +192,10 @@ TEST_F(SignedFlow, VersionCheckTakesSignedFilesAndRefusesEveryBadSignature) {
         h.AnswerDialog({Answer::Download});
         StatusLog status;
         DirectoryWatch watch(h.Target());
-        Form_Run->SetCheckAndDownloadVersionParams(qApp,
+        Form_Run->Flow().SetCheckAndDownloadVersionParams(
             VersionParamSet{"", server.Address("halvorne"), "verze.txt", "", ""},
             VersionParamSet{"5.10", server.Address("halvorne"), "verze.txt", "EVMAJ_SETUP.ZIP", h.Target()});
-        EXPECT_TRUE(Form_Run->CheckAndDownloadVersionFiles(qApp, false));
+        EXPECT_TRUE(Form_Run->Flow().CheckAndDownloadVersionFiles(false));
         const std::vector<std::string> changes = watch.VisibleChanges();
         EXPECT_EQ(h.ExitCode(), c.exitCode);
         EXPECT_EQ(h.dialogShowings, c.versionRefused ? 0 : 1);
@@ -183,8 +208,9 @@ TEST_F(SignedFlow, VersionCheckTakesSignedFilesAndRefusesEveryBadSignature) {
             continue;
         }
         // Refused: the window stays open with the reason, nothing changed.
-        const QString message = Message(c.problem, c.versionRefused ? "verze.txt" : "EVMAJ_SETUP.ZIP",
-            c.versionRefused ? R::VersionFile : R::DownloadedFile);
+        const QString message =
+            Message(c.problem, c.versionRefused && c.problem != P::NotListed ? "verze.txt" : "EVMAJ_SETUP.ZIP",
+                c.versionRefused ? R::VersionFile : R::DownloadedFile);
         EXPECT_TRUE(Form_Run->isVisible());
         EXPECT_TRUE(h.terminations.empty());
         EXPECT_TRUE(Form_Run->Label_Msg->isVisible());
@@ -199,7 +225,7 @@ TEST_F(SignedFlow, VersionCheckTakesSignedFilesAndRefusesEveryBadSignature) {
         EXPECT_TRUE(changes.empty()) << "the target directory showed: " << changes.front();
         // A file its signature rules out beforehand is not even fetched;
         // one that arrived went only into a file without a name.
-        const bool fetched = !c.versionRefused && c.problem == P::Mismatch;
+        const bool fetched = !c.versionRefused && (c.problem == P::Mismatch || c.problem == P::HashMismatch);
         EXPECT_EQ(Asked(server, "/halvorne/EVMAJ_SETUP.ZIP"), fetched);
         EXPECT_EQ(watch.AnonymousWrites() > 0, fetched);
     }
@@ -238,9 +264,9 @@ TEST_F(SignedFlow, DocumentationDownloadTakesSignedFilesAndRefusesBadOnes) {
         WindowHarness h("dokum");
         PopulateTarget(h);
         DirectoryWatch watch(h.Target());
-        Form_Run->SetCheckAndDownloadDokumParams(
-            qApp, DokumParamSet{server.Address("halvorne"), "DOKUMENTACE.PDF", h.Target()});
-        EXPECT_TRUE(Form_Run->CheckAndDownloadDokumFiles(qApp));
+        Form_Run->Flow().SetCheckAndDownloadDokumParams(
+            DokumParamSet{server.Address("halvorne"), "DOKUMENTACE.PDF", h.Target()});
+        EXPECT_TRUE(Form_Run->Flow().CheckAndDownloadDokumFiles());
         const std::vector<std::string> changes = watch.VisibleChanges();
         EXPECT_EQ(h.ExitCode(), c.exitCode);
         if (c.problem == P::None) {
@@ -257,13 +283,51 @@ TEST_F(SignedFlow, DocumentationDownloadTakesSignedFilesAndRefusesBadOnes) {
     }
 }
 
+TEST_F(SignedFlow, AVersionFileOlderThanOneSeenIsRefusedAndADamagedMemoryIsNamed) {
+    const std::string dir = tmp_->path().string();
+    const std::string keys = DEMO_KEY_DIR;
+    const ms::KeyPair demo{keys + "/halvorne-demo.pub", keys + "/halvorne-demo.key", ""};
+    const std::string old = "5.10\r\n" + ms::HashLine(dir, "EVMAJ_SETUP.ZIP");
+    WriteFile(dir + "/old-verze.txt", old);
+    const std::string oldSig =
+        ReadFile(ms::Sign(demo, dir + "/old-verze.txt", {false, "timestamp:1000000000\tfile:verze.txt\thashed", ""}));
+    FreshState();
+    auto check = [&](const std::string& verze, const std::string& sig) {
+        ScriptedHttpServer server;
+        server.Set("/halvorne/verze.txt", verze);
+        server.Set("/halvorne/verze.txt.minisig", sig);
+        WindowHarness h;
+        UseState();
+        Form_Run->Flow().SetCheckAndDownloadVersionParams(
+            VersionParamSet{"", server.Address("halvorne"), "verze.txt", "", ""},
+            VersionParamSet{"5.30", server.Address("halvorne"), "verze.txt", "EVMAJ_SETUP.ZIP", h.Target()});
+        Form_Run->Flow().CheckAndDownloadVersionFiles(false);
+        return std::make_pair(h.ExitCode(), Form_Run->Label_Msg->text());
+    };
+    // Never seen the newer one: the old file is taken (nothing newer, 29).
+    EXPECT_EQ(check(old, oldSig).first, 29);
+    // Once the newer one was seen, the old one served again is refused.
+    FreshState();
+    EXPECT_EQ(check(files_.verze, files_.verzeSig).first, 29);
+    const auto replayed = check(old, oldSig);
+    EXPECT_EQ(replayed.first, 99);
+    EXPECT_EQ(
+        replayed.second, Message(signature::Problem::Replayed, "verze.txt", transfer::SignedFileRole::VersionFile));
+    // A memory that cannot be read is no empty memory: the run stops and names it.
+    const std::string stateFile = state_->prefix() + "halvorne/seen-signatures.txt";
+    WriteFile(stateFile, "damaged\n");
+    const auto damaged = check(files_.verze, files_.verzeSig);
+    EXPECT_EQ(damaged.first, 99);
+    EXPECT_TRUE(damaged.second.contains(QString::fromStdString(stateFile))) << damaged.second.toStdString();
+}
+
 TEST_F(SignedFlow, TheConnectionTestAsksForNoSignature) {
     ScriptedHttpServer server;
     server.Set("/halvorne/verze.txt", files_.verze); // no signature at all
     WindowHarness h;
-    Form_Run->SetCheckAndDownloadVersionParams(qApp,
+    Form_Run->Flow().SetCheckAndDownloadVersionParams(
         VersionParamSet{"", server.Address("halvorne"), "verze.txt", "", ""}, VersionParamSet{"", "", "", "", ""});
-    EXPECT_TRUE(Form_Run->CheckAndDownloadVersionFiles(qApp, true));
+    EXPECT_TRUE(Form_Run->Flow().CheckAndDownloadVersionFiles(true));
     EXPECT_EQ(server.RequestLines(), std::vector<std::string>{"GET /halvorne/verze.txt HTTP/1.0"});
 }
 

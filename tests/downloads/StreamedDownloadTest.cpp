@@ -57,12 +57,12 @@ struct Scene {
     void Run() {
         const std::string dir = server.Address("halvorne");
         if (op == Operation::Dokum) {
-            Form_Run->SetCheckAndDownloadDokumParams(qApp, DokumParamSet{dir, FileOf(op), h.Target()});
-            Form_Run->CheckAndDownloadDokumFiles(qApp);
+            Form_Run->Flow().SetCheckAndDownloadDokumParams(DokumParamSet{dir, FileOf(op), h.Target()});
+            Form_Run->Flow().CheckAndDownloadDokumFiles();
         } else {
-            Form_Run->SetCheckAndDownloadVersionParams(
-                qApp, VersionParamSet{}, VersionParamSet{"5.10", dir, "verze.txt", FileOf(op), h.Target()});
-            Form_Run->CheckAndDownloadVersionFiles(qApp, false);
+            Form_Run->Flow().SetCheckAndDownloadVersionParams(
+                VersionParamSet{}, VersionParamSet{"5.10", dir, "verze.txt", FileOf(op), h.Target()});
+            Form_Run->Flow().CheckAndDownloadVersionFiles(false);
         }
     }
 
@@ -112,7 +112,7 @@ TEST(StreamedDownload, NothingReachesTheTargetBeforeTheCheckAndItsVerdictDecides
             int writesSeen = 0, writesWithTraces = 0;
             bool checkSawOldTree = false;
             const std::string target = scene.h.Target();
-            Form_Run->MakeReceivedFileChecks = [&](const std::string& address) {
+            Form_Run->Flow().MakeReceivedFileChecks = [&](const std::string& address) {
                 addresses.push_back(address);
                 transfer::ReceivedFileChecks checks;
                 checks.Observe = [&](const uint8_t* bytes, std::size_t n) {

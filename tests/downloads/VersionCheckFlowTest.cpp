@@ -42,7 +42,7 @@ void CheckEnd(WindowHarness& h, const Expect& e, const std::string& what) {
         EXPECT_TRUE(EndedWith(h, e.exitCode));
     }
     if (e.closed && e.exitCode == 0) {
-        EXPECT_TRUE(Form_Master->QuitRequested && h.terminations.empty());
+        EXPECT_TRUE(Form_Master->Run().QuitRequested && h.terminations.empty());
     }
     if (!e.closed) {
         EXPECT_TRUE(h.terminations.empty());
@@ -52,9 +52,9 @@ void CheckEnd(WindowHarness& h, const Expect& e, const std::string& what) {
 bool RunCheck(WindowHarness& h, const std::string& serverDir, const std::string& installed, bool test = false,
     const std::string& target = "") {
     const std::string t = target.empty() ? h.Target() : target;
-    Form_Run->SetCheckAndDownloadVersionParams(qApp, VersionParamSet{"", serverDir, "verze.txt", "", ""},
+    Form_Run->Flow().SetCheckAndDownloadVersionParams(VersionParamSet{"", serverDir, "verze.txt", "", ""},
         VersionParamSet{installed, serverDir, "verze.txt", "EVMAJ_SETUP.ZIP", t});
-    return Form_Run->CheckAndDownloadVersionFiles(qApp, test);
+    return Form_Run->Flow().CheckAndDownloadVersionFiles(test);
 }
 
 void PopulateTarget(const WindowHarness& h) {
@@ -180,11 +180,12 @@ TEST(VersionCheckFlow, ChangesShownTwiceThenDownload) {
     h.AnswerDialog({Answer::ChangesHtml, Answer::ChangesPdf, Answer::Download});
     RunCheck(h, server.Address("halvorne"), "5.10");
     EXPECT_EQ(h.dialogShowings, 3);
-    EXPECT_EQ(h.BrowserLog(), Form_Master->GetChangesHtmlAddress() + "\n" + Form_Master->GetChangesPdfAddress() + "\n");
+    EXPECT_EQ(h.BrowserLog(),
+        Form_Master->Run().GetChangesHtmlAddress() + "\n" + Form_Master->Run().GetChangesPdfAddress() + "\n");
     EXPECT_EQ(h.ExitCode(), 21);
     EXPECT_TRUE(EndedWith(h, 21));
     EXPECT_TRUE(ReadFile(h.Target() + "EVMAJ_SETUP.ZIP") == kZip) << "saved bytes differ";
-    EXPECT_FALSE(Form_Run->ReshowConnected);
+    EXPECT_FALSE(Form_Run->Flow().ReshowConnected);
 }
 
 TEST(VersionCheckFlow, StornoDuringTheDownloadEndsAtOnceWith25) {
@@ -214,16 +215,16 @@ TEST(VersionCheckFlow, TestModeReportsTheConnectionOnly) {
     ScriptedHttpServer server; // no version file: 404
     WindowHarness h;
     PopulateTarget(h);
-    Form_Run->SetCheckAndDownloadVersionParams(
-        qApp, VersionParamSet{"", server.Address("halvorne"), "verze.txt", "", ""}, VersionParamSet{});
-    EXPECT_TRUE(Form_Run->CheckAndDownloadVersionFiles(qApp, true));
+    Form_Run->Flow().SetCheckAndDownloadVersionParams(
+        VersionParamSet{"", server.Address("halvorne"), "verze.txt", "", ""}, VersionParamSet{});
+    EXPECT_TRUE(Form_Run->Flow().CheckAndDownloadVersionFiles(true));
     EXPECT_TRUE(Form_Run->isVisible());
     EXPECT_TRUE(h.terminations.empty());
     EXPECT_EQ(ListTree(h.Target()), kOldTree);
-    Form_Run->SetCheckAndDownloadVersionParams(qApp,
+    Form_Run->Flow().SetCheckAndDownloadVersionParams(
         VersionParamSet{"", "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/", "verze.txt", "", ""},
         VersionParamSet{});
-    EXPECT_FALSE(Form_Run->CheckAndDownloadVersionFiles(qApp, true));
+    EXPECT_FALSE(Form_Run->Flow().CheckAndDownloadVersionFiles(true));
     EXPECT_TRUE(Form_Run->isVisible());
 }
 
@@ -231,9 +232,9 @@ TEST(VersionCheckFlow, UsesTheConfiguredProxy) {
     ScriptedHttpServer proxy;
     proxy.Set("/halvorne/verze.txt", "5.23\r\n");
     WindowHarness h;
-    Form_Master->RunParameters.UseProxy = true;
-    Form_Master->RunParameters.ProxyName = "127.0.0.1";
-    Form_Master->RunParameters.ProxyPort = proxy.Port();
+    Form_Master->Run().RunParameters.UseProxy = true;
+    Form_Master->Run().RunParameters.ProxyName = "127.0.0.1";
+    Form_Master->Run().RunParameters.ProxyPort = proxy.Port();
     RunCheck(h, "http://update.invalid/halvorne/", "5.23");
     EXPECT_EQ(h.ExitCode(), 29);
     ASSERT_EQ(proxy.RequestLines().size(), 1u);
@@ -249,9 +250,9 @@ TEST(VersionCheckFlow, AgainstNginxDirectlyAndThroughTinyproxy) {
     for (bool viaProxy : {false, true}) {
         SCOPED_TRACE(viaProxy ? "through tinyproxy" : "direct");
         auto configure = [&] {
-            Form_Master->RunParameters.UseProxy = viaProxy;
-            Form_Master->RunParameters.ProxyName = "127.0.0.1";
-            Form_Master->RunParameters.ProxyPort = proxy.Port();
+            Form_Master->Run().RunParameters.UseProxy = viaProxy;
+            Form_Master->Run().RunParameters.ProxyName = "127.0.0.1";
+            Form_Master->Run().RunParameters.ProxyPort = proxy.Port();
         };
         { // success
             WindowHarness h;
@@ -278,9 +279,9 @@ TEST(VersionCheckFlow, AgainstNginxDirectlyAndThroughTinyproxy) {
             WindowHarness h;
             configure();
             h.AnswerDialog({Answer::Download});
-            Form_Run->SetCheckAndDownloadVersionParams(qApp, VersionParamSet{},
+            Form_Run->Flow().SetCheckAndDownloadVersionParams(VersionParamSet{},
                 VersionParamSet{"5.10", nginx.Address("halvorne"), "verze.txt", "NO_SUCH.ZIP", h.Target()});
-            Form_Run->CheckAndDownloadVersionFiles(qApp, false);
+            Form_Run->Flow().CheckAndDownloadVersionFiles(false);
             EXPECT_EQ(h.ExitCode(), 29);
             EXPECT_FALSE(Form_Run->Label_Msg->isVisible());
             EXPECT_TRUE(Form_Run->isVisible());
@@ -294,7 +295,7 @@ TEST(VersionCheckFlow, StornoDuringTheDownloadFromTheMainWindowReturnsToIt) {
     server.Set("/halvorne/EVMAJ_SETUP.ZIP", ScriptedReply{200, "OK", std::string(400000, 'd'), 4096, 20});
     WindowHarness h;
     PopulateTarget(h);
-    Form_Master->RunParameters.AutoMode = false; // started from the main window's menu
+    Form_Master->Run().RunParameters.AutoMode = false; // started from the main window's menu
     h.AnswerDialog({Answer::Download});
     h.WhenReady(
         [&h] { return h.ExitCode() == 25 && Form_Run->Gauge1->maximum() == 400000 && Form_Run->Gauge1->value() > 0; },

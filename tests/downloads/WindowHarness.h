@@ -76,7 +76,7 @@ public:
 
     const std::string& Target() const { return target_; }
     const TempDir& Tmp() const { return tmp_; }
-    int ExitCode() const { return Form_Master->RunParameters.ExitCode; }
+    int ExitCode() const { return Form_Master->Run().RunParameters.ExitCode; }
     // The browser's log: one line per address it was started with.
     std::string BrowserLog() const { return ReadFile(tmp_.path() / "browser.log"); }
 

@@ -218,13 +218,13 @@ TEST(ClientBody, ChunkedWithExtensions) {
         Ev({"connected", "begin 0 5", "work 0 5", "end 0", "begin 0 6", "work 0 6", "end 0", "disconnected"}));
 }
 
-TEST(ClientBody, ChunkedBadSizeCountsAsZero) {
+TEST(ClientBody, ChunkedBadSizeIsABrokenResponse) {
     ScriptedServer server({ScriptStep::Read(),
-        ScriptStep::Out("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nxyz\r\n\r\n"), ScriptStep::HoldOpen()});
+        ScriptStep::Out("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\nxyz\r\n\r\n"),
+        ScriptStep::HoldOpen()});
     Harness h;
-    EXPECT_EQ(h.Get(UrlOf(server, "/f")), "");
-    EXPECT_EQ(h.Body(), "");
-    EXPECT_EQ(h.events, Ev({"connected", "disconnected"}));
+    EXPECT_EQ(h.Get(UrlOf(server, "/f")), kChunkSizeNotANumber);
+    EXPECT_EQ(h.Body(), "ab");
 }
 
 TEST(ClientBody, FoldedHeaderCarriesTheLength) {

@@ -130,10 +130,11 @@ TEST(ContentLengthValue, Table) {
 TEST(ChunkSizeLine, Table) {
     struct Case {
         const char* line;
-        uint64_t expected;
+        std::optional<uint64_t> expected;
     } cases[] = {{"a", 10}, {"A", 10}, {"1f", 31}, {"1F;name=value", 31}, {"5 ; x", 5}, {"10;", 16}, {"0", 0},
-        {"zz", 0}, {"", 0}, {"-1", 0}, {"12345678", 0x12345678}, {"ffffffffffffffff", UINT64_MAX},
-        {"1ffffffffffffffff", 0}, {"0x10", 0}};
+        {"zz", std::nullopt}, {"", std::nullopt}, {"-1", std::nullopt}, {"12345678", 0x12345678},
+        {"ffffffffffffffff", UINT64_MAX}, {"1ffffffffffffffff", std::nullopt}, {"0x10", std::nullopt},
+        {";ext", std::nullopt}};
     for (const auto& c : cases)
         EXPECT_EQ(ParseChunkSize(c.line), c.expected) << c.line;
 }
@@ -211,8 +212,9 @@ std::vector<BodyCase> BodyCases() {
             "hello world", "", {"begin 5", "end 5", "begin 6", "end 6"}},
         {"chunked upper-case hex", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nA\r\n0123456789\r\n0\r\n\r\n",
             "0123456789", "", {"begin 10", "end 10"}},
-        {"chunked bad size stops", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n\r\nignored", "", "",
-            {}},
+        {"chunked bad size is a broken response",
+            "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\nzz\r\n\r\nignored", "abc",
+            kChunkSizeNotANumber, {"begin 3", "end 3"}},
         {"chunked word is case sensitive", "HTTP/1.1 200 OK\r\nTransfer-Encoding: CHUNKED\r\n\r\n3\r\nabc\r\n0\r\n\r\n",
             "3\r\nabc\r\n0\r\n\r\n", "", {"begin 0", "end 13"}},
         {"chunked cut in a chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n8\r\nabc", "abc",

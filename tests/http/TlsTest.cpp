@@ -1,31 +1,51 @@
 // HTTPS in the client against real nginx with certificates of a test CA,
 // directly and through tinyproxy's CONNECT tunnel: the bytes, the events,
 // every certificate failure named, Storno and the idle callback as over
-// plain HTTP.
-#include "tests/support/LoopbackServer.h"
-#include "tests/support/Ports.h"
-#include "tests/support/WebServers.h"
-#include "tests/support/TempDir.h"
-#include "tests/support/TestPki.h"
+// plain HTTP. The same cases run in the Linux build (OpenSSL, the peers
+// started here) and under wine (SChannel, the peers started on the Linux
+// side by tls_peers_for_wine, the test CA put into the prefix's Root store
+// by trust_test_ca.exe before this program starts).
+#include "tests/support/TlsPeerFiles.h"
 #include "http/HttpResponse.h"
 #include "http/IdHTTP.h"
+#include "http/TlsCertificateErrors.h"
+
+#ifndef _WIN32
+#include "tests/support/TempDir.h"
+#include "tests/support/TlsPeers.h"
 
 #include <openssl/x509_vfy.h>
+#endif
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
-using tests::support::ScriptedServer;
-using tests::support::ScriptStep;
 using Clock = std::chrono::steady_clock;
+namespace peers = tests::support::tls_peers;
+
+#ifndef _WIN32
+// Both sessions name certificate problems in OpenSSL's numbering.
+static_assert(kTlsCertExpired == X509_V_ERR_CERT_HAS_EXPIRED);
+static_assert(kTlsCertNotYetValid == X509_V_ERR_CERT_NOT_YET_VALID);
+static_assert(kTlsCertSelfSigned == X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT);
+static_assert(kTlsCertSelfSignedInChain == X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN);
+static_assert(kTlsCertUnknownIssuer == X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY);
+static_assert(kTlsCertRevoked == X509_V_ERR_CERT_REVOKED);
+static_assert(kTlsCertSignatureFailure == X509_V_ERR_CERT_SIGNATURE_FAILURE);
+static_assert(kTlsCertInvalidPurpose == X509_V_ERR_INVALID_PURPOSE);
+static_assert(kTlsCertHostnameMismatch == X509_V_ERR_HOSTNAME_MISMATCH);
+static_assert(kTlsCertAddressMismatch == X509_V_ERR_IP_ADDRESS_MISMATCH);
+#endif
 
 namespace {
+
+const std::string kHost = "127.0.0.1";
 
 struct Fetch {
     std::string error; // "" on success
@@ -33,51 +53,38 @@ struct Fetch {
     std::string type;
 };
 
-// One nginx per certificate, all serving the same folder.
 class Tls : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        binary_ = peers::BigContent();
+#ifdef _WIN32
+        ports_ = peers::PortsFromEnvironment();
+#else
         tmp_ = new tests::support::TempDir();
         const std::string dir = tmp_->path().string();
-        root_ = dir + "/www";
-        std::filesystem::create_directory(root_);
-        std::mt19937 rng(77);
-        binary_.resize(3 << 20);
-        for (auto& c : binary_)
-            c = static_cast<char>(rng());
-        tests::support::WriteFile(root_ + "/big.bin", binary_);
-        tests::support::WriteFile(root_ + "/ver.txt", "5.30\r\n");
-        tests::support::WriteFile(root_ + "/empty.txt", "");
-        pki_ = new tests::support::TestPki(dir);
+        peers_ = new tests::support::TlsPeers(dir);
+        ports_ = peers_->Ports();
         // Only the test's own CA is trusted, nothing of the system's.
         std::filesystem::create_directory(dir + "/no-certs");
-        ::setenv("SSL_CERT_FILE", pki_->CaFile().c_str(), 1);
+        ::setenv("SSL_CERT_FILE", peers_->CaFile().c_str(), 1);
         ::setenv("SSL_CERT_DIR", (dir + "/no-certs").c_str(), 1);
-
-        auto serve = [](const tests::support::CertificateFiles& f, const std::string& rate = "") {
-            return new tests::support::NginxServer(
-                root_, {.copyRoot = true, .certFile = f.CertFile, .keyFile = f.KeyFile, .rate = rate});
-        };
-        good_ = serve(pki_->Loopback());
-        otherHost_ = serve(pki_->Issue({"other", {"update.example.test"}, {"192.0.2.7"}}));
-        selfSigned_ = serve(pki_->SelfSigned({"selfsigned", {"localhost"}, {"127.0.0.1"}}));
-        expired_ = serve(pki_->Issue({"expired", {"localhost"}, {"127.0.0.1"}, -30, -1}));
-        slow_ = serve(pki_->Loopback(), "256k");
-        proxy_ = new tests::support::TinyProxyServer();
+#endif
     }
     static void TearDownTestSuite() {
-        delete proxy_;
-        for (auto* s : {good_, otherHost_, selfSigned_, expired_, slow_})
-            delete s;
-        delete pki_;
+#ifndef _WIN32
+        delete peers_;
         delete tmp_;
         ::unsetenv("SSL_CERT_FILE");
         ::unsetenv("SSL_CERT_DIR");
+#endif
     }
 
     void SetUp() override {
-        for (auto* s : {good_, otherHost_, selfSigned_, expired_, slow_})
-            ASSERT_TRUE(s->Running()) << s->Error();
+#ifdef _WIN32
+        ASSERT_NE(ports_.Good, 0) << "run under tls_peers_for_wine";
+#else
+        ASSERT_TRUE(peers_->Running()) << peers_->Error();
+#endif
         http_.ProtocolVersion = "1.0";
         http_.Request.ContentType = "application";
         http_.Request.ProxyPort = 80;
@@ -89,15 +96,13 @@ protected:
         http_.OnWorkEnd = [this](TIdHTTP*, TWorkMode) { events_.push_back("end " + std::to_string(lastWork_)); };
     }
 
-    void UseProxy() {
-        ASSERT_TRUE(proxy_->Running()) << proxy_->Error();
+    void UseProxy(int port) {
         http_.Request.ProxyServer = "127.0.0.1";
-        http_.Request.ProxyPort = proxy_->Port();
+        http_.Request.ProxyPort = port;
     }
 
-    static std::string Url(
-        const tests::support::NginxServer* s, const std::string& name, const std::string& host = "127.0.0.1") {
-        return "https://" + host + ":" + std::to_string(s->Port()) + "/" + name;
+    static std::string Url(int port, const std::string& name, const std::string& host = kHost) {
+        return "https://" + host + ":" + std::to_string(port) + "/" + name;
     }
 
     Fetch Get(const std::string& url) {
@@ -111,6 +116,9 @@ protected:
         } catch (const EIdSocketError& e) {
             f.error = e.Message();
             f.type = "socket";
+        } catch (const EIdProxyRefused& e) {
+            f.error = e.ResponseText;
+            f.type = "proxy";
         } catch (const EIdException& e) {
             f.error = e.Message();
             f.type = "other";
@@ -119,11 +127,12 @@ protected:
     }
     std::string Body() const { return std::string(stream_.Data.begin(), stream_.Data.end()); }
 
+#ifndef _WIN32
     static tests::support::TempDir* tmp_;
-    static tests::support::TestPki* pki_;
-    static std::string root_, binary_;
-    static tests::support::NginxServer *good_, *otherHost_, *selfSigned_, *expired_, *slow_;
-    static tests::support::TinyProxyServer* proxy_;
+    static tests::support::TlsPeers* peers_;
+#endif
+    static peers::Ports ports_;
+    static std::string binary_;
 
     TIdHTTP http_;
     TIdAntiFreeze freeze_;
@@ -132,18 +141,19 @@ protected:
     int64_t lastWork_ = 0;
 };
 
+#ifndef _WIN32
 tests::support::TempDir* Tls::tmp_ = nullptr;
-tests::support::TestPki* Tls::pki_ = nullptr;
-std::string Tls::root_, Tls::binary_;
-tests::support::NginxServer *Tls::good_, *Tls::otherHost_, *Tls::selfSigned_, *Tls::expired_, *Tls::slow_;
-tests::support::TinyProxyServer* Tls::proxy_ = nullptr;
+tests::support::TlsPeers* Tls::peers_ = nullptr;
+#endif
+peers::Ports Tls::ports_;
+std::string Tls::binary_;
 
 TEST_F(Tls, FetchesOverHttpsWithThePlainEvents) {
     for (const std::string host : {"127.0.0.1", "localhost", "LOCALHOST"}) {
         SCOPED_TRACE(host);
         stream_.Clear();
         events_.clear();
-        EXPECT_EQ(Get(Url(good_, "big.bin", host)).error, "");
+        EXPECT_EQ(Get(Url(ports_.Good, peers::kBigName, host)).error, "");
         EXPECT_TRUE(Body() == binary_) << "body differs";
         EXPECT_EQ(http_.ResponseCode, 200);
         EXPECT_EQ(events_, (std::vector<std::string>{"connected", "begin 3145728", "end 3145728", "disconnected"}));
@@ -152,37 +162,39 @@ TEST_F(Tls, FetchesOverHttpsWithThePlainEvents) {
     // A body read until the server closes ends at its close notification.
     stream_.Clear();
     events_.clear();
-    EXPECT_EQ(Get(Url(good_, "empty.txt")).error, "");
+    EXPECT_EQ(Get(Url(ports_.Good, peers::kEmptyName)).error, "");
     EXPECT_EQ(Body(), "");
 }
 
 TEST_F(Tls, ThroughTinyproxysTunnel) {
-    UseProxy();
-    EXPECT_EQ(Get(Url(good_, "big.bin")).error, "");
+    UseProxy(ports_.Proxy);
+    EXPECT_EQ(Get(Url(ports_.Good, peers::kBigName)).error, "");
     EXPECT_TRUE(Body() == binary_) << "body differs";
     EXPECT_EQ(events_, (std::vector<std::string>{"connected", "begin 3145728", "end 3145728", "disconnected"}));
     // Through the tunnel the server's certificate is checked all the same.
     stream_.Clear();
     events_.clear();
-    const Fetch f = Get(Url(selfSigned_, "ver.txt"));
+    const Fetch f = Get(Url(ports_.SelfSigned, peers::kTextName));
     EXPECT_EQ(f.type, "tls") << f.error;
-    EXPECT_EQ(f.certificateError, X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT);
+    EXPECT_EQ(f.certificateError, kTlsCertSelfSigned);
     EXPECT_EQ(events_, (std::vector<std::string>{"disconnected"}));
 }
 
 TEST_F(Tls, TheTunnelRequestAndARefusal) {
-    ScriptedServer proxy({ScriptStep::Read(),
-        ScriptStep::Out("HTTP/1.0 403 Forbidden\r\nContent-Length: 4\r\n\r\nnope"), ScriptStep::HoldOpen()});
-    http_.Request.ProxyServer = "127.0.0.1";
-    http_.Request.ProxyPort = proxy.Port();
+    UseProxy(ports_.RefusingProxy);
     const Fetch f = Get("https://update.example.test/verze/ver.txt");
+    // The proxy's answer, never to be taken for the server's.
+    EXPECT_EQ(f.type, "proxy");
     EXPECT_EQ(f.error, "403 Forbidden");
     EXPECT_EQ(http_.ResponseCode, 403);
-    EXPECT_EQ(proxy.FirstRequest(), "CONNECT update.example.test:443 HTTP/1.0\r\n"
-                                    "Host: update.example.test:443\r\n"
-                                    "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n\r\n");
-    // Refused like any error status: the connection stays open until the
-    // caller disconnects, and no secure connection was ever reported.
+#ifndef _WIN32
+    // What the proxy read is seen only where it runs in this process.
+    EXPECT_EQ(peers_->RefusingProxyRequest(), "CONNECT update.example.test:443 HTTP/1.0\r\n"
+                                              "Host: update.example.test:443\r\n"
+                                              "User-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n\r\n");
+#endif
+    // The connection stays open until the caller disconnects, and no
+    // secure connection was ever reported.
     EXPECT_TRUE(http_.Connected());
     http_.Disconnect();
     EXPECT_EQ(events_, (std::vector<std::string>{"disconnected"}));
@@ -195,13 +207,13 @@ TEST_F(Tls, EveryCertificateProblemIsNamedAndNothingIsRead) {
         int code;
         const char* text;
     } cases[] = {
-        {"issued for another address", Url(otherHost_, "ver.txt"), X509_V_ERR_IP_ADDRESS_MISMATCH,
+        {"issued for another address", Url(ports_.OtherHost, peers::kTextName), kTlsCertAddressMismatch,
             "IP address mismatch"},
-        {"issued for another name", Url(otherHost_, "ver.txt", "localhost"), X509_V_ERR_HOSTNAME_MISMATCH,
+        {"issued for another name", Url(ports_.OtherHost, peers::kTextName, "localhost"), kTlsCertHostnameMismatch,
             "hostname mismatch"},
-        {"self-signed, in no store", Url(selfSigned_, "ver.txt"), X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT,
+        {"self-signed, in no store", Url(ports_.SelfSigned, peers::kTextName), kTlsCertSelfSigned,
             "self-signed certificate"},
-        {"expired", Url(expired_, "ver.txt"), X509_V_ERR_CERT_HAS_EXPIRED, "certificate has expired"},
+        {"expired", Url(ports_.Expired, peers::kTextName), kTlsCertExpired, "certificate has expired"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -220,10 +232,10 @@ TEST_F(Tls, EveryCertificateProblemIsNamedAndNothingIsRead) {
 }
 
 TEST_F(Tls, ErrorStatusesAndSocketErrorsReadAsOverPlainHttp) {
-    EXPECT_EQ(Get(Url(good_, "chybi.bin")).error, "404 Not Found");
+    EXPECT_EQ(Get(Url(ports_.Good, "chybi.bin")).error, "404 Not Found");
     EXPECT_TRUE(http_.Connected());
     http_.Disconnect();
-    const Fetch refused = Get("https://127.0.0.1:" + std::to_string(tests::support::FreeLoopbackPort()) + "/x");
+    const Fetch refused = Get(Url(ports_.Closed, "x"));
     EXPECT_EQ(refused.error, "Socket Error # 10061\r\nConnection refused.");
     EXPECT_EQ(refused.type, "socket");
 }
@@ -231,9 +243,7 @@ TEST_F(Tls, ErrorStatusesAndSocketErrorsReadAsOverPlainHttp) {
 TEST_F(Tls, AServerThatDoesNotSpeakTlsIsAClearFailure) {
     // It answers the greeting the way a plain HTTP server answers bytes
     // it cannot read.
-    ScriptedServer plain(
-        {ScriptStep::Pause(50), ScriptStep::Out("HTTP/1.0 400 Bad Request\r\n\r\n"), ScriptStep::HoldOpen()});
-    const Fetch f = Get("https://127.0.0.1:" + std::to_string(plain.Port()) + "/x");
+    const Fetch f = Get(Url(ports_.Plain, "x"));
     EXPECT_EQ(f.type, "tls") << f.error;
     EXPECT_EQ(f.error.rfind(kTlsErrorPrefix, 0), 0u) << f.error;
     EXPECT_EQ(f.certificateError, 0);
@@ -243,13 +253,12 @@ TEST_F(Tls, AServerThatDoesNotSpeakTlsIsAClearFailure) {
 TEST_F(Tls, StornoDuringTheHandshakeAndDuringTheBody) {
     // A server that accepts and never answers the greeting: the wait is
     // served in idle slices, and Storno ends it.
-    ScriptedServer silent({ScriptStep::HoldOpen()});
     int idle = 0;
     freeze_.OnIdle = [&] {
         if (++idle == 3)
             http_.Disconnect();
     };
-    Fetch f = Get("https://127.0.0.1:" + std::to_string(silent.Port()) + "/x");
+    Fetch f = Get(Url(ports_.Silent, "x"));
     EXPECT_EQ(f.error, "Socket Error # 10053\r\nSoftware caused connection abort.");
     EXPECT_EQ(idle, 3);
     EXPECT_EQ(events_, (std::vector<std::string>{"disconnected"}));
@@ -264,7 +273,7 @@ TEST_F(Tls, StornoDuringTheHandshakeAndDuringTheBody) {
         if (Clock::now() - start > std::chrono::milliseconds(500))
             http_.Disconnect();
     };
-    f = Get(Url(slow_, "big.bin"));
+    f = Get(Url(ports_.Slow, peers::kBigName));
     EXPECT_EQ(f.error, "Socket Error # 10053\r\nSoftware caused connection abort.");
     EXPECT_GT(stream_.Size(), 0u);
     EXPECT_LT(stream_.Size(), binary_.size());
@@ -284,7 +293,7 @@ TEST_F(Tls, StornoDuringTheHandshakeAndDuringTheBody) {
 
 TEST_F(Tls, BodySizeLimitHoldsOverTls) {
     http_.MaxBodySize = 1000;
-    const Fetch f = Get(Url(good_, "big.bin"));
+    const Fetch f = Get(Url(ports_.Good, peers::kBigName));
     EXPECT_EQ(f.type, "other");
     EXPECT_EQ(f.error, kBodyTooLarge);
     EXPECT_EQ(stream_.Size(), 1000u);

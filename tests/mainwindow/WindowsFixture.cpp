@@ -98,13 +98,13 @@ void WindowsFixture::Build(const WindowsOptions& options) {
     windows_ = std::make_unique<THalvorneWindows>(args, programDir_ + "Halvorne.exe", windowOptions);
 }
 
-TRunParameters& WindowsFixture::Params() { return Form_Master->RunParameters; }
+TRunParameters& WindowsFixture::Params() { return Form_Master->Run().RunParameters; }
 
 void WindowsFixture::AimChecksAt(const std::string& base, const std::string& installed) {
-    const std::string ver = Form_Master->GetVersionFileName();
-    const std::string newFile = Form_Master->GetNewVersionFileName();
-    Form_Run->SetCheckAndDownloadVersionParams(
-        nullptr, VersionParamSet{"", base, ver, "", ""}, VersionParamSet{installed, base, ver, newFile, targetDir_});
+    const std::string ver = Form_Master->Run().GetVersionFileName();
+    const std::string newFile = Form_Master->Run().GetNewVersionFileName();
+    Form_Run->Flow().SetCheckAndDownloadVersionParams(
+        VersionParamSet{"", base, ver, "", ""}, VersionParamSet{installed, base, ver, newFile, targetDir_});
 }
 
 bool WindowsFixture::Activate(QWidget* w) {

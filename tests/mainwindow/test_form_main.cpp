@@ -185,7 +185,7 @@ TEST_F(MainWindowTest, EveryWayOfClosingEndsTheProgramWithTheExitCode) {
                 EXPECT_EQ(exitCodes_, std::vector<int>{code});
             } else {
                 EXPECT_TRUE(exitCodes_.empty());
-                EXPECT_TRUE(Form_Master->QuitRequested);
+                EXPECT_TRUE(Form_Master->Run().QuitRequested);
             }
             TearDown();
             exitCodes_.clear();
@@ -211,7 +211,7 @@ TEST_F(MainWindowTest, OtherKeysDoNotCloseTheWindow) {
 TEST_F(MainWindowTest, ClosingAfterACheckEndingWith29Exits29) {
     ScriptedHttpServer server;
     Build();
-    server.Set("/" + Form_Master->GetVersionFileName(), "1.00\r\n");
+    server.Set("/" + Form_Master->Run().GetVersionFileName(), "1.00\r\n");
     AimChecksAt(server.Address(), "1.10");
     ASSERT_TRUE(Activate(Form_Main));
     QTest::keyClick(Form_Main, Qt::Key_F9);
@@ -231,7 +231,7 @@ TEST_F(MainWindowTest, ClosingBeforeAnyCheckExits0) {
     EXPECT_EQ(Params().ExitCode, 0);
     Form_Main->Menu_Konec->trigger();
     EXPECT_TRUE(exitCodes_.empty());
-    EXPECT_TRUE(Form_Master->QuitRequested);
+    EXPECT_TRUE(Form_Master->Run().QuitRequested);
 }
 
 // The transfer window's Storno in the interactive mode gives the main window
@@ -247,7 +247,7 @@ TEST_F(MainWindowTest, TransferStornoBringsTheMainWindowBack) {
     EXPECT_TRUE(Form_Main->isVisible());
     EXPECT_FALSE(Form_Run->isVisible());
     EXPECT_TRUE(exitCodes_.empty());
-    EXPECT_FALSE(Form_Master->QuitRequested);
+    EXPECT_FALSE(Form_Master->Run().QuitRequested);
     ASSERT_TRUE(Activate(Form_Main));
     QTest::keyClick(Form_Main, Qt::Key_F1);
     EXPECT_EQ(boxes_->Boxes().size(), 1u);
@@ -282,7 +282,7 @@ TEST_F(MainWindowTest, TransferSettingsButtonOpensTheDialogModeless) {
     QTest::mouseClick(Form_Set->BitBtn_Storno, Qt::LeftButton);
     EXPECT_FALSE(Form_Set->isVisible());
     EXPECT_TRUE(exitCodes_.empty());
-    EXPECT_FALSE(Form_Master->QuitRequested);
+    EXPECT_FALSE(Form_Master->Run().QuitRequested);
 }
 
 // A check that closed the transfer window at its end (not newer, or the
@@ -314,9 +314,9 @@ TEST_F(MainWindowTest, ALaterCheckThatFailsEarlyStaysOnTheScreen) {
             SCOPED_TRACE(std::string(first.name) + ", then " + later.name);
             ScriptedHttpServer firstServer, laterServer;
             Build();
-            firstServer.Set("/" + Form_Master->GetVersionFileName(), first.serverVersion);
+            firstServer.Set("/" + Form_Master->Run().GetVersionFileName(), first.serverVersion);
             if (later.failure == Failure::TooShort)
-                laterServer.Set("/" + Form_Master->GetVersionFileName(), "5.30");
+                laterServer.Set("/" + Form_Master->Run().GetVersionFileName(), "5.30");
             AimChecksAt(firstServer.Address(), "1.10");
             ASSERT_TRUE(Activate(Form_Main));
             QTest::keyClick(Form_Main, Qt::Key_F9);

@@ -40,7 +40,7 @@ std::string Ini(const std::string& use, const std::string& name, const std::stri
 class SettingsDialogTest : public WindowsFixture {
 protected:
     void Open() {
-        Form_Set->ShowModeless();
+        Form_Set->Flow().Open();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(Form_Set));
     }
     QLineEdit* PortText() { return Form_Set->SpinEdit_ProxyPort->findChild<QLineEdit*>(); }
@@ -94,7 +94,7 @@ TEST_F(SettingsDialogTest, LayoutTabOrderAndAnchors) {
     // Tab order: check box, name, port, test, save, storno (the box must be
     // checked for the fields to take the focus).
     Form_Set->CheckBox_Set->setChecked(true);
-    Form_Set->CheckBox_SetClick();
+    Form_Set->Flow().OnUseProxyClicked();
     ASSERT_TRUE(Activate(Form_Set));
     Form_Set->CheckBox_Set->setFocus();
     QWidget* expected[] = {Form_Set->LabeledEdit_ProxyName, Form_Set->SpinEdit_ProxyPort, Form_Set->Button_Test,
@@ -142,9 +142,9 @@ TEST_F(SettingsDialogTest, OpensWithTheFileValues) {
     EXPECT_TRUE(Form_Set->LabeledEdit_ProxyName->isEnabled());
     EXPECT_TRUE(Form_Set->SpinEdit_ProxyPort->isEnabled());
     EXPECT_TRUE(Form_Set->StaticText_ProxyPort->isEnabled());
-    EXPECT_EQ(Form_Set->SavedUseProxy, true);
-    EXPECT_EQ(Form_Set->SavedProxyName, "proxy.example.test");
-    EXPECT_EQ(Form_Set->SavedProxyPort, 8080);
+    EXPECT_EQ(Form_Set->Flow().SavedUseProxy, true);
+    EXPECT_EQ(Form_Set->Flow().SavedProxyName, "proxy.example.test");
+    EXPECT_EQ(Form_Set->Flow().SavedProxyPort, 8080);
     EXPECT_TRUE(boxes_->Boxes().empty());
 }
 
@@ -182,7 +182,7 @@ TEST_F(SettingsDialogTest, PortOutsideTheRangeIsClampedInTheRunParametersAtShow)
         EXPECT_EQ(Params().ProxyPort, c.afterShow);
         EXPECT_EQ(Form_Set->SpinEdit_ProxyPort->value(), c.afterShow);
         EXPECT_EQ(Form_Set->SpinEdit_ProxyPort->text(), QString::number(c.afterShow));
-        EXPECT_EQ(Form_Set->SavedProxyPort, c.afterShow);
+        EXPECT_EQ(Form_Set->Flow().SavedProxyPort, c.afterShow);
         EXPECT_EQ(File()["proxyport"], c.inFile) << "the show changes nothing in the file";
         TearDown();
     }
@@ -245,7 +245,7 @@ TEST_F(SettingsDialogTest, IncompleteProxySettingsAreRefused) {
         TypeInto(Form_Set->LabeledEdit_ProxyName, c.name);
         TypeInto(PortText(), c.port);
         EXPECT_EQ(PortText()->text(), c.port) << "the field keeps what was typed";
-        EXPECT_FALSE(Form_Set->SaveSettings());
+        EXPECT_FALSE(Form_Set->Flow().SaveSettings());
         ASSERT_EQ(boxes_->Boxes().size(), 1u);
         EXPECT_EQ(boxes_->Boxes()[0].text, QString::fromUtf8(kRefused));
         EXPECT_EQ(boxes_->Boxes()[0].title, QString::fromUtf8("Upozornění"));
@@ -308,10 +308,10 @@ TEST_F(SettingsDialogTest, KeysAreWrittenInOrderAndOtherContentIsKept) {
     Build({.iniContent = "[Other]\r\nKeep=me\r\n"});
     Open();
     Form_Set->CheckBox_Set->setChecked(true);
-    Form_Set->CheckBox_SetClick();
+    Form_Set->Flow().OnUseProxyClicked();
     Form_Set->LabeledEdit_ProxyName->setText("p.local");
     Form_Set->SpinEdit_ProxyPort->setValue(8080);
-    ASSERT_TRUE(Form_Set->SaveSettings());
+    ASSERT_TRUE(Form_Set->Flow().SaveSettings());
     const std::string text = ReadFile(iniFile_);
     EXPECT_EQ(ReadIniSection(iniFile_, "Other")["keep"], "me");
     const auto u = text.find("UseProxy="), n = text.find("ProxyName="), p = text.find("ProxyPort=");
@@ -327,12 +327,12 @@ TEST_F(SettingsDialogTest, LineBreaksInTheNameAreRefused) {
     Open();
     const std::string before = ReadFile(iniFile_);
     Form_Set->CheckBox_Set->setChecked(true);
-    Form_Set->CheckBox_SetClick();
+    Form_Set->Flow().OnUseProxyClicked();
     // Not typeable, but set through code it must not reach the file, where
     // it would start a line of its own.
     Form_Set->LabeledEdit_ProxyName->setText("p.local\r\nUseProxy=0");
     Form_Set->SpinEdit_ProxyPort->setValue(8080);
-    EXPECT_FALSE(Form_Set->SaveSettings());
+    EXPECT_FALSE(Form_Set->Flow().SaveSettings());
     EXPECT_EQ(boxes_->Texts(), std::vector<QString>{QString::fromUtf8(kRefused)});
     EXPECT_EQ(ReadFile(iniFile_), before);
     ExpectParams(false, "", 0);
@@ -356,7 +356,7 @@ TEST_F(SettingsDialogTest, SaveIntoAFileThatCannotBeWrittenChangesNothing) {
     WriteFile(dir.string(), "not a folder\n");
 
     Form_Set->CheckBox_Set->setChecked(true);
-    Form_Set->CheckBox_SetClick();
+    Form_Set->Flow().OnUseProxyClicked();
     Form_Set->LabeledEdit_ProxyName->setText("new.proxy");
     Form_Set->SpinEdit_ProxyPort->setValue(3128);
     QTest::mouseClick(Form_Set->BitBtn_Save, Qt::LeftButton);
@@ -394,7 +394,7 @@ TEST_F(SettingsDialogTest, StornoRestoresTheRunParametersButNotTheFile) {
     Open();
     Form_Set->LabeledEdit_ProxyName->setText("second.proxy");
     Form_Set->SpinEdit_ProxyPort->setValue(3128);
-    ASSERT_TRUE(Form_Set->SaveSettings());
+    ASSERT_TRUE(Form_Set->Flow().SaveSettings());
     ExpectParams(true, "second.proxy", 3128);
     QTest::mouseClick(Form_Set->BitBtn_Storno, Qt::LeftButton);
     EXPECT_FALSE(Form_Set->isVisible());
@@ -415,7 +415,7 @@ TEST_F(SettingsDialogTest, EscClosesWithoutRestoringWhateverHasTheFocus) {
         Open();
         ASSERT_TRUE(Activate(Form_Set));
         Form_Set->LabeledEdit_ProxyName->setText("second.proxy");
-        ASSERT_TRUE(Form_Set->SaveSettings());
+        ASSERT_TRUE(Form_Set->Flow().SaveSettings());
         QWidget* target = Form_Set;
         switch (focus) {
         case Focus::Name: target = Form_Set->LabeledEdit_ProxyName; break;
@@ -443,8 +443,8 @@ TEST_F(SettingsDialogTest, ASecondOpeningOnlyBringsItToTheFront) {
     EXPECT_TRUE(Form_Set->isVisible());
     EXPECT_TRUE(QTest::qWaitForWindowActive(Form_Set, 2000)) << "brought to the front";
     EXPECT_EQ(Form_Set->LabeledEdit_ProxyName->text(), QString("typed.not.saved"));
-    EXPECT_EQ(Form_Set->SavedProxyName, "first.proxy");
-    EXPECT_EQ(Form_Set->SavedProxyPort, 8080);
+    EXPECT_EQ(Form_Set->Flow().SavedProxyName, "first.proxy");
+    EXPECT_EQ(Form_Set->Flow().SavedProxyPort, 8080);
     // The file was not read again.
     ExpectParams(true, "first.proxy", 8080);
 }
@@ -467,7 +467,7 @@ TEST_F(SettingsDialogTest, AutomaticModeHasNoTestButton) {
 TEST_F(SettingsDialogTest, SuccessfulTestThenStorno) {
     ScriptedHttpServer proxy;
     Build({.iniContent = Ini("0", "", "0")});
-    proxy.Set("/halvorne/" + Form_Master->GetVersionFileName(), "1.00\r\n");
+    proxy.Set("/halvorne/" + Form_Master->Run().GetVersionFileName(), "1.00\r\n");
     // Addresses the proxy answers for; the host itself is never dialled.
     AimChecksAt("http://update.example.test/halvorne/", "1.10");
     Open();
@@ -523,10 +523,10 @@ TEST_F(SettingsDialogTest, FailedTestWarnsAndKeepsTheSavedSettings) {
     const int closed = FreeLoopbackPort();
     Open();
     Form_Set->CheckBox_Set->setChecked(true);
-    Form_Set->CheckBox_SetClick();
+    Form_Set->Flow().OnUseProxyClicked();
     Form_Set->LabeledEdit_ProxyName->setText("127.0.0.1");
     Form_Set->SpinEdit_ProxyPort->setValue(closed);
-    Form_Set->Button_TestClick();
+    Form_Set->Flow().OnTest();
     EXPECT_EQ(boxes_->Texts(), std::vector<QString>{QString::fromUtf8(kTestFailed)});
     EXPECT_EQ(boxes_->Boxes().at(0).title, QString::fromUtf8("Upozornění"));
     EXPECT_EQ(Params().ExitCode, 55) << "only the test ran";
@@ -541,10 +541,10 @@ TEST_F(SettingsDialogTest, RefusedSettingsStopTheTestBeforeAnyConnection) {
     AimChecksAt(server.Address(), "1.10");
     Open();
     Form_Set->CheckBox_Set->setChecked(true);
-    Form_Set->CheckBox_SetClick();
+    Form_Set->Flow().OnUseProxyClicked();
     Form_Set->LabeledEdit_ProxyName->setText("  ");
     Form_Set->SpinEdit_ProxyPort->setValue(3128);
-    Form_Set->Button_TestClick();
+    Form_Set->Flow().OnTest();
     EXPECT_EQ(boxes_->Texts(), std::vector<QString>{QString::fromUtf8(kRefused)});
     EXPECT_TRUE(server.RequestLines().empty());
 }
@@ -612,10 +612,10 @@ TEST_F(SettingsDialogTest, ProxyNameIsTheSameTrimmedNameInTheRunThatSavesItAndAf
         SCOPED_TRACE("typed \"" + typed.toStdString() + "\"");
 
         Form_Set->CheckBox_Set->setChecked(true);
-        Form_Set->CheckBox_SetClick();
+        Form_Set->Flow().OnUseProxyClicked();
         Form_Set->LabeledEdit_ProxyName->setText(typed);
         Form_Set->SpinEdit_ProxyPort->setValue(3128);
-        ASSERT_TRUE(Form_Set->SaveSettings());
+        ASSERT_TRUE(Form_Set->Flow().SaveSettings());
         const std::string expected = name.trimmed().toStdString();
         ASSERT_EQ(Params().ProxyName, expected) << "this run";
         EXPECT_EQ(File()["proxyname"], expected) << "the file";
@@ -648,7 +648,7 @@ TEST_F(SettingsDialogTest, ConnectionTestWithBlanksAroundTheProxyNameReachesTheP
     });
     ScriptedHttpServer proxy;
     Build({.iniContent = Ini("0", "", "0")});
-    proxy.Set("/halvorne/" + Form_Master->GetVersionFileName(), "1.00\r\n");
+    proxy.Set("/halvorne/" + Form_Master->Run().GetVersionFileName(), "1.00\r\n");
     AimChecksAt("http://update.example.test/halvorne/", "1.10");
     Open();
     ASSERT_TRUE(Activate(Form_Set));

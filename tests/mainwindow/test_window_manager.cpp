@@ -112,7 +112,7 @@ TEST_F(WindowManagerTest, ClosedFromTheDesktopInTheInteractiveModeTheMainWindowC
             sendClose.start(300);
             // Should the close never arrive, the check must still end.
             giveUp.setSingleShot(true);
-            QObject::connect(&giveUp, &QTimer::timeout, [&] { Form_Run->IdHTTP1.Disconnect(); });
+            QObject::connect(&giveUp, &QTimer::timeout, [&] { Form_Run->Flow().Http.Disconnect(); });
             giveUp.start(10000);
         }
         Form_Main->Menu_Akce->trigger();
@@ -129,7 +129,7 @@ TEST_F(WindowManagerTest, ClosedFromTheDesktopInTheInteractiveModeTheMainWindowC
         EXPECT_TRUE(WaitOnScreen(Form_Main, true)) << "the main window is back on the screen";
         EXPECT_TRUE(Form_Main->isVisible());
         EXPECT_TRUE(exitCodes_.empty());
-        EXPECT_FALSE(Form_Master->QuitRequested) << "the program goes on";
+        EXPECT_FALSE(Form_Master->Run().QuitRequested) << "the program goes on";
         // And it is the main window again: its keys work.
         ASSERT_TRUE(ActivateOnTheDesktop(Form_Main));
         QTest::keyClick(Form_Main, Qt::Key_F1);
@@ -144,7 +144,7 @@ TEST_F(WindowManagerTest, ClosedFromTheDesktopInTheAutomaticModeTheProgramEndsWi
     Build({.autoMode = true, .iniContent = std::nullopt});
     AimChecksAt("http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/", "1.10");
     Form_Run->show();
-    Form_Run->CheckAndDownloadVersionFiles(nullptr, false);
+    Form_Run->Flow().CheckAndDownloadVersionFiles(false);
     ASSERT_EQ(Params().ExitCode, 55);
     ASSERT_TRUE(WaitOnScreen(Form_Run, true)) << "a failed check stays on the screen";
     CloseFromTheDesktop(Form_Run);
@@ -185,7 +185,7 @@ TEST_F(WindowManagerTest, SettingsDialogAndItsBoxesStayAboveTheTransferWindow) {
     ASSERT_TRUE(WaitOnScreen(Form_Set, true));
     EXPECT_TRUE(KeptAboveTransferWindow(Form_Set)) << "opened again";
     Form_Set->CheckBox_Set->setChecked(true);
-    Form_Set->CheckBox_SetClick();
+    Form_Set->Flow().OnUseProxyClicked();
     Form_Set->LabeledEdit_ProxyName->setText("proxy.local");
     Form_Set->SpinEdit_ProxyPort->setValue(3128);
     QTest::mouseClick(Form_Set->BitBtn_Save, Qt::LeftButton);
@@ -200,7 +200,7 @@ TEST_F(WindowManagerTest, SettingsDialogAndItsBoxesStayAboveTheTransferWindow) {
 TEST_F(WindowManagerTest, NextStepDialogStaysAboveTheTransferWindow) {
     ScriptedHttpServer server;
     Build({.autoMode = true, .iniContent = Ini("0", "", "0")});
-    server.Set("/" + Form_Master->GetVersionFileName(), "9.99\r\n");
+    server.Set("/" + Form_Master->Run().GetVersionFileName(), "9.99\r\n");
     AimChecksAt(server.Address(), "1.10");
     bool seen = false, above = false;
     boxes_.reset(); // the dialog is answered here
@@ -215,7 +215,7 @@ TEST_F(WindowManagerTest, NextStepDialogStaysAboveTheTransferWindow) {
     });
     poll.start();
     Form_Run->show();
-    Form_Run->CheckAndDownloadVersionFiles(nullptr, false);
+    Form_Run->Flow().CheckAndDownloadVersionFiles(false);
     EXPECT_TRUE(seen);
     EXPECT_TRUE(above);
 }

@@ -52,8 +52,8 @@ public:
         Form_Run->show();
 
         // Watch the anti-freeze: when it runs, and how much memory is held.
-        auto serve = Form_Run->IdAntiFreeze1.OnIdle;
-        Form_Run->IdAntiFreeze1.OnIdle = [this, serve] {
+        auto serve = Form_Run->Flow().AntiFreeze.OnIdle;
+        Form_Run->Flow().AntiFreeze.OnIdle = [this, serve] {
             idleTimes.push_back(Clock::now());
             peakResident = std::max(peakResident, ResidentBytes());
             if (serve)
@@ -65,9 +65,9 @@ public:
     void Run(int port) {
         baseResident = peakResident = ResidentBytes();
         start = Clock::now();
-        Form_Run->SetCheckAndDownloadDokumParams(
-            qApp, DokumParamSet{"http://127.0.0.1:" + std::to_string(port) + "/halvorne/", "DOKUMENTACE.PDF", target});
-        Form_Run->CheckAndDownloadDokumFiles(qApp);
+        Form_Run->Flow().SetCheckAndDownloadDokumParams(
+            DokumParamSet{"http://127.0.0.1:" + std::to_string(port) + "/halvorne/", "DOKUMENTACE.PDF", target});
+        Form_Run->Flow().CheckAndDownloadDokumFiles();
         end = Clock::now();
         peakResident = std::max(peakResident, ResidentBytes());
     }
@@ -120,7 +120,7 @@ TEST_P(HostileDocument, ExitCodeMemoryResponsivenessAndTarget) {
     w.Run(server.Port());
     w.Report();
 
-    EXPECT_EQ(Form_Master->RunParameters.ExitCode, c.exitCode);
+    EXPECT_EQ(Form_Master->Run().RunParameters.ExitCode, c.exitCode);
     ASSERT_EQ(server.Connections(), 2);
     EXPECT_EQ(server.RequestLines().at(1), "GET /halvorne/DOKUMENTACE.PDF HTTP/1.0");
     EXPECT_LE(w.LongestGapMs(), kMaxGapMs) << "over " << w.ElapsedMs() << " ms";
@@ -161,7 +161,7 @@ TEST_P(HostileVersionFile, EndsWithNothingToDownload) {
     w.Run(server.Port());
     w.Report();
 
-    EXPECT_EQ(Form_Master->RunParameters.ExitCode, 29);
+    EXPECT_EQ(Form_Master->Run().RunParameters.ExitCode, 29);
     // The window closed itself and so ended the run (a test's end of the
     // process returns, so later closes may follow; the first one counts).
     ASSERT_FALSE(w.terminations.empty());

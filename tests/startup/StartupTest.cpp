@@ -5,7 +5,9 @@
 // closed loopback port.
 #include "platform/ini/PrivateProfile.h"
 #include "startup/gui/Form_Main.h"
+#include "startup/core/CommandLine.h"
 #include "startup/gui/Form_Master.h"
+#include "startup/gui/HalvorneWindows.h"
 #include "startup/gui/Startup.h"
 #include "transfer/gui/Form_Run.h"
 
@@ -87,7 +89,7 @@ public:
     RunFinisher() {
         timer_.setInterval(50);
         QObject::connect(&timer_, &QTimer::timeout, [this] {
-            if (!Form_Master || Form_Master->ProcessEnded || Form_Master->QuitRequested)
+            if (!Form_Master || Form_Master->Run().ProcessEnded || Form_Master->Run().QuitRequested)
                 return;
             if (ticks_++ == 0) {
                 if (Form_Main && Form_Main->isVisible()) {
@@ -102,7 +104,7 @@ public:
                 }
             }
             usedEndProgram = true;
-            Form_Master->EndProgram();
+            Form_Master->Run().EndProgram();
         });
         timer_.start();
     }
@@ -158,15 +160,15 @@ TEST_P(StartupRejectedTest, EndsWithMessageAndExitCode) {
             box.text, QString::fromUtf8("Program Halvorne verze 1.10 je určen k použití pouze z evidence majetku!"));
         // Ends quietly: no process end with a code, no configuration file.
         EXPECT_FALSE(terminatedWith.has_value());
-        EXPECT_TRUE(Form_Master->QuitRequested);
+        EXPECT_TRUE(Form_Master->Run().QuitRequested);
         EXPECT_FALSE(platform::ini::FileExists(ini));
-        EXPECT_EQ(Form_Master->RunParameters.IniFileName, "");
+        EXPECT_EQ(Form_Master->Run().RunParameters.IniFileName, "");
     } else {
         EXPECT_EQ(box.title, QString::fromUtf8("Chyba"));
         EXPECT_EQ(box.icon, QMessageBox::Critical);
         EXPECT_EQ(box.text, QString::fromUtf8("Chybné parametry programu"));
         EXPECT_EQ(terminatedWith, 99);
-        EXPECT_EQ(Form_Master->RunParameters.ExitCode, 99);
+        EXPECT_EQ(Form_Master->Run().RunParameters.ExitCode, 99);
         // The host started it, so the configuration file was read (created).
         EXPECT_EQ(ReadFile(ini), "[Proxy Server]\nUseProxy=0\nProxyName=\nProxyPort=0\n");
     }
@@ -201,21 +203,21 @@ TEST_F(StartupTest, InteractiveDokumShowsMainWindowAndHandsOverVersionParams) {
     EXPECT_FALSE(seen.shown.count("TForm_Run"));
     ASSERT_TRUE(Form_Run);
     // The main window's version check and the connection test use this run.
-    EXPECT_EQ(Form_Run->TestSet.CurrentVersion, "");
-    EXPECT_EQ(Form_Run->TestSet.ServerDirAddress, kDir);
-    EXPECT_EQ(Form_Run->TestSet.VersionFileName, kVersionFile);
-    EXPECT_EQ(Form_Run->TestSet.NewFileName, "");
-    EXPECT_EQ(Form_Run->TestSet.TargetDir, "");
-    EXPECT_EQ(Form_Run->MainSet.CurrentVersion, "5.20");
-    EXPECT_EQ(Form_Run->MainSet.ServerDirAddress, kDir);
-    EXPECT_EQ(Form_Run->MainSet.VersionFileName, kVersionFile);
-    EXPECT_EQ(Form_Run->MainSet.NewFileName, kNewFile);
-    EXPECT_EQ(Form_Run->MainSet.TargetDir, target + "/");
+    EXPECT_EQ(Form_Run->Flow().TestSet.CurrentVersion, "");
+    EXPECT_EQ(Form_Run->Flow().TestSet.ServerDirAddress, kDir);
+    EXPECT_EQ(Form_Run->Flow().TestSet.VersionFileName, kVersionFile);
+    EXPECT_EQ(Form_Run->Flow().TestSet.NewFileName, "");
+    EXPECT_EQ(Form_Run->Flow().TestSet.TargetDir, "");
+    EXPECT_EQ(Form_Run->Flow().MainSet.CurrentVersion, "5.20");
+    EXPECT_EQ(Form_Run->Flow().MainSet.ServerDirAddress, kDir);
+    EXPECT_EQ(Form_Run->Flow().MainSet.VersionFileName, kVersionFile);
+    EXPECT_EQ(Form_Run->Flow().MainSet.NewFileName, kNewFile);
+    EXPECT_EQ(Form_Run->Flow().MainSet.TargetDir, target + "/");
     // The master was complete before the later windows were created: they
     // took its caption. The master itself never appears.
     const QString caption =
         QString::fromUtf8("Stažení dokumentace evidence majetku  - verze 1.10  (c) Test s.r.o. 2011");
-    EXPECT_EQ(QString::fromStdString(Form_Master->RunParameters.CaptionText), caption);
+    EXPECT_EQ(QString::fromStdString(Form_Master->Run().RunParameters.CaptionText), caption);
     EXPECT_EQ(Form_Main->windowTitle(), caption);
     EXPECT_EQ(Form_Run->windowTitle(), caption);
     EXPECT_FALSE(seen.shown.count("TForm_Master"));
@@ -233,9 +235,9 @@ TEST_F(StartupTest, AutoDokumRunsTheDownloadWithItsParams) {
     EXPECT_TRUE(seen.shown.count("TForm_Run"));
     EXPECT_FALSE(seen.shown.count("TForm_Main"));
     ASSERT_TRUE(Form_Run);
-    EXPECT_EQ(Form_Run->MainSet.ServerDirAddress, kDir);
-    EXPECT_EQ(Form_Run->MainSet.NewFileName, kDokumFile);
-    EXPECT_EQ(Form_Run->MainSet.TargetDir, target);
+    EXPECT_EQ(Form_Run->Flow().MainSet.ServerDirAddress, kDir);
+    EXPECT_EQ(Form_Run->Flow().MainSet.NewFileName, kDokumFile);
+    EXPECT_EQ(Form_Run->Flow().MainSet.TargetDir, target);
     // Nothing reachable on the closed port means "not found": the window
     // closed itself and so ended the program with 29.
     EXPECT_EQ(code, 29);
@@ -251,14 +253,16 @@ TEST_F(StartupTest, AutoVersionCheckRunsWithVersionParams) {
     EXPECT_TRUE(seen.shown.count("TForm_Run"));
     EXPECT_FALSE(seen.shown.count("TForm_Main"));
     ASSERT_TRUE(Form_Run);
-    EXPECT_EQ(Form_Run->TestSet.ServerDirAddress, kDir);
-    EXPECT_EQ(Form_Run->TestSet.VersionFileName, kVersionFile);
-    EXPECT_EQ(Form_Run->TestSet.CurrentVersion + Form_Run->TestSet.NewFileName + Form_Run->TestSet.TargetDir, "");
-    EXPECT_EQ(Form_Run->MainSet.CurrentVersion, "5.20");
-    EXPECT_EQ(Form_Run->MainSet.ServerDirAddress, kDir);
-    EXPECT_EQ(Form_Run->MainSet.VersionFileName, kVersionFile);
-    EXPECT_EQ(Form_Run->MainSet.NewFileName, kNewFile);
-    EXPECT_EQ(Form_Run->MainSet.TargetDir, target);
+    EXPECT_EQ(Form_Run->Flow().TestSet.ServerDirAddress, kDir);
+    EXPECT_EQ(Form_Run->Flow().TestSet.VersionFileName, kVersionFile);
+    EXPECT_EQ(Form_Run->Flow().TestSet.CurrentVersion + Form_Run->Flow().TestSet.NewFileName +
+                  Form_Run->Flow().TestSet.TargetDir,
+        "");
+    EXPECT_EQ(Form_Run->Flow().MainSet.CurrentVersion, "5.20");
+    EXPECT_EQ(Form_Run->Flow().MainSet.ServerDirAddress, kDir);
+    EXPECT_EQ(Form_Run->Flow().MainSet.VersionFileName, kVersionFile);
+    EXPECT_EQ(Form_Run->Flow().MainSet.NewFileName, kNewFile);
+    EXPECT_EQ(Form_Run->Flow().MainSet.TargetDir, target);
     // A refused connection is "no connection" (55); the window stays open
     // with its message until it is closed, and closing it ends the program.
     EXPECT_EQ(code, 55);
@@ -273,7 +277,7 @@ TEST_F(StartupTest, ProxySettingsAreReadAtStart) {
     RunFinisher finisher;
     EXPECT_EQ(Run({kMarker, "dokum", "/p:/tmp/x/"}), 0);
     EXPECT_TRUE(seen.boxes.empty());
-    const TRunParameters& p = Form_Master->RunParameters;
+    const TRunParameters& p = Form_Master->Run().RunParameters;
     EXPECT_EQ(p.IniFileName, ini);
     EXPECT_TRUE(p.UseProxy);
     EXPECT_EQ(p.ProxyName, "proxy.local");
@@ -290,8 +294,8 @@ TEST_F(StartupTest, UnwritableConfigurationIsReportedAndStartGoesOn) {
     EXPECT_EQ(seen.boxes[0].icon, QMessageBox::Critical);
     EXPECT_EQ(seen.boxes[0].text, QString::fromStdString("Unable to write to " + dir.file("gone/Halvorne.INI")));
     EXPECT_TRUE(seen.shown.count("TForm_Main"));
-    EXPECT_FALSE(Form_Master->RunParameters.UseProxy);
-    EXPECT_EQ(Form_Master->RunParameters.ProxyPort, 0);
+    EXPECT_FALSE(Form_Master->Run().RunParameters.UseProxy);
+    EXPECT_EQ(Form_Master->Run().RunParameters.ProxyPort, 0);
 }
 
 // ---- Form_Master on its own ----
@@ -300,27 +304,28 @@ class FormMasterTest : public StartupTest {
 protected:
     void SetUp() override {
         Observer quiet; // no box expected for a valid start
-        master_ = std::make_unique<TForm_Master>(
-            std::vector<std::string>{dir.file("Halvorne"), kMarker, "chkver", "/v:1", "/p:/t/"}, dir.file("Halvorne"));
-        Form_Master = master_.get();
-        Form_Master->TerminateProcess = [this](int code) { terminatedWith = code; };
+        THalvorneWindowsOptions options;
+        options.TerminateProcess = [this](int code) { terminatedWith = code; };
+        windows_ = std::make_unique<THalvorneWindows>(
+            std::vector<std::string>{dir.file("Halvorne"), kMarker, "chkver", "/v:1", "/p:/t/"}, dir.file("Halvorne"),
+            options);
         ASSERT_TRUE(quiet.boxes.empty());
     }
-    std::unique_ptr<TForm_Master> master_;
+    std::unique_ptr<THalvorneWindows> windows_;
 };
 
 TEST_F(FormMasterTest, MessageDialogKinds) {
     struct Case {
-        TMsgDlgType kind;
+        startup::flow::MessageKind kind;
         const char* caption;
         QMessageBox::Icon icon;
     };
-    const Case cases[] = {{TMsgDlgType::mtWarning, "Upozornění", QMessageBox::Warning},
-        {TMsgDlgType::mtError, "Chyba", QMessageBox::Critical},
-        {TMsgDlgType::mtInformation, "Informace", QMessageBox::Information}};
+    const Case cases[] = {{startup::flow::MessageKind::Warning, "Upozornění", QMessageBox::Warning},
+        {startup::flow::MessageKind::Error, "Chyba", QMessageBox::Critical},
+        {startup::flow::MessageKind::Information, "Informace", QMessageBox::Information}};
     for (const Case& c : cases) {
         Observer seen;
-        Form_Master->ShowMessageDlg(c.kind, QString::fromUtf8("Soubor se nepodařilo uložit!\r\n/tmp/<b>x</b>"));
+        Form_Master->ShowMessage(c.kind, "Soubor se nepodařilo uložit!\r\n/tmp/<b>x</b>");
         ASSERT_EQ(seen.boxes.size(), 1u);
         EXPECT_EQ(seen.boxes[0].title, QString::fromUtf8(c.caption));
         EXPECT_EQ(seen.boxes[0].icon, c.icon);
@@ -330,87 +335,87 @@ TEST_F(FormMasterTest, MessageDialogKinds) {
 }
 
 TEST_F(FormMasterTest, EndProgramWithZeroAsksTheLoopToStop) {
-    Form_Master->RunParameters.ExitCode = 0;
-    Form_Master->EndProgram();
-    EXPECT_TRUE(Form_Master->QuitRequested);
+    Form_Master->Run().RunParameters.ExitCode = 0;
+    Form_Master->Run().EndProgram();
+    EXPECT_TRUE(Form_Master->Run().QuitRequested);
     EXPECT_FALSE(terminatedWith.has_value());
-    EXPECT_FALSE(Form_Master->ProcessEnded);
+    EXPECT_FALSE(Form_Master->Run().ProcessEnded);
 }
 
 TEST_F(FormMasterTest, EndProgramWithCodeEndsTheProcess) {
     for (int code : {21, 25, 29, 55, 99}) {
         terminatedWith.reset();
-        Form_Master->RunParameters.ExitCode = code;
-        Form_Master->EndProgram();
+        Form_Master->Run().RunParameters.ExitCode = code;
+        Form_Master->Run().EndProgram();
         EXPECT_EQ(terminatedWith, code);
-        EXPECT_TRUE(Form_Master->ProcessEnded);
-        EXPECT_EQ(Form_Master->EndedExitCode, code);
-        EXPECT_FALSE(Form_Master->QuitRequested);
+        EXPECT_TRUE(Form_Master->Run().ProcessEnded);
+        EXPECT_EQ(Form_Master->Run().EndedExitCode, code);
+        EXPECT_FALSE(Form_Master->Run().QuitRequested);
     }
 }
 
 TEST_F(FormMasterTest, EndProgramStopsARunningEventLoop) {
     for (int code : {0, 29}) {
         terminatedWith.reset();
-        Form_Master->QuitRequested = false;
+        Form_Master->Run().QuitRequested = false;
         QTimer::singleShot(0, [code] {
-            Form_Master->RunParameters.ExitCode = code;
-            Form_Master->EndProgram();
+            Form_Master->Run().RunParameters.ExitCode = code;
+            Form_Master->Run().EndProgram();
         });
         QTimer safety;
         safety.setSingleShot(true);
         QObject::connect(&safety, &QTimer::timeout, [] { QCoreApplication::exit(-1); });
         safety.start(5000);
         EXPECT_EQ(QApplication::exec(), code);
-        EXPECT_EQ(Form_Master->QuitRequested, code == 0);
+        EXPECT_EQ(Form_Master->Run().QuitRequested, code == 0);
         EXPECT_EQ(terminatedWith.has_value(), code != 0);
     }
 }
 
 TEST_F(FormMasterTest, StoredTextGettersReturnThisProgramsTexts) {
-    EXPECT_EQ(Form_Master->GetVersionDirAddress(), kDir);
-    EXPECT_EQ(Form_Master->GetDokumDirAddress(), kDir);
-    EXPECT_EQ(Form_Master->GetVersionFileName(), kVersionFile);
-    EXPECT_EQ(Form_Master->GetNewVersionFileName(), kNewFile);
-    EXPECT_EQ(Form_Master->GetDokumFileName(), kDokumFile);
-    EXPECT_EQ(Form_Master->GetChangesHtmlAddress(), kDir + "zmeny.html");
-    EXPECT_EQ(Form_Master->GetChangesPdfAddress(), kDir + "zmeny.pdf");
+    EXPECT_EQ(Form_Master->Run().GetVersionDirAddress(), kDir);
+    EXPECT_EQ(Form_Master->Run().GetDokumDirAddress(), kDir);
+    EXPECT_EQ(Form_Master->Run().GetVersionFileName(), kVersionFile);
+    EXPECT_EQ(Form_Master->Run().GetNewVersionFileName(), kNewFile);
+    EXPECT_EQ(Form_Master->Run().GetDokumFileName(), kDokumFile);
+    EXPECT_EQ(Form_Master->Run().GetChangesHtmlAddress(), kDir + "zmeny.html");
+    EXPECT_EQ(Form_Master->Run().GetChangesPdfAddress(), kDir + "zmeny.pdf");
     // Each call is a fresh copy.
-    std::string a = Form_Master->GetVersionFileName();
+    std::string a = Form_Master->Run().GetVersionFileName();
     a[0] = 'X';
-    EXPECT_EQ(Form_Master->GetVersionFileName(), kVersionFile);
-    EXPECT_EQ(
-        Form_Master->RunParameters.CaptionText, "Kontrola verzí evidence majetku  - verze 1.10  (c) Test s.r.o. 2011");
+    EXPECT_EQ(Form_Master->Run().GetVersionFileName(), kVersionFile);
+    EXPECT_EQ(Form_Master->Run().RunParameters.CaptionText,
+        "Kontrola verzí evidence majetku  - verze 1.10  (c) Test s.r.o. 2011");
 }
 
 TEST_F(FormMasterTest, ParameterTablesComeFromRunAndStoredTexts) {
     using A = std::array<std::string, 10>;
-    const TVersionParamSets sets = VersionParamSets(*Form_Master);
+    const startup::flow::VersionParamSets sets = startup::flow::MakeVersionParamSets(Form_Master->Run());
     const VersionParamSet& t = sets.TestSet;
     const VersionParamSet& m = sets.MainSet;
     EXPECT_EQ((A{t.CurrentVersion, t.ServerDirAddress, t.VersionFileName, t.NewFileName, t.TargetDir, m.CurrentVersion,
                   m.ServerDirAddress, m.VersionFileName, m.NewFileName, m.TargetDir}),
         (A{"", kDir, kVersionFile, "", "", "1", kDir, kVersionFile, kNewFile, "/t/"}));
-    const DokumParamSet d = DokumParams(*Form_Master);
+    const DokumParamSet d = startup::flow::MakeDokumParams(Form_Master->Run());
     EXPECT_EQ((std::array<std::string, 3>{d.ServerDirAddress, d.FileName, d.TargetDir}),
         (std::array<std::string, 3>{kDir, kDokumFile, "/t/"}));
 }
 
 TEST_F(FormMasterTest, ExtractParamValueIsCaseExact) {
     std::string v;
-    EXPECT_TRUE(Form_Master->ExtractParamValue("/p:/Data/", "/p:", v));
+    EXPECT_TRUE(startup::ExtractParamValue("/p:/Data/", "/p:", v));
     EXPECT_EQ(v, "/Data/");
-    EXPECT_FALSE(Form_Master->ExtractParamValue("/P:/Data/", "/p:", v));
+    EXPECT_FALSE(startup::ExtractParamValue("/P:/Data/", "/p:", v));
     EXPECT_EQ(v, "");
 }
 
 TEST_F(FormMasterTest, ReadProxySettingsAgainPicksUpChanges) {
-    EXPECT_FALSE(Form_Master->RunParameters.UseProxy);
+    EXPECT_FALSE(Form_Master->Run().RunParameters.UseProxy);
     WriteFile(ini, "[Proxy Server]\nUseProxy=1\nProxyName=p\nProxyPort=3128\n");
-    Form_Master->ReadProxySettings();
-    EXPECT_TRUE(Form_Master->RunParameters.UseProxy);
-    EXPECT_EQ(Form_Master->RunParameters.ProxyName, "p");
-    EXPECT_EQ(Form_Master->RunParameters.ProxyPort, 3128);
+    Form_Master->Run().ReadProxySettings();
+    EXPECT_TRUE(Form_Master->Run().RunParameters.UseProxy);
+    EXPECT_EQ(Form_Master->Run().RunParameters.ProxyName, "p");
+    EXPECT_EQ(Form_Master->Run().RunParameters.ProxyPort, 3128);
 }
 
 } // namespace

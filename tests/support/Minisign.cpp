@@ -56,4 +56,14 @@ std::string Sign(const KeyPair& key, const std::string& file, const SignOptions&
     return output;
 }
 
+std::string HashLine(const std::string& dir, const std::string& name) {
+    SubprocessOptions o;
+    o.workDir = dir;
+    o.captureOutput = true;
+    Subprocess tool({"b2sum", name}, o);
+    if (!tool.WaitFor(kToolLimit) || !tool.Exited() || tool.ExitCode() != 0)
+        throw std::runtime_error("b2sum could not hash " + dir + "/" + name);
+    return tool.Output();
+}
+
 } // namespace tests::support::minisign

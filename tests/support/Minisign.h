@@ -31,4 +31,8 @@ struct SignOptions {
 // signature file's path.
 std::string Sign(const KeyPair& key, const std::string& file, const SignOptions& options = {});
 
+// The line b2sum writes for dir/name (hash, two blanks, name, LF), as a
+// publisher appends it to the version file.
+std::string HashLine(const std::string& dir, const std::string& name);
+
 } // namespace tests::support::minisign

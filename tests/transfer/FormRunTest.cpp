@@ -71,7 +71,7 @@ TEST_F(FormRunTest, WindowIsFixedAlwaysOnTopWithoutTitleBarButtons) {
     EXPECT_FALSE(f.testFlag(Qt::WindowMinimizeButtonHint));
     EXPECT_FALSE(f.testFlag(Qt::WindowMaximizeButtonHint));
     EXPECT_FALSE(f.testFlag(Qt::WindowSystemMenuHint));
-    EXPECT_EQ(Form_Run->windowTitle().toStdString(), Form_Master->RunParameters.CaptionText);
+    EXPECT_EQ(Form_Run->windowTitle().toStdString(), Form_Master->Run().RunParameters.CaptionText);
     EXPECT_EQ(Form_Run->font().pixelSize(), 11);
 }
 
@@ -101,11 +101,9 @@ TEST_F(FormRunTest, ControlsSitWhereTheLayoutPutsThem) {
 }
 
 TEST_F(FormRunTest, InitialStateAfterCreation) {
+    // The run's flags start as the flow sets them
+    // (TransferFlowCases.TheWindowStartsWithTheByteCountLineAndTheModesSettingsButton).
     Build(false);
-    EXPECT_FALSE(Form_Run->CloseWhenDone);
-    EXPECT_FALSE(Form_Run->ConnectionMade);
-    EXPECT_TRUE(Form_Run->FinishedOk);
-    EXPECT_FALSE(Form_Run->ReshowConnected);
     EXPECT_TRUE(Form_Run->Label_Msg->isHidden());
     EXPECT_FALSE(Form_Run->Label_Download->isHidden());
     EXPECT_FALSE(Form_Run->Gauge1->isHidden());
@@ -227,7 +225,7 @@ TEST_F(FormRunTest, ByteCountTextDelegates) {
 TEST_F(FormRunTest, StatusLineTakesTextAndColour) {
     Build(false);
     Form_Run->show();
-    Form_Run->ShowStatusLine(QStringLiteral("NAVAZOVÁNÍ SPOJENÍ"), kBlue);
+    Form_Run->ShowStatusLine("NAVAZOVÁNÍ SPOJENÍ", transfer::flow::kBlue);
     EXPECT_EQ(Form_Run->Label_Top->text(), QStringLiteral("NAVAZOVÁNÍ SPOJENÍ"));
     EXPECT_EQ(TextColour(Form_Run->Label_Top), kBlue);
     // What is on the screen, not only in the label's state: the status line
@@ -246,7 +244,8 @@ TEST_F(FormRunTest, MessageLineReplacesByteCountLineAndGauge) {
         Form_Run->Label_Msg->hide();
         Form_Run->Label_Download->show();
         Form_Run->Gauge1->show();
-        Form_Run->ShowMessageLine(text, text.isEmpty() ? kBlack : kRed);
+        Form_Run->Flow().ShowMessageLine(
+            text.toStdString(), text.isEmpty() ? transfer::flow::kBlack : transfer::flow::kRed);
         EXPECT_EQ(Form_Run->Label_Msg->text(), text);
         EXPECT_EQ(TextColour(Form_Run->Label_Msg), text.isEmpty() ? kBlack : kRed);
         EXPECT_FALSE(Form_Run->Label_Msg->isHidden()) << text.toStdString();
@@ -257,59 +256,29 @@ TEST_F(FormRunTest, MessageLineReplacesByteCountLineAndGauge) {
 
 TEST_F(FormRunTest, AnimationShowsAndHidesThePanel) {
     Build(false);
-    Form_Run->HideAnimation();
+    Form_Run->SetPartVisible(transfer::flow::TransferPart::Animation, false);
     EXPECT_TRUE(Form_Run->Panel_Img->isHidden());
-    Form_Run->ShowAnimation();
+    Form_Run->SetPartVisible(transfer::flow::TransferPart::Animation, true);
     EXPECT_FALSE(Form_Run->Panel_Img->isHidden());
 }
 
 TEST_F(FormRunTest, ShowFileNameChoosesTheDocumentForm) {
     Build(false);
-    EXPECT_EQ(Form_Run->ShowFileName(true), Form_Master->GetChangesPdfAddress());
-    EXPECT_EQ(Form_Run->ShowFileName(false), Form_Master->GetChangesHtmlAddress());
+    EXPECT_EQ(Form_Run->Flow().ShowFileName(true), Form_Master->Run().GetChangesPdfAddress());
+    EXPECT_EQ(Form_Run->Flow().ShowFileName(false), Form_Master->Run().GetChangesHtmlAddress());
 }
 
-TEST_F(FormRunTest, ConnectedInfoSetsFlagAndGreenStatus) {
-    Build(false);
-    Form_Run->ConnectedInfo(nullptr);
-    EXPECT_TRUE(Form_Run->ConnectionMade);
-    EXPECT_EQ(Form_Run->Label_Top->text(), QStringLiteral("SPOJENÍ NAVÁZÁNO"));
-    EXPECT_EQ(TextColour(Form_Run->Label_Top), kGreen);
-}
-
-struct DisconnectCase {
-    bool connectionMade;
-    bool finishedOk;
-    const char16_t* text;
-    QColor colour;
-};
-
-TEST_F(FormRunTest, DisconnectedInfoTable) {
-    Build(false);
-    const DisconnectCase table[] = {
-        {false, false, u"SPOJENÍ SE NEPODAŘILO NAVÁZAT", kRed},
-        {false, true, u"SPOJENÍ SE NEPODAŘILO NAVÁZAT", kRed},
-        {true, true, u"SPOJENÍ UKONČENO", kBlue},
-        {true, false, u"SPOJENÍ ZRUŠENO", kRed},
-    };
-    for (const auto& c : table) {
-        Form_Run->ShowStatusLine(QStringLiteral("x"), kBlack);
-        Form_Run->ConnectionMade = c.connectionMade;
-        Form_Run->FinishedOk = c.finishedOk;
-        Form_Run->DisconnectedInfo(nullptr);
-        EXPECT_EQ(Form_Run->Label_Top->text(), QString::fromUtf16(c.text));
-        EXPECT_EQ(TextColour(Form_Run->Label_Top), c.colour);
-        EXPECT_EQ(Form_Run->ConnectionMade, c.connectionMade); // only read
-        EXPECT_EQ(Form_Run->FinishedOk, c.finishedOk);
-    }
-}
+// What the status line says after the client's connection events is the
+// flow's: TransferFlowCases.ConnectedInfoSetsTheFlagAndAGreenStatus and
+// TransferFlowCases.DisconnectedInfoSaysHowTheConnectionEnded
+// (tests/flow).
 
 // ---- progress handlers ----
 
 TEST_F(FormRunTest, WorkBeginWithAnnouncedSize) {
     Build(false);
     Form_Run->Gauge1->setValue(70);
-    Form_Run->HTTPWorkBegin(nullptr, wmRead, 20000);
+    Form_Run->Flow().WorkBegin(20000);
     EXPECT_TRUE(Form_Run->Panel_Img->isHidden());
     EXPECT_EQ(Form_Run->Gauge1->value(), 0);
     EXPECT_EQ(Form_Run->Gauge1->maximum(), 20000);
@@ -320,13 +289,13 @@ TEST_F(FormRunTest, WorkBeginWithoutSizeKeepsTheEarlierText) {
     Build(false);
     Form_Run->Label_Download->setText(QStringLiteral("Staženo: 5 B z celkem 5 B"));
     Form_Run->Gauge1->setValue(100);
-    Form_Run->HTTPWorkBegin(nullptr, wmRead, 0);
+    Form_Run->Flow().WorkBegin(0);
     EXPECT_EQ(Form_Run->Gauge1->maximum(), 0);
     EXPECT_EQ(Form_Run->Gauge1->value(), 0);
     EXPECT_EQ(Percent(Form_Run->Gauge1), 0);
     EXPECT_EQ(Form_Run->Gauge1->text(), QStringLiteral("0%"));
     EXPECT_EQ(Form_Run->Label_Download->text(), QStringLiteral("Staženo: 5 B z celkem 5 B"));
-    Form_Run->HTTPWork(nullptr, wmRead, 12345);
+    Form_Run->Flow().Work(12345);
     EXPECT_EQ(Form_Run->Label_Download->text(), QStringLiteral("Staženo: 12 kB"));
     EXPECT_EQ(Form_Run->Gauge1->value(), 0);
     EXPECT_EQ(Form_Run->Gauge1->maximum(), 0);
@@ -334,7 +303,7 @@ TEST_F(FormRunTest, WorkBeginWithoutSizeKeepsTheEarlierText) {
 
 TEST_F(FormRunTest, WorkBeginWithNegativeSizeKeepsGaugeRangeSound) {
     Build(false);
-    Form_Run->HTTPWorkBegin(nullptr, wmRead, -1);
+    Form_Run->Flow().WorkBegin(-1);
     EXPECT_EQ(Form_Run->Gauge1->minimum(), 0);
     EXPECT_EQ(Form_Run->Gauge1->maximum(), 0);
     EXPECT_EQ(Percent(Form_Run->Gauge1), 0);
@@ -349,7 +318,7 @@ struct WorkStep {
 
 TEST_F(FormRunTest, WorkMovesGaugeAndNeverPassesHundredPercent) {
     Build(false);
-    Form_Run->HTTPWorkBegin(nullptr, wmRead, 20000);
+    Form_Run->Flow().WorkBegin(20000);
     const WorkStep steps[] = {
         {0, u"Staženo: 0 B z celkem 20 kB", 20000, 0},
         {8000, u"Staženo: 8000 B z celkem 20 kB", 20000, 40},
@@ -360,7 +329,7 @@ TEST_F(FormRunTest, WorkMovesGaugeAndNeverPassesHundredPercent) {
         {24000, u"Staženo: 23 kB z celkem 24 kB", 25000, 96},
     };
     for (const auto& s : steps) {
-        Form_Run->HTTPWork(nullptr, wmRead, s.count);
+        Form_Run->Flow().Work(s.count);
         EXPECT_EQ(Form_Run->Label_Download->text(), QString::fromUtf16(s.label)) << s.count;
         EXPECT_EQ(Form_Run->Gauge1->maximum(), s.maximum) << s.count;
         EXPECT_EQ(Form_Run->Gauge1->value(), s.count) << s.count;
@@ -371,8 +340,8 @@ TEST_F(FormRunTest, WorkMovesGaugeAndNeverPassesHundredPercent) {
 
 TEST_F(FormRunTest, WorkBeyondThirtyTwoBitsClampsGaugeButPrintsTheCount) {
     Build(false);
-    Form_Run->HTTPWorkBegin(nullptr, wmRead, 1000);
-    Form_Run->HTTPWork(nullptr, wmRead, int64_t{3} * 1024 * 1024 * 1024);
+    Form_Run->Flow().WorkBegin(1000);
+    Form_Run->Flow().Work(int64_t{3} * 1024 * 1024 * 1024);
     EXPECT_EQ(Form_Run->Gauge1->maximum(), INT_MAX);
     EXPECT_EQ(Form_Run->Gauge1->value(), INT_MAX);
     EXPECT_EQ(Percent(Form_Run->Gauge1), 100);
@@ -384,7 +353,7 @@ TEST_F(FormRunTest, WorkBeyondThirtyTwoBitsClampsGaugeButPrintsTheCount) {
 TEST_F(FormRunTest, WorkBeyondTwoGiBShowsTheWholeFileAndMovesTheGaugeInProportion) {
     Build(false);
     const int64_t gib = int64_t{1024} * 1024 * 1024;
-    Form_Run->HTTPWorkBegin(nullptr, wmRead, 3 * gib);
+    Form_Run->Flow().WorkBegin(3 * gib);
     EXPECT_EQ(Form_Run->Label_Download->text(), QStringLiteral("Ke stažení: 3072 MB"));
     EXPECT_EQ(Form_Run->Gauge1->maximum(), INT_MAX);
     const struct {
@@ -400,7 +369,7 @@ TEST_F(FormRunTest, WorkBeyondTwoGiBShowsTheWholeFileAndMovesTheGaugeInProportio
         {2 * gib, u"Staženo: 2048 MB z celkem 4096 MB", 50},
     };
     for (const auto& s : steps) {
-        Form_Run->HTTPWork(nullptr, wmRead, s.count);
+        Form_Run->Flow().Work(s.count);
         EXPECT_EQ(Form_Run->Label_Download->text(), QString::fromUtf16(s.label)) << s.count;
         EXPECT_EQ(Percent(Form_Run->Gauge1), s.percent) << s.count;
         EXPECT_LE(Form_Run->Gauge1->value(), Form_Run->Gauge1->maximum());
@@ -409,42 +378,25 @@ TEST_F(FormRunTest, WorkBeyondTwoGiBShowsTheWholeFileAndMovesTheGaugeInProportio
 
 TEST_F(FormRunTest, WorkEndShowsDoneInTheUnchangedColour) {
     Build(false);
-    Form_Run->ShowStatusLine(QStringLiteral("Stahování souboru X"), kBlue);
-    Form_Run->HideAnimation();
-    Form_Run->HTTPWorkEnd(nullptr, wmRead);
+    Form_Run->ShowStatusLine("Stahování souboru X", transfer::flow::kBlue);
+    Form_Run->SetPartVisible(transfer::flow::TransferPart::Animation, false);
+    Form_Run->Flow().WorkEnd();
     EXPECT_TRUE(Form_Run->Gauge1->isHidden());
     EXPECT_FALSE(Form_Run->Panel_Img->isHidden());
     EXPECT_EQ(Form_Run->Label_Top->text(), QStringLiteral("HOTOVO"));
     EXPECT_EQ(TextColour(Form_Run->Label_Top), kBlue);
 }
 
-TEST_F(FormRunTest, ClientEventsReachTheHandlers) {
-    Build(false);
-    ASSERT_TRUE(Form_Run->IdHTTP1.OnConnected);
-    ASSERT_TRUE(Form_Run->IdHTTP1.OnWorkBegin);
-    EXPECT_EQ(Form_Run->IdHTTP1.AntiFreeze, &Form_Run->IdAntiFreeze1);
-    EXPECT_TRUE(Form_Run->IdAntiFreeze1.OnIdle);
-    EXPECT_EQ(Form_Run->IdHTTP1.Request.Accept, "text/html, */*");
-    EXPECT_EQ(Form_Run->IdHTTP1.Request.UserAgent, "Mozilla/3.0 (compatible; Indy Library)");
-    Form_Run->IdHTTP1.OnConnected(&Form_Run->IdHTTP1);
-    EXPECT_TRUE(Form_Run->ConnectionMade);
-    Form_Run->IdHTTP1.OnWorkBegin(&Form_Run->IdHTTP1, wmRead, 500);
-    Form_Run->IdHTTP1.OnWork(&Form_Run->IdHTTP1, wmRead, 200);
-    EXPECT_EQ(Percent(Form_Run->Gauge1), 40);
-    Form_Run->FinishedOk = true;
-    Form_Run->IdHTTP1.OnDisconnected(&Form_Run->IdHTTP1);
-    EXPECT_EQ(Form_Run->Label_Top->text(), QStringLiteral("SPOJENÍ UKONČENO"));
-    Form_Run->IdHTTP1.OnWorkEnd(&Form_Run->IdHTTP1, wmRead);
-    EXPECT_EQ(Form_Run->Label_Top->text(), QStringLiteral("HOTOVO"));
-}
+// The HTTP client's events and the anti-freeze belong to the flow:
+// TransferFlowCases.ClientEventsReachTheHandlers (tests/flow).
 
 // ---- showing ----
 
 TEST_F(FormRunTest, FirstShowingReportsNoConnectionYet) {
     Build(true);
-    Form_Run->HideAnimation();
+    Form_Run->SetPartVisible(transfer::flow::TransferPart::Animation, false);
     Form_Run->show();
-    EXPECT_FALSE(Form_Run->FinishedOk);
+    EXPECT_FALSE(Form_Run->Flow().FinishedOk);
     EXPECT_EQ(Form_Run->Label_Top->text(), QStringLiteral("SPOJENÍ SE NEPODAŘILO NAVÁZAT"));
     EXPECT_EQ(TextColour(Form_Run->Label_Top), kRed);
     EXPECT_FALSE(Form_Run->Panel_Img->isHidden());
@@ -453,9 +405,9 @@ TEST_F(FormRunTest, FirstShowingReportsNoConnectionYet) {
 
 TEST_F(FormRunTest, ShowingAgainAfterTheChangesReportsTheConnection) {
     Build(true);
-    Form_Run->ReshowConnected = true;
+    Form_Run->Flow().ReshowConnected = true;
     Form_Run->show();
-    EXPECT_TRUE(Form_Run->ConnectionMade);
+    EXPECT_TRUE(Form_Run->Flow().ConnectionMade);
     EXPECT_EQ(Form_Run->Label_Top->text(), QStringLiteral("SPOJENÍ NAVÁZÁNO"));
     EXPECT_EQ(TextColour(Form_Run->Label_Top), kGreen);
 }
@@ -475,7 +427,7 @@ TEST_F(FormRunTest, StornoInMainWindowModeHidesTransferAndShowsMainWindow) {
     Build(false);
     ASSERT_NE(Form_Main, nullptr);
     Form_Run->show();
-    Form_Run->ShowMessageLine(QStringLiteral("chyba"), kBlack);
+    Form_Run->Flow().ShowMessageLine("chyba", transfer::flow::kBlack);
     QTest::mouseClick(Form_Run->BitBtn_Storno, Qt::LeftButton);
     EXPECT_FALSE(Form_Run->isVisible());
     EXPECT_TRUE(Form_Main->isVisible());
@@ -490,7 +442,7 @@ TEST_F(FormRunTest, StornoInAutomaticModeEndsWithTheCurrentExitCode) {
     CloseCounter mainCloses;
     Form_Main->installEventFilter(&mainCloses);
     Form_Run->show();
-    Form_Master->RunParameters.ExitCode = 55;
+    Form_Master->Run().RunParameters.ExitCode = 55;
     QTest::mouseClick(Form_Run->BitBtn_Storno, Qt::LeftButton);
     EXPECT_FALSE(Form_Run->isVisible());
     ASSERT_FALSE(windows->TerminatedWith.empty());
@@ -503,7 +455,7 @@ TEST_F(FormRunTest, EscOnStornoActsLikeTheClickInBothModes) {
     for (bool autoMode : {false, true}) {
         Build(autoMode);
         Form_Run->show();
-        Form_Master->RunParameters.ExitCode = 29;
+        Form_Master->Run().RunParameters.ExitCode = 29;
         ASSERT_EQ(Form_Run->focusWidget(), Form_Run->BitBtn_Storno);
         QTest::keyClick(Form_Run->BitBtn_Storno, Qt::Key_A);
         EXPECT_TRUE(Form_Run->isVisible()) << "only Esc ends the window";
@@ -551,14 +503,14 @@ TEST_F(FormRunTest, EscIgnoredByAFocusedSettingsButtonIsNotTheWindows) {
 
 TEST_F(FormRunTest, CloseHandlerRunsOncePerStornoWhetherShownOrHidden) {
     Build(true, /*withMain=*/false);
-    Form_Master->RunParameters.ExitCode = 7;
+    Form_Master->Run().RunParameters.ExitCode = 7;
     Form_Run->show();
-    Form_Run->BitBtn_StornoClick(nullptr);
+    Form_Run->Flow().OnStorno();
     EXPECT_EQ(windows->TerminatedWith, std::vector<int>{7});
     windows->TerminatedWith.clear();
     ASSERT_FALSE(Form_Run->isVisible());
-    Form_Run->ShowMessageLine(QStringLiteral("x"), kBlack);
-    Form_Run->BitBtn_StornoClick(nullptr);
+    Form_Run->Flow().ShowMessageLine("x", transfer::flow::kBlack);
+    Form_Run->Flow().OnStorno();
     EXPECT_EQ(windows->TerminatedWith, std::vector<int>{7});
     EXPECT_TRUE(Form_Run->Label_Msg->isHidden());
     EXPECT_FALSE(Form_Run->Gauge1->isHidden());
@@ -567,7 +519,7 @@ TEST_F(FormRunTest, CloseHandlerRunsOncePerStornoWhetherShownOrHidden) {
 TEST_F(FormRunTest, StornoWithoutMainWindowIsSafe) {
     Build(false, /*withMain=*/false);
     Form_Run->show();
-    Form_Run->BitBtn_StornoClick(nullptr);
+    Form_Run->Flow().OnStorno();
     EXPECT_FALSE(Form_Run->isVisible());
     EXPECT_TRUE(Form_Run->FormKeyPress(27));
     EXPECT_FALSE(Form_Run->FormKeyPress('x'));
@@ -575,9 +527,9 @@ TEST_F(FormRunTest, StornoWithoutMainWindowIsSafe) {
 
 TEST_F(FormRunTest, ClosingTheWindowOtherwiseStillRunsTheCloseHandler) {
     Build(true, /*withMain=*/false);
-    Form_Master->RunParameters.ExitCode = 21;
+    Form_Master->Run().RunParameters.ExitCode = 21;
     Form_Run->show();
-    Form_Run->ShowMessageLine(QStringLiteral("x"), kBlack);
+    Form_Run->Flow().ShowMessageLine("x", transfer::flow::kBlack);
     Form_Run->close();
     EXPECT_EQ(windows->TerminatedWith, std::vector<int>{21});
     EXPECT_TRUE(Form_Run->Label_Msg->isHidden());

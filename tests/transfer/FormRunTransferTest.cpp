@@ -75,11 +75,11 @@ Outcome GetAndAct(const SilentServer& server, const std::function<void()>& actio
     });
     QTimer::singleShot(15000, [&] {
         o.watchdogFired = true;
-        Form_Run->IdHTTP1.Disconnect();
+        Form_Run->Flow().Http.Disconnect();
     });
     TMemoryStream stream;
     try {
-        Form_Run->IdHTTP1.Get(server.Url(), stream);
+        Form_Run->Flow().Http.Get(server.Url(), stream);
     } catch (const EIdSocketError&) {
         o.threwSocketError = true;
     } catch (const EIdException&) {
@@ -106,7 +106,7 @@ TEST_F(TransferInProgress, StornoCutsTheWaitAndShowsTheMainWindow) {
     EXPECT_TRUE(o.actionRan);
     EXPECT_FALSE(o.watchdogFired);
     EXPECT_TRUE(o.threwSocketError);
-    EXPECT_TRUE(Form_Run->ConnectionMade);
+    EXPECT_TRUE(Form_Run->Flow().ConnectionMade);
     EXPECT_FALSE(Form_Run->isVisible());
     EXPECT_TRUE(Form_Main->isVisible());
     // The disconnect reached the window while the transfer had not finished.
@@ -116,7 +116,7 @@ TEST_F(TransferInProgress, StornoCutsTheWaitAndShowsTheMainWindow) {
 
 TEST_F(TransferInProgress, EscOnStornoInAutomaticModeEndsWithTheExitCode) {
     Build(true);
-    Form_Master->RunParameters.ExitCode = 55;
+    Form_Master->Run().RunParameters.ExitCode = 55;
     const Outcome o = GetAndAct(server, [] { QTest::keyClick(Form_Run->BitBtn_Storno, Qt::Key_Escape); });
     EXPECT_TRUE(o.actionRan);
     EXPECT_FALSE(o.watchdogFired);

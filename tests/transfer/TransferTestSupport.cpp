@@ -25,7 +25,7 @@ HalvorneWindows::HalvorneWindows(const WindowsOptions& options) {
     THalvorneWindowsOptions o;
     // What start-up parsed from the command line above; set explicitly so
     // the windows see the mode under test whatever the parser's state.
-    o.AfterMaster = [&options](TForm_Master& master) { master.RunParameters.AutoMode = options.autoMode; };
+    o.AfterMaster = [&options](startup::flow::Program& master) { master.RunParameters.AutoMode = options.autoMode; };
     o.TerminateProcess = [this](int code) { TerminatedWith.push_back(code); };
     o.CreateSet = options.createSet;
     o.CreateMain = options.createMain;

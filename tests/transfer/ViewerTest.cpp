@@ -31,16 +31,16 @@ protected:
     ModalBoxAnswerer answers;
 
     void Show(const std::string& address) {
-        Form_Run->ReshowConnected = false;
-        Form_Run->ShowChangesFile(nullptr, address);
-        EXPECT_TRUE(Form_Run->ReshowConnected);
+        Form_Run->Flow().ReshowConnected = false;
+        Form_Run->Flow().ShowChangesFile(address);
+        EXPECT_TRUE(Form_Run->Flow().ReshowConnected);
     }
 };
 
 TEST_F(ViewerTest, FindBrowserPathGivesTheRegisteredProgram) {
-    EXPECT_EQ(TForm_Run::FindBrowserPath(), "");
+    EXPECT_EQ(transfer::flow::TransferFlow::FindBrowserPath(), "");
     const std::string script = desktop.RegisterBrowser("web", "exit 0");
-    EXPECT_EQ(TForm_Run::FindBrowserPath(), script);
+    EXPECT_EQ(transfer::flow::TransferFlow::FindBrowserPath(), script);
 }
 
 TEST_F(ViewerTest, BrowserEndingWithZeroOrOneIsSuccess) {
@@ -89,7 +89,7 @@ TEST_F(ViewerTest, BrowserPathWithBlanksStarts) {
         desktop.WriteFile("Program Files/Web Browser/web", "#!/bin/sh\nprintf '%s' \"$1\" > '" + out + "'\n", true);
     desktop.WriteDesktopEntry("spaced.desktop", "\"" + script + "\" %u");
     desktop.WriteMimeApps(desktop.ConfigHome(), {{"text/html", "spaced.desktop"}});
-    EXPECT_EQ(TForm_Run::FindBrowserPath(), script);
+    EXPECT_EQ(transfer::flow::TransferFlow::FindBrowserPath(), script);
     Show(kWebAddress);
     EXPECT_TRUE(answers.Boxes().empty());
     EXPECT_EQ(FakeDesktop::ReadFile(out), kWebAddress);

@@ -168,10 +168,10 @@ struct Windows {
     // Both parameter sets aimed at `server` (a server directory address),
     // as start-up fills them from the stored texts.
     void AimAt(const std::string& server, const std::string& targetDir) const {
-        Form_Run->SetCheckAndDownloadVersionParams(qApp,
-            VersionParamSet{"", server, Form_Master->GetVersionFileName(), "", ""},
-            VersionParamSet{kInstalled, server, Form_Master->GetVersionFileName(), Form_Master->GetNewVersionFileName(),
-                targetDir});
+        Form_Run->Flow().SetCheckAndDownloadVersionParams(
+            VersionParamSet{"", server, Form_Master->Run().GetVersionFileName(), "", ""},
+            VersionParamSet{kInstalled, server, Form_Master->Run().GetVersionFileName(),
+                Form_Master->Run().GetNewVersionFileName(), targetDir});
     }
     std::string target;
     std::unique_ptr<THalvorneWindows> windows;
@@ -209,8 +209,8 @@ private:
 void NewVersionDownloaded(const std::string& dir) {
     Windows w(dir, /*autoMode=*/true);
     ScriptedHttpServer server;
-    server.Set("/halvorne/" + Form_Master->GetVersionFileName(), kOffered);
-    server.Set("/halvorne/" + Form_Master->GetNewVersionFileName(),
+    server.Set("/halvorne/" + Form_Master->Run().GetVersionFileName(), kOffered);
+    server.Set("/halvorne/" + Form_Master->Run().GetNewVersionFileName(),
         ScriptedReply{200, "OK", std::string(kNewFileSize, 'z'), kNewFilePiece, kNewFilePauseMs});
     w.AimAt(server.Address("halvorne"), w.target);
 
@@ -243,7 +243,7 @@ void NewVersionDownloaded(const std::string& dir) {
         .Then("transfer-downloading-40", atForty, [] { Save(Form_Run, QStringLiteral("transfer-downloading-40")); });
     OnClose finished(Form_Run, [] { Save(Form_Run, QStringLiteral("transfer-finished")); });
     Form_Run->show();
-    Form_Run->CheckAndDownloadVersionFiles(qApp, false);
+    Form_Run->Flow().CheckAndDownloadVersionFiles(false);
 }
 
 // The first moments of a run: the connection is being made.
@@ -257,10 +257,10 @@ void Connecting(const std::string& dir) {
         [] {
             Save(Form_Run, QStringLiteral("transfer-connecting"));
             // Storno would end the run; cutting the connection ends only the wait.
-            Form_Run->IdHTTP1.Disconnect();
+            Form_Run->Flow().Http.Disconnect();
         });
     Form_Run->show();
-    Form_Run->CheckAndDownloadVersionFiles(qApp, false);
+    Form_Run->Flow().CheckAndDownloadVersionFiles(false);
 }
 
 // No server answers: the window stays with the hint for the user.
@@ -268,7 +268,7 @@ void NoConnection(const std::string& dir) {
     Windows w(dir, /*autoMode=*/true);
     w.AimAt("http://127.0.0.1:" + std::to_string(tests::support::FreeLoopbackPort()) + "/halvorne/", w.target);
     Form_Run->show();
-    Form_Run->CheckAndDownloadVersionFiles(qApp, false);
+    Form_Run->Flow().CheckAndDownloadVersionFiles(false);
     Save(Form_Run, QStringLiteral("transfer-message"));
 }
 
@@ -276,13 +276,13 @@ void NoConnection(const std::string& dir) {
 void SaveFailed(const std::string& dir) {
     Windows w(dir, /*autoMode=*/true);
     ScriptedHttpServer server;
-    server.Set("/halvorne/" + Form_Master->GetVersionFileName(), kOffered);
-    server.Set("/halvorne/" + Form_Master->GetNewVersionFileName(), std::string(20000, 'z'));
+    server.Set("/halvorne/" + Form_Master->Run().GetVersionFileName(), kOffered);
+    server.Set("/halvorne/" + Form_Master->Run().GetNewVersionFileName(), std::string(20000, 'z'));
     w.AimAt(server.Address("halvorne"), dir + "/chybi/");
     Moments moments;
     moments.Then("download chosen", DialogUp, [] { FormDownloadSet->BitBtnLoad->click(); });
     Form_Run->show();
-    Form_Run->CheckAndDownloadVersionFiles(qApp, false);
+    Form_Run->Flow().CheckAndDownloadVersionFiles(false);
     Save(Form_Run, QStringLiteral("transfer-save-failed"));
 }
 
@@ -305,7 +305,7 @@ void MainWindow(const std::string& dir) {
         "transfer-main-window-mode", [] { return Form_Run->isVisible(); },
         [] {
             Save(Form_Run, QStringLiteral("transfer-main-window-mode"));
-            Form_Run->IdHTTP1.Disconnect();
+            Form_Run->Flow().Http.Disconnect();
         });
     Form_Main->Menu_Akce->trigger();
 }

@@ -39,6 +39,8 @@ public:
     const std::filesystem::path& path() const { return path_; }
     // A file name in the directory, as the program's own code would write it.
     std::string file(const std::string& name) const { return (path_ / name).string(); }
+    // The directory as the host passes it: with a trailing separator.
+    std::string prefix() const { return (path_ / "").string(); }
 
 private:
     std::filesystem::path path_;

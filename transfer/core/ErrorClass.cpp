@@ -19,6 +19,9 @@ constexpr const char* kSecureConnectionFailed = "Zabezpečené spojení se serve
 
 // What the certificate check's code means to a user (OpenSSL's
 // X509_V_ERR_* numbering); empty for codes without a text of their own.
+constexpr const char* kProxyRefused = "Proxy server odmítl spojení se serverem, jeho odpověď: ";
+constexpr int kNotFound = 404;
+
 std::string CertificateProblem(int code) {
     switch (code) {
     case 9: return "certifikát serveru ještě neplatí.";
@@ -35,47 +38,56 @@ std::string CertificateProblem(int code) {
     }
 }
 
-} // namespace
-
-std::string TlsFailureMessage(const std::string& errorText) {
-    const std::string certificate = kTlsCertificateErrorPrefix;
-    std::size_t at = errorText.find(certificate);
-    if (at != std::string::npos) {
-        // "TLS Certificate Error # <code>" CR LF reason
-        std::size_t pos = at + certificate.size();
-        int code = 0;
-        while (pos < errorText.size() && errorText[pos] >= '0' && errorText[pos] <= '9' && code < 100000)
-            code = code * 10 + (errorText[pos++] - '0');
-        std::string reason = errorText.substr(pos);
-        while (!reason.empty() && (reason.front() == '\r' || reason.front() == '\n'))
-            reason.erase(0, 1);
-        const std::string known = CertificateProblem(code);
-        return kSecureConnectionFailed + (known.empty() ? "certifikát serveru nelze ověřit (" + reason + ")." : known);
-    }
-    at = errorText.find(kTlsErrorPrefix);
-    if (at != std::string::npos)
-        return std::string("Chyba zabezpečeného spojení: ") +
-               errorText.substr(at + std::string(kTlsErrorPrefix).size());
-    return std::string();
+// The reason the TLS layer gave, after the first line break of its text.
+std::string TlsReason(const std::string& text) {
+    const std::size_t lf = text.find('\n');
+    return lf == std::string::npos ? std::string() : text.substr(lf + 1);
 }
 
-ErrorClass ClassifyError(const std::string& errorText) {
+std::string TlsMessage(const EIdTlsError& e) {
+    const std::string text = e.what();
+    if (e.CertificateError != 0) {
+        const std::string known = CertificateProblem(e.CertificateError);
+        return kSecureConnectionFailed +
+               (known.empty() ? "certifikát serveru nelze ověřit (" + TlsReason(text) + ")." : known);
+    }
+    const std::string prefix = kTlsErrorPrefix;
+    const std::string detail = text.compare(0, prefix.size(), prefix) == 0 ? text.substr(prefix.size()) : text;
+    return "Chyba zabezpečeného spojení: " + detail;
+}
+
+} // namespace
+
+ErrorClass ClassifyCurrentException() {
     ErrorClass c;
-    if (errorText.find("Socket Error") != std::string::npos) {
+    try {
+        throw;
+    } catch (const EIdSocketError&) {
         c.ExitCode = kExitNoConnection;
         c.Message = kConnectionHint;
-    } else if (std::string tls = TlsFailureMessage(errorText); !tls.empty()) {
+    } catch (const EIdBrokenResponse&) {
         c.ExitCode = kExitNoConnection;
-        c.Message = tls;
-    } else if (errorText.find("404") != std::string::npos) {
-        c.ExitCode = kExitNothingToDownload;
-        c.ShowMessage = false;
-    } else {
-        c.ExitCode = kExitOtherFailure;
-        c.Message = errorText;
-        // An empty error text leaves the message line alone, as an empty
-        // message would have nothing to say.
-        c.ShowMessage = !errorText.empty();
+        c.Message = kConnectionHint;
+    } catch (const EIdProxyRefused& e) {
+        c.ExitCode = kExitNoConnection;
+        c.Message = std::string(kProxyRefused) + e.ResponseText + "\r\n" + kConnectionHint;
+    } catch (const EIdTlsError& e) {
+        c.ExitCode = kExitNoConnection;
+        c.Message = TlsMessage(e);
+        c.SecureConnection = true;
+    } catch (const EIdProtocolReplyError& e) {
+        if (e.ReplyErrorCode == kNotFound) {
+            c.ExitCode = kExitNothingToDownload;
+            c.ShowMessage = false;
+        } else {
+            c.Message = e.what();
+            c.ShowMessage = !c.Message.empty();
+        }
+    } catch (const EIdBodyTooLarge& e) {
+        c.Message = e.what();
+        c.BodyTooLarge = true;
+    } catch (...) {
+        c.Message = DescribeCurrentException();
     }
     return c;
 }

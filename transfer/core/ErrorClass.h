@@ -1,5 +1,8 @@
 // How the download operations turn a failed request into an exit code and
-// a message for the transfer window's message line: by the error's text.
+// a message for the transfer window's message line: by the kind of error
+// and its status code. A text from the network (a server's or a proxy's
+// reason phrase) is only ever shown, never searched, so it cannot pose as
+// another kind of failure.
 #pragma once
 
 #include <string>
@@ -24,18 +27,23 @@ struct ErrorClass {
     // Text for the message line; ShowMessage false leaves the line untouched.
     std::string Message;
     bool ShowMessage = true;
+    // A failed secure connection: the user must see it named even where
+    // other failures pass silently.
+    bool SecureConnection = false;
+    // The body was larger than the request allows.
+    bool BodyTooLarge = false;
 };
 
-// "Socket Error" anywhere (case-sensitive) -> 55 and the hint; else a TLS
-// failure of the HTTP client (a certificate that fails the check, a secure
-// connection that cannot be made or breaks) -> 55, a failed connection,
-// with a Czech text naming the problem; else "404" anywhere -> 29 and no
-// message; else 99 and the text itself.
-ErrorClass ClassifyError(const std::string& errorText);
-
-// The Czech message for a TLS failure text of the HTTP client (see
-// http/IdExceptions.h); empty when the text is not one.
-std::string TlsFailureMessage(const std::string& errorText);
+// The exception being handled (call only inside a catch block):
+//   socket error, broken response (a body that cannot be read as whole)
+//     -> 55 and the hint;
+//   a proxy that refused the tunnel, with any status -> 55, the proxy's
+//     status shown as its answer;
+//   a TLS failure (certificate, handshake, broken secure connection) -> 55
+//     with a Czech text naming the problem;
+//   the server's status 404 -> 29, no message;
+//   anything else -> 99 and its own text.
+ErrorClass ClassifyCurrentException();
 
 // The text of the exception being handled; call only inside a catch block.
 // Any std::exception gives its own text; running out of memory and

@@ -27,6 +27,15 @@ SaveResult CommitReplacingDirectory(
     }
     if (!file.Flush(r.Error))
         return r;
+    if (pf::DirectoryOf(targetDir) == pf::DirectoryOf(finalPath)) {
+        // The usual case: the old files and the new one in one directory.
+        if (!file.CommitReplacing(targetDir, finalPath, r.Error))
+            return r;
+        r.Ok = true;
+        return r;
+    }
+    // A file name with a directory part of its own: the files it replaces
+    // lie in another directory than the one it is named in.
     pf::DeleteFilesMatching(targetDir, file.TemporaryPath());
     if (!file.Commit(finalPath, r.Error))
         return r;

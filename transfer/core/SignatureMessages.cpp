@@ -18,8 +18,14 @@ std::string ProblemText(signature::Problem problem, const std::string& f) {
     case Problem::CommentTampered: return "Podpis souboru " + f + " byl pozměněn!";
     case Problem::OtherFile: return "Podpis na serveru nepatří k souboru " + f + "!";
     case Problem::Mismatch: return "Soubor " + f + " neodpovídá svému podpisu, byl pozměněn!";
-    case Problem::LegacyTooLarge:
-        return "Soubor " + f + " je na svůj typ podpisu příliš velký, podepište ho výchozím typem!";
+    case Problem::LegacyKind:
+        return "Soubor " + f +
+               " je podepsaný starým typem podpisu, který program nepřijímá! Vydavatel ho musí podepsat "
+               "výchozím typem programu minisign (bez volby -l).";
+    case Problem::NoTimestamp: return "Důvěryhodný komentář podpisu souboru " + f + " neuvádí čas podpisu!";
+    case Problem::NotListed: return "Podepsaný soubor verze neuvádí otisk souboru " + f + "!";
+    case Problem::HashMismatch: return "Soubor " + f + " neodpovídá otisku v podepsaném souboru verze!";
+    case Problem::Replayed: return "Server nabízí starší soubor " + f + ", než jaký už byl jednou ověřen!";
     }
     return "Podpis souboru " + f + " nelze ověřit!";
 }
@@ -34,6 +40,15 @@ const char* Consequence(SignedFileRole role) {
 }
 
 } // namespace
+
+std::string SeenStateFailureMessage(const std::string& error, SignedFileRole role) {
+    return "Záznam o ověřených podpisech nelze použít: " + error + "\r\nOpravte nebo smažte tento soubor. " +
+           Consequence(role);
+}
+
+std::string VersionFileTooLargeMessage(const std::string& fileName, SignedFileRole role) {
+    return "Soubor " + fileName + " je příliš velký, nejde o soubor verze!\r\n" + Consequence(role);
+}
 
 std::string SignatureFailureMessage(signature::Problem problem, const std::string& fileName, SignedFileRole role) {
     if (problem == signature::Problem::None)

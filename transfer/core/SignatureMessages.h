@@ -19,6 +19,13 @@ enum class SignedFileRole {
 // "<the problem>" CR LF "<what it means>"; empty for Problem::None.
 std::string SignatureFailureMessage(signature::Problem problem, const std::string& fileName, SignedFileRole role);
 
+// The state of seen signatures cannot be read or written; error names the
+// file and the reason.
+std::string SeenStateFailureMessage(const std::string& error, SignedFileRole role);
+
+// A signed version file larger than any such file is.
+std::string VersionFileTooLargeMessage(const std::string& fileName, SignedFileRole role);
+
 // Status line text once a downloaded file's signature was found good.
 extern const char* const kSignatureVerifiedStatus; // "PODPIS SOUBORU OVĚŘEN"
 

@@ -14,18 +14,17 @@ QPointer<TFormDownloadSet> FormDownloadSet;
 
 namespace {
 
-// Every text the dialog shows, side by side. The leading and inner blanks of
-// the two long captions are part of the design: they push the captions away
-// from the glyphs.
+// The dialog's texts come from the flow, side by side with the transfer
+// window's.
 namespace text {
-const QString kCaption = QStringLiteral("Nastavení dalšího postupu");
-const QString kPopis = QStringLiteral("Na internetu je dostupná nová verze programu");
-const QString kSpacer = QStringLiteral(" ");
-const QString kChanges = QStringLiteral("          1. Zobrazit změny ve verzích");
-const QString kLoad = QStringLiteral("          2. Stahnout novou verzi       .");
-const QString kCancel = QStringLiteral("Storno");
-const QString kHtml = QStringLiteral("html");
-const QString kPdf = QStringLiteral("pdf");
+const QString kCaption = QString::fromUtf8(transfer::flow::texts::kNextStepCaption);
+const QString kPopis = QString::fromUtf8(transfer::flow::texts::kNextStepPopis);
+const QString kSpacer = QString::fromUtf8(transfer::flow::texts::kNextStepSpacer);
+const QString kChanges = QString::fromUtf8(transfer::flow::texts::kNextStepChanges);
+const QString kLoad = QString::fromUtf8(transfer::flow::texts::kNextStepLoad);
+const QString kCancel = QString::fromUtf8(transfer::flow::texts::kNextStepCancel);
+const QString kHtml = QString::fromUtf8(transfer::flow::texts::kNextStepHtml);
+const QString kPdf = QString::fromUtf8(transfer::flow::texts::kNextStepPdf);
 } // namespace text
 
 // The dialog's designed outer size is 562 x 230; the client area is that
@@ -81,7 +80,7 @@ TFormDownloadSet::TFormDownloadSet(QWidget* parent) : QDialog(parent) {
     Label1 = TopLabel(this, "Label1", 33, 13, text::kSpacer);
     LabelSetVers = TopLabel(this, "LabelSetVers", 46, 20, QString());
     LabelSetVers->setFont(WindowFont(16, true));
-    transfer::gui::SetLabelColour(LabelSetVers, transfer::gui::kRed);
+    transfer::gui::SetLabelColour(LabelSetVers, transfer::gui::ToQColor(transfer::flow::kNextStepVersionColour));
     LabelSetVers->setAutoFillBackground(true);
     {
         QPalette p = LabelSetVers->palette();

@@ -1,14 +1,17 @@
 // The transfer window. Everything here runs on the GUI thread, often from
-// inside a blocking download (the anti-freeze serves window events every
-// 250 ms), so the display operations repaint at once instead of waiting for
-// the event loop.
+// inside a blocking download (the flow lets window events run every 250 ms
+// through PumpEvents), so the lines repaint at once instead of waiting for
+// the event loop. What the lines say and when the window goes are the
+// flow's; this file draws and forwards.
 #include "transfer/gui/Form_Run.h"
 
 #include "transfer/core/ByteCount.h"
+#include "transfer/gui/FormDownloadSet.h"
 #include "transfer/gui/TransferWidgets.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QDir>
 #include <QGuiApplication>
 #include <QIcon>
@@ -20,84 +23,41 @@
 #include <QScreen>
 #include <QShowEvent>
 
-#include <algorithm>
-#include <climits>
-
-using transfer::gui::kBlue;
-using transfer::gui::kGreen;
-using transfer::gui::kRed;
-using transfer::gui::TTransferHost;
+using transfer::flow::NextStep;
+using transfer::flow::NextStepChoice;
+using transfer::flow::Rgb;
+using transfer::flow::TransferPart;
+namespace texts = transfer::flow::texts;
 
 QPointer<TForm_Run> Form_Run;
 
 namespace {
 
-// Every text the window shows, side by side.
-namespace text {
-const QString kStorno = QStringLiteral("Storno");
-const QString kNastaveni = QStringLiteral("Nastavení");
-const QString kConnected = QStringLiteral("SPOJENÍ NAVÁZÁNO");
-const QString kNotConnected = QStringLiteral("SPOJENÍ SE NEPODAŘILO NAVÁZAT");
-const QString kEnded = QStringLiteral("SPOJENÍ UKONČENO");
-const QString kCancelled = QStringLiteral("SPOJENÍ ZRUŠENO");
-const QString kDone = QStringLiteral("HOTOVO");
-const QString kToDownload = QStringLiteral("Ke stažení: ");
-const QString kDownloaded = QStringLiteral("Staženo: ");
-const QString kOfTotal = QStringLiteral(" z celkem ");
-} // namespace text
-
 constexpr int kClientWidth = 571;
 constexpr int kClientHeight = 126;
 constexpr int kPictureSide = 36;
-constexpr int kEscape = 27;
 
 const QString kIconFileName = QStringLiteral("MIRASTE.ICO");
 const QString kBuiltInIcon = QStringLiteral(":/glyphs/halvorne.png");
 const QString kPictureFolder = QStringLiteral(":/gif");
 const QString kPictureName = QStringLiteral("zavinac");
 
-// The gauge counts in int; larger transfers are shown against a clamped
-// range rather than wrapping to negative values.
-int ClampToInt(int64_t v) { return static_cast<int>(std::clamp<int64_t>(v, INT_MIN, INT_MAX)); }
+QString Utf8(const std::string& text) { return QString::fromStdString(text); }
+QString Utf8(const char* text) { return QString::fromUtf8(text); }
 
-// Where count stands on a gauge of ClampToInt(total) steps: the count
-// itself while the total fits, else the first step at which the gauge
-// shows the count's whole percentage of the file, so a download beyond
-// 2 GiB moves the gauge in proportion to the whole file.
-int GaugePosition(int64_t count, int64_t total) {
-    if (total <= INT_MAX)
-        return ClampToInt(count);
-    count = std::clamp<int64_t>(count, 0, total);
-    const int64_t percent = total <= INT64_MAX / 100
-                                ? count * 100 / total
-                                : static_cast<int64_t>(static_cast<long double>(count) * 100 / total);
-    return static_cast<int>((percent * INT_MAX + 99) / 100);
-}
+constexpr int kEscape = 27;
 
-// The character a key press types, as the handlers expect it (Esc is 27).
-int KeyCharacter(const QKeyEvent* e) {
-    if (e->key() == Qt::Key_Escape)
-        return kEscape;
-    const QString t = e->text();
-    return t.isEmpty() ? 0 : t.at(0).unicode();
-}
+bool IsPlainEscape(const QKeyEvent* e) { return e->key() == Qt::Key_Escape; }
 
 } // namespace
 
-TForm_Run::TForm_Run(TTransferHost& host, QWidget* parent) : QWidget(parent), host_(host) {
+TForm_Run::TForm_Run(QWidget* parent) : QWidget(parent) {
     BuildLayout();
-    FormCreate();
+    LoadIcon();
+    LoadPicture();
 }
 
 TForm_Run::~TForm_Run() {
-    // The client may still call back into the window while it is torn down.
-    IdHTTP1.OnConnected = nullptr;
-    IdHTTP1.OnDisconnected = nullptr;
-    IdHTTP1.OnWorkBegin = nullptr;
-    IdHTTP1.OnWork = nullptr;
-    IdHTTP1.OnWorkEnd = nullptr;
-    IdHTTP1.AntiFreeze = nullptr;
-    IdAntiFreeze1.OnIdle = nullptr;
     if (Form_Run == this)
         Form_Run = nullptr;
 }
@@ -146,13 +106,13 @@ void TForm_Run::BuildLayout() {
     Label_Msg->setFont(bold);
     Label_Msg->setTextFormat(Qt::PlainText);
 
-    BitBtn_Storno = new QPushButton(QIcon(QStringLiteral(":/glyphs/cross.png")), text::kStorno, this);
+    BitBtn_Storno = new QPushButton(QIcon(QStringLiteral(":/glyphs/cross.png")), Utf8(texts::kStorno), this);
     BitBtn_Storno->setObjectName(QStringLiteral("BitBtn_Storno"));
     BitBtn_Storno->setGeometry(242, 94, 91, 25);
     BitBtn_Storno->setIconSize(QSize(18, 18));
     BitBtn_Storno->setAutoDefault(false);
 
-    BitBtn_Set = new QPushButton(QIcon(QStringLiteral(":/glyphs/cog.png")), text::kNastaveni, this);
+    BitBtn_Set = new QPushButton(QIcon(QStringLiteral(":/glyphs/cog.png")), Utf8(texts::kNastaveni), this);
     BitBtn_Set->setObjectName(QStringLiteral("BitBtn_Set"));
     BitBtn_Set->setGeometry(474, 92, 91, 25);
     BitBtn_Set->setIconSize(QSize(18, 18));
@@ -170,51 +130,26 @@ void TForm_Run::BuildLayout() {
 
     setTabOrder(BitBtn_Storno, BitBtn_Set);
 
-    connect(BitBtn_Storno, &QPushButton::clicked, this, [this] { BitBtn_StornoClick(this); });
-    connect(BitBtn_Set, &QPushButton::clicked, this, [this] { BitBtn_SetClick(); });
+    connect(BitBtn_Storno, &QPushButton::clicked, this, [this] {
+        if (flow_)
+            flow_->OnStorno();
+    });
+    connect(BitBtn_Set, &QPushButton::clicked, this, [this] {
+        if (flow_)
+            flow_->OnSettings();
+    });
     BitBtn_Storno->installEventFilter(this);
 }
 
-void TForm_Run::FormCreate() {
-    ReshowConnected = false;
-
+void TForm_Run::LoadIcon() {
     setWindowIcon(QIcon(kBuiltInIcon));
     const QString iconPath = transfer::gui::FindFileIgnoringCase(QDir::currentPath(), kIconFileName);
-    if (!iconPath.isEmpty()) {
-        const QIcon icon(iconPath);
-        // An unreadable file keeps the built-in icon.
-        if (!icon.isNull() && !icon.availableSizes().isEmpty())
-            setWindowIcon(icon);
-    }
-
-    setWindowTitle(QString::fromStdString(host_.CaptionText()));
-
-    Label_Msg->hide();
-    Label_Download->show();
-    transfer::gui::SetLabelColour(Label_Download, kGreen);
-    Gauge1->show();
-
-    const bool autoMode = host_.AutoMode();
-    BitBtn_Set->setVisible(autoMode);
-    BitBtn_Set->setEnabled(autoMode);
-
-    CloseWhenDone = false;
-    ConnectionMade = false;
-    FinishedOk = true;
-
-    LoadPicture();
-
-    // The HTTP client reports into this window and keeps it alive while it
-    // waits.
-    IdHTTP1.OnConnected = [this](TIdHTTP*) { ConnectedInfo(this); };
-    IdHTTP1.OnDisconnected = [this](TIdHTTP*) { DisconnectedInfo(this); };
-    IdHTTP1.OnWorkBegin = [this](TIdHTTP*, TWorkMode mode, int64_t max) { HTTPWorkBegin(this, mode, max); };
-    IdHTTP1.OnWork = [this](TIdHTTP*, TWorkMode mode, int64_t count) { HTTPWork(this, mode, count); };
-    IdHTTP1.OnWorkEnd = [this](TIdHTTP*, TWorkMode mode) { HTTPWorkEnd(this, mode); };
-    IdHTTP1.AntiFreeze = &IdAntiFreeze1;
-    IdAntiFreeze1.OnIdle = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
-
-    setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    if (iconPath.isEmpty())
+        return;
+    const QIcon icon(iconPath);
+    // An unreadable file keeps the built-in icon.
+    if (!icon.isNull() && !icon.availableSizes().isEmpty())
+        setWindowIcon(icon);
 }
 
 void TForm_Run::LoadPicture() {
@@ -237,146 +172,90 @@ void TForm_Run::LoadPicture() {
     GifMovie->start();
 }
 
-// ---- display operations ----
+// ---- what the flow shows ----
 
-void TForm_Run::ShowStatusLine(const QString& text, const QColor& colour) {
-    transfer::gui::SetLabelColour(Label_Top, colour);
-    Label_Top->setText(text);
+QString TForm_Run::FormatByteCount(int32_t count) { return Utf8(transfer::FormatByteCount(count)); }
+
+void TForm_Run::SetCaption(const std::string& text) { setWindowTitle(Utf8(text)); }
+
+void TForm_Run::ShowStatusLine(const std::string& text, Rgb colour) {
+    transfer::gui::SetLabelColour(Label_Top, transfer::gui::ToQColor(colour));
+    Label_Top->setText(Utf8(text));
     Label_Top->repaint();
     repaint();
 }
 
-void TForm_Run::ShowMessageLine(const QString& text, const QColor& colour) {
-    transfer::gui::SetLabelColour(Label_Msg, colour);
-    Label_Msg->setText(text);
-    Label_Msg->show();
-    Label_Download->hide();
-    Gauge1->hide();
+void TForm_Run::SetStatusText(const std::string& text) {
+    Label_Top->setText(Utf8(text));
+    repaint();
+}
+
+void TForm_Run::SetMessageLine(const std::string& text, Rgb colour) {
+    transfer::gui::SetLabelColour(Label_Msg, transfer::gui::ToQColor(colour));
+    Label_Msg->setText(Utf8(text));
     Label_Msg->repaint();
 }
 
-void TForm_Run::ShowAnimation() {
-    Panel_Img->show();
-    repaint();
+void TForm_Run::SetByteCountLine(const std::string& text, Rgb colour) {
+    transfer::gui::SetLabelColour(Label_Download, transfer::gui::ToQColor(colour));
+    Label_Download->setText(Utf8(text));
+    Label_Download->repaint();
 }
 
-void TForm_Run::HideAnimation() {
-    Panel_Img->hide();
-    repaint();
+void TForm_Run::SetGauge(int position, int maximum) {
+    Gauge1->setMaximum(maximum);
+    Gauge1->setValue(position);
 }
 
-QString TForm_Run::FormatByteCount(int32_t count) { return QString::fromStdString(transfer::FormatByteCount(count)); }
-
-std::string TForm_Run::ShowFileName(bool pdf) { return host_.ChangesAddress(pdf); }
-
-void TForm_Run::ConnectedInfo(QObject*) {
-    ShowStatusLine(text::kConnected, kGreen);
-    ConnectionMade = true;
-}
-
-void TForm_Run::DisconnectedInfo(QObject*) {
-    if (!ConnectionMade)
-        ShowStatusLine(text::kNotConnected, kRed);
-    else if (FinishedOk)
-        ShowStatusLine(text::kEnded, kBlue);
-    else
-        ShowStatusLine(text::kCancelled, kRed);
-}
-
-// ---- progress handlers ----
-
-void TForm_Run::HTTPWorkBegin(QObject*, int, int64_t workCountMax) {
-    Panel_Img->hide();
-    Gauge1->setValue(0);
-    // A negative size would drag the gauge's minimum below 0 with it.
-    gaugeTotal_ = std::max<int64_t>(workCountMax, 0);
-    Gauge1->setMaximum(ClampToInt(gaugeTotal_));
-    if (workCountMax > 0)
-        Label_Download->setText(text::kToDownload + QString::fromStdString(transfer::FormatByteCount(workCountMax)));
-    repaint();
-}
-
-void TForm_Run::HTTPWork(QObject*, int, int64_t workCount) {
-    if (gaugeTotal_ > 0) {
-        if (workCount > gaugeTotal_) {
-            gaugeTotal_ = workCount;
-            Gauge1->setMaximum(ClampToInt(gaugeTotal_));
-        }
-        Label_Download->setText(text::kDownloaded + QString::fromStdString(transfer::FormatByteCount(workCount)) +
-                                text::kOfTotal + QString::fromStdString(transfer::FormatByteCount(gaugeTotal_)));
-        Label_Download->repaint();
-        Gauge1->setValue(GaugePosition(workCount, gaugeTotal_));
-    } else {
-        Label_Download->setText(text::kDownloaded + QString::fromStdString(transfer::FormatByteCount(workCount)));
+QWidget* TForm_Run::Part(TransferPart part) const {
+    switch (part) {
+    case TransferPart::MessageLine: return Label_Msg;
+    case TransferPart::ByteCountLine: return Label_Download;
+    case TransferPart::Gauge: return Gauge1;
+    case TransferPart::Animation: return Panel_Img;
+    case TransferPart::SettingsButton: return BitBtn_Set;
     }
+    return nullptr;
 }
 
-void TForm_Run::HTTPWorkEnd(QObject*, int) {
-    Gauge1->hide();
-    Panel_Img->show();
-    Label_Top->setText(text::kDone);
+void TForm_Run::SetPartVisible(TransferPart part, bool visible) {
+    QWidget* w = Part(part);
+    w->setVisible(visible);
+    if (part == TransferPart::SettingsButton)
+        w->setEnabled(visible);
     repaint();
 }
 
-// ---- window handlers ----
+void TForm_Run::ShowWindow() { show(); }
 
-void TForm_Run::FormShow() {
-    FinishedOk = false;
-    if (ReshowConnected)
-        ConnectedInfo(this);
-    else
-        DisconnectedInfo(this);
-    ShowAnimation();
-}
+void TForm_Run::HideWindow() { hide(); }
 
-void TForm_Run::FormClose() {
-    IdHTTP1.Disconnect();
-    Label_Msg->hide();
-    Gauge1->show();
-    if (host_.AutoMode())
-        host_.EndProgram();
-}
-
-bool TForm_Run::FormKeyPress(int key) {
-    if (key != kEscape)
-        return false;
-    host_.CloseMainWindow();
-    return true;
-}
-
-bool TForm_Run::BitBtn_StornoKeyPress(int key) {
-    if (key != kEscape)
-        return false;
-    BitBtn_StornoClick(BitBtn_Storno);
-    return true;
-}
-
-void TForm_Run::BitBtn_StornoClick(QObject*) {
-    // Whether Qt delivers a close event for a window that is already hidden
-    // depends on its version and platform; the close handler must run
-    // exactly once for this close either way.
-    closeHandled_ = false;
-    closingByStorno_ = true;
+void TForm_Run::CloseWindow() {
+    closingForTheFlow_ = true;
     close();
-    closingByStorno_ = false;
-    if (!closeHandled_)
-        FormClose();
-    LeaveForTheMainWindow();
+    closingForTheFlow_ = false;
+    // Whether Qt delivers a close event for a window that is already hidden
+    // depends on its version and platform; hidden it is either way.
+    hide();
 }
 
-void TForm_Run::LeaveForTheMainWindow() {
-    if (host_.AutoMode())
-        host_.CloseMainWindow();
-    else
-        host_.ShowMainWindow();
+NextStepChoice TForm_Run::AskNextStep(const std::string& newVersionText) {
+    NextStepChoice choice;
+    if (!FormDownloadSet)
+        return choice;
+    FormDownloadSet->SetNewVersionText(Utf8(newVersionText));
+    if (FormDownloadSet->exec() != QDialog::Accepted)
+        return choice;
+    bool showChanges = false, download = false, pdf = false;
+    FormDownloadSet->GetChoice(showChanges, download, pdf);
+    choice.Step = showChanges ? NextStep::ShowChanges : download ? NextStep::Download : NextStep::Cancel;
+    choice.Pdf = pdf;
+    return choice;
 }
 
-void TForm_Run::BitBtn_SetClick() {
-    IdHTTP1.Disconnect();
-    host_.OpenSettingsDialog();
-}
+void TForm_Run::PumpEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
-// ---- Qt events ----
+// ---- Qt events, forwarded ----
 
 void TForm_Run::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
@@ -388,20 +267,19 @@ void TForm_Run::showEvent(QShowEvent* event) {
         move(frame.topLeft());
     }
     BitBtn_Storno->setFocus(Qt::OtherFocusReason);
-    FormShow();
+    if (flow_)
+        flow_->OnShown();
 }
 
 void TForm_Run::closeEvent(QCloseEvent* event) {
-    event->accept();
-    closeHandled_ = true;
-    FormClose();
-    // A close that does not come from Storno (the desktop's close request,
-    // Alt+F4) ends the window all the same, so it must also do what Storno
-    // does after it: in the interactive mode the main window is hidden
-    // while this one is up, and without it the program would go on with
-    // nothing on the screen.
-    if (!closingByStorno_)
-        LeaveForTheMainWindow();
+    if (closingForTheFlow_) {
+        event->accept();
+        return;
+    }
+    // The desktop's close: the flow closes the window when it goes.
+    event->ignore();
+    if (flow_)
+        flow_->OnDesktopClose();
 }
 
 void TForm_Run::keyPressEvent(QKeyEvent* event) {
@@ -412,16 +290,25 @@ void TForm_Run::keyPressEvent(QKeyEvent* event) {
         QWidget::keyPressEvent(event);
         return;
     }
-    if (FormKeyPress(KeyCharacter(event)))
+    if (IsPlainEscape(event) && FormKeyPress(kEscape)) {
         event->accept();
-    else
-        QWidget::keyPressEvent(event);
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+bool TForm_Run::FormKeyPress(int key) {
+    if (key != kEscape || !flow_)
+        return false;
+    flow_->OnEscape();
+    return true;
 }
 
 bool TForm_Run::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == BitBtn_Storno && event->type() == QEvent::KeyPress) {
-        if (BitBtn_StornoKeyPress(KeyCharacter(static_cast<QKeyEvent*>(event))))
-            return true;
+    if (watched == BitBtn_Storno && event->type() == QEvent::KeyPress &&
+        IsPlainEscape(static_cast<QKeyEvent*>(event)) && flow_) {
+        flow_->OnStorno();
+        return true;
     }
     return QWidget::eventFilter(watched, event);
 }

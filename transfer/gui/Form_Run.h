@@ -1,56 +1,40 @@
 // The transfer window: status line, byte-count line with gauge, message
-// line, animated picture, "Storno" and "Nastavení". Its operations (version
-// check, documentation download, change viewer) live in their own sources.
+// line, animated picture, "Storno" and "Nastavení". A view only: it draws
+// what the transfer flow (transfer/flow/TransferFlow.h) tells it and
+// forwards the user's events there.
 #pragma once
 
-#include "http/IdAntiFreeze.h"
-#include "http/IdHTTP.h"
-#include "transfer/core/SaveDownload.h"
-#include "transfer/gui/TransferHost.h"
+#include "transfer/flow/TransferFlow.h"
+#include "transfer/flow/TransferView.h"
 
-#include <QColor>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
 
 #include <cstdint>
-#include <functional>
 #include <string>
+
+// The parameter sets under the names the host application's developers
+// know.
+using VersionParamSet = transfer::flow::VersionParamSet;
+using DokumParamSet = transfer::flow::DokumParamSet;
 
 class QLabel;
 class QPushButton;
 class QMovie;
 class QProgressBar;
 
-struct VersionParamSet {
-    std::string CurrentVersion;
-    std::string ServerDirAddress;
-    std::string VersionFileName;
-    std::string NewFileName;
-    std::string TargetDir;
-};
-
-// The documentation download's parameters; kept in the fields of the same
-// names of MainSet (FileName in NewFileName).
-struct DokumParamSet {
-    std::string ServerDirAddress;
-    std::string FileName;
-    std::string TargetDir;
-};
-
-class TForm_Run : public QWidget {
+class TForm_Run : public QWidget, public transfer::flow::TransferView {
     Q_OBJECT
 public:
-    // Runs FormCreate, which reads the caption and the mode from the host.
-    explicit TForm_Run(transfer::gui::TTransferHost& host, QWidget* parent = nullptr);
+    explicit TForm_Run(QWidget* parent = nullptr);
     ~TForm_Run() override;
 
-    // The program this window works for.
-    transfer::gui::TTransferHost& Host() const { return host_; }
+    // The flow this window forwards its events to; set once both exist.
+    void SetFlow(transfer::flow::TransferFlow* flow) { flow_ = flow; }
+    transfer::flow::TransferFlow& Flow() const { return *flow_; }
 
     // Child components
-    TIdHTTP IdHTTP1;
-    TIdAntiFreeze IdAntiFreeze1;
     QLabel* Label_Top = nullptr;
     QProgressBar* Gauge1 = nullptr;
     QLabel* Label_Msg = nullptr;
@@ -61,63 +45,24 @@ public:
     QLabel* ImageGIf = nullptr;
     QMovie* GifMovie = nullptr;
 
-    // State flags
-    bool CloseWhenDone = false;
-    bool FinishedOk = true;
-    bool ConnectionMade = false;
-    bool ReshowConnected = false;
-
-    // Parameters of the operations
-    VersionParamSet TestSet;
-    VersionParamSet MainSet;
-
-    // Makes the checks a downloaded file must pass before it is saved
-    // (transfer/core/SaveDownload.h), fresh for each download, given the
-    // file's address. Unset: every file that arrived whole is saved.
-    std::function<transfer::ReceivedFileChecks(const std::string& address)> MakeReceivedFileChecks;
-
-    // Display operations
-    void ShowStatusLine(const QString& text, const QColor& colour);
-    void ShowMessageLine(const QString& text, const QColor& colour);
-    void ShowAnimation();
-    void HideAnimation();
     static QString FormatByteCount(int32_t count);
-    std::string ShowFileName(bool pdf);
-    void ConnectedInfo(QObject* sender);
-    void DisconnectedInfo(QObject* sender);
-    void BitBtn_StornoClick(QObject* sender);
-
-    // Progress handlers (bound to IdHTTP1's events)
-    void HTTPWorkBegin(QObject* sender, int workMode, int64_t workCountMax);
-    void HTTPWork(QObject* sender, int workMode, int64_t workCount);
-    void HTTPWorkEnd(QObject* sender, int workMode);
-
-    // Window handlers
-    void FormCreate();
-    void FormShow();
-    void FormClose();
-    // Return true when the key was consumed.
+    // A key typed on the window itself (Esc is 27), forwarded; true when it
+    // was one the flow takes.
     bool FormKeyPress(int key);
-    bool BitBtn_StornoKeyPress(int key);
-    void BitBtn_SetClick();
 
-    // Version check and download (transfer/gui/VersionCheck.cpp)
-    // Test: the connection test's set; Main: the version check's.
-    void SetCheckAndDownloadVersionParams(QObject* Sender, const VersionParamSet& Test, const VersionParamSet& Main);
-    bool CheckAndDownloadVersionFiles(QObject* Sender, bool Test);
-    // True while a version check or connection test runs (its requests let
-    // window events run, so other windows can ask). A call made meanwhile
-    // runs nothing, so its result measures nothing.
-    bool VersionCheckRunning() const;
-    static void DeleteFilesInDir(const std::string& Dir);
-
-    // Documentation download (transfer/gui/DokumDownload.cpp)
-    void SetCheckAndDownloadDokumParams(QObject* Sender, const DokumParamSet& Params);
-    bool CheckAndDownloadDokumFiles(QObject* Sender);
-
-    // Change-information viewer (transfer/gui/ChangesViewer.cpp)
-    void ShowChangesFile(QObject* Sender, const std::string& Address);
-    static std::string FindBrowserPath();
+    // TransferView
+    void SetCaption(const std::string& text) override;
+    void ShowStatusLine(const std::string& text, transfer::flow::Rgb colour) override;
+    void SetStatusText(const std::string& text) override;
+    void SetMessageLine(const std::string& text, transfer::flow::Rgb colour) override;
+    void SetByteCountLine(const std::string& text, transfer::flow::Rgb colour) override;
+    void SetGauge(int position, int maximum) override;
+    void SetPartVisible(transfer::flow::TransferPart part, bool visible) override;
+    void ShowWindow() override;
+    void HideWindow() override;
+    void CloseWindow() override;
+    transfer::flow::NextStepChoice AskNextStep(const std::string& newVersionText) override;
+    void PumpEvents() override;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -127,19 +72,13 @@ protected:
 
 private:
     void BuildLayout();
+    void LoadIcon();
     void LoadPicture();
-    // After the window closed: the main window comes back (interactive
-    // mode) or closes, which ends the program (automatic mode).
-    void LeaveForTheMainWindow();
-    transfer::gui::TTransferHost& host_;
-    // Set by closeEvent, so that a close of the hidden window (which Qt
-    // delivers no close event for) still runs FormClose once.
-    bool closeHandled_ = false;
-    // Set while BitBtn_StornoClick closes the window itself.
-    bool closingByStorno_ = false;
-    // The gauge's maximum in bytes; the gauge itself counts in int, which
-    // a file beyond 2 GiB exceeds. Starts as the gauge's initial range.
-    int64_t gaugeTotal_ = 100;
+    QWidget* Part(transfer::flow::TransferPart part) const;
+
+    transfer::flow::TransferFlow* flow_ = nullptr;
+    // Set while the flow closes the window: that close is not reported back.
+    bool closingForTheFlow_ = false;
 };
 
 // The single instance while it exists; owned by whoever created it.

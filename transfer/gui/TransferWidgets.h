@@ -2,6 +2,8 @@
 // progress gauge, the window font, and name lookups that ignore case.
 #pragma once
 
+#include "transfer/flow/TransferTexts.h"
+
 #include <QColor>
 #include <QFont>
 #include <QProgressBar>
@@ -11,11 +13,14 @@ class QLabel;
 
 namespace transfer::gui {
 
-// The colours of the transfer window's lines and the next-step dialog.
-inline const QColor kGreen{0, 128, 0};
-inline const QColor kBlue{0, 0, 255};
-inline const QColor kRed{255, 0, 0};
-inline const QColor kBlack{0, 0, 0};
+inline QColor ToQColor(transfer::flow::Rgb c) { return QColor(c.Red, c.Green, c.Blue); }
+
+// The colours of the transfer window's lines and the next-step dialog, as
+// the flow names them.
+inline const QColor kGreen = ToQColor(transfer::flow::kGreen);
+inline const QColor kBlue = ToQColor(transfer::flow::kBlue);
+inline const QColor kRed = ToQColor(transfer::flow::kRed);
+inline const QColor kBlack = ToQColor(transfer::flow::kBlack);
 
 // A horizontal gauge that draws its own bar and prints the whole percentage
 // done, rounded down, in the bar. An empty range (maximum equal to minimum)

@@ -1,33 +1,34 @@
-// What the transfer windows need from the program that runs them. The
-// master object implements it; the transfer windows know nothing else of
-// start-up, so they can be built and tested without the start-up windows.
+// What the transfer flow needs of the program that runs it: the run's
+// parameters and exit code, how the program ends, the main window, the
+// settings dialog and the program's message box. The start-up flow
+// implements it; the transfer flow knows nothing else of start-up, so it
+// can be built and tested on its own. Text is UTF-8.
 #pragma once
-
-#include <QString>
 
 #include <string>
 
-// The kinds of the program's message box: warning ("Upozornění"), error
-// ("Chyba"), information ("Informace").
-enum class TMsgDlgType { mtWarning, mtError, mtInformation };
+namespace transfer::flow {
 
-namespace transfer::gui {
+// The kinds of the program's message box: warning ("Upozornění"), error
+// ("Chyba"), information ("Informace"). Each view picks the icon and the
+// caption by kind.
+enum class MessageKind { Warning, Error, Information };
 
 // How the HTTP client reaches the server: directly, or through this proxy.
-struct TProxySettings {
+struct ProxySettings {
     bool UseProxy = false;
     std::string ProxyName;
     int ProxyPort = 0;
 };
 
-class TTransferHost {
+class TransferHost {
 public:
-    virtual ~TTransferHost() = default;
+    virtual ~TransferHost() = default;
 
-    // The run parameters the transfer windows read.
+    // The run parameters the transfer flow reads.
     virtual bool AutoMode() const = 0;
     virtual std::string CaptionText() const = 0;
-    virtual TProxySettings Proxy() const = 0;
+    virtual ProxySettings Proxy() const = 0;
     // Stored texts, asked afresh on every call.
     virtual std::string VersionFileName() const = 0;
     virtual std::string ChangesAddress(bool pdf) const = 0;
@@ -48,12 +49,12 @@ public:
     // The connection-settings dialog, modeless.
     virtual void OpenSettingsDialog() = 0;
     // The program's modal message box with one "OK" button.
-    virtual void ShowMessageDlg(TMsgDlgType kind, const QString& text) = 0;
+    virtual void ShowMessage(MessageKind kind, const std::string& text) = 0;
 
 protected:
-    TTransferHost() = default;
-    TTransferHost(const TTransferHost&) = default;
-    TTransferHost& operator=(const TTransferHost&) = default;
+    TransferHost() = default;
+    TransferHost(const TransferHost&) = default;
+    TransferHost& operator=(const TransferHost&) = default;
 };
 
-} // namespace transfer::gui
+} // namespace transfer::flow

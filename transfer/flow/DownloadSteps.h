@@ -9,13 +9,12 @@
 
 #include "http/IdHTTP.h"
 #include "signature/SignatureCheck.h"
+#include "transfer/core/ErrorClass.h"
 #include "transfer/core/SaveDownload.h"
 #include "transfer/core/SignatureMessages.h"
-#include "transfer/gui/TransferHost.h"
-#include "transfer/gui/TransferWidgets.h"
-
-#include <QColor>
-#include <QString>
+#include "transfer/core/VersionManifest.h"
+#include "transfer/flow/TransferHost.h"
+#include "transfer/flow/TransferTexts.h"
 
 #include <cstdint>
 #include <functional>
@@ -24,26 +23,20 @@
 #include <string>
 #include <vector>
 
-class QObject;
-class TForm_Run;
 class TFileStream;
 
-namespace transfer::gui {
+namespace transfer::flow {
 
-// Status and message texts of the operations.
-QString StatusConnecting();                             // "NAVAZOVÁNÍ SPOJENÍ"
-QString StatusDownloading(const std::string& fileName); // "Stahování souboru " + name
-QString SaveFailedMessage(const std::string& dir, const std::string& fileName);
-QString BadVersionMessage(const QString& text);
+class TransferFlow;
 
-// The version-information file is code page 1250.
-QString FromCp1250(const std::string& bytes);
-// Texts of our own are UTF-8; texts from a server may be anything.
-QString FromUtf8OrCp1250(const std::string& bytes);
+// Status and message texts of the operations (UTF-8).
+std::string StatusDownloading(const std::string& fileName); // "Stahování souboru " + name
+std::string SaveFailedMessage(const std::string& dir, const std::string& fileName);
+std::string BadVersionMessage(const std::string& text);
 
 // Interception off, HTTP/1.0, the proxy of the run parameters (or none,
 // port 80).
-void PrepareClient(TIdHTTP& http, const TProxySettings& proxy);
+void PrepareClient(TIdHTTP& http, const ProxySettings& proxy);
 
 // Disconnects the client when the operation leaves, however it leaves.
 class DisconnectGuard {
@@ -69,8 +62,8 @@ private:
     bool& flag_;
 };
 
-// A failed request: exit code and message line by the error's text.
-void ReportFailure(TForm_Run& form, TTransferHost& host, const std::string& errorText);
+// A failed request: exit code and message line by the error's kind.
+void ReportFailure(TransferFlow& flow, TransferHost& host, const ErrorClass& failure);
 
 // The signature of one file fetched from the version directory, when the
 // program carries the publisher's public key (without one, every step
@@ -99,17 +92,25 @@ public:
     void Observe(const uint8_t* bytes, std::size_t n);
     // The verdict on a file in memory (Observe not used).
     signature::Problem CheckBytes(const uint8_t* data, std::size_t size);
-    // The verdict on a received file whose every byte went through
-    // Observe; the legacy kind reads it back from position 0 (and leaves
-    // the position there).
-    signature::Problem CheckReceived(TStream& received);
+    // The verdict on a received file whose every byte went through Observe.
+    signature::Problem CheckReceived();
+    // Once a verdict found the file good: its hash, for the version file's list.
+    const FileHash& Digest() const { return check_->Digest(); }
+    // The signing time against the times accepted before on this machine:
+    // Replayed when it is older; with remember, it becomes the latest for
+    // the key and the name. StateUnusable: see StateError.
+    signature::Problem CheckSigningTime(bool remember);
+    const std::string& StateError() const { return stateError_; }
 
 private:
     TIdHTTP& http_;
     std::string key_;
     std::string serverDir_;
     std::string fileName_;
-    std::unique_ptr<signature::SignatureCheck> check_;
+    // Shared, so that a build without the signature library never names
+    // its destructor.
+    std::shared_ptr<signature::SignatureCheck> check_;
+    std::string stateError_;
 };
 
 // A file to download into the target directory in place of its files.
@@ -126,7 +127,7 @@ struct DownloadRequest {
 // object goes, however the operation leaves.
 class DownloadOperation {
 public:
-    DownloadOperation(TForm_Run& form, TTransferHost& host, QObject* sender);
+    explicit DownloadOperation(TransferFlow& flow);
     DownloadOperation(const DownloadOperation&) = delete;
     DownloadOperation& operator=(const DownloadOperation&) = delete;
 
@@ -136,7 +137,7 @@ public:
 
     // How a failed fetch of the small file is reported.
     enum class FailureReport {
-        ByErrorText, // exit code and message line by the error's text
+        ByErrorText, // exit code and message line by the error's kind
         Silently,    // the status line only; the caller decides the rest
     };
     // Fetches a small file (the version information) into memory with the
@@ -146,13 +147,15 @@ public:
     // made, with an empty message line.
     std::optional<std::vector<uint8_t>> FetchIntoMemory(const std::string& address, FailureReport report);
     // The same for a file the run goes on to use (the version file): with
-    // the publisher's key, its signature is fetched quietly right after it
-    // and must hold before the run counts the file as fetched. A refused
-    // file ends the run here, the connection shown cancelled, exit code
-    // 99, the red message naming the problem (by role), the window left
-    // open; no bytes.
-    std::optional<std::vector<uint8_t>> FetchSignedIntoMemory(
-        const std::string& serverDir, const std::string& fileName, FailureReport report, transfer::SignedFileRole role);
+    // the publisher's key it may be no larger than a version file is, its
+    // signature is fetched quietly right after it and must hold, it must
+    // not be older than a version file accepted before, and it must list
+    // the hash of listedFile (the file the run may download next) before
+    // the run counts the file as fetched. A refused file ends the run
+    // here, the connection shown cancelled, exit code 99, the red message
+    // naming the problem (by role), the window left open; no bytes.
+    std::optional<std::vector<uint8_t>> FetchSignedIntoMemory(const std::string& serverDir, const std::string& fileName,
+        const std::string& listedFile, FailureReport report, transfer::SignedFileRole role);
 
     // The run already ended with something the user must see, though the
     // fetch was reported silently: a refused signature, or a secure
@@ -166,12 +169,14 @@ public:
     // 25 and the byte-count line while the body streams into a file there
     // that has no name yet; then, for a body that arrived whole, the
     // received-file check, and the save that replaces the directory's files
-    // (21). A failed fetch is reported by its error text and leaves the
+    // (21). A failed fetch is reported by its kind and leaves the
     // directory untouched; so does a refused or unsaveable file, reported
     // as a failed save. With the publisher's key the file's signature is
-    // fetched first (a file it rules out is not downloaded) and checked
-    // before anything else; a good one shows "PODPIS SOUBORU OVĚŘEN"
-    // while the file is saved. Returns whether the file was saved.
+    // fetched first (a file it rules out, or one signed before a file of
+    // its name already accepted, is not downloaded) and checked before
+    // anything else, then its hash against the signed version file's list;
+    // a good one shows "PODPIS SOUBORU OVĚŘEN" while the file is saved.
+    // Returns whether the file was saved.
     bool DownloadIntoTarget(const DownloadRequest& request);
 
     // For a catch block around the steps: something none of them expects
@@ -189,18 +194,24 @@ private:
         const std::function<bool(const std::vector<uint8_t>&)>& accept);
     void HideProgressLine();
     void ShowProgressLine();
-    void ReportFetchFailure(const std::string& why, FailureReport report);
+    void ReportFetchFailure(const ErrorClass& failure, FailureReport report);
+    signature::Problem AcceptSignedVersionFile(const std::string& serverDir, const std::string& fileName,
+        const std::string& listedFile, const std::vector<uint8_t>& fetched, std::string& stateError);
+    void RefuseVersionFile(const std::string& message);
+    signature::Problem CheckAgainstVersionFile(SignedFile& signedFile, const std::string& fileName);
     void ShowConnectionAgain();
     bool SaveReceivedFile(const DownloadRequest& request, TFileStream& received, const ReceivedFileChecks& checks,
         SignedFile& signedFile);
-    void ReportSaveFailure(const DownloadRequest& request, int exitCode, const QString& message);
+    void ReportSaveFailure(const DownloadRequest& request, int exitCode, const std::string& message);
 
-    TForm_Run& form_;
-    TTransferHost& host_;
-    QObject* sender_;
+    TransferFlow& flow_;
+    TransferHost& host_;
     DisconnectGuard disconnectAtEnd_;
     std::string publicKey_; // the publisher's key; empty: files are taken unsigned
     bool endedForTheUserToSee_ = false;
+    ErrorClass lastFailure_;
+    // The hashes the accepted version file lists.
+    std::optional<VersionManifest> manifest_;
 };
 
-} // namespace transfer::gui
+} // namespace transfer::flow

@@ -2,27 +2,18 @@
 // server's version with the installed one, offer the change notes and the
 // download in the next-step dialog, and save the new version. With the
 // publisher's key built in, both files count only with a good signature.
-#include "transfer/gui/Form_Run.h"
-#include "transfer/gui/FormDownloadSet.h"
-#include "transfer/gui/DownloadSteps.h"
+#include "transfer/flow/DownloadSteps.h"
+#include "transfer/flow/TransferFlow.h"
 
+#include "transfer/core/Cp1250.h"
 #include "transfer/core/ErrorClass.h"
 #include "transfer/core/VersionText.h"
-#include "platform/files/FileOps.h"
-
-#include <QDialog>
 
 #include <optional>
 
-using namespace transfer;
-using namespace transfer::gui;
+namespace transfer::flow {
 
 namespace {
-
-// Set while a version check runs. The anti-freeze lets window messages run
-// during a request, so the main window's menu could start a second check
-// on the same client; that one returns at once instead.
-bool g_versionCheckRunning = false;
 
 // The server's version text from the first five bytes of the
 // version-information file; none when the fetch failed, the file is
@@ -30,9 +21,9 @@ bool g_versionCheckRunning = false;
 // the server answers, so it uses nothing and checks nothing.
 std::optional<std::string> FetchServerVersion(DownloadOperation& op, const VersionParamSet& set, bool test) {
     const auto report = DownloadOperation::FailureReport::ByErrorText;
-    const auto bytes =
-        test ? op.FetchIntoMemory(set.ServerDirAddress + set.VersionFileName, report)
-             : op.FetchSignedIntoMemory(set.ServerDirAddress, set.VersionFileName, report, SignedFileRole::VersionFile);
+    const auto bytes = test ? op.FetchIntoMemory(set.ServerDirAddress + set.VersionFileName, report)
+                            : op.FetchSignedIntoMemory(set.ServerDirAddress, set.VersionFileName, set.NewFileName,
+                                  report, SignedFileRole::VersionFile);
     if (!bytes)
         return std::nullopt;
     return VersionTextFromFile(bytes->data(), bytes->size());
@@ -40,91 +31,85 @@ std::optional<std::string> FetchServerVersion(DownloadOperation& op, const Versi
 
 // Neither a page served in place of the version file nor a bad "/v:" may
 // pass for a version: say which text it was, and leave the window open.
-void EndWithBadVersionText(TForm_Run& form, DownloadOperation& op, TTransferHost& host, const QString& bad) {
+void EndWithBadVersionText(TransferFlow& flow, DownloadOperation& op, TransferHost& host, const std::string& bad) {
     op.EndConnectionNormally();
     host.SetExitCode(kExitOtherFailure);
-    form.ShowMessageLine(BadVersionMessage(bad), kRed);
-    form.CloseWhenDone = false;
+    flow.ShowMessageLine(BadVersionMessage(bad), kRed);
+    flow.CloseWhenDone = false;
 }
 
 // Nothing newer: 29, and the window closes without asking anything.
-void EndAsNotNewer(TForm_Run& form, DownloadOperation& op, TTransferHost& host) {
+void EndAsNotNewer(TransferFlow& flow, DownloadOperation& op, TransferHost& host) {
     host.SetExitCode(kExitNothingToDownload);
     op.EndConnectionNormally();
-    form.ShowMessageLine(QString(), kBlack);
-    form.CloseWhenDone = true;
+    flow.ShowMessageLine(std::string(), kBlack);
+    flow.CloseWhenDone = true;
 }
 
 // The next-step dialog, shown again after each look at the change notes
 // until the user picks the download or "Storno". Returns whether the
 // download was chosen.
-bool AskForTheDownload(TForm_Run& form, QObject* sender, const std::string& serverVersion) {
-    form.ShowMessageLine(QString(), kBlack);
-    bool showChanges = false, download = false, pdf = false;
+bool AskForTheDownload(TransferFlow& flow, const std::string& serverVersion) {
+    flow.ShowMessageLine(std::string(), kBlack);
+    TransferView& view = flow.View();
+    NextStepChoice choice;
     do {
-        form.HideAnimation();
-        showChanges = download = pdf = false;
-        if (FormDownloadSet) {
-            FormDownloadSet->SetNewVersionText(FromCp1250(serverVersion));
-            if (FormDownloadSet->exec() == QDialog::Accepted)
-                FormDownloadSet->GetChoice(showChanges, download, pdf);
+        view.SetPartVisible(TransferPart::Animation, false);
+        choice = view.AskNextStep(Cp1250ToUtf8(serverVersion));
+        if (choice.Step == NextStep::ShowChanges) {
+            view.HideWindow();
+            const std::string address = flow.ShowFileName(choice.Pdf);
+            flow.ShowChangesFile(address);
+            flow.ShowWindow();
         }
-        if (showChanges) {
-            form.hide();
-            const std::string address = form.ShowFileName(pdf);
-            form.ShowChangesFile(sender, address);
-            form.show();
-        }
-        form.ShowAnimation();
-    } while (showChanges);
-    return download;
+        view.SetPartVisible(TransferPart::Animation, true);
+    } while (choice.Step == NextStep::ShowChanges);
+    return choice.Step == NextStep::Download;
 }
 
 // Compares the versions and, for a newer one, asks the user. Returns
 // whether the new version is to be downloaded; every other end is shown
 // here.
-bool DecideOnTheNewVersion(TForm_Run& form, DownloadOperation& op, TTransferHost& host, QObject* sender,
+bool DecideOnTheNewVersion(TransferFlow& flow, DownloadOperation& op, TransferHost& host,
     const std::string& serverVersion, const std::string& installedVersion) {
     const VersionComparison cmp = CompareVersions(serverVersion, installedVersion);
     if (cmp == VersionComparison::BadServerText || cmp == VersionComparison::BadInstalledText) {
-        EndWithBadVersionText(form, op, host,
-            cmp == VersionComparison::BadServerText ? FromCp1250(serverVersion) : FromUtf8OrCp1250(installedVersion));
+        EndWithBadVersionText(flow, op, host,
+            cmp == VersionComparison::BadServerText ? Cp1250ToUtf8(serverVersion) : Utf8OrCp1250(installedVersion));
         return false;
     }
     if (cmp == VersionComparison::NotNewer) {
-        EndAsNotNewer(form, op, host);
+        EndAsNotNewer(flow, op, host);
         return false;
     }
-    const bool download = AskForTheDownload(form, sender, serverVersion);
-    form.ReshowConnected = false;
+    const bool download = AskForTheDownload(flow, serverVersion);
+    flow.ReshowConnected = false;
     op.EndConnectionNormally();
     host.SetExitCode(kExitNone);
-    form.CloseWhenDone = !download;
+    flow.CloseWhenDone = !download;
     return download;
 }
 
 } // namespace
 
-bool TForm_Run::VersionCheckRunning() const { return g_versionCheckRunning; }
-
-void TForm_Run::SetCheckAndDownloadVersionParams(
-    QObject* /*Sender*/, const VersionParamSet& Test, const VersionParamSet& Main) {
+void TransferFlow::SetCheckAndDownloadVersionParams(const VersionParamSet& Test, const VersionParamSet& Main) {
     TestSet = Test;
     MainSet = Main;
 }
 
-void TForm_Run::DeleteFilesInDir(const std::string& Dir) { platform::files::DeleteFilesMatching(Dir); }
-
-bool TForm_Run::CheckAndDownloadVersionFiles(QObject* Sender, bool Test) {
-    if (g_versionCheckRunning)
+bool TransferFlow::CheckAndDownloadVersionFiles(bool Test) {
+    // The anti-freeze lets window messages run during a request, so the
+    // main window's menu could start a second check on the same client;
+    // that one returns at once instead.
+    if (versionCheckRunning_)
         return ConnectionMade;
-    OperationFlag running(g_versionCheckRunning);
+    OperationFlag running(versionCheckRunning_);
 
     // Copies: the parameter sets may be changed while the dialog is up.
     const VersionParamSet set = Test ? TestSet : MainSet;
-    TTransferHost& host = Host();
+    TransferHost& host = Host();
 
-    DownloadOperation op(*this, host, Sender);
+    DownloadOperation op(*this);
     op.Begin();
     // Each check starts as a fresh one: a close asked for by an earlier
     // check (not newer, or Storno in the dialog) would otherwise also close
@@ -135,8 +120,7 @@ bool TForm_Run::CheckAndDownloadVersionFiles(QObject* Sender, bool Test) {
     try {
         const std::optional<std::string> serverVersion = FetchServerVersion(op, set, Test);
         // The connection test ends here: it only asks whether the server answers.
-        if (!Test && serverVersion &&
-            DecideOnTheNewVersion(*this, op, host, Sender, *serverVersion, set.CurrentVersion))
+        if (!Test && serverVersion && DecideOnTheNewVersion(*this, op, host, *serverVersion, set.CurrentVersion))
             saved = op.DownloadIntoTarget({set.ServerDirAddress, set.NewFileName, set.TargetDir});
     } catch (...) {
         // Nothing the steps above call is expected to throw; should it
@@ -146,3 +130,5 @@ bool TForm_Run::CheckAndDownloadVersionFiles(QObject* Sender, bool Test) {
     }
     return op.Finish(saved, !Test);
 }
+
+} // namespace transfer::flow

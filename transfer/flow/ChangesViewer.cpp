@@ -1,23 +1,14 @@
 // Shows the change information: in the registered browser, waiting until the
 // user closes it; else with the desktop's "open" when the address is a local
 // file; else, or when the browser fails, the user is told in a warning box.
-#include "transfer/gui/Form_Run.h"
+#include "transfer/flow/TransferFlow.h"
 
 #include "platform/process/Browser.h"
 #include "transfer/core/BrowserCommand.h"
 
-namespace {
+namespace transfer::flow {
 
-namespace text {
-const QString kNotShown = QStringLiteral("Informace o změnách se nepodařilo zobrazit!");
-const QString kNoFile = QStringLiteral("Soubor informací nebyl nalezen");
-const QString kBrowser = QStringLiteral("Prohlížeč: ");
-const QString kBreak = QStringLiteral("\r\n\r\n");
-} // namespace text
-
-} // namespace
-
-void TForm_Run::ShowChangesFile(QObject*, const std::string& Address) {
+void TransferFlow::ShowChangesFile(const std::string& Address) {
     ReshowConnected = true;
 
     const std::string browser = FindBrowserPath();
@@ -28,17 +19,20 @@ void TForm_Run::ShowChangesFile(QObject*, const std::string& Address) {
         const auto run = platform::process::RunAndWait(browser, {Address});
         if (run.started && run.exited && (run.exitCode == 0 || run.exitCode == 1))
             return;
-        host_.ShowMessageDlg(
-            TMsgDlgType::mtWarning, text::kNotShown + text::kBreak + text::kBrowser + QString::fromStdString(browser));
+        host_.ShowMessage(MessageKind::Warning,
+            std::string(texts::kChangesNotShown) + texts::kChangesBreak + texts::kChangesBrowser + browser);
         return;
     }
     if (platform::process::IsExistingFile(Address)) {
         platform::process::ShellOpen(Address);
         return;
     }
-    host_.ShowMessageDlg(TMsgDlgType::mtWarning, text::kNotShown + text::kBreak + text::kNoFile);
+    host_.ShowMessage(
+        MessageKind::Warning, std::string(texts::kChangesNotShown) + texts::kChangesBreak + texts::kChangesNoFile);
 }
 
-std::string TForm_Run::FindBrowserPath() {
+std::string TransferFlow::FindBrowserPath() {
     return transfer::BrowserPathFromCommand(platform::process::RegisteredBrowserCommand());
 }
+
+} // namespace transfer::flow
