@@ -56,6 +56,18 @@ public:
     // The certificate check's code (OpenSSL's X509_V_ERR_* numbering),
     // 0 when the failure was not about the certificate.
     int CertificateError;
+
+    // The failure a TLS back end reports, in the one wording every back end
+    // shares: the certificate's code and reason when the check failed,
+    // otherwise the session's own reason (or that the server ended it).
+    static EIdTlsError From(int certificateError, const std::string& reason) {
+        if (certificateError != 0)
+            return EIdTlsError(certificateError,
+                std::string(kTlsCertificateErrorPrefix) + std::to_string(certificateError) + "\r\n" + reason);
+        return EIdTlsError(
+            0, std::string(kTlsErrorPrefix) +
+                   (reason.empty() ? std::string("the server ended the TLS session unexpectedly") : reason));
+    }
 };
 
 // The body exceeded the request's size limit (THttpLimits::MaxBodySize).

@@ -598,12 +598,4 @@ void TTlsSession::Shutdown() {
 
 int TTlsSession::SocketError() const { return impl_->socketError; }
 
-EIdTlsError TTlsSession::Failure() const {
-    if (impl_->certificateError != 0)
-        return EIdTlsError(impl_->certificateError, std::string(kTlsCertificateErrorPrefix) +
-                                                        std::to_string(impl_->certificateError) + "\r\n" +
-                                                        impl_->failure);
-    return EIdTlsError(0,
-        std::string(kTlsErrorPrefix) +
-            (impl_->failure.empty() ? std::string("the server ended the TLS session unexpectedly") : impl_->failure));
-}
+EIdTlsError TTlsSession::Failure() const { return EIdTlsError::From(impl_->certificateError, impl_->failure); }

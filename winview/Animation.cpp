@@ -33,46 +33,46 @@ bool StartGdiplus() {
 
 } // namespace
 
-HICON LoadGlyph(const wchar_t* name) {
+namespace {
+// Hands a picture among the program's resources (type 10, raw data) to
+// use as a GDI+ bitmap; nothing when it is missing or GDI+ cannot start.
+template <typename Use>
+void WithResourceBitmap(const wchar_t* name, Use use) {
     DWORD size = 0;
     const void* bytes = ResourceBytes(name, MAKEINTRESOURCEW(10), size);
     if (bytes == nullptr || !StartGdiplus())
-        return nullptr;
+        return;
     IStream* stream = ::SHCreateMemStream(static_cast<const BYTE*>(bytes), size);
     if (stream == nullptr)
-        return nullptr;
-    HICON icon = nullptr;
+        return;
     {
         Gdiplus::Bitmap bitmap(stream);
         if (bitmap.GetLastStatus() == Gdiplus::Ok)
-            bitmap.GetHICON(&icon);
+            use(bitmap);
     }
     stream->Release();
+}
+} // namespace
+
+HICON LoadGlyph(const wchar_t* name) {
+    HICON icon = nullptr;
+    WithResourceBitmap(name, [&](Gdiplus::Bitmap& bitmap) { bitmap.GetHICON(&icon); });
     return icon;
 }
 
 HBITMAP LoadMenuPicture(const wchar_t* name, int side) {
-    DWORD size = 0;
-    const void* bytes = ResourceBytes(name, MAKEINTRESOURCEW(10), size);
-    if (bytes == nullptr || !StartGdiplus())
-        return nullptr;
-    IStream* stream = ::SHCreateMemStream(static_cast<const BYTE*>(bytes), size);
-    if (stream == nullptr)
-        return nullptr;
     HBITMAP picture = nullptr;
-    {
-        Gdiplus::Bitmap source(stream);
+    WithResourceBitmap(name, [&](Gdiplus::Bitmap& source) {
         Gdiplus::Bitmap scaled(side, side, PixelFormat32bppARGB);
-        if (source.GetLastStatus() == Gdiplus::Ok && scaled.GetLastStatus() == Gdiplus::Ok) {
-            Gdiplus::Graphics g(&scaled);
-            g.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
-            g.DrawImage(&source, 0, 0, side, side);
-            // Laid on the menu's colour: a menu shows no transparency.
-            const COLORREF menu = ::GetSysColor(COLOR_MENU);
-            scaled.GetHBITMAP(Gdiplus::Color(255, GetRValue(menu), GetGValue(menu), GetBValue(menu)), &picture);
-        }
-    }
-    stream->Release();
+        if (scaled.GetLastStatus() != Gdiplus::Ok)
+            return;
+        Gdiplus::Graphics g(&scaled);
+        g.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+        g.DrawImage(&source, 0, 0, side, side);
+        // Laid on the menu's colour: a menu shows no transparency.
+        const COLORREF menu = ::GetSysColor(COLOR_MENU);
+        scaled.GetHBITMAP(Gdiplus::Color(255, GetRValue(menu), GetGValue(menu), GetBValue(menu)), &picture);
+    });
     return picture;
 }
 
