@@ -175,7 +175,8 @@ TEST_F(SignedFlowCases, VersionCheckTakesSignedFilesAndRefusesEveryBadSignature)
             EXPECT_EQ(host.Code, c.exitCode);
             EXPECT_EQ(host.Endings, std::vector<int>{transfer::kExitSaved});
             EXPECT_TRUE(ReadBytes(target->path() / ss::kServedZip) == File(served->Zip)) << "saved bytes differ";
-            EXPECT_EQ(tests::support::ListTree(target->path()), (Tree{"EVMAJ_SETUP.ZIP", "archiv/", "archiv/keep.txt"}));
+            EXPECT_EQ(
+                tests::support::ListTree(target->path()), (Tree{"EVMAJ_SETUP.ZIP", "archiv/", "archiv/keep.txt"}));
             EXPECT_TRUE(SawStatus(kVerified));
             EXPECT_EQ(view->Status.Text, texts::kEnded) << "a good signature ends like no signature";
             continue;
@@ -213,7 +214,8 @@ TEST_F(SignedFlowCases, DocumentationDownloadTakesSignedFilesAndRefusesBadOnes) 
             EXPECT_EQ(host.Endings, std::vector<int>{transfer::kExitSaved});
             EXPECT_TRUE(ReadBytes(target->path() / ss::kServedPdf) == File(served->Pdf)) << "saved bytes differ";
             // Saving replaces every file of the target directory; folders stay.
-            EXPECT_EQ(tests::support::ListTree(target->path()), (Tree{"DOKUMENTACE.PDF", "archiv/", "archiv/keep.txt"}));
+            EXPECT_EQ(
+                tests::support::ListTree(target->path()), (Tree{"DOKUMENTACE.PDF", "archiv/", "archiv/keep.txt"}));
             continue;
         }
         ExpectRefused(
