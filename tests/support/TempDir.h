@@ -2,11 +2,12 @@
 // small file helpers shared by the test folders.
 #pragma once
 
+#include "TreeListing.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <set>
 #include <stdexcept>
 #include <string>
 
@@ -50,20 +51,6 @@ inline void WriteFile(const std::filesystem::path& p, const std::string& bytes) 
 inline std::string ReadFile(const std::filesystem::path& p) {
     std::ifstream f(p, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-// Names of all entries (recursively, relative to dir), directories with '/'.
-inline std::set<std::string> ListTree(const std::filesystem::path& dir) {
-    std::set<std::string> out;
-    std::error_code ec;
-    for (auto it = std::filesystem::recursive_directory_iterator(dir, ec);
-         it != std::filesystem::recursive_directory_iterator(); ++it) {
-        std::string rel = std::filesystem::relative(it->path(), dir).string();
-        if (it->is_directory())
-            rel += "/";
-        out.insert(rel);
-    }
-    return out;
 }
 
 } // namespace tests::support
