@@ -1,5 +1,5 @@
-// A build without the signature library (the Windows build for now) can
-// check no signature. A program built with a key all the same takes no
+// A build without the signature library (configured where no libsodium
+// for the target was found) can check no signature. A program built with a key all the same takes no
 // file: a key it cannot use is a key that vouches for nothing.
 #include "transfer/flow/DownloadSteps.h"
 
