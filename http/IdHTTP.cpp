@@ -223,7 +223,7 @@ struct TIdHTTP::Impl : THttpByteSource, THttpWorkEvents {
             Connect(host, port, false);
         }
         try {
-            tls = std::make_unique<TTlsSession>(*socket, host);
+            tls = std::make_unique<TTlsSession>(*socket, host, port);
         } catch (const EIdTlsError&) {
             CloseSocket(false);
             throw;
@@ -235,6 +235,7 @@ struct TIdHTTP::Impl : THttpByteSource, THttpWorkEvents {
                 break;
             WaitFor(status);
         }
+        self.SessionResumed = tls->Resumed();
         if (self.OnConnected)
             self.OnConnected(&self);
     }
@@ -382,6 +383,11 @@ TIdHTTP::~TIdHTTP() {
     impl_->socket.reset();
 }
 
+void TIdHTTP::PrepareFor(const std::string& urlText) {
+    if (IsHttps(ParseHttpUrl(urlText).Protocol) && TTlsSession::Available())
+        TTlsSession::Prepare();
+}
+
 void TIdHTTP::Get(const std::string& urlText, TStream& stream) {
     Impl& d = *impl_;
     if (d.inGet)
@@ -399,6 +405,7 @@ void TIdHTTP::Get(const std::string& urlText, TStream& stream) {
 
     ResponseCode = 0;
     ResponseText.clear();
+    SessionResumed = false;
     // A line break would end the request line early and smuggle in
     // header lines of its own.
     if (urlText.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)

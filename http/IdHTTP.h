@@ -61,6 +61,11 @@ public:
     // EStreamError, the connection left open like after an error status.
     void Get(const std::string& url, TStream& stream);
 
+    // Gets ready, on another thread, for requests to url that follow soon:
+    // for an "https" address the trust store is read meanwhile. Nothing is
+    // sent; an address that cannot be used fails later, in Get.
+    static void PrepareFor(const std::string& url);
+
     // Closes an open connection (fires OnDisconnected); otherwise nothing.
     void Disconnect();
     // Whether a connection is open; notices a close by the peer.
@@ -69,6 +74,9 @@ public:
     // Response state of the last request
     int ResponseCode = 0;
     std::string ResponseText;
+    // Whether its secure connection resumed the session of an earlier one
+    // to the same server (see TTlsSession).
+    bool SessionResumed = false;
 
     // Events; sender is this client.
     std::function<void(TIdHTTP* sender)> OnConnected;

@@ -28,13 +28,24 @@ public:
     // Whether this build can speak TLS at all.
     static bool Available();
 
+    // Starts getting ready for secure connections (with OpenSSL: reading
+    // the trust store) on another thread, so that a connection made soon
+    // after does not wait for it. Optional; harmless to call more than
+    // once or without connecting afterwards.
+    static void Prepare();
+    // Forgets the sessions kept for resumption: every later connection
+    // makes a full handshake (a test's fresh start).
+    static void ForgetSessions();
+
     // A client session over a connected socket (not owned). host is the
     // name or address the server's certificate must be issued for; the
     // chain is checked against the system's trust store: with OpenSSL its
     // conventions (SSL_CERT_FILE, SSL_CERT_DIR), read once per process by
-    // the first session; on Windows the Windows certificate store. Throws
-    // EIdTlsError when no session can be set up.
-    TTlsSession(platform::net::TcpSocket& socket, const std::string& host);
+    // the first session or by Prepare; on Windows the Windows certificate
+    // store. A session that ended cleanly (Shutdown) is resumed by the
+    // next one to the same host and port. Throws EIdTlsError when no
+    // session can be set up.
+    TTlsSession(platform::net::TcpSocket& socket, const std::string& host, int port);
     ~TTlsSession();
     TTlsSession(const TTlsSession&) = delete;
     TTlsSession& operator=(const TTlsSession&) = delete;
@@ -46,6 +57,9 @@ public:
     // Sends the close notification if the socket takes it now; errors are
     // ignored, the socket is closed next anyway.
     void Shutdown();
+
+    // Whether the handshake resumed an earlier session.
+    bool Resumed() const;
 
     // After Failed: the socket operation's error (Windows Sockets
     // numbering), or 0 when TLS itself failed.

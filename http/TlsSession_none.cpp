@@ -7,8 +7,10 @@
 struct TTlsSession::Impl {};
 
 bool TTlsSession::Available() { return false; }
+void TTlsSession::Prepare() {}
+void TTlsSession::ForgetSessions() {}
 
-TTlsSession::TTlsSession(platform::net::TcpSocket&, const std::string&) {
+TTlsSession::TTlsSession(platform::net::TcpSocket&, const std::string&, int) {
     throw EIdTlsError(0, std::string(kTlsErrorPrefix) + "this build of the program has no TLS support.");
 }
 
@@ -23,6 +25,7 @@ TTlsStatus TTlsSession::Write(const uint8_t*, std::size_t, std::size_t& sent) {
     return TTlsStatus::Failed;
 }
 void TTlsSession::Shutdown() {}
+bool TTlsSession::Resumed() const { return false; }
 int TTlsSession::SocketError() const { return 0; }
 EIdTlsError TTlsSession::Failure() const {
     return EIdTlsError(0, std::string(kTlsErrorPrefix) + "this build of the program has no TLS support.");

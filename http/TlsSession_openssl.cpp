@@ -11,7 +11,10 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <condition_variable>
+#include <map>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -92,37 +95,163 @@ EIdTlsError SetupFailure(const char* what) {
     return EIdTlsError(0, std::string(kTlsErrorPrefix) + what + (error ? ": " + ReasonOf(error) : std::string()));
 }
 
-// One context for the whole process: making one and reading the trust
-// store into it costs more than a handshake, and a run makes several
-// connections. The store is therefore read once, by the first secure
-// connection (SSL_CERT_FILE and SSL_CERT_DIR as they are then).
-SSL_CTX* SharedContext() {
-    static std::mutex mutex;
-    static SSL_CTX* shared = nullptr;
-    std::lock_guard<std::mutex> lock(mutex);
-    if (shared)
-        return shared;
+// Builds the process's one client context. The failure is returned as
+// text: the builder may run on another thread, whose error queue the
+// caller cannot see.
+SSL_CTX* BuildContext(std::string& failure) {
+    auto fail = [&failure](const char* what) -> SSL_CTX* {
+        const unsigned long error = ERR_get_error();
+        ERR_clear_error();
+        failure = what + (error ? ": " + ReasonOf(error) : std::string());
+        return nullptr;
+    };
+    // No clean-up at exit: the context lives as long as the process, and a
+    // clean-up running while a builder thread is still at work would pull
+    // the library out from under it.
+    if (OPENSSL_init_ssl(OPENSSL_INIT_NO_ATEXIT, nullptr) != 1)
+        return fail("no TLS library");
     SSL_CTX* context = SSL_CTX_new(TLS_client_method());
     if (!context)
-        throw SetupFailure("no TLS context");
+        return fail("no TLS context");
     SSL_CTX_set_min_proto_version(context, kMinimumVersion);
     SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
     if (SSL_CTX_set_default_verify_paths(context) != 1) {
         SSL_CTX_free(context);
-        throw SetupFailure("the trust store could not be read");
+        return fail("the trust store could not be read");
     }
     SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     SSL_CTX_set_read_ahead(context, 1);
     SSL_CTX_set_default_read_buffer_len(context, kReadBufferSize);
-    shared = context;
-    return shared;
+    return context;
 }
+
+// One context for the whole process: making one and reading the trust
+// store into it costs more than a handshake, and a run makes several
+// connections. It is built once (SSL_CERT_FILE and SSL_CERT_DIR as they are
+// then), either by the first secure connection or ahead of it on a thread
+// of its own (TTlsSession::Prepare), while the window is being drawn.
+class SharedContext {
+public:
+    static SharedContext& Instance() {
+        static SharedContext shared;
+        return shared;
+    }
+
+    ~SharedContext() {
+        if (builder_.joinable())
+            builder_.join();
+    }
+
+    void Prepare() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (context_ || building_)
+            return;
+        if (builder_.joinable())
+            builder_.join(); // a failed earlier attempt
+        building_ = true;
+        builder_ = std::thread([this] {
+            std::string failure;
+            SSL_CTX* context = BuildContext(failure);
+            std::lock_guard<std::mutex> done(mutex_);
+            Settle(context, failure);
+        });
+    }
+
+    // The context, waiting for a build under way; throws when it cannot be
+    // had (a later call tries again).
+    SSL_CTX* Get() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        built_.wait(lock, [this] { return !building_; });
+        if (!context_ && failure_.empty()) {
+            std::string failure;
+            Settle(BuildContext(failure), failure);
+        }
+        if (!context_) {
+            const std::string failure = std::move(failure_);
+            failure_.clear();
+            throw EIdTlsError(0, std::string(kTlsErrorPrefix) + failure);
+        }
+        return context_;
+    }
+
+private:
+    SharedContext() = default;
+
+    void Settle(SSL_CTX* context, const std::string& failure) {
+        context_ = context;
+        failure_ = context ? std::string() : failure;
+        building_ = false;
+        built_.notify_all();
+    }
+
+    std::mutex mutex_;
+    std::condition_variable built_;
+    std::thread builder_;
+    bool building_ = false;
+    SSL_CTX* context_ = nullptr;
+    std::string failure_;
+};
+
+// Sessions that ended cleanly, by server ("host:port"). The second request
+// of a run (a signature after its file) resumes the first one's session:
+// the server's certificate was checked then, and the resumed handshake
+// skips sending and checking the chain again. A session is only ever
+// offered to the server it came from; a server that does not know it any
+// more answers with a full handshake, checked as usual.
+class SessionCache {
+public:
+    static SessionCache& Instance() {
+        static SessionCache cache;
+        return cache;
+    }
+
+    // A reference the caller frees, or null.
+    SSL_SESSION* Find(const std::string& server) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto it = sessions_.find(server);
+        if (it == sessions_.end())
+            return nullptr;
+        SSL_SESSION_up_ref(it->second);
+        return it->second;
+    }
+
+    void ForgetAll() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (auto& kept : sessions_)
+            SSL_SESSION_free(kept.second);
+        sessions_.clear();
+    }
+
+    // Takes the reference.
+    void Keep(const std::string& server, SSL_SESSION* session) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto it = sessions_.find(server);
+        if (it != sessions_.end()) {
+            SSL_SESSION_free(it->second);
+            sessions_.erase(it);
+        }
+        // A run talks to one or two servers; the bound only keeps a
+        // long-lived process from collecting them.
+        if (sessions_.size() >= kMaxServers) {
+            SSL_SESSION_free(sessions_.begin()->second);
+            sessions_.erase(sessions_.begin());
+        }
+        sessions_.emplace(server, session);
+    }
+
+private:
+    static constexpr std::size_t kMaxServers = 8;
+    SessionCache() = default;
+    std::mutex mutex_;
+    std::map<std::string, SSL_SESSION*> sessions_;
+};
 
 } // namespace
 
 struct TTlsSession::Impl {
     SocketLink link;
     SSL* ssl = nullptr;
+    std::string server; // "host:port", the key of its resumable session
     bool handshakeDone = false;
     int certificateError = 0;
     std::string failure;
@@ -169,10 +298,16 @@ struct TTlsSession::Impl {
 
 bool TTlsSession::Available() { return true; }
 
-TTlsSession::TTlsSession(platform::net::TcpSocket& socket, const std::string& host) : impl_(std::make_unique<Impl>()) {
+void TTlsSession::Prepare() { SharedContext::Instance().Prepare(); }
+
+void TTlsSession::ForgetSessions() { SessionCache::Instance().ForgetAll(); }
+
+TTlsSession::TTlsSession(platform::net::TcpSocket& socket, const std::string& host, int port)
+    : impl_(std::make_unique<Impl>()) {
     ERR_clear_error();
     impl_->link.socket = &socket;
-    impl_->ssl = SSL_new(SharedContext());
+    impl_->server = host + ':' + std::to_string(port);
+    impl_->ssl = SSL_new(SharedContext::Instance().Get());
     if (!impl_->ssl)
         throw SetupFailure("no TLS session");
     // An address is checked against the certificate's IP entries and is
@@ -194,6 +329,10 @@ TTlsSession::TTlsSession(platform::net::TcpSocket& socket, const std::string& ho
     BIO_set_init(bio, 1);
     SSL_set_bio(impl_->ssl, bio, bio);
     SSL_set_connect_state(impl_->ssl);
+    if (SSL_SESSION* earlier = SessionCache::Instance().Find(impl_->server)) {
+        SSL_set_session(impl_->ssl, earlier);
+        SSL_SESSION_free(earlier);
+    }
 }
 
 TTlsSession::~TTlsSession() = default;
@@ -234,10 +373,20 @@ TTlsStatus TTlsSession::Write(const uint8_t* data, std::size_t length, std::size
 
 void TTlsSession::Shutdown() {
     ERR_clear_error();
-    if (impl_->handshakeDone)
+    if (impl_->handshakeDone) {
         SSL_shutdown(impl_->ssl);
+        // Only a session that ended cleanly is offered again; by now the
+        // server's tickets, sent after the handshake, have been read.
+        SSL_SESSION* session = SSL_get1_session(impl_->ssl);
+        if (session && SSL_SESSION_is_resumable(session))
+            SessionCache::Instance().Keep(impl_->server, session);
+        else
+            SSL_SESSION_free(session);
+    }
     ERR_clear_error();
 }
+
+bool TTlsSession::Resumed() const { return impl_->handshakeDone && SSL_session_reused(impl_->ssl) == 1; }
 
 int TTlsSession::SocketError() const { return impl_->link.error; }
 

@@ -490,7 +490,14 @@ struct TTlsSession::Impl {
 
 bool TTlsSession::Available() { return true; }
 
-TTlsSession::TTlsSession(platform::net::TcpSocket& socket, const std::string& host) : impl_(std::make_unique<Impl>()) {
+// The system keeps its trust store loaded; there is nothing to read ahead.
+void TTlsSession::Prepare() {}
+void TTlsSession::ForgetSessions() {}
+
+// Each connection acquires credentials of its own, so SChannel resumes
+// no session here: every request pays a full handshake.
+TTlsSession::TTlsSession(platform::net::TcpSocket& socket, const std::string& host, int /*port*/)
+    : impl_(std::make_unique<Impl>()) {
     impl_->socket = &socket;
     impl_->host = Widen(host);
     impl_->hostIsAddress = platform::net::ParseDottedQuad(host, impl_->address);
@@ -579,6 +586,8 @@ TTlsStatus TTlsSession::Write(const uint8_t* data, std::size_t length, std::size
     d.pendingPlain = 0;
     return TTlsStatus::Done;
 }
+
+bool TTlsSession::Resumed() const { return false; }
 
 void TTlsSession::Shutdown() {
     Impl& d = *impl_;

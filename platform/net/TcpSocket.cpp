@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <netinet/tcp.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -45,6 +46,13 @@ int TcpSocket::Open() {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return WsaCodeFromErrno(errno);
+    // A request goes out as a few small writes (a TLS session's last
+    // handshake message, then the request). Nagle's algorithm would hold
+    // the second until the server acknowledges the first, which a server
+    // with nothing to say yet delays by 40 ms. Best effort: without it the
+    // connection still works, only slower.
+    const int noDelay = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
     fd_ = fd;
     return 0;
 }

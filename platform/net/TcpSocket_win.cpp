@@ -68,6 +68,10 @@ int TcpSocket::Open() {
         ::closesocket(s);
         return code;
     }
+    // As on POSIX: the small writes of a handshake and a request must not
+    // wait for the server's delayed acknowledgement (200 ms here).
+    const BOOL noDelay = TRUE;
+    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
     fd_ = static_cast<std::intptr_t>(s);
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "startup/flow/HalvorneFlow.h"
 
+#include "http/IdHTTP.h"
 #include "startup/core/StartupTexts.h"
 #include "transfer/core/ErrorClass.h"
 
@@ -68,6 +69,9 @@ int HalvorneFlow::Run() {
     // "/p:" and the stored server texts rather than empty parameters.
     const VersionParamSets sets = MakeVersionParamSets(program);
     if (params.AutoMode) {
+        // The trust store is read while the window is first drawn, not
+        // after it, when the task's first connection waits for it.
+        TIdHTTP::PrepareFor(sets.MainSet.ServerDirAddress);
         transfer_->ShowWindow();
         if (params.ModeVersion) {
             transfer_->SetCheckAndDownloadVersionParams(sets.TestSet, sets.MainSet);

@@ -9,6 +9,7 @@
 #include "http/HttpResponse.h"
 #include "http/IdHTTP.h"
 #include "http/TlsCertificateErrors.h"
+#include "http/TlsSession.h"
 
 #ifndef _WIN32
 #include "tests/support/TempDir.h"
@@ -164,6 +165,60 @@ TEST_F(Tls, FetchesOverHttpsWithThePlainEvents) {
     events_.clear();
     EXPECT_EQ(Get(Url(ports_.Good, peers::kEmptyName)).error, "");
     EXPECT_EQ(Body(), "");
+}
+
+// A run fetches a file and then its signature: the second connection to
+// the same server resumes the first one's session (OpenSSL; SChannel makes
+// full handshakes). Resumption never stands in for a certificate check: a
+// server whose certificate failed is never resumed, and a session is only
+// offered to the host and port it came from.
+TEST_F(Tls, ResumesOnlyACheckedSessionOfTheSameServer) {
+#ifdef _WIN32
+    const bool resumes = false;
+#else
+    const bool resumes = true;
+#endif
+    TTlsSession::ForgetSessions();
+    const std::string good = Url(ports_.Good, peers::kTextName);
+    struct Step {
+        const char* name;
+        std::string url;
+        bool resumed;
+        int certificateError;
+    } steps[] = {
+        {"first to the server", good, false, 0},
+        {"second to the same server", good, resumes, 0},
+        {"the same port under another name", Url(ports_.Good, peers::kTextName, "localhost"), false, 0},
+        {"that name again", Url(ports_.Good, peers::kTextName, "localhost"), resumes, 0},
+        {"another server after a good one", Url(ports_.OtherHost, peers::kTextName), false, kTlsCertAddressMismatch},
+        {"a failed server again", Url(ports_.SelfSigned, peers::kTextName), false, kTlsCertSelfSigned},
+        {"and once more", Url(ports_.SelfSigned, peers::kTextName), false, kTlsCertSelfSigned},
+        {"the good server in between", good, resumes, 0},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        stream_.Clear();
+        const Fetch f = Get(step.url);
+        EXPECT_EQ(f.certificateError, step.certificateError) << f.error;
+        EXPECT_EQ(http_.SessionResumed, step.resumed);
+        if (step.certificateError == 0) {
+            EXPECT_EQ(f.error, "");
+            EXPECT_EQ(http_.ResponseCode, 200);
+            EXPECT_FALSE(Body().empty());
+        } else {
+            EXPECT_EQ(Body(), "");
+        }
+    }
+    // Through the proxy's tunnel the same server's session is resumed too.
+    UseProxy(ports_.Proxy);
+    stream_.Clear();
+    EXPECT_EQ(Get(good).error, "");
+    EXPECT_EQ(http_.SessionResumed, resumes);
+    // Forgotten sessions make full handshakes again.
+    TTlsSession::ForgetSessions();
+    stream_.Clear();
+    EXPECT_EQ(Get(good).error, "");
+    EXPECT_FALSE(http_.SessionResumed);
 }
 
 TEST_F(Tls, ThroughTinyproxysTunnel) {
