@@ -56,26 +56,29 @@ void TForm_Master::ShowMessage(startup::flow::MessageKind kind, const std::strin
     box.exec();
 }
 
+TForm_Main* TForm_Master::MainWindow(bool create) const { return mainWindow_ ? mainWindow_(create) : Form_Main.data(); }
+
 void TForm_Master::SetMainCaption(const std::string& text) {
     mainCaption_ = QString::fromStdString(text);
-    if (Form_Main)
-        Form_Main->setWindowTitle(mainCaption_);
+    if (TForm_Main* main = MainWindow(false))
+        main->setWindowTitle(mainCaption_);
 }
 
 void TForm_Master::ShowMainWindow() {
-    if (Form_Main)
-        Form_Main->show();
+    if (TForm_Main* main = MainWindow(true))
+        main->show();
 }
 
 void TForm_Master::HideMainWindow() {
-    if (Form_Main)
-        Form_Main->hide();
+    if (TForm_Main* main = MainWindow(false))
+        main->hide();
 }
 
 bool TForm_Master::CloseMainWindow() {
-    if (!Form_Main)
+    TForm_Main* main = MainWindow(false);
+    if (!main)
         return false;
-    Form_Main->CloseForTheFlow();
+    main->CloseForTheFlow();
     return true;
 }
 

@@ -11,7 +11,10 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
 #include <string>
+
+class TForm_Main;
 
 class TForm_Master : public QWidget, public startup::flow::Shell {
     Q_OBJECT
@@ -22,6 +25,14 @@ public:
     void SetFlow(startup::flow::HalvorneFlow* flow) { flow_ = flow; }
     startup::flow::HalvorneFlow& Flow() const { return *flow_; }
     startup::flow::Program& Run() const { return flow_->GetProgram(); }
+
+    // Where the main window comes from: asked with create true when it is
+    // to be shown (it may be made then), with false otherwise (null while
+    // there is none). Without a source, the one named Form_Main.
+    using MainWindowSource = std::function<TForm_Main*(bool create)>;
+    void SetMainWindowSource(MainWindowSource source) { mainWindow_ = std::move(source); }
+    // The caption the flow gave the main window, for one made later.
+    const QString& MainCaption() const { return mainCaption_; }
 
     // Shell
     void ShowMessage(startup::flow::MessageKind kind, const std::string& text) override;
@@ -34,7 +45,10 @@ public:
     void QuitEventLoop(int code) override;
 
 private:
+    TForm_Main* MainWindow(bool create) const;
+
     startup::flow::HalvorneFlow* flow_ = nullptr;
+    MainWindowSource mainWindow_;
     // The main window's caption, kept for a main window created later.
     QString mainCaption_;
 };

@@ -94,6 +94,7 @@ void WindowsFixture::Build(const WindowsOptions& options) {
         args.push_back("auto");
 
     THalvorneWindowsOptions windowOptions;
+    windowOptions.CreateAllAtStart = true;
     windowOptions.TerminateProcess = [this](int code) { exitCodes_.push_back(code); };
     windows_ = std::make_unique<THalvorneWindows>(args, programDir_ + "Halvorne.exe", windowOptions);
 }

@@ -5,10 +5,12 @@
 // closed loopback port.
 #include "platform/ini/PrivateProfile.h"
 #include "startup/gui/Form_Main.h"
+#include "startup/gui/Form_Set.h"
 #include "startup/core/CommandLine.h"
 #include "startup/gui/Form_Master.h"
 #include "startup/gui/HalvorneWindows.h"
 #include "startup/gui/Startup.h"
+#include "transfer/gui/FormDownloadSet.h"
 #include "transfer/gui/Form_Run.h"
 
 #include "tests/support/TempDir.h"
@@ -176,8 +178,10 @@ TEST_P(StartupRejectedTest, EndsWithMessageAndExitCode) {
     std::set<std::string> windows = seen.shown;
     windows.erase("QMessageBox");
     EXPECT_TRUE(windows.empty()) << *windows.begin();
-    // All five windows were created all the same.
-    EXPECT_TRUE(Form_Master && Form_Run && Form_Main);
+    // Only the master and the transfer window were made: the dialogs and
+    // the main window wait until a run needs them.
+    EXPECT_TRUE(Form_Master && Form_Run);
+    EXPECT_FALSE(Form_Main || Form_Set || FormDownloadSet);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, StartupRejectedTest,
@@ -202,6 +206,9 @@ TEST_F(StartupTest, InteractiveDokumShowsMainWindowAndHandsOverVersionParams) {
     EXPECT_TRUE(seen.shown.count("TForm_Main"));
     EXPECT_FALSE(seen.shown.count("TForm_Run"));
     ASSERT_TRUE(Form_Run);
+    // The main window was made when it was to be shown; nothing opened the
+    // dialogs.
+    EXPECT_FALSE(Form_Set || FormDownloadSet);
     // The main window's version check and the connection test use this run.
     EXPECT_EQ(Form_Run->Flow().TestSet.CurrentVersion, "");
     EXPECT_EQ(Form_Run->Flow().TestSet.ServerDirAddress, kDir);
@@ -238,6 +245,9 @@ TEST_F(StartupTest, AutoDokumRunsTheDownloadWithItsParams) {
     EXPECT_EQ(Form_Run->Flow().MainSet.ServerDirAddress, kDir);
     EXPECT_EQ(Form_Run->Flow().MainSet.NewFileName, kDokumFile);
     EXPECT_EQ(Form_Run->Flow().MainSet.TargetDir, target);
+    // A run the host starts shows none of the other windows, so none was
+    // made.
+    EXPECT_FALSE(Form_Main || Form_Set || FormDownloadSet);
     // Nothing reachable on the closed port means "not found": the window
     // closed itself and so ended the program with 29.
     EXPECT_EQ(code, 29);
@@ -263,6 +273,7 @@ TEST_F(StartupTest, AutoVersionCheckRunsWithVersionParams) {
     EXPECT_EQ(Form_Run->Flow().MainSet.VersionFileName, kVersionFile);
     EXPECT_EQ(Form_Run->Flow().MainSet.NewFileName, kNewFile);
     EXPECT_EQ(Form_Run->Flow().MainSet.TargetDir, target);
+    EXPECT_FALSE(Form_Main || Form_Set || FormDownloadSet);
     // A refused connection is "no connection" (55); the window stays open
     // with its message until it is closed, and closing it ends the program.
     EXPECT_EQ(code, 55);

@@ -89,9 +89,10 @@ Outcome GetAndAct(const SilentServer& server, const std::function<void()>& actio
 
 class TransferInProgress : public ::testing::Test {
 protected:
-    void Build(bool autoMode) {
+    void Build(bool autoMode, bool allAtStart = true) {
         WindowsOptions o;
         o.autoMode = autoMode;
+        o.createAllAtStart = allAtStart;
         windows = std::make_unique<HalvorneWindows>(o);
         ASSERT_GT(server.Port(), 0);
         Form_Run->show();
@@ -126,13 +127,19 @@ TEST_F(TransferInProgress, EscOnStornoInAutomaticModeEndsWithTheExitCode) {
 }
 
 TEST_F(TransferInProgress, SettingsButtonCutsTheWaitAndOpensTheSettings) {
-    Build(true);
-    ASSERT_NE(Form_Set, nullptr);
+    // As in the program: the dialog does not exist until the button asks
+    // for it in the middle of the transfer.
+    Build(true, false);
+    ASSERT_EQ(Form_Set, nullptr);
     const Outcome o = GetAndAct(server, [] { QTest::mouseClick(Form_Run->BitBtn_Set, Qt::LeftButton); });
     EXPECT_TRUE(o.actionRan);
     EXPECT_FALSE(o.watchdogFired);
     EXPECT_TRUE(o.threwSocketError);
+    ASSERT_NE(Form_Set, nullptr);
     EXPECT_TRUE(Form_Set->isVisible());
+    // What the flow told the dialog before it existed reached it: the
+    // automatic mode has no connection test.
+    EXPECT_FALSE(Form_Set->Button_Test->isVisible());
     EXPECT_TRUE(Form_Run->isVisible()); // the transfer window stays
     EXPECT_TRUE(windows->TerminatedWith.empty());
     Form_Set->hide();

@@ -30,6 +30,7 @@ HalvorneWindows::HalvorneWindows(const WindowsOptions& options) {
     o.CreateSet = options.createSet;
     o.CreateMain = options.createMain;
     o.CreateDownloadSet = options.createDownloadSet;
+    o.CreateAllAtStart = options.createAllAtStart;
     windows_ = std::make_unique<THalvorneWindows>(args, dir + "/Halvorne", o);
 }
 

@@ -20,6 +20,9 @@ struct WindowsOptions {
     bool createMain = true;
     bool createSet = true;
     bool createDownloadSet = true;
+    // Every window made at once; otherwise each when the run needs it, as
+    // in the program.
+    bool createAllAtStart = true;
 };
 
 // Builds Form_Master (with a valid "chkver" command line), Form_Run,

@@ -161,6 +161,7 @@ struct Windows {
         if (autoMode)
             args.push_back("auto");
         THalvorneWindowsOptions options;
+        options.CreateAllAtStart = true;
         // Pictures only: the program never ends from here.
         options.TerminateProcess = [](int) {};
         windows = std::make_unique<THalvorneWindows>(args, dir + "/Halvorne", options);

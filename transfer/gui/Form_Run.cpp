@@ -241,13 +241,14 @@ void TForm_Run::CloseWindow() {
 
 NextStepChoice TForm_Run::AskNextStep(const std::string& newVersionText) {
     NextStepChoice choice;
-    if (!FormDownloadSet)
+    TFormDownloadSet* dialog = nextStepDialog_ ? nextStepDialog_() : FormDownloadSet.data();
+    if (!dialog)
         return choice;
-    FormDownloadSet->SetNewVersionText(Utf8(newVersionText));
-    if (FormDownloadSet->exec() != QDialog::Accepted)
+    dialog->SetNewVersionText(Utf8(newVersionText));
+    if (dialog->exec() != QDialog::Accepted)
         return choice;
     bool showChanges = false, download = false, pdf = false;
-    FormDownloadSet->GetChoice(showChanges, download, pdf);
+    dialog->GetChoice(showChanges, download, pdf);
     choice.Step = showChanges ? NextStep::ShowChanges : download ? NextStep::Download : NextStep::Cancel;
     choice.Pdf = pdf;
     return choice;

@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // The parameter sets under the names the host application's developers
@@ -24,6 +25,8 @@ class QPushButton;
 class QMovie;
 class QProgressBar;
 
+class TFormDownloadSet;
+
 class TForm_Run : public QWidget, public transfer::flow::TransferView {
     Q_OBJECT
 public:
@@ -32,6 +35,10 @@ public:
 
     // The flow this window forwards its events to; set once both exist.
     void SetFlow(transfer::flow::TransferFlow* flow) { flow_ = flow; }
+    // Where the next-step dialog comes from when a step is to be asked (it
+    // may be made then; null: none, the step is cancelled). Without a
+    // source, the one named FormDownloadSet.
+    void SetNextStepDialogSource(std::function<TFormDownloadSet*()> source) { nextStepDialog_ = std::move(source); }
     transfer::flow::TransferFlow& Flow() const { return *flow_; }
 
     // Child components
@@ -77,6 +84,7 @@ private:
     QWidget* Part(transfer::flow::TransferPart part) const;
 
     transfer::flow::TransferFlow* flow_ = nullptr;
+    std::function<TFormDownloadSet*()> nextStepDialog_;
     // Set while the flow closes the window: that close is not reported back.
     bool closingForTheFlow_ = false;
 };
