@@ -44,7 +44,7 @@ QLabel* TopLabel(QWidget* parent, const char* name, int top, int height, const Q
 
 QPushButton* GlyphButton(QWidget* parent, const char* name, const QString& caption, const QString& glyph, int glyphSide,
     const QRect& place) {
-    auto* b = new QPushButton(QIcon(glyph), caption, parent);
+    auto* b = new QPushButton(transfer::gui::BuiltInPngIcon(glyph), caption, parent);
     b->setObjectName(QString::fromLatin1(name));
     b->setIconSize(QSize(glyphSide, glyphSide));
     b->setGeometry(place);

@@ -41,6 +41,7 @@ const QString kIconFileName = QStringLiteral("MIRASTE.ICO");
 const QString kBuiltInIcon = QStringLiteral(":/glyphs/halvorne.png");
 const QString kPictureFolder = QStringLiteral(":/gif");
 const QString kPictureName = QStringLiteral("zavinac");
+const QByteArray kPictureFormat = QByteArrayLiteral("GIF");
 
 QString Utf8(const std::string& text) { return QString::fromStdString(text); }
 QString Utf8(const char* text) { return QString::fromUtf8(text); }
@@ -106,13 +107,15 @@ void TForm_Run::BuildLayout() {
     Label_Msg->setFont(bold);
     Label_Msg->setTextFormat(Qt::PlainText);
 
-    BitBtn_Storno = new QPushButton(QIcon(QStringLiteral(":/glyphs/cross.png")), Utf8(texts::kStorno), this);
+    BitBtn_Storno = new QPushButton(
+        transfer::gui::BuiltInPngIcon(QStringLiteral(":/glyphs/cross.png")), Utf8(texts::kStorno), this);
     BitBtn_Storno->setObjectName(QStringLiteral("BitBtn_Storno"));
     BitBtn_Storno->setGeometry(242, 94, 91, 25);
     BitBtn_Storno->setIconSize(QSize(18, 18));
     BitBtn_Storno->setAutoDefault(false);
 
-    BitBtn_Set = new QPushButton(QIcon(QStringLiteral(":/glyphs/cog.png")), Utf8(texts::kNastaveni), this);
+    BitBtn_Set = new QPushButton(
+        transfer::gui::BuiltInPngIcon(QStringLiteral(":/glyphs/cog.png")), Utf8(texts::kNastaveni), this);
     BitBtn_Set->setObjectName(QStringLiteral("BitBtn_Set"));
     BitBtn_Set->setGeometry(474, 92, 91, 25);
     BitBtn_Set->setIconSize(QSize(18, 18));
@@ -142,7 +145,7 @@ void TForm_Run::BuildLayout() {
 }
 
 void TForm_Run::LoadIcon() {
-    setWindowIcon(QIcon(kBuiltInIcon));
+    setWindowIcon(transfer::gui::BuiltInPngIcon(kBuiltInIcon));
     const QString iconPath = transfer::gui::FindFileIgnoringCase(QDir::currentPath(), kIconFileName);
     if (iconPath.isEmpty())
         return;
@@ -156,12 +159,14 @@ void TForm_Run::LoadPicture() {
     const QString path = transfer::gui::FindResourceIgnoringCase(kPictureFolder, kPictureName);
     if (path.isEmpty())
         return;
-    QImageReader reader(path);
+    // The picture is ours and a GIF: naming the format loads only that
+    // image plugin instead of every one to guess it.
+    QImageReader reader(path, kPictureFormat);
     QSize size = reader.size();
     if (!size.isValid())
         return;
     size.scale(kPictureSide, kPictureSide, Qt::KeepAspectRatio);
-    GifMovie = new QMovie(path, QByteArray(), this);
+    GifMovie = new QMovie(path, kPictureFormat, this);
     if (!GifMovie->isValid()) {
         delete GifMovie;
         GifMovie = nullptr;

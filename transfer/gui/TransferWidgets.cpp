@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QPainter>
+#include <QImageReader>
+#include <QPixmap>
 
 namespace transfer::gui {
 
@@ -54,6 +56,14 @@ void TGauge::paintEvent(QPaintEvent*) {
         p.setPen(BackColor);
         p.drawText(inner, Qt::AlignCenter, label);
     }
+}
+
+QIcon BuiltInPngIcon(const QString& resource) {
+    QImageReader reader(resource, "PNG");
+    // Even with the format named, a reader that may guess asks every
+    // plugin first whether it wants the file.
+    reader.setAutoDetectImageFormat(false);
+    return QIcon(QPixmap::fromImage(reader.read()));
 }
 
 QFont WindowFont(int pixelSize, bool bold) {

@@ -6,6 +6,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QIcon>
 #include <QProgressBar>
 #include <QString>
 
@@ -44,6 +45,11 @@ protected:
 // The windows' font: the classic 8-point dialog face where it exists, a
 // similar sans face elsewhere, at the given pixel height.
 QFont WindowFont(int pixelSize, bool bold = false);
+
+// One of the program's built-in PNG pictures as an icon, read by Qt's own
+// PNG reader. A plain QIcon(file) loads every image plugin to guess the
+// format, at a cost felt in a short run's start.
+QIcon BuiltInPngIcon(const QString& resource);
 
 // Sets the label's text colour.
 void SetLabelColour(QLabel* label, const QColor& colour);
