@@ -133,6 +133,11 @@ TEST_F(FormRunTest, SettingsButtonOnlyInAutomaticMode) {
 
 TEST_F(FormRunTest, PicturePlaysTheAnimatedAtScaledIntoTheSquare) {
     Build(false);
+    // Read only once the window is drawn.
+    EXPECT_EQ(Form_Run->GifMovie, nullptr);
+    Form_Run->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form_Run));
+    ASSERT_TRUE(QTest::qWaitFor([] { return Form_Run->GifMovie != nullptr; }, 2000));
     QMovie* movie = Form_Run->GifMovie;
     ASSERT_NE(movie, nullptr);
     EXPECT_TRUE(movie->isValid());

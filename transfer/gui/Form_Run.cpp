@@ -55,7 +55,8 @@ bool IsPlainEscape(const QKeyEvent* e) { return e->key() == Qt::Key_Escape; }
 TForm_Run::TForm_Run(QWidget* parent) : QWidget(parent) {
     BuildLayout();
     LoadIcon();
-    LoadPicture();
+    // The animated picture is read when the window is first drawn (see
+    // paintEvent): a check that ends before that never needs it.
 }
 
 TForm_Run::~TForm_Run() {
@@ -262,6 +263,14 @@ NextStepChoice TForm_Run::AskNextStep(const std::string& newVersionText) {
 void TForm_Run::PumpEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
 // ---- Qt events, forwarded ----
+
+void TForm_Run::paintEvent(QPaintEvent* event) {
+    if (!pictureLoaded_) {
+        pictureLoaded_ = true;
+        LoadPicture();
+    }
+    QWidget::paintEvent(event);
+}
 
 void TForm_Run::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);

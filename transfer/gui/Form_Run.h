@@ -73,6 +73,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -81,6 +82,7 @@ private:
     void BuildLayout();
     void LoadIcon();
     void LoadPicture();
+    bool pictureLoaded_ = false;
     QWidget* Part(transfer::flow::TransferPart part) const;
 
     transfer::flow::TransferFlow* flow_ = nullptr;

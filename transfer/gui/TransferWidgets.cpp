@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QPainter>
+#include <QIconEngine>
 #include <QImageReader>
 #include <QPixmap>
 
@@ -58,13 +59,57 @@ void TGauge::paintEvent(QPaintEvent*) {
     }
 }
 
-QIcon BuiltInPngIcon(const QString& resource) {
+namespace {
+
+QImage ReadBuiltInPng(const QString& resource) {
     QImageReader reader(resource, "PNG");
     // Even with the format named, a reader that may guess asks every
     // plugin first whether it wants the file.
     reader.setAutoDetectImageFormat(false);
-    return QIcon(QPixmap::fromImage(reader.read()));
+    return reader.read();
 }
+
+// An icon read only when it is first drawn or measured: a short run may
+// end before its window is ever drawn. Everything else is the ordinary
+// pixmap icon's.
+class BuiltInPngEngine : public QIconEngine {
+public:
+    explicit BuiltInPngEngine(QString resource) : resource_(std::move(resource)) {}
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
+        Loaded().paint(painter, rect, Qt::AlignCenter, mode, state);
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return Loaded().pixmap(size, mode, state);
+    }
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state, qreal scale) override {
+        return Loaded().pixmap(size, scale, mode, state);
+    }
+    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return Loaded().actualSize(size, mode, state);
+    }
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override {
+        return Loaded().availableSizes(mode, state);
+    }
+    // A built-in picture is there, read or not.
+    bool isNull() override { return false; }
+    QString key() const override { return QStringLiteral("halvorne.builtin.png"); }
+    QIconEngine* clone() const override { return new BuiltInPngEngine(*this); }
+
+private:
+    QIcon& Loaded() {
+        if (loaded_.isNull())
+            loaded_ = QIcon(QPixmap::fromImage(ReadBuiltInPng(resource_)));
+        return loaded_;
+    }
+
+    QString resource_;
+    QIcon loaded_;
+};
+
+} // namespace
+
+QIcon BuiltInPngIcon(const QString& resource) { return QIcon(new BuiltInPngEngine(resource)); }
 
 QFont WindowFont(int pixelSize, bool bold) {
     QFont f;

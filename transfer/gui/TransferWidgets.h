@@ -47,8 +47,9 @@ protected:
 QFont WindowFont(int pixelSize, bool bold = false);
 
 // One of the program's built-in PNG pictures as an icon, read by Qt's own
-// PNG reader. A plain QIcon(file) loads every image plugin to guess the
-// format, at a cost felt in a short run's start.
+// PNG reader when it is first drawn or measured. A plain QIcon(file) reads
+// it at once and loads every image plugin to guess its format: a cost felt
+// in a short run's start, which may end before anything is drawn.
 QIcon BuiltInPngIcon(const QString& resource);
 
 // Sets the label's text colour.
