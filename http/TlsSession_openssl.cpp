@@ -6,15 +6,14 @@
 #include "http/IdExceptions.h"
 #include "platform/net/TcpSocket.h"
 
-#include <openssl/bio.h>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <openssl/x509v3.h>
+#include "http/OpenSslLibrary.h"
 
 #include <condition_variable>
 #include <map>
 #include <mutex>
 #include <thread>
+
+using http::openssl::Fn;
 
 namespace {
 
@@ -29,10 +28,10 @@ struct SocketLink {
     int error = 0; // the last socket failure, Windows Sockets numbering
 };
 
-SocketLink* LinkOf(BIO* bio) { return static_cast<SocketLink*>(BIO_get_data(bio)); }
+SocketLink* LinkOf(BIO* bio) { return static_cast<SocketLink*>(Fn().BIO_get_data(bio)); }
 
 int LinkRead(BIO* bio, char* out, std::size_t size, std::size_t* readBytes) {
-    BIO_clear_retry_flags(bio);
+    Fn().BIO_clear_flags(bio, BIO_FLAGS_RWS | BIO_FLAGS_SHOULD_RETRY);
     SocketLink* link = LinkOf(bio);
     std::size_t got = 0;
     bool wouldBlock = false;
@@ -42,7 +41,7 @@ int LinkRead(BIO* bio, char* out, std::size_t size, std::size_t* readBytes) {
         return 0;
     }
     if (wouldBlock) {
-        BIO_set_retry_read(bio);
+        Fn().BIO_set_flags(bio, BIO_FLAGS_READ | BIO_FLAGS_SHOULD_RETRY);
         return 0;
     }
     if (got == 0)
@@ -52,7 +51,7 @@ int LinkRead(BIO* bio, char* out, std::size_t size, std::size_t* readBytes) {
 }
 
 int LinkWrite(BIO* bio, const char* data, std::size_t size, std::size_t* written) {
-    BIO_clear_retry_flags(bio);
+    Fn().BIO_clear_flags(bio, BIO_FLAGS_RWS | BIO_FLAGS_SHOULD_RETRY);
     SocketLink* link = LinkOf(bio);
     std::size_t sent = 0;
     const int rc = link->socket->Send(reinterpret_cast<const uint8_t*>(data), size, sent);
@@ -61,7 +60,7 @@ int LinkWrite(BIO* bio, const char* data, std::size_t size, std::size_t* written
         return 0;
     }
     if (sent == 0) {
-        BIO_set_retry_write(bio);
+        Fn().BIO_set_flags(bio, BIO_FLAGS_WRITE | BIO_FLAGS_SHOULD_RETRY);
         return 0;
     }
     *written = sent;
@@ -75,23 +74,23 @@ long LinkControl(BIO*, int command, long, void*) {
 
 BIO_METHOD* LinkMethods() {
     static BIO_METHOD* methods = [] {
-        BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "halvorne socket");
-        BIO_meth_set_read_ex(m, LinkRead);
-        BIO_meth_set_write_ex(m, LinkWrite);
-        BIO_meth_set_ctrl(m, LinkControl);
+        BIO_METHOD* m = Fn().BIO_meth_new(Fn().BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "halvorne socket");
+        Fn().BIO_meth_set_read_ex(m, LinkRead);
+        Fn().BIO_meth_set_write_ex(m, LinkWrite);
+        Fn().BIO_meth_set_ctrl(m, LinkControl);
         return m;
     }();
     return methods;
 }
 
 std::string ReasonOf(unsigned long error) {
-    const char* reason = ERR_reason_error_string(error);
+    const char* reason = Fn().ERR_reason_error_string(error);
     return reason ? reason : "unknown error " + std::to_string(ERR_GET_REASON(error));
 }
 
 EIdTlsError SetupFailure(const char* what) {
-    const unsigned long error = ERR_get_error();
-    ERR_clear_error();
+    const unsigned long error = Fn().ERR_get_error();
+    Fn().ERR_clear_error();
     return EIdTlsError(0, std::string(kTlsErrorPrefix) + what + (error ? ": " + ReasonOf(error) : std::string()));
 }
 
@@ -100,28 +99,31 @@ EIdTlsError SetupFailure(const char* what) {
 // caller cannot see.
 SSL_CTX* BuildContext(std::string& failure) {
     auto fail = [&failure](const char* what) -> SSL_CTX* {
-        const unsigned long error = ERR_get_error();
-        ERR_clear_error();
+        const unsigned long error = Fn().ERR_get_error();
+        Fn().ERR_clear_error();
         failure = what + (error ? ": " + ReasonOf(error) : std::string());
         return nullptr;
     };
     // No clean-up at exit: the context lives as long as the process, and a
     // clean-up running while a builder thread is still at work would pull
     // the library out from under it.
-    if (OPENSSL_init_ssl(OPENSSL_INIT_NO_ATEXIT, nullptr) != 1)
+    if (!http::openssl::Load(failure))
+        return nullptr;
+    if (Fn().OPENSSL_init_ssl(OPENSSL_INIT_NO_ATEXIT, nullptr) != 1)
         return fail("no TLS library");
-    SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+    SSL_CTX* context = Fn().SSL_CTX_new(Fn().TLS_client_method());
     if (!context)
         return fail("no TLS context");
-    SSL_CTX_set_min_proto_version(context, kMinimumVersion);
-    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
-    if (SSL_CTX_set_default_verify_paths(context) != 1) {
-        SSL_CTX_free(context);
+    Fn().SSL_CTX_ctrl(context, SSL_CTRL_SET_MIN_PROTO_VERSION, kMinimumVersion, nullptr);
+    Fn().SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+    if (Fn().SSL_CTX_set_default_verify_paths(context) != 1) {
+        Fn().SSL_CTX_free(context);
         return fail("the trust store could not be read");
     }
-    SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-    SSL_CTX_set_read_ahead(context, 1);
-    SSL_CTX_set_default_read_buffer_len(context, kReadBufferSize);
+    Fn().SSL_CTX_ctrl(
+        context, SSL_CTRL_MODE, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER, nullptr);
+    Fn().SSL_CTX_ctrl(context, SSL_CTRL_SET_READ_AHEAD, 1, nullptr);
+    Fn().SSL_CTX_set_default_read_buffer_len(context, kReadBufferSize);
     return context;
 }
 
@@ -211,14 +213,14 @@ public:
         const auto it = sessions_.find(server);
         if (it == sessions_.end())
             return nullptr;
-        SSL_SESSION_up_ref(it->second);
+        Fn().SSL_SESSION_up_ref(it->second);
         return it->second;
     }
 
     void ForgetAll() {
         std::lock_guard<std::mutex> lock(mutex_);
         for (auto& kept : sessions_)
-            SSL_SESSION_free(kept.second);
+            Fn().SSL_SESSION_free(kept.second);
         sessions_.clear();
     }
 
@@ -227,13 +229,13 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         const auto it = sessions_.find(server);
         if (it != sessions_.end()) {
-            SSL_SESSION_free(it->second);
+            Fn().SSL_SESSION_free(it->second);
             sessions_.erase(it);
         }
         // A run talks to one or two servers; the bound only keeps a
         // long-lived process from collecting them.
         if (sessions_.size() >= kMaxServers) {
-            SSL_SESSION_free(sessions_.begin()->second);
+            Fn().SSL_SESSION_free(sessions_.begin()->second);
             sessions_.erase(sessions_.begin());
         }
         sessions_.emplace(server, session);
@@ -258,12 +260,12 @@ struct TTlsSession::Impl {
 
     ~Impl() {
         if (ssl)
-            SSL_free(ssl);
+            Fn().SSL_free(ssl);
     }
 
     // Maps the result of one SSL call to a status, keeping what failed.
     TTlsStatus StatusOf(int result) {
-        const int code = SSL_get_error(ssl, result);
+        const int code = Fn().SSL_get_error(ssl, result);
         switch (code) {
         case SSL_ERROR_WANT_READ: return TTlsStatus::WantRead;
         case SSL_ERROR_WANT_WRITE: return TTlsStatus::WantWrite;
@@ -272,12 +274,12 @@ struct TTlsSession::Impl {
         }
         if (link.error != 0)
             return TTlsStatus::Failed;
-        const unsigned long error = ERR_peek_last_error();
+        const unsigned long error = Fn().ERR_peek_last_error();
         if (!handshakeDone) {
-            const long verify = SSL_get_verify_result(ssl);
+            const long verify = Fn().SSL_get_verify_result(ssl);
             if (verify != X509_V_OK) {
                 certificateError = static_cast<int>(verify);
-                failure = X509_verify_cert_error_string(verify);
+                failure = Fn().X509_verify_cert_error_string(verify);
                 return TTlsStatus::Failed;
             }
         }
@@ -304,42 +306,46 @@ void TTlsSession::ForgetSessions() { SessionCache::Instance().ForgetAll(); }
 
 TTlsSession::TTlsSession(platform::net::TcpSocket& socket, const std::string& host, int port)
     : impl_(std::make_unique<Impl>()) {
-    ERR_clear_error();
+    // First the context: it loads the library on its first use.
+    SSL_CTX* context = SharedContext::Instance().Get();
+    Fn().ERR_clear_error();
     impl_->link.socket = &socket;
     impl_->server = host + ':' + std::to_string(port);
-    impl_->ssl = SSL_new(SharedContext::Instance().Get());
+    impl_->ssl = Fn().SSL_new(context);
     if (!impl_->ssl)
         throw SetupFailure("no TLS session");
     // An address is checked against the certificate's IP entries and is
     // never sent as a server name; a name is both.
-    ASN1_OCTET_STRING* ip = a2i_IPADDRESS(host.c_str());
+    ASN1_OCTET_STRING* ip = Fn().a2i_IPADDRESS(host.c_str());
     if (ip) {
-        ASN1_OCTET_STRING_free(ip);
-        if (X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(impl_->ssl), host.c_str()) != 1)
+        Fn().ASN1_OCTET_STRING_free(ip);
+        if (Fn().X509_VERIFY_PARAM_set1_ip_asc(Fn().SSL_get0_param(impl_->ssl), host.c_str()) != 1)
             throw SetupFailure("the server address cannot be checked");
     } else {
-        SSL_set_hostflags(impl_->ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-        if (SSL_set1_host(impl_->ssl, host.c_str()) != 1 || SSL_set_tlsext_host_name(impl_->ssl, host.c_str()) != 1)
+        Fn().SSL_set_hostflags(impl_->ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        if (Fn().SSL_set1_host(impl_->ssl, host.c_str()) != 1 ||
+            Fn().SSL_ctrl(impl_->ssl, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+                const_cast<char*>(host.c_str())) != 1)
             throw SetupFailure("the server name cannot be checked");
     }
-    BIO* bio = BIO_new(LinkMethods());
+    BIO* bio = Fn().BIO_new(LinkMethods());
     if (!bio)
         throw SetupFailure("no link to the socket");
-    BIO_set_data(bio, &impl_->link);
-    BIO_set_init(bio, 1);
-    SSL_set_bio(impl_->ssl, bio, bio);
-    SSL_set_connect_state(impl_->ssl);
+    Fn().BIO_set_data(bio, &impl_->link);
+    Fn().BIO_set_init(bio, 1);
+    Fn().SSL_set_bio(impl_->ssl, bio, bio);
+    Fn().SSL_set_connect_state(impl_->ssl);
     if (SSL_SESSION* earlier = SessionCache::Instance().Find(impl_->server)) {
-        SSL_set_session(impl_->ssl, earlier);
-        SSL_SESSION_free(earlier);
+        Fn().SSL_set_session(impl_->ssl, earlier);
+        Fn().SSL_SESSION_free(earlier);
     }
 }
 
 TTlsSession::~TTlsSession() = default;
 
 TTlsStatus TTlsSession::Handshake() {
-    ERR_clear_error();
-    const int rc = SSL_do_handshake(impl_->ssl);
+    Fn().ERR_clear_error();
+    const int rc = Fn().SSL_do_handshake(impl_->ssl);
     if (rc == 1) {
         impl_->handshakeDone = true;
         return TTlsStatus::Done;
@@ -351,9 +357,9 @@ TTlsStatus TTlsSession::Read(uint8_t* buffer, std::size_t capacity, std::size_t&
     received = 0;
     // Takes every record that is already here, without waiting for more.
     while (received < capacity) {
-        ERR_clear_error();
+        Fn().ERR_clear_error();
         std::size_t got = 0;
-        if (SSL_read_ex(impl_->ssl, buffer + received, capacity - received, &got) != 1) {
+        if (Fn().SSL_read_ex(impl_->ssl, buffer + received, capacity - received, &got) != 1) {
             if (received > 0)
                 return TTlsStatus::Done; // the rest is reported by the next call
             return impl_->StatusOf(0);
@@ -365,28 +371,28 @@ TTlsStatus TTlsSession::Read(uint8_t* buffer, std::size_t capacity, std::size_t&
 
 TTlsStatus TTlsSession::Write(const uint8_t* data, std::size_t length, std::size_t& sent) {
     sent = 0;
-    ERR_clear_error();
-    if (SSL_write_ex(impl_->ssl, data, length, &sent) == 1)
+    Fn().ERR_clear_error();
+    if (Fn().SSL_write_ex(impl_->ssl, data, length, &sent) == 1)
         return TTlsStatus::Done;
     return impl_->StatusOf(0);
 }
 
 void TTlsSession::Shutdown() {
-    ERR_clear_error();
+    Fn().ERR_clear_error();
     if (impl_->handshakeDone) {
-        SSL_shutdown(impl_->ssl);
+        Fn().SSL_shutdown(impl_->ssl);
         // Only a session that ended cleanly is offered again; by now the
         // server's tickets, sent after the handshake, have been read.
-        SSL_SESSION* session = SSL_get1_session(impl_->ssl);
-        if (session && SSL_SESSION_is_resumable(session))
+        SSL_SESSION* session = Fn().SSL_get1_session(impl_->ssl);
+        if (session && Fn().SSL_SESSION_is_resumable(session))
             SessionCache::Instance().Keep(impl_->server, session);
         else
-            SSL_SESSION_free(session);
+            Fn().SSL_SESSION_free(session);
     }
-    ERR_clear_error();
+    Fn().ERR_clear_error();
 }
 
-bool TTlsSession::Resumed() const { return impl_->handshakeDone && SSL_session_reused(impl_->ssl) == 1; }
+bool TTlsSession::Resumed() const { return impl_->handshakeDone && Fn().SSL_session_reused(impl_->ssl) == 1; }
 
 int TTlsSession::SocketError() const { return impl_->link.error; }
 
