@@ -53,7 +53,7 @@ void Empty(const std::string& dir) {
 TimedRun RunHalvorne(const std::string& program, const std::string& target, const std::string& home, uint64_t size) {
     Empty(target);
     ::sync(); // every run starts with nothing left to write
-    TimedRun r = RunTimed({program, "+@+", "dokum", "/p:" + target, "auto"},
+    TimedRun r = RunTimed(bench::support::Wrapped({program, "+@+", "dokum", "/p:" + target, "auto"}),
         {{"QT_QPA_PLATFORM", "offscreen"}, {"HOME", home}, {"XDG_CONFIG_HOME", home}}, 21);
     if (r.ok && FileSize(target + "DOKUMENTACE.PDF") != size) {
         r.ok = false;

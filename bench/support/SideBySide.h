@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -65,6 +67,21 @@ inline TimedRun RunTimed(
     return r;
 }
 
+// argv run under the command in BENCH_WRAP, when set ("strace -c -f -o
+// /tmp/s", "perf record -g -o /tmp/p.data"): to see where the time of a
+// round goes. Times and memory are then the wrapper's too.
+inline std::vector<std::string> Wrapped(std::vector<std::string> argv) {
+    const char* wrap = std::getenv("BENCH_WRAP");
+    if (!wrap || !*wrap)
+        return argv;
+    std::vector<std::string> words;
+    std::istringstream in(wrap);
+    for (std::string w; in >> w;)
+        words.push_back(w);
+    words.insert(words.end(), argv.begin(), argv.end());
+    return words;
+}
+
 // The rounds of one comparison: ratio = theirs / ours, so above 1 is ours
 // faster. Met when every round (not only the median) reaches the goal.
 struct RatioRounds {
@@ -95,10 +112,12 @@ struct RatioRounds {
         const std::vector<double> r = Ratios();
         const bool met = EveryRoundAtLeast(goal);
         std::printf("%s: ratio median %.3f (min %.3f, max %.3f; rounds", what, Median(r),
-            r.empty() ? 0 : *std::min_element(r.begin(), r.end()), r.empty() ? 0 : *std::max_element(r.begin(), r.end()));
+            r.empty() ? 0 : *std::min_element(r.begin(), r.end()),
+            r.empty() ? 0 : *std::max_element(r.begin(), r.end()));
         for (double x : r)
             std::printf(" %.3f", x);
-        std::printf("), goal >= %.1f in every round: %s%s\n", goal, met ? "ok" : "MISSED", allRan ? "" : " [FAILED RUNS]");
+        std::printf(
+            "), goal >= %.1f in every round: %s%s\n", goal, met ? "ok" : "MISSED", allRan ? "" : " [FAILED RUNS]");
         std::printf("  Halvorne median %.3f s (%.3f..%.3f), %s median %.3f s (%.3f..%.3f)\n", Median(ours),
             *std::min_element(ours.begin(), ours.end()), *std::max_element(ours.begin(), ours.end()), theirName,
             Median(theirs), *std::min_element(theirs.begin(), theirs.end()),

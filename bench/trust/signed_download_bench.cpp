@@ -66,7 +66,7 @@ struct Setup {
 
 TimedRun RunHalvorne(const Setup& s, const std::string& target, uint64_t size) {
     Empty(target);
-    TimedRun r = RunTimed({s.program, "+@+", "dokum", "/p:" + target, "auto"},
+    TimedRun r = RunTimed(bench::support::Wrapped({s.program, "+@+", "dokum", "/p:" + target, "auto"}),
         {{"QT_QPA_PLATFORM", "offscreen"}, {"SSL_CERT_FILE", s.caFile}, {"HOME", s.home}, {"XDG_CONFIG_HOME", s.home}},
         21);
     CheckSize(r, target + kFileName, size);

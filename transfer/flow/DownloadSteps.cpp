@@ -252,6 +252,12 @@ bool DownloadOperation::DownloadIntoTarget(const DownloadRequest& request) {
     // that has no name there until the save; dropping the stream on any
     // other path leaves nothing behind.
     TFileStream received(ReceivingDirectory(request.TargetDir, request.FileName));
+    // Copying into the file and hashing run beside the receiving (and
+    // decrypting), each on a core of its own: done in turn on one thread
+    // they made a big download as slow as the sum of both, and a busy
+    // machine, taking that thread's core away at times, made it slower
+    // still than curl writing the file and syncing it afterwards.
+    received.WriteInBackground();
     if (signedFile.Required())
         received.OnWrite = [&signedFile, &checks](const uint8_t* bytes, std::size_t n) {
             signedFile.Observe(bytes, n);
