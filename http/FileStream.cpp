@@ -38,15 +38,19 @@ std::size_t ChunkLimit(uint64_t at) {
 
 } // namespace
 
-// The stream's writing thread. Chunks are queued in order and used again,
-// so a download of any size costs kQueuedChunks + 1 chunks of memory; the
-// caller waits only when every chunk is queued.
+// The stream's two threads: one writes the chunks to the file, in order,
+// the other hands the written ones to OnWrite, in order; so the writing
+// (which waits for the device) and the observing (which hashes) overlap.
+// Chunks are used again once observed, so a download of any size costs
+// kQueuedChunks + 1 chunks of memory; the caller waits only when every
+// chunk is under way.
 class TFileStream::Writer {
 public:
     explicit Writer(TFileStream& owner) : owner_(owner), chunks_(kQueuedChunks + 1) {
         for (Chunk& c : chunks_)
             free_.push_back(&c);
-        thread_ = std::thread([this] { Run(); });
+        writing_.thread = std::thread([this] { Run(writing_, &observing_); });
+        observing_.thread = std::thread([this] { Run(observing_, nullptr); });
     }
 
     ~Writer() {
@@ -55,7 +59,8 @@ public:
             stopping_ = true; // what is still queued is of no more use
         }
         changed_.notify_all();
-        thread_.join();
+        writing_.thread.join();
+        observing_.thread.join();
     }
 
     Writer(const Writer&) = delete;
@@ -97,7 +102,7 @@ public:
         if (filling_)
             Submit();
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this] { return (queued_.empty() && !busy_) || !error_.empty(); });
+        changed_.wait(lock, [this] { return (writing_.Idle() && observing_.Idle()) || !error_.empty(); });
         ThrowIfFailed();
     }
 
@@ -123,47 +128,66 @@ private:
     void Submit() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            queued_.push_back(filling_);
+            writing_.queue.push_back(filling_);
         }
         filling_ = nullptr;
         changed_.notify_all();
     }
 
-    void Run() {
+    // One thread's queue of chunks and the work it does on each.
+    struct Stage {
+        std::deque<Chunk*> queue;
+        bool busy = false; // working on a chunk taken from the queue
+        std::thread thread;
+        bool Idle() const { return queue.empty() && !busy; }
+    };
+
+    // Takes the stage's chunks in order and passes each on to next (or
+    // back to the free ones), until the stream goes or a step fails.
+    void Run(Stage& stage, Stage* next) {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
-            changed_.wait(lock, [this] { return !queued_.empty() || stopping_; });
+            changed_.wait(lock, [&] { return !stage.queue.empty() || stopping_; });
             if (stopping_)
                 return;
-            Chunk* chunk = queued_.front();
-            queued_.pop_front();
-            busy_ = true;
+            Chunk* chunk = stage.queue.front();
+            stage.queue.pop_front();
+            stage.busy = true;
             lock.unlock();
-            const std::string error = Write(*chunk);
+            const std::string error = next ? WriteToFile(*chunk) : Observe(*chunk);
             lock.lock();
-            busy_ = false;
-            free_.push_back(chunk);
+            stage.busy = false;
             if (!error.empty() && error_.empty()) {
-                // Nothing after a failed write may reach the file or the
+                // Nothing after a failed step may reach the file or the
                 // observer: it would be out of order.
                 error_ = error;
-                for (Chunk* c : queued_)
-                    free_.push_back(c);
-                queued_.clear();
+                for (Stage* s : {&writing_, &observing_}) {
+                    free_.insert(free_.end(), s->queue.begin(), s->queue.end());
+                    s->queue.clear();
+                }
             }
+            if (next && error_.empty())
+                next->queue.push_back(chunk);
+            else
+                free_.push_back(chunk);
             changed_.notify_all();
         }
     }
 
-    std::string Write(const Chunk& chunk) {
+    std::string WriteToFile(const Chunk& chunk) {
         std::string error;
         if (!owner_.file_.WriteAtUnbuffered(chunk.at, chunk.data, chunk.used, error))
             return error.empty() ? "the file could not be written" : error;
+        return std::string();
+    }
+
+    std::string Observe(const Chunk& chunk) {
+        if (!owner_.OnWrite)
+            return std::string();
         try {
             std::size_t from = 0;
             for (std::size_t n : chunk.pieces) {
-                if (owner_.OnWrite)
-                    owner_.OnWrite(chunk.data + from, n);
+                owner_.OnWrite(chunk.data + from, n);
                 from += n;
             }
         } catch (const std::exception& e) {
@@ -178,11 +202,9 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<Chunk*> free_;
-    std::deque<Chunk*> queued_;
-    bool busy_ = false;     // the thread is writing a chunk taken from the queue
+    Stage writing_, observing_;
     bool stopping_ = false; // the stream is going away
-    std::string error_;     // the first failed write; nothing is written after it
-    std::thread thread_;
+    std::string error_;     // the first failed step; nothing is written or observed after it
 };
 
 TFileStream::TFileStream(const std::string& dir, Naming naming) {
