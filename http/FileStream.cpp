@@ -5,6 +5,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -50,18 +51,15 @@ public:
         for (Chunk& c : chunks_)
             free_.push_back(&c);
         writing_.thread = std::thread([this] { Run(writing_, &observing_); });
-        observing_.thread = std::thread([this] { Run(observing_, nullptr); });
+        try {
+            observing_.thread = std::thread([this] { Run(observing_, nullptr); });
+        } catch (...) {
+            Stop();
+            throw;
+        }
     }
 
-    ~Writer() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stopping_ = true; // what is still queued is of no more use
-        }
-        changed_.notify_all();
-        writing_.thread.join();
-        observing_.thread.join();
-    }
+    ~Writer() { Stop(); }
 
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
@@ -107,6 +105,17 @@ public:
     }
 
 private:
+    void Stop() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true; // what is still queued is of no more use
+        }
+        changed_.notify_all();
+        for (Stage* s : {&writing_, &observing_})
+            if (s->thread.joinable())
+                s->thread.join();
+    }
+
     void ThrowIfFailed() const {
         if (!error_.empty())
             throw EStreamError(error_);
@@ -216,8 +225,13 @@ TFileStream::TFileStream(const std::string& dir, Naming naming) {
 TFileStream::~TFileStream() { writer_.reset(); }
 
 void TFileStream::WriteInBackground() {
-    if (!writer_ && IsOpen())
+    if (writer_ || !IsOpen())
+        return;
+    try {
         writer_ = std::make_unique<Writer>(*this);
+    } catch (const std::system_error&) {
+        // No threads to be had: the stream goes on writing at once.
+    }
 }
 
 void TFileStream::WaitForQueuedWrites() {

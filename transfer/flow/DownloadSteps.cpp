@@ -252,12 +252,6 @@ bool DownloadOperation::DownloadIntoTarget(const DownloadRequest& request) {
     // that has no name there until the save; dropping the stream on any
     // other path leaves nothing behind.
     TFileStream received(ReceivingDirectory(request.TargetDir, request.FileName));
-    // Copying into the file and hashing run beside the receiving (and
-    // decrypting), each on a core of its own: done in turn on one thread
-    // they made a big download as slow as the sum of both, and a busy
-    // machine, taking that thread's core away at times, made it slower
-    // still than curl writing the file and syncing it afterwards.
-    received.WriteInBackground();
     if (signedFile.Required())
         received.OnWrite = [&signedFile, &checks](const uint8_t* bytes, std::size_t n) {
             signedFile.Observe(bytes, n);
@@ -266,6 +260,13 @@ bool DownloadOperation::DownloadIntoTarget(const DownloadRequest& request) {
         };
     else
         received.OnWrite = checks.Observe;
+    // Writing to the disk and hashing run beside the receiving (and
+    // decrypting), on threads of the stream: all done in turn on this
+    // thread, they made a big download as slow as the sum of them, and a
+    // busy machine, taking that one core away at times, slower than curl
+    // writing the file and syncing it afterwards. The stream's threads see
+    // OnWrite as set above.
+    received.WriteInBackground();
     try {
         flow_.Http.Get(address, received);
         received.Position = 0;
