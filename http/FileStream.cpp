@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -17,7 +18,8 @@ constexpr std::size_t kAlignment = platform::files::ReceivingFile::kUnbufferedAl
 // past the page cache, with the sizes of the writes it gathered (each is
 // observed on its own, as if it had been written directly).
 struct Chunk {
-    std::vector<uint8_t> storage = std::vector<uint8_t>(TFileStream::kChunkSize + kAlignment);
+    // Left uninitialised: a chunk costs memory only once bytes go into it.
+    std::unique_ptr<uint8_t[]> storage{new uint8_t[TFileStream::kChunkSize + kAlignment]};
     uint8_t* data = nullptr;
     uint64_t at = 0;
     std::size_t used = 0;
@@ -25,8 +27,8 @@ struct Chunk {
     std::vector<std::size_t> pieces;
 
     Chunk() {
-        const auto address = reinterpret_cast<std::uintptr_t>(storage.data());
-        data = storage.data() + (kAlignment - address % kAlignment) % kAlignment;
+        const auto address = reinterpret_cast<std::uintptr_t>(storage.get());
+        data = storage.get() + (kAlignment - address % kAlignment) % kAlignment;
     }
 };
 
@@ -221,7 +223,7 @@ TFileStream::TFileStream(const std::string& dir, Naming naming) {
         openError_ = "the file could not be created";
 }
 
-// The thread goes first: it writes into file_ and calls OnWrite.
+// The threads go first: they write into file_ and call OnWrite.
 TFileStream::~TFileStream() { writer_.reset(); }
 
 void TFileStream::WriteInBackground() {
@@ -251,16 +253,18 @@ void TFileStream::Write(const uint8_t* bytes, std::size_t n) {
         throw EStreamError(openError_);
     if (InBackground()) {
         writer_->Append(Position, bytes, n);
-    } else {
-        WaitForQueuedWrites(); // in order, after what is queued
-        std::string error;
-        if (!file_.WriteAt(Position, bytes, n, error))
-            throw EStreamError(error);
-        if (OnWrite)
-            OnWrite(bytes, n);
+        Position += n;
+        size_ = std::max(size_, Position);
+        return;
     }
+    WaitForQueuedWrites(); // in order, after what is queued
+    std::string error;
+    if (!file_.WriteAt(Position, bytes, n, error))
+        throw EStreamError(error);
     Position += n;
     size_ = std::max(size_, Position);
+    if (OnWrite)
+        OnWrite(bytes, n);
 }
 
 uint8_t* TFileStream::WriteBuffer(std::size_t& room) {

@@ -38,11 +38,11 @@ public:
     uint8_t* WriteBuffer(std::size_t& room) override;
     void Wrote(std::size_t n) override;
 
-    // From here on, written bytes are gathered into chunks that a thread of
-    // the stream's own writes to the file and hands to OnWrite, while the
-    // caller goes on receiving: a download then keeps both cores busy (one
-    // receiving and decrypting, one writing and hashing) instead of doing
-    // all of it in turn. Whole chunks go to the device past the page cache
+    // From here on, written bytes are gathered into chunks that two threads
+    // of the stream's own take in order, one writing them to the file, the
+    // other handing them to OnWrite, while the caller goes on receiving: a
+    // download then keeps both cores busy (receiving and decrypting here,
+    // writing and hashing there) instead of doing all of it in turn. Whole chunks go to the device past the page cache
     // where the system allows it (ReceivingFile::WriteAtUnbuffered), so the
     // writing costs little processor time and leaves nothing to write back
     // at the end. At most kQueuedChunks chunks wait, so the memory it costs
@@ -62,7 +62,7 @@ public:
 
     // Sees every run of bytes once it is in the file, in the order written
     // (for a check that reads the body while it arrives). With
-    // WriteInBackground it runs on the stream's thread: it must touch
+    // WriteInBackground it runs on a thread of the stream: it must touch
     // nothing else that thread could race with before the writes are
     // waited for.
     std::function<void(const uint8_t* bytes, std::size_t n)> OnWrite;
