@@ -315,6 +315,21 @@ void THttpResponseReader::ReadCounted(TStream& stream, uint64_t count, bool unti
         BodyWriter writer(stream, !untilClose, std::min<uint64_t>(count, BodyRoomLeft(stream)), limits_);
         uint64_t total = 0;
         while (untilClose || total < count) {
+            // With nothing buffered the bytes may go straight where the
+            // stream keeps them (a big body is then copied once less).
+            if (input_.Available() == 0) {
+                std::size_t received = 0;
+                if (ReceiveIntoStream(stream, untilClose ? UINT64_MAX : count - total, received)) {
+                    if (received == 0) {
+                        if (untilClose)
+                            break;
+                        throw EIdConnClosedGracefully("Connection Closed Gracefully.");
+                    }
+                    total += received;
+                    events_.Work(static_cast<int64_t>(total));
+                    continue;
+                }
+            }
             if (input_.Available() == 0 && FillOrClose() == 0) {
                 if (untilClose)
                     break;
@@ -342,4 +357,17 @@ void THttpResponseReader::ReadCounted(TStream& stream, uint64_t count, bool unti
         throw;
     }
     events_.WorkEnd();
+}
+
+bool THttpResponseReader::ReceiveIntoStream(TStream& stream, uint64_t wanted, std::size_t& received) {
+    // At the cap the usual way finds out whether more arrives, and fails.
+    const uint64_t room = std::min(wanted, BodyRoomLeft(stream));
+    std::size_t place = 0;
+    uint8_t* into = room > 0 ? stream.WriteBuffer(place) : nullptr;
+    if (!into || place == 0)
+        return false;
+    received = source_.Receive(into, static_cast<std::size_t>(std::min<uint64_t>(place, room)), 0);
+    if (received > 0)
+        stream.Wrote(received);
+    return true;
 }

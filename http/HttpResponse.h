@@ -147,6 +147,10 @@ private:
     // work unit.
     void ReadCounted(TStream& stream, uint64_t count, bool untilClose);
     uint64_t BodyRoomLeft(const TStream& stream) const;
+    // Receives up to wanted body bytes into the stream's own place for
+    // them (TStream::WriteBuffer); false when it has none. received 0: the
+    // peer closed.
+    bool ReceiveIntoStream(TStream& stream, uint64_t wanted, std::size_t& received);
     std::size_t FillOrClose(); // 0 on close
 
     THttpByteSource& source_;

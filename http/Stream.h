@@ -35,4 +35,16 @@ public:
     // that grows without copying has nothing to prepare.
     virtual uint64_t Capacity() const { return UINT64_MAX; }
     virtual void Reserve(uint64_t /*bytes*/) {}
+
+    // Where the bytes that go to Position next may be received directly,
+    // saving the copy Write makes: up to room bytes at the result, which
+    // Wrote then takes as written. Null when the stream has no such place
+    // (then Write is the way).
+    virtual uint8_t* WriteBuffer(std::size_t& room) {
+        room = 0;
+        return nullptr;
+    }
+    // The first n bytes (n <= room) of the place WriteBuffer gave were
+    // received: written at Position, which moves on, as by Write.
+    virtual void Wrote(std::size_t /*n*/) {}
 };

@@ -42,6 +42,14 @@ public:
     // device in the background as it goes, so that Flush has little left
     // to do. A full disk or a file-size limit is a failure with its reason.
     bool WriteAt(uint64_t offset, const uint8_t* data, std::size_t n, std::string& error);
+    // The same for a writer that keeps whole aligned blocks: where data,
+    // offset and n are multiples of kUnbufferedAlignment and the file
+    // system allows it, the bytes go from data straight to the device, with
+    // no copy kept in the page cache and nothing left for the system to
+    // write back later (Linux O_DIRECT). Anything else is written as
+    // WriteAt writes it. Durable, as every write, only after Flush.
+    bool WriteAtUnbuffered(uint64_t offset, const uint8_t* data, std::size_t n, std::string& error);
+    static constexpr std::size_t kUnbufferedAlignment = 4096;
     // Reads up to n bytes at offset; got is 0 at the end of the file.
     bool ReadAt(uint64_t offset, uint8_t* out, std::size_t n, std::size_t& got, std::string& error);
     // Cuts or extends the file to size bytes.
@@ -75,6 +83,10 @@ private:
     // HANDLE, which fits as well).
     static constexpr std::intptr_t kNoHandle = -1;
     std::intptr_t handle_ = kNoHandle;
+    // POSIX: a second descriptor of the file for unbuffered writes, opened
+    // by the first of them; unbufferedTried_ once that was attempted.
+    std::intptr_t unbufferedHandle_ = kNoHandle;
+    bool unbufferedTried_ = false;
     // POSIX: the directory, opened once without following a link; every
     // name in it is made, removed and changed relative to this handle.
     std::intptr_t dirHandle_ = kNoHandle;

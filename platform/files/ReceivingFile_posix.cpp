@@ -6,6 +6,7 @@
 #include "platform/files/PosixDetail.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cerrno>
 #include <memory>
 #include <vector>
@@ -150,6 +151,24 @@ void DeleteMatchingAt(int dirFd, const std::string& prefix, const std::string& k
 
 int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
 
+// A second descriptor of the received file that writes past the page
+// cache; -1 where the file system has no such writes (or /proc is missing).
+int OpenUnbufferedAt(int fd, int dirFd, const std::string& tempPath) {
+#ifdef O_DIRECT
+    if (ProcFdUsable())
+        return ::open(ProcFdPath(fd).c_str(), O_WRONLY | O_DIRECT | O_CLOEXEC);
+    if (!tempPath.empty())
+        return ::openat(dirFd, NameOf(tempPath).c_str(), O_WRONLY | O_DIRECT | O_NOFOLLOW | O_CLOEXEC);
+#else
+    (void)fd;
+    (void)dirFd;
+    (void)tempPath;
+#endif
+    return -1;
+}
+
+bool Aligned(uint64_t value) { return value % ReceivingFile::kUnbufferedAlignment == 0; }
+
 } // namespace
 
 ReceivingFile::~ReceivingFile() { Discard(); }
@@ -213,6 +232,38 @@ bool ReceivingFile::WriteAt(uint64_t offset, const uint8_t* data, std::size_t n,
     }
     StartWriteback(offset + n);
     return true;
+}
+
+bool ReceivingFile::WriteAtUnbuffered(uint64_t offset, const uint8_t* data, std::size_t n, std::string& error) {
+    if (!IsOpen() || n == 0 || !Aligned(offset) || !Aligned(n) || !Aligned(reinterpret_cast<std::uintptr_t>(data)))
+        return WriteAt(offset, data, n, error);
+    if (!unbufferedTried_) {
+        unbufferedTried_ = true;
+        const int fd = OpenUnbufferedAt(Fd(handle_), Fd(dirHandle_), tempPath_);
+        if (fd >= 0)
+            unbufferedHandle_ = fd;
+    }
+    std::size_t done = 0;
+    while (unbufferedHandle_ != kNoHandle && done < n) {
+        const std::size_t piece = std::min(n - done, kMaxSingleWrite);
+        const ssize_t w = ::pwrite(Fd(unbufferedHandle_), data + done, piece, static_cast<off_t>(offset + done));
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w < 0 && errno == EINVAL) {
+            // The device wants larger blocks than these: from here on
+            // everything goes through the cache.
+            ::close(Fd(unbufferedHandle_));
+            unbufferedHandle_ = kNoHandle;
+        }
+        if (w <= 0)
+            break;
+        done += static_cast<std::size_t>(w);
+        if (!Aligned(done))
+            break;
+    }
+    // What is left (a refusal, a short write at a limit) goes through the
+    // cache, which also names any failure with its reason.
+    return done == n || WriteAt(offset + done, data + done, n - done, error);
 }
 
 void ReceivingFile::StartWriteback(uint64_t writtenEnd) {
@@ -340,6 +391,11 @@ bool ReceivingFile::CommitAt(const std::string* prefix, const std::string& path,
 }
 
 void ReceivingFile::Close() {
+    if (unbufferedHandle_ != kNoHandle) {
+        ::close(Fd(unbufferedHandle_));
+        unbufferedHandle_ = kNoHandle;
+    }
+    unbufferedTried_ = false;
     if (dirHandle_ != kNoHandle) {
         ::close(Fd(dirHandle_));
         dirHandle_ = kNoHandle;

@@ -99,6 +99,13 @@ bool ReceivingFile::Create(const std::string& dir, std::string& error, Naming na
     return false;
 }
 
+// Windows has its unbuffered writes (FILE_FLAG_NO_BUFFERING) only for a
+// handle opened so, with sector-sized pieces; the received file is
+// written through the cache as every other one.
+bool ReceivingFile::WriteAtUnbuffered(uint64_t offset, const uint8_t* data, std::size_t n, std::string& error) {
+    return WriteAt(offset, data, n, error);
+}
+
 bool ReceivingFile::WriteAt(uint64_t offset, const uint8_t* data, std::size_t n, std::string& error) {
     if (!IsOpen()) {
         error = SystemMessage(ERROR_INVALID_HANDLE);

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <random>
@@ -200,6 +201,143 @@ TEST(FileStream, SeededCampaignAgainstTheMemoryStream) {
             EXPECT_EQ(ListTree(d.path()), kPopulated);
             break;
         }
+    }
+}
+
+// Written in the background (chunks gathered, written by the stream's
+// threads, past the page cache where possible): bodies of a few MiB that
+// arrive both as copies (Write) and straight into the stream's place
+// (WriteBuffer, filled only in part at times), then seeks back into the
+// part written at once and into queued chunks, size changes and reads, all
+// side by side with a memory stream. The file holds what the memory holds
+// whenever it is read, the observer sees every byte once and in order, and
+// the committed file holds the same.
+TEST(FileStream, WrittenInBackgroundHoldsWhatTheMemoryStreamHolds) {
+    for (unsigned seed = 1; seed <= 12; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937_64 gen(seed * 7919);
+        const Naming naming = kNamings[seed % 2];
+        TempDir d;
+        Populate(d.path());
+        TMemoryStream model;
+        auto file = std::make_unique<TFileStream>(d.prefix(), naming);
+        ASSERT_TRUE(file->IsOpen()) << file->OpenError();
+        file->WriteInBackground();
+        std::string written, observed;
+        file->OnWrite = [&observed](
+                            const uint8_t* p, std::size_t n) { observed.append(reinterpret_cast<const char*>(p), n); };
+        auto write = [&](const std::string& bytes) {
+            model.Write(Bytes(bytes), bytes.size());
+            std::size_t room = 0;
+            uint8_t* place = gen() % 2 ? file->WriteBuffer(room) : nullptr;
+            if (place && room > 0) {
+                // As a receive does: what fits, perhaps less.
+                const std::size_t n = std::min(bytes.size(), 1 + gen() % room);
+                std::memcpy(place, bytes.data(), n);
+                file->Wrote(n);
+                if (n < bytes.size())
+                    file->Write(Bytes(bytes) + n, bytes.size() - n);
+            } else {
+                file->Write(Bytes(bytes), bytes.size());
+            }
+            written += bytes;
+        };
+        auto body = [&](uint64_t bytes) {
+            for (uint64_t done = 0; done < bytes;) {
+                const std::size_t n = 1 + gen() % (300 * 1024);
+                write(RandomBytes(gen, n));
+                done += n;
+            }
+        };
+        body((1 + gen() % 4) * 1024 * 1024);
+        for (int op = 0; op < 20; ++op) {
+            const uint64_t size = model.Size();
+            switch (gen() % 6) {
+            case 0: body(gen() % (1500 * 1024)); break;
+            case 1: write(RandomBytes(gen, gen() % 9000)); break;
+            case 2: model.Position = file->Position = gen() % (size + 1); break;
+            case 3: {
+                const uint64_t n = gen() % (size + 2000);
+                model.SetSize(n);
+                file->SetSize(n);
+                break;
+            }
+            default: {
+                const uint64_t at = gen() % (size + 10);
+                model.Position = file->Position = at;
+                std::string a(gen() % 70000, '\0'), b(a.size(), '\0');
+                const std::size_t na = model.Read(reinterpret_cast<uint8_t*>(a.data()), a.size());
+                const std::size_t nb = file->Read(reinterpret_cast<uint8_t*>(b.data()), b.size());
+                ASSERT_EQ(na, nb);
+                ASSERT_TRUE(a.compare(0, na, b, 0, nb) == 0) << "read at " << at;
+                break;
+            }
+            }
+            ASSERT_EQ(file->Size(), model.Size());
+            ASSERT_EQ(file->Position, model.Position);
+        }
+        if (seed % 3 == 0) {
+            body(2 * 1024 * 1024);
+            file.reset(); // dropped with writes still queued: nothing stays
+            EXPECT_EQ(ListTree(d.path()), kPopulated);
+            continue;
+        }
+        file->WaitForQueuedWrites();
+        EXPECT_TRUE(observed == written) << "the observer saw " << observed.size() << " of " << written.size();
+        ExpectOnlyItsOwnTraces(d.path(), kPopulated, naming, file->File(), "at the end");
+        const std::string expected(model.Data.begin(), model.Data.end());
+        const auto r = transfer::CommitReplacingDirectory(file->File(), d.prefix(), "NEW.BIN");
+        ASSERT_TRUE(r.Ok) << r.Error;
+        EXPECT_TRUE(ReadFile(d.path() / "NEW.BIN") == expected) << "saved bytes differ";
+    }
+}
+
+// A file-size limit reached by a write in the background fails the stream
+// with the system's reason, at the latest when the writes are waited for;
+// nothing after the failed chunk reaches the observer, and the directory
+// keeps only its old files.
+TEST(FileStream, ALimitReachedInTheBackgroundFailsWithItsReason) {
+    for (Naming naming : kNamings) {
+        SCOPED_TRACE(NamingName(naming));
+        TempDir d;
+        constexpr long kLimit = 2 * 1024 * 1024 + 3000; // within a chunk, off its alignment
+        const int code = RunInChild([&]() -> int {
+            std::signal(SIGXFSZ, SIG_DFL); // must not kill the writer
+            Populate(d.path());
+            rlimit lim{kLimit, kLimit};
+            ::setrlimit(RLIMIT_FSIZE, &lim);
+            std::mt19937_64 gen(11);
+            std::string written, observed;
+            std::string error;
+            {
+                TFileStream stream(d.prefix(), naming);
+                if (!stream.IsOpen())
+                    return 2;
+                stream.WriteInBackground();
+                stream.OnWrite = [&observed](const uint8_t* p, std::size_t n) {
+                    observed.append(reinterpret_cast<const char*>(p), n);
+                };
+                try {
+                    while (written.size() < 6u * 1024 * 1024) {
+                        const std::string piece = RandomBytes(gen, 64 * 1024 + gen() % 1000);
+                        written += piece;
+                        stream.Write(Bytes(piece), piece.size());
+                    }
+                    stream.WaitForQueuedWrites();
+                } catch (const EStreamError& e) {
+                    error = e.what();
+                }
+                if (error != std::strerror(EFBIG))
+                    return 3;
+                if (observed.size() > static_cast<std::size_t>(kLimit) ||
+                    written.compare(0, observed.size(), observed) != 0)
+                    return 4;
+            }
+            if (ListTree(d.path()) != kPopulated)
+                return 5;
+            return 0;
+        });
+        EXPECT_EQ(code, 0) << "see the check with this number in the child";
     }
 }
 

@@ -101,54 +101,62 @@ TEST(StreamedDownload, NothingReachesTheTargetBeforeTheCheckAndItsVerdictDecides
         {"refused as a failed save", transfer::ReceivedFileVerdict::Refuse(25, "")},
         {"refused with its own code and text", transfer::ReceivedFileVerdict::Refuse(99, "Podpis souboru nesouhlasí")},
     };
-    // Arrives in pieces, so the body is written in many steps.
-    const std::string body = RandomBody(300000, 5);
-    for (Operation op : {Operation::VersionCheck, Operation::Dokum}) {
-        for (const Verdict& v : verdicts) {
-            SCOPED_TRACE(std::string(Name(op)) + ", " + v.name);
-            Scene scene(op, ScriptedReply{200, "OK", body, 16384, 2});
-            std::vector<std::string> addresses;
-            std::string observed, checked;
-            int writesSeen = 0, writesWithTraces = 0;
-            bool checkSawOldTree = false;
-            const std::string target = scene.h.Target();
-            Form_Run->Flow().MakeReceivedFileChecks = [&](const std::string& address) {
-                addresses.push_back(address);
-                transfer::ReceivedFileChecks checks;
-                checks.Observe = [&](const uint8_t* bytes, std::size_t n) {
-                    observed.append(reinterpret_cast<const char*>(bytes), n);
-                    ++writesSeen;
-                    if (ListTree(target) != kOldTree)
-                        ++writesWithTraces;
+    // Arrives in pieces, so the body is written in many steps; the big one
+    // is written and observed by the file stream's own threads past its
+    // first MiB.
+    const ScriptedReply replies[] = {
+        {200, "OK", RandomBody(300000, 5), 16384, 2},
+        {200, "OK", RandomBody(3 * 1024 * 1024 + 123, 6), 256 * 1024, 1},
+    };
+    for (const ScriptedReply& reply : replies)
+        for (Operation op : {Operation::VersionCheck, Operation::Dokum}) {
+            for (const Verdict& v : verdicts) {
+                SCOPED_TRACE(
+                    std::string(Name(op)) + ", " + v.name + ", " + std::to_string(reply.Body.size()) + " bytes");
+                const std::string& body = reply.Body;
+                Scene scene(op, reply);
+                std::vector<std::string> addresses;
+                std::string observed, checked;
+                int writesSeen = 0, writesWithTraces = 0;
+                bool checkSawOldTree = false;
+                const std::string target = scene.h.Target();
+                Form_Run->Flow().MakeReceivedFileChecks = [&](const std::string& address) {
+                    addresses.push_back(address);
+                    transfer::ReceivedFileChecks checks;
+                    checks.Observe = [&](const uint8_t* bytes, std::size_t n) {
+                        observed.append(reinterpret_cast<const char*>(bytes), n);
+                        ++writesSeen;
+                        if (ListTree(target) != kOldTree)
+                            ++writesWithTraces;
+                    };
+                    checks.Accept = [&](TStream& received) {
+                        checkSawOldTree = ListTree(target) == kOldTree;
+                        checked.resize(static_cast<std::size_t>(received.Size()));
+                        received.Position = 0;
+                        checked.resize(received.Read(reinterpret_cast<uint8_t*>(checked.data()), checked.size()));
+                        return v.verdict;
+                    };
+                    return checks;
                 };
-                checks.Accept = [&](TStream& received) {
-                    checkSawOldTree = ListTree(target) == kOldTree;
-                    checked.resize(static_cast<std::size_t>(received.Size()));
-                    received.Position = 0;
-                    checked.resize(received.Read(reinterpret_cast<uint8_t*>(checked.data()), checked.size()));
-                    return v.verdict;
-                };
-                return checks;
-            };
-            scene.Run();
+                scene.Run();
 
-            EXPECT_EQ(addresses, std::vector<std::string>{scene.server.Address("halvorne") + FileOf(op)});
-            EXPECT_GT(writesSeen, 1);
-            EXPECT_EQ(writesWithTraces, 0) << "the target showed something while the body arrived";
-            EXPECT_TRUE(checkSawOldTree) << "the target changed before the check";
-            EXPECT_TRUE(observed == body) << "observed " << observed.size() << " bytes";
-            EXPECT_TRUE(checked == body) << "the check read " << checked.size() << " bytes";
-            if (v.verdict.Accepted) {
-                EXPECT_EQ(scene.h.ExitCode(), 21);
-                EXPECT_TRUE(EndedWith(scene.h, 21));
-                EXPECT_EQ(ListTree(target), (Tree{FileOf(op), "archiv/", "archiv/keep.txt"}));
-                EXPECT_TRUE(ReadFile(target + FileOf(op)) == body) << "saved bytes differ";
-            } else {
-                scene.ExpectFailedSave(v.verdict.ExitCode,
-                    v.verdict.Message.empty() ? scene.SaveFailed() : QString::fromStdString(v.verdict.Message));
+                EXPECT_EQ(addresses, std::vector<std::string>{scene.server.Address("halvorne") + FileOf(op)});
+                EXPECT_GT(writesSeen, 1);
+                EXPECT_EQ(writesWithTraces, 0) << "the target showed something while the body arrived";
+                EXPECT_TRUE(checkSawOldTree) << "the target changed before the check";
+                EXPECT_TRUE(observed == body) << "observed " << observed.size() << " bytes";
+                EXPECT_TRUE(checked == body) << "the check read " << checked.size() << " bytes";
+                if (v.verdict.Accepted) {
+                    EXPECT_EQ(scene.h.ExitCode(), 21);
+                    EXPECT_TRUE(EndedWith(scene.h, 21));
+                    EXPECT_EQ(ListTree(target), (Tree{FileOf(op), "archiv/", "archiv/keep.txt"}));
+                    EXPECT_TRUE(ReadFile(target + FileOf(op)) == body) << "saved bytes differ";
+                } else {
+                    scene.ExpectFailedSave(v.verdict.ExitCode,
+                        v.verdict.Message.empty() ? scene.SaveFailed() : QString::fromStdString(v.verdict.Message));
+                }
             }
         }
-    }
 }
 
 // A body the disk will not take: the save fails as soon as the disk says

@@ -56,16 +56,49 @@ struct Result {
     std::string error;
     int works = 0;
     std::size_t capacity = 0;
+    bool overrun = false; // the reader wrote past the place it was given
 };
 
-Result ReadAll(const std::string& bytes, std::size_t split, THttpLimits limits = {}, bool throwAtEnd = false) {
+// A memory stream that, like a file stream writing in the background,
+// offers a place of `place` bytes to receive into directly; it checks that
+// the reader never takes more than the room it gave.
+class PlacedStream : public TMemoryStream {
+public:
+    explicit PlacedStream(std::size_t place) : room_(place), scratch_(place + kGuard, kCanary) {}
+    uint8_t* WriteBuffer(std::size_t& room) override {
+        room = room_;
+        given_ = true;
+        return scratch_.data();
+    }
+    void Wrote(std::size_t n) override {
+        if (!given_ || n > room_ ||
+            std::any_of(scratch_.end() - kGuard, scratch_.end(), [](uint8_t b) { return b != kCanary; }))
+            overrun = true;
+        given_ = false;
+        Write(scratch_.data(), n);
+    }
+    bool overrun = false;
+
+private:
+    static constexpr std::size_t kGuard = 16;
+    static constexpr uint8_t kCanary = 0xA5;
+    std::size_t room_;
+    std::vector<uint8_t> scratch_;
+    bool given_ = false;
+};
+
+// place 0: a plain memory stream; else a PlacedStream of that place.
+Result ReadAll(const std::string& bytes, std::size_t split, THttpLimits limits = {}, bool throwAtEnd = false,
+    std::size_t place = 0) {
     FakeSource src(bytes, split);
     src.throwAtEnd = throwAtEnd;
     THttpInputBuffer input;
     EventLog ev;
     THttpResponseReader reader(src, input, ev, limits);
     Result r;
-    TMemoryStream stream;
+    PlacedStream placed(place);
+    TMemoryStream plain;
+    TMemoryStream& stream = place > 0 ? placed : plain;
     try {
         reader.ReadHead(r.info);
         reader.ReadBody(r.info, stream);
@@ -76,6 +109,7 @@ Result ReadAll(const std::string& bytes, std::size_t split, THttpLimits limits =
     r.events = ev.log;
     r.works = ev.works;
     r.capacity = stream.Data.capacity();
+    r.overrun = placed.overrun;
     return r;
 }
 
@@ -232,15 +266,21 @@ std::vector<BodyCase> BodyCases() {
     };
 }
 
+// Also when the stream offers a place to receive the body into directly
+// (of any size, smaller or larger than what arrives at once).
 TEST(ResponseReader, SameResultInEverySplit) {
     for (const BodyCase& c : BodyCases()) {
         for (std::size_t split :
             {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{7}, std::size_t{16}, std::size_t{1000}}) {
-            SCOPED_TRACE(std::string(c.name) + " split " + std::to_string(split));
-            Result r = ReadAll(c.bytes, split);
-            EXPECT_EQ(r.body, c.body);
-            EXPECT_EQ(r.error, c.error);
-            EXPECT_EQ(r.events, c.events);
+            for (std::size_t place : {std::size_t{0}, std::size_t{1}, std::size_t{5}, std::size_t{4096}}) {
+                SCOPED_TRACE(
+                    std::string(c.name) + " split " + std::to_string(split) + " place " + std::to_string(place));
+                Result r = ReadAll(c.bytes, split, {}, false, place);
+                EXPECT_EQ(r.body, c.body);
+                EXPECT_EQ(r.error, c.error);
+                EXPECT_EQ(r.events, c.events);
+                EXPECT_FALSE(r.overrun);
+            }
         }
     }
 }
@@ -268,10 +308,13 @@ TEST(ResponseReader, StreamWrittenFromItsPositionAndCut) {
 }
 
 TEST(ResponseReader, SocketErrorInBodyEndsWorkAndKeepsBytes) {
-    Result r = ReadAll("HTTP/1.0 200 OK\r\n\r\npartial", 3, {}, true);
-    EXPECT_EQ(r.error, "Socket Error # 10054\r\nConnection reset by peer.");
-    EXPECT_EQ(r.body, "partial");
-    EXPECT_EQ(r.events, (std::vector<std::string>{"begin 0", "end 7"}));
+    for (std::size_t place : {std::size_t{0}, std::size_t{2}, std::size_t{4096}}) {
+        SCOPED_TRACE("place " + std::to_string(place));
+        Result r = ReadAll("HTTP/1.0 200 OK\r\n\r\npartial", 3, {}, true, place);
+        EXPECT_EQ(r.error, "Socket Error # 10054\r\nConnection reset by peer.");
+        EXPECT_EQ(r.body, "partial");
+        EXPECT_EQ(r.events, (std::vector<std::string>{"begin 0", "end 7"}));
+    }
 }
 
 // ---- hostile sizes and lines -----------------------------------------
@@ -382,10 +425,13 @@ TEST(ResponseLimits, BodySizeIsCapped) {
             std::string(100, 'e')},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Result r = ReadAll(c.bytes, c.split, limits);
-        EXPECT_EQ(r.error, std::string(c.name) == "exactly at the cap" ? "" : kBodyTooLarge);
-        EXPECT_EQ(r.body, c.kept);
+        for (std::size_t place : {std::size_t{0}, std::size_t{7}, std::size_t{4096}}) {
+            SCOPED_TRACE(std::string(c.name) + " place " + std::to_string(place));
+            Result r = ReadAll(c.bytes, c.split, limits, false, place);
+            EXPECT_EQ(r.error, std::string(c.name) == "exactly at the cap" ? "" : kBodyTooLarge);
+            EXPECT_EQ(r.body, c.kept);
+            EXPECT_FALSE(r.overrun);
+        }
     }
 }
 

@@ -260,6 +260,13 @@ bool DownloadOperation::DownloadIntoTarget(const DownloadRequest& request) {
         };
     else
         received.OnWrite = checks.Observe;
+    // Writing to the disk and hashing run beside the receiving (and
+    // decrypting), on threads of the stream: all done in turn on this
+    // thread, they made a big download as slow as the sum of them, and a
+    // busy machine, taking that one core away at times, slower than curl
+    // writing the file and syncing it afterwards. The stream's threads see
+    // OnWrite as set above.
+    received.WriteInBackground();
     try {
         flow_.Http.Get(address, received);
         received.Position = 0;
