@@ -17,7 +17,7 @@
 
 namespace http::openssl {
 
-#define HALVORNE_OPENSSL_FUNCTIONS(F)                                                                                   \
+#define HALVORNE_OPENSSL_FUNCTIONS(F)                                                                                  \
     F(ASN1_OCTET_STRING_free)                                                                                          \
     F(BIO_clear_flags)                                                                                                 \
     F(BIO_get_data)                                                                                                    \

@@ -207,6 +207,10 @@ public:
         return cache;
     }
 
+    // The library stays loaded to the end (no clean-up at exit), so the
+    // sessions can still be given back when the process ends normally.
+    ~SessionCache() { ForgetAll(); }
+
     // A reference the caller frees, or null.
     SSL_SESSION* Find(const std::string& server) {
         std::lock_guard<std::mutex> lock(mutex_);
