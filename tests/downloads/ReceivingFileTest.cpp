@@ -83,6 +83,22 @@ std::string RandomBytes(std::mt19937_64& gen, std::size_t n) {
     return s;
 }
 
+// Both streams cut or grown to n bytes.
+void ResizeBoth(TMemoryStream& model, TFileStream& file, uint64_t n) {
+    model.SetSize(n);
+    file.SetSize(n);
+}
+
+// Reads up to length bytes at `at` from both streams and expects the same.
+void ExpectSameRead(TMemoryStream& model, TFileStream& file, uint64_t at, std::size_t length) {
+    model.Position = file.Position = at;
+    std::string a(length, '\0'), b(length, '\0');
+    const std::size_t na = model.Read(reinterpret_cast<uint8_t*>(a.data()), a.size());
+    const std::size_t nb = file.Read(reinterpret_cast<uint8_t*>(b.data()), b.size());
+    ASSERT_EQ(na, nb);
+    ASSERT_TRUE(a.compare(0, na, b, 0, nb) == 0) << "read at " << at;
+}
+
 const uint8_t* Bytes(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
 
 constexpr int kSkipped = 77;
@@ -156,20 +172,12 @@ TEST(FileStream, SeededCampaignAgainstTheMemoryStream) {
                 break;
             }
             case 6: model.Position = file->Position = gen() % (size + 1); break;
-            case 7: {
-                const uint64_t n = gen() % (size + 2000);
-                model.SetSize(n);
-                file->SetSize(n);
-                break;
-            }
+            case 7: ResizeBoth(model, *file, gen() % (size + 2000)); break;
             default: {
                 const uint64_t at = gen() % (size + 10);
-                model.Position = file->Position = at;
-                std::string a(gen() % 6000, '\0'), b(a.size(), '\0');
-                const std::size_t na = model.Read(reinterpret_cast<uint8_t*>(a.data()), a.size());
-                const std::size_t nb = file->Read(reinterpret_cast<uint8_t*>(b.data()), b.size());
-                ASSERT_EQ(na, nb);
-                ASSERT_TRUE(a.compare(0, na, b, 0, nb) == 0) << "read at " << at;
+                ExpectSameRead(model, *file, at, gen() % 6000);
+                if (::testing::Test::HasFatalFailure())
+                    return;
                 break;
             }
             }
@@ -256,20 +264,12 @@ TEST(FileStream, WrittenInBackgroundHoldsWhatTheMemoryStreamHolds) {
             case 0: body(gen() % (1500 * 1024)); break;
             case 1: write(RandomBytes(gen, gen() % 9000)); break;
             case 2: model.Position = file->Position = gen() % (size + 1); break;
-            case 3: {
-                const uint64_t n = gen() % (size + 2000);
-                model.SetSize(n);
-                file->SetSize(n);
-                break;
-            }
+            case 3: ResizeBoth(model, *file, gen() % (size + 2000)); break;
             default: {
                 const uint64_t at = gen() % (size + 10);
-                model.Position = file->Position = at;
-                std::string a(gen() % 70000, '\0'), b(a.size(), '\0');
-                const std::size_t na = model.Read(reinterpret_cast<uint8_t*>(a.data()), a.size());
-                const std::size_t nb = file->Read(reinterpret_cast<uint8_t*>(b.data()), b.size());
-                ASSERT_EQ(na, nb);
-                ASSERT_TRUE(a.compare(0, na, b, 0, nb) == 0) << "read at " << at;
+                ExpectSameRead(model, *file, at, gen() % 70000);
+                if (::testing::Test::HasFatalFailure())
+                    return;
                 break;
             }
             }
