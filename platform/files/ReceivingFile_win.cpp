@@ -54,6 +54,20 @@ bool RenameOpenFile(HANDLE file, const std::string& path, std::string& error) {
     return true;
 }
 
+// Gives the received file its final name and forgets its hidden one. On
+// failure it stays uncommitted: marked again, so it goes with its handle.
+bool NameReceivedFile(HANDLE file, const std::string& path, std::string& tempPath, std::string& error) {
+    if (!RenameOpenFile(file, path, error)) {
+        MarkForDeletion(file, true);
+        return false;
+    }
+    detail::ForgetPending(tempPath);
+    tempPath.clear();
+    // The new name on the device with the file (the data was flushed).
+    ::FlushFileBuffers(file);
+    return true;
+}
+
 OVERLAPPED At(uint64_t offset) {
     OVERLAPPED where{};
     where.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
@@ -189,15 +203,8 @@ bool ReceivingFile::Commit(const std::string& path, std::string& error) {
         error = SystemMessage(::GetLastError());
         return false;
     }
-    if (!RenameOpenFile(H(handle_), path, error)) {
-        // Still uncommitted: marked again, so it goes with its handle.
-        MarkForDeletion(H(handle_), true);
+    if (!NameReceivedFile(H(handle_), path, tempPath_, error))
         return false;
-    }
-    detail::ForgetPending(tempPath_);
-    tempPath_.clear();
-    // The new name on the device with the file (the data was flushed).
-    ::FlushFileBuffers(H(handle_));
     Close();
     return true;
 }
@@ -221,13 +228,8 @@ bool ReceivingFile::CommitReplacing(const std::string& prefix, const std::string
     }
     // Read-only files and directories cannot be deleted this way: they stay.
     DeleteFilesMatching(prefix, tempPath_);
-    if (!RenameOpenFile(H(handle_), path, error)) {
-        MarkForDeletion(H(handle_), true);
+    if (!NameReceivedFile(H(handle_), path, tempPath_, error))
         return false;
-    }
-    detail::ForgetPending(tempPath_);
-    tempPath_.clear();
-    ::FlushFileBuffers(H(handle_));
     Close();
     return true;
 }
