@@ -37,6 +37,7 @@ namespace http::openssl {
     F(OPENSSL_init_ssl)                                                                                                \
     F(SSL_CTX_ctrl)                                                                                                    \
     F(SSL_CTX_free)                                                                                                    \
+    F(SSL_CTX_load_verify_dir)                                                                                         \
     F(SSL_CTX_new)                                                                                                     \
     F(SSL_CTX_set_default_read_buffer_len)                                                                             \
     F(SSL_CTX_set_default_verify_paths)                                                                                \
@@ -63,6 +64,9 @@ namespace http::openssl {
     F(SSL_write_ex)                                                                                                    \
     F(TLS_client_method)                                                                                               \
     F(X509_VERIFY_PARAM_set1_ip_asc)                                                                                   \
+    F(X509_get_default_cert_dir)                                                                                       \
+    F(X509_get_default_cert_dir_env)                                                                                   \
+    F(X509_get_default_cert_file_env)                                                                                  \
     F(X509_verify_cert_error_string)                                                                                   \
     F(a2i_IPADDRESS)
 

@@ -40,8 +40,8 @@ public:
     // A client session over a connected socket (not owned). host is the
     // name or address the server's certificate must be issued for; the
     // chain is checked against the system's trust store: with OpenSSL its
-    // conventions (SSL_CERT_FILE, SSL_CERT_DIR), read once per process by
-    // the first session or by Prepare; on Windows the Windows certificate
+    // conventions (SSL_CERT_FILE, SSL_CERT_DIR), taken once per process by
+    // the first session or by Prepare (TrustStore.h); on Windows the Windows certificate
     // store. A session that ended cleanly (Shutdown) is resumed by the
     // next one to the same host and port. Throws EIdTlsError when no
     // session can be set up.

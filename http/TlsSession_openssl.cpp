@@ -7,8 +7,10 @@
 #include "platform/net/TcpSocket.h"
 
 #include "http/OpenSslLibrary.h"
+#include "http/TrustStore.h"
 
 #include <condition_variable>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -94,6 +96,18 @@ EIdTlsError SetupFailure(const char* what) {
     return EIdTlsError(0, std::string(kTlsErrorPrefix) + what + (error ? ": " + ReasonOf(error) : std::string()));
 }
 
+// The certificates to trust (TrustStore.h): the system's hashed folder,
+// looked up when a chain is checked, where it has one; otherwise OpenSSL's
+// defaults, its bundle file read whole.
+bool LoadTrustStore(SSL_CTX* context) {
+    const http::TrustStorePlan plan = http::PlanTrustStore(std::getenv(Fn().X509_get_default_cert_file_env()),
+        std::getenv(Fn().X509_get_default_cert_dir_env()), Fn().X509_get_default_cert_dir(),
+        http::FolderHasHashedCertificates);
+    if (!plan.HashedFolders.empty() && Fn().SSL_CTX_load_verify_dir(context, plan.HashedFolders.c_str()) == 1)
+        return true;
+    return Fn().SSL_CTX_set_default_verify_paths(context) == 1;
+}
+
 // Builds the process's one client context. The failure is returned as
 // text: the builder may run on another thread, whose error queue the
 // caller cannot see.
@@ -116,7 +130,7 @@ SSL_CTX* BuildContext(std::string& failure) {
         return fail("no TLS context");
     Fn().SSL_CTX_ctrl(context, SSL_CTRL_SET_MIN_PROTO_VERSION, kMinimumVersion, nullptr);
     Fn().SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
-    if (Fn().SSL_CTX_set_default_verify_paths(context) != 1) {
+    if (!LoadTrustStore(context)) {
         Fn().SSL_CTX_free(context);
         return fail("the trust store could not be read");
     }

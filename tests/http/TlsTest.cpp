@@ -355,4 +355,32 @@ TEST_F(Tls, BodySizeLimitHoldsOverTls) {
     http_.Disconnect();
 }
 
+#ifndef _WIN32
+// The trust store as a user's system has it: no bundle file named, the
+// authorities in a hashed folder, looked up when a chain is checked.
+class TlsTrustedByHashedFolder : public Tls {
+protected:
+    static void SetUpTestSuite() {
+        Tls::SetUpTestSuite();
+        const std::string folder = tmp_->path().string() + "/hashed";
+        std::filesystem::create_directory(folder);
+        peers_->Pki().AddCaToHashedFolder(folder);
+        ::unsetenv("SSL_CERT_FILE");
+        ::setenv("SSL_CERT_DIR", folder.c_str(), 1);
+    }
+};
+
+TEST_F(TlsTrustedByHashedFolder, TheAuthorityIsFoundByItsHashAndNothingElseIsTrusted) {
+    EXPECT_EQ(Get(Url(ports_.Good, peers::kTextName)).error, "");
+    EXPECT_EQ(http_.ResponseCode, 200);
+    // Both chains below end at a trusted authority or at none; a session
+    // resumed would skip the check.
+    TTlsSession::ForgetSessions();
+    const Fetch otherHost = Get(Url(ports_.OtherHost, peers::kTextName));
+    EXPECT_EQ(otherHost.certificateError, kTlsCertAddressMismatch) << otherHost.error;
+    const Fetch selfSigned = Get(Url(ports_.SelfSigned, peers::kTextName));
+    EXPECT_EQ(selfSigned.certificateError, kTlsCertSelfSigned) << selfSigned.error;
+}
+#endif
+
 } // namespace

@@ -125,6 +125,14 @@ TestPki::TestPki(const std::string& dir) : dir_(dir) {
     WritePem(caKeyFile_, nullptr, key.get());
 }
 
+std::string TestPki::AddCaToHashedFolder(const std::string& folder) const {
+    CertPtr ca = ReadCert(caFile_);
+    char name[32];
+    std::snprintf(name, sizeof name, "%08lx.0", X509_subject_name_hash(ca.get()));
+    WritePem(folder + "/" + name, ca.get(), nullptr);
+    return name;
+}
+
 CertificateFiles TestPki::Issue(const CertificateOrder& order) const {
     CertPtr ca = ReadCert(caFile_);
     KeyPtr caKey = ReadKey(caKeyFile_);

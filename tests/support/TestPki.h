@@ -28,6 +28,11 @@ public:
     explicit TestPki(const std::string& dir);
     const std::string& CaFile() const { return caFile_; }
 
+    // Writes the authority's certificate into folder (which must exist)
+    // under its subject hash, as a system's hashed folder (SSL_CERT_DIR)
+    // holds it; returns the file's name.
+    std::string AddCaToHashedFolder(const std::string& folder) const;
+
     CertificateFiles Issue(const CertificateOrder& order) const;
     CertificateFiles SelfSigned(const CertificateOrder& order) const;
 

@@ -30,6 +30,7 @@ public:
     std::string Error() const;
     // The CA's certificate (PEM): the only authority the tests trust.
     const std::string& CaFile() const { return pki_.CaFile(); }
+    const TestPki& Pki() const { return pki_; }
     const tls_peers::Ports& Ports() const { return ports_; }
     // What the refusing proxy received first.
     std::string RefusingProxyRequest() const { return refusingProxy_.FirstRequest(); }
