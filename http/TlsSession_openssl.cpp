@@ -8,12 +8,12 @@
 
 #include "http/OpenSslLibrary.h"
 #include "http/TrustStore.h"
+#include "platform/threads/HelperThread.h"
 
 #include <condition_variable>
 #include <cstdlib>
 #include <map>
 #include <mutex>
-#include <thread>
 
 using http::openssl::Fn;
 
@@ -153,19 +153,15 @@ public:
         return shared;
     }
 
-    ~SharedContext() {
-        if (builder_.joinable())
-            builder_.join();
-    }
+    ~SharedContext() { builder_.Join(); }
 
     void Prepare() {
         std::lock_guard<std::mutex> lock(mutex_);
         if (context_ || building_)
             return;
-        if (builder_.joinable())
-            builder_.join(); // a failed earlier attempt
+        builder_.Join(); // a failed earlier attempt
         building_ = true;
-        builder_ = std::thread([this] {
+        builder_ = platform::threads::HelperThread([this] {
             std::string failure;
             SSL_CTX* context = BuildContext(failure);
             std::lock_guard<std::mutex> done(mutex_);
@@ -202,7 +198,7 @@ private:
 
     std::mutex mutex_;
     std::condition_variable built_;
-    std::thread builder_;
+    platform::threads::HelperThread builder_;
     bool building_ = false;
     SSL_CTX* context_ = nullptr;
     std::string failure_;
