@@ -33,8 +33,10 @@ public:
     // Waits for the work to end; nothing when not joinable.
     void Join();
 
-private:
+    // The system's thread (HelperThreadImpl.h).
     struct Impl;
+
+private:
     std::unique_ptr<Impl> impl_;
 };
 

@@ -1,9 +1,12 @@
 #include "platform/threads/HelperThread.h"
 
+#include "platform/threads/HelperThreadImpl.h"
+
 #include <pthread.h>
 #include <sched.h>
 
 #include <cerrno>
+#include <memory>
 #include <system_error>
 #include <utility>
 
@@ -36,11 +39,12 @@ bool OtherProcessors(const cpu_set_t& allowed, cpu_set_t& others) {
     return CPU_COUNT(&others) > 0;
 }
 
-} // namespace
-
-struct HelperThread::Impl {
+struct PosixThread : HelperThread::Impl {
     pthread_t thread{};
+    void Wait() override { ::pthread_join(thread, nullptr); }
 };
+
+} // namespace
 
 HelperThread::HelperThread(std::function<void()> work) {
     auto start = std::make_unique<Start>();
@@ -52,7 +56,7 @@ HelperThread::HelperThread(std::function<void()> work) {
     if (::pthread_getaffinity_np(::pthread_self(), sizeof start->allowed, &start->allowed) == 0 &&
         OtherProcessors(start->allowed, others))
         start->narrowed = ::pthread_attr_setaffinity_np(&attr, sizeof others, &others) == 0;
-    auto impl = std::make_unique<Impl>();
+    auto impl = std::make_unique<PosixThread>();
     int rc = ::pthread_create(&impl->thread, &attr, Run, start.get());
     if (rc != 0 && start->narrowed) {
         // A processor set the system refuses (a cgroup's, say): start it
@@ -67,27 +71,6 @@ HelperThread::HelperThread(std::function<void()> work) {
         throw std::system_error(rc, std::generic_category(), "pthread_create");
     start.release(); // the thread owns it now
     impl_ = std::move(impl);
-}
-
-HelperThread::HelperThread() = default;
-
-HelperThread::~HelperThread() { Join(); }
-
-HelperThread::HelperThread(HelperThread&& other) noexcept = default;
-
-HelperThread& HelperThread::operator=(HelperThread&& other) noexcept {
-    if (this != &other) {
-        Join();
-        impl_ = std::move(other.impl_);
-    }
-    return *this;
-}
-
-void HelperThread::Join() {
-    if (!impl_)
-        return;
-    ::pthread_join(impl_->thread, nullptr);
-    impl_.reset();
 }
 
 } // namespace platform::threads

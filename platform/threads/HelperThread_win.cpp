@@ -1,37 +1,23 @@
 #include "platform/threads/HelperThread.h"
 
+#include "platform/threads/HelperThreadImpl.h"
+
 #include <thread>
 #include <utility>
 
 namespace platform::threads {
 
+namespace {
+
 // Windows spreads new threads over the processors itself.
-struct HelperThread::Impl {
+struct StdThread : HelperThread::Impl {
+    explicit StdThread(std::function<void()> work) : thread(std::move(work)) {}
     std::thread thread;
+    void Wait() override { thread.join(); }
 };
 
-HelperThread::HelperThread(std::function<void()> work)
-    : impl_(std::make_unique<Impl>(Impl{std::thread(std::move(work))})) {}
+} // namespace
 
-HelperThread::HelperThread() = default;
-
-HelperThread::~HelperThread() { Join(); }
-
-HelperThread::HelperThread(HelperThread&& other) noexcept = default;
-
-HelperThread& HelperThread::operator=(HelperThread&& other) noexcept {
-    if (this != &other) {
-        Join();
-        impl_ = std::move(other.impl_);
-    }
-    return *this;
-}
-
-void HelperThread::Join() {
-    if (!impl_)
-        return;
-    impl_->thread.join();
-    impl_.reset();
-}
+HelperThread::HelperThread(std::function<void()> work) : impl_(std::make_unique<StdThread>(std::move(work))) {}
 
 } // namespace platform::threads
