@@ -32,9 +32,7 @@ TEST(HelperThread, RunsOnceAndIsWaitedForByJoinMoveAndDestruction) {
         EXPECT_FALSE(t.Joinable());
         t.Join(); // nothing left to wait for
     }
-    {
-        HelperThread t(slowWork);
-    }
+    { HelperThread t(slowWork); }
     EXPECT_EQ(runs, 2) << "the destructor waits";
 
     std::atomic<int> replacedRuns{0};
