@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <system_error>
 
 using http::openssl::Fn;
 
@@ -161,12 +162,18 @@ public:
             return;
         builder_.Join(); // a failed earlier attempt
         building_ = true;
-        builder_ = platform::threads::HelperThread([this] {
-            std::string failure;
-            SSL_CTX* context = BuildContext(failure);
-            std::lock_guard<std::mutex> done(mutex_);
-            Settle(context, failure);
-        });
+        try {
+            builder_ = platform::threads::HelperThread([this] {
+                std::string failure;
+                SSL_CTX* context = BuildContext(failure);
+                std::lock_guard<std::mutex> done(mutex_);
+                Settle(context, failure);
+            });
+        } catch (const std::system_error&) {
+            // No thread to be had: the first connection builds the context
+            // itself instead of waiting for a build that never started.
+            building_ = false;
+        }
     }
 
     // The context, waiting for a build under way; throws when it cannot be
