@@ -15,7 +15,7 @@ if [ -z "$win" ]; then
   wait "$pid" 2>/dev/null
   exit 2
 fi
-xdotool windowfocus --sync "$win"
+timeout 10 xdotool windowfocus --sync "$win"
 xdotool key --window "$win" Return
 # The program must end by itself now; give it a bounded time.
 for _ in $(seq 1 100); do
