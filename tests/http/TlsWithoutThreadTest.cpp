@@ -22,8 +22,7 @@ std::atomic<int> g_refused{0};
 
 } // namespace
 
-extern "C" int pthread_create(
-    pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*), void* arg) {
+extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*), void* arg) {
     using Create = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
     static const auto real = reinterpret_cast<Create>(::dlsym(RTLD_NEXT, "pthread_create"));
     if (g_refuseThreads) {
