@@ -33,6 +33,26 @@ TEST(TrustStore, AFolderCountsOnlyWithAHashedCertificateInIt) {
     EXPECT_FALSE(http::FolderHasHashedCertificates(folder + "/missing"));
 }
 
+// The folder is read a batch of names at a time: a hashed name far down a
+// big folder (the system's has hundreds of names) is still found, and a
+// big folder without one is read to its end.
+TEST(TrustStore, AHashedCertificateIsFoundAmongManyOtherNames) {
+    auto fill = [](const std::string& folder) {
+        for (int i = 0; i < 600; ++i)
+            std::ofstream(folder + "/Some_Root_Certification_Authority_With_A_Long_Name_" + std::to_string(i) + ".pem")
+                << "x";
+    };
+    tests::support::TempDir without;
+    fill(without.path().string());
+    EXPECT_FALSE(http::FolderHasHashedCertificates(without.path().string()));
+    // Made first: a folder that lists its newest names first (tmpfs) lists
+    // it last; ext4 lists names in an order of their own.
+    tests::support::TempDir with;
+    std::ofstream(with.path().string() + "/6e14d7c9.0") << "x";
+    fill(with.path().string());
+    EXPECT_TRUE(http::FolderHasHashedCertificates(with.path().string()));
+}
+
 TEST(TrustStore, TheDefaultFolderStandsInForTheBundleOnlyWhenItIsHashed) {
     const std::string kDefault = "/usr/lib/ssl/certs";
     struct Case {
