@@ -3,11 +3,11 @@
 #include <dlfcn.h>
 #include <mutex>
 
-// AddressSanitizer refuses a library opened with RTLD_DEEPBIND.
-#if defined(__SANITIZE_ADDRESS__)
+// The sanitizers' runtimes refuse a library opened with RTLD_DEEPBIND.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define HALVORNE_OPENSSL_DEEPBIND 0
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
 #define HALVORNE_OPENSSL_DEEPBIND 0
 #endif
 #endif

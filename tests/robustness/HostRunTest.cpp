@@ -135,7 +135,17 @@ TEST_F(HostRun, ABigDownloadCostsNoMoreMemoryThanASmallOne) {
     const long small = runWithBody(kMiB);
     const long big = runWithBody(128 * kMiB);
     std::printf("peak resident memory: %ld KiB for 1 MiB, %ld KiB for 128 MiB\n", small, big);
-    EXPECT_LE(big, small + 16 * 1024) << "memory grows with the size of the download";
+    // AddressSanitizer keeps shadow memory (an eighth) for heap addresses
+    // that were used and freed, and hands out fresh addresses while freed
+    // ones wait in its quarantine: its runs grow by 12 to 17 MiB here
+    // whatever the program does. A body kept in memory would still add
+    // its 128 MiB.
+#if defined(__SANITIZE_ADDRESS__)
+    constexpr long kSlackKb = 32 * 1024;
+#else
+    constexpr long kSlackKb = 16 * 1024;
+#endif
+    EXPECT_LE(big, small + kSlackKb) << "memory grows with the size of the download";
 }
 
 class HostileVersionFileRun : public HostRun, public ::testing::WithParamInterface<Case> {};
