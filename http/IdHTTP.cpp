@@ -1,5 +1,6 @@
 #include "http/IdHTTP.h"
 
+#include "http/AheadConnection.h"
 #include "http/HttpResponse.h"
 #include "http/HttpUrl.h"
 #include "http/TlsSession.h"
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <system_error>
 
 namespace {
 
@@ -16,6 +18,9 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kDefaultIdleMs = 250;
 constexpr int kHttpsPort = 443;
+// A connection made ahead of its request gives up after this long; the
+// request then connects itself.
+constexpr std::chrono::seconds kAheadLimit{30};
 
 std::string SocketErrorMessage(int code) {
     return "Socket Error # " + std::to_string(code) + "\r\n" + platform::net::WsaErrorText(code);
@@ -50,6 +55,7 @@ struct TIdHTTP::Impl : THttpByteSource, THttpWorkEvents {
     std::unique_ptr<TTlsSession> tls;                 // set while the connection speaks TLS
     std::string peerHost;
     int peerPort = 0;
+    uint32_t peerAddress = 0; // network byte order
     THttpInputBuffer input;
     bool peerClosed = false;   // the server's close was seen (socket already closed)
     bool shutdownSeen = false; // a receive met 10058
@@ -58,6 +64,8 @@ struct TIdHTTP::Impl : THttpByteSource, THttpWorkEvents {
     std::string lastHost;
     Clock::time_point lastIdle;
     int workLevel = 0;
+    std::string expectedNext;                     // ExpectNext's address, for the Get after the next
+    std::unique_ptr<http::AheadConnection> ahead; // made for expectedNext, not yet used
 
     int IdleMs() const {
         int ms = self.AntiFreeze ? self.AntiFreeze->IdleTimeOut : kDefaultIdleMs;
@@ -138,6 +146,7 @@ struct TIdHTTP::Impl : THttpByteSource, THttpWorkEvents {
         rc = platform::net::ResolveHost(host, address);
         if (rc != 0)
             RaiseSocketError(rc);
+        peerAddress = address;
         rc = socket->BindAny();
         if (rc == platform::net::kWsaEADDRINUSE) {
             CloseSocket(false);
@@ -238,6 +247,65 @@ struct TIdHTTP::Impl : THttpByteSource, THttpWorkEvents {
         self.SessionResumed = tls->Resumed();
         if (self.OnConnected)
             self.OnConnected(&self);
+    }
+
+    // After this request's own handshake (or once its answer began, when
+    // the server's session comes with the first data): connects for the
+    // address ExpectNext named, if it is on this very server. Clears next
+    // once a connection is under way or the address does not qualify.
+    void StartAheadFor(std::string& next) {
+        if (next.empty() || ahead || !tls || !socket)
+            return;
+        const THttpUrl target = ParseHttpUrl(next);
+        if (!IsHttps(target.Protocol) || target.Host != peerHost || HttpsPort(target) != peerPort) {
+            next.clear();
+            return;
+        }
+        std::shared_ptr<TTlsSession::Resumption> session = tls->ResumableSession();
+        if (!session)
+            return;
+        next.clear();
+        try {
+            ahead = std::make_unique<http::AheadConnection>(peerHost, peerPort, peerAddress, std::move(session),
+                std::chrono::duration_cast<std::chrono::milliseconds>(kAheadLimit));
+        } catch (const std::system_error&) {
+            // No thread: the request connects when it comes.
+        }
+    }
+
+    // Uses the connection made ahead for host:port, waiting for it with the
+    // GUI served; false when there is none to use (a connection ahead for
+    // another server is closed unused).
+    bool AdoptAhead(const std::string& host, int port, bool viaProxy) {
+        if (!ahead)
+            return false;
+        if (viaProxy || ahead->Host() != host || ahead->Port() != port) {
+            ahead.reset();
+            return false;
+        }
+        while (!ahead->WaitEnded(std::chrono::milliseconds(IdleMs()))) {
+            lastIdle = Clock::now();
+            if (self.AntiFreeze)
+                self.AntiFreeze->DoProcess();
+            // Disconnect() from the idle callback drops the connection ahead.
+            if (aborted || !ahead)
+                ThrowAborted();
+        }
+        http::AheadConnection::Taken made = ahead->Take();
+        ahead.reset();
+        if (!made.Tls)
+            return false;
+        peerHost = host;
+        peerPort = port;
+        peerClosed = false;
+        shutdownSeen = false;
+        input.Clear();
+        socket = std::move(made.Socket);
+        tls = std::move(made.Tls);
+        self.SessionResumed = tls->Resumed();
+        if (self.OnConnected)
+            self.OnConnected(&self);
+        return true;
     }
 
     void SendAll(const std::string& data) {
@@ -388,10 +456,15 @@ void TIdHTTP::PrepareFor(const std::string& urlText) {
         TTlsSession::Prepare();
 }
 
+void TIdHTTP::ExpectNext(const std::string& url) { impl_->expectedNext = url; }
+
 void TIdHTTP::Get(const std::string& urlText, TStream& stream) {
     Impl& d = *impl_;
     if (d.inGet)
         throw EIdException("A request is already in progress on this connection.");
+    // ExpectNext named the request after this one.
+    std::string nextAddress = std::move(d.expectedNext);
+    d.expectedNext.clear();
     struct InGet {
         Impl& d;
         explicit InGet(Impl& impl) : d(impl) {
@@ -424,8 +497,12 @@ void TIdHTTP::Get(const std::string& urlText, TStream& stream) {
     if (secure) {
         // A secure connection is made for one request and never reused.
         d.CloseSocket(true);
-        d.ConnectSecure(url.Host, HttpsPort(url), viaProxy);
+        if (!d.AdoptAhead(url.Host, HttpsPort(url), viaProxy))
+            d.ConnectSecure(url.Host, HttpsPort(url), viaProxy);
+        if (!viaProxy)
+            d.StartAheadFor(nextAddress);
     } else {
+        d.ahead.reset();
         const std::string connectHost = viaProxy ? Request.ProxyServer : url.Host;
         const int connectPort = viaProxy ? Request.ProxyPort : url.PortNumber();
         if (d.socket && (d.tls || connectHost != d.peerHost || connectPort != d.peerPort))
@@ -449,6 +526,8 @@ void TIdHTTP::Get(const std::string& urlText, TStream& stream) {
     }
     ResponseText = info.ResponseText;
     ResponseCode = info.ResponseCode;
+    if (secure && !viaProxy && IsSuccess(info))
+        d.StartAheadFor(nextAddress);
     try {
         reader.ReadBody(info, stream);
     } catch (const EStreamError&) {
@@ -467,6 +546,12 @@ void TIdHTTP::Get(const std::string& urlText, TStream& stream) {
 }
 
 void TIdHTTP::Disconnect() {
+    if (impl_->ahead) {
+        impl_->ahead.reset();
+        // A Get waiting for it (no socket of its own yet) ends aborted.
+        if (impl_->inGet && !impl_->socket)
+            impl_->aborted = true;
+    }
     if (!impl_->socket)
         return;
     if (impl_->inGet)

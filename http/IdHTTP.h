@@ -66,7 +66,16 @@ public:
     // sent; an address that cannot be used fails later, in Get.
     static void PrepareFor(const std::string& url);
 
-    // Closes an open connection (fires OnDisconnected); otherwise nothing.
+    // The request after the next Get will likely be for url. Where that is
+    // an "https" address on the same server as the next Get's, its
+    // connection is made on another thread, resuming the next Get's
+    // session, while that Get reads its answer; the Get for url then sends
+    // at once. Only the next Get takes the hint; a connection made ahead
+    // and not used is closed by a Get for another address, by Disconnect
+    // and by the destructor. Not through a proxy.
+    void ExpectNext(const std::string& url);
+
+    // Closes an open connection (fires OnDisconnected) and one made ahead.
     void Disconnect();
     // Whether a connection is open; notices a close by the peer.
     bool Connected();

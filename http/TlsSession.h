@@ -45,7 +45,17 @@ public:
     // store. A session that ended cleanly (Shutdown) is resumed by the
     // next one to the same host and port. Throws EIdTlsError when no
     // session can be set up.
-    TTlsSession(platform::net::TcpSocket& socket, const std::string& host, int port);
+    //
+    // A session of this connection's server that one more connection to it
+    // may resume while this one is still open (a connection made ahead of
+    // its request, TIdHTTP::ExpectNext): null while there is none, e.g.
+    // before the first data of TLS 1.3, whose server sends it after the
+    // handshake, or in a build that resumes nothing.
+    struct Resumption;
+    std::shared_ptr<Resumption> ResumableSession() const;
+    // resume, when set, is offered instead of a session kept for the server.
+    TTlsSession(platform::net::TcpSocket& socket, const std::string& host, int port,
+        const std::shared_ptr<Resumption>& resume = nullptr);
     ~TTlsSession();
     TTlsSession(const TTlsSession&) = delete;
     TTlsSession& operator=(const TTlsSession&) = delete;

@@ -10,7 +10,9 @@ bool TTlsSession::Available() { return false; }
 void TTlsSession::Prepare() {}
 void TTlsSession::ForgetSessions() {}
 
-TTlsSession::TTlsSession(platform::net::TcpSocket&, const std::string&, int) {
+struct TTlsSession::Resumption {};
+
+TTlsSession::TTlsSession(platform::net::TcpSocket&, const std::string&, int, const std::shared_ptr<Resumption>&) {
     throw EIdTlsError(0, std::string(kTlsErrorPrefix) + "this build of the program has no TLS support.");
 }
 
@@ -26,6 +28,8 @@ TTlsStatus TTlsSession::Write(const uint8_t*, std::size_t, std::size_t& sent) {
 }
 void TTlsSession::Shutdown() {}
 bool TTlsSession::Resumed() const { return false; }
+
+std::shared_ptr<TTlsSession::Resumption> TTlsSession::ResumableSession() const { return nullptr; }
 int TTlsSession::SocketError() const { return 0; }
 EIdTlsError TTlsSession::Failure() const {
     return EIdTlsError(0, std::string(kTlsErrorPrefix) + "this build of the program has no TLS support.");

@@ -325,7 +325,16 @@ void TTlsSession::Prepare() { SharedContext::Instance().Prepare(); }
 
 void TTlsSession::ForgetSessions() { SessionCache::Instance().ForgetAll(); }
 
-TTlsSession::TTlsSession(platform::net::TcpSocket& socket, const std::string& host, int port)
+struct TTlsSession::Resumption {
+    explicit Resumption(SSL_SESSION* kept) : session(kept) {}
+    ~Resumption() { Fn().SSL_SESSION_free(session); }
+    Resumption(const Resumption&) = delete;
+    Resumption& operator=(const Resumption&) = delete;
+    SSL_SESSION* session;
+};
+
+TTlsSession::TTlsSession(
+    platform::net::TcpSocket& socket, const std::string& host, int port, const std::shared_ptr<Resumption>& resume)
     : impl_(std::make_unique<Impl>()) {
     // First the context: it loads the library on its first use.
     SSL_CTX* context = SharedContext::Instance().Get();
@@ -356,7 +365,9 @@ TTlsSession::TTlsSession(platform::net::TcpSocket& socket, const std::string& ho
     Fn().BIO_set_init(bio, 1);
     Fn().SSL_set_bio(impl_->ssl, bio, bio);
     Fn().SSL_set_connect_state(impl_->ssl);
-    if (SSL_SESSION* earlier = SessionCache::Instance().Find(impl_->server)) {
+    if (resume) {
+        Fn().SSL_set_session(impl_->ssl, resume->session);
+    } else if (SSL_SESSION* earlier = SessionCache::Instance().Find(impl_->server)) {
         Fn().SSL_set_session(impl_->ssl, earlier);
         Fn().SSL_SESSION_free(earlier);
     }
@@ -411,6 +422,19 @@ void TTlsSession::Shutdown() {
             Fn().SSL_SESSION_free(session);
     }
     Fn().ERR_clear_error();
+}
+
+std::shared_ptr<TTlsSession::Resumption> TTlsSession::ResumableSession() const {
+    if (!impl_->handshakeDone)
+        return nullptr;
+    SSL_SESSION* session = Fn().SSL_get1_session(impl_->ssl);
+    if (!session)
+        return nullptr;
+    if (Fn().SSL_SESSION_is_resumable(session) != 1) {
+        Fn().SSL_SESSION_free(session);
+        return nullptr;
+    }
+    return std::make_shared<Resumption>(session);
 }
 
 bool TTlsSession::Resumed() const { return impl_->handshakeDone && Fn().SSL_session_reused(impl_->ssl) == 1; }

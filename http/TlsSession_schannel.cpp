@@ -496,7 +496,12 @@ void TTlsSession::ForgetSessions() {}
 
 // Each connection acquires credentials of its own, so SChannel resumes
 // no session here: every request pays a full handshake.
-TTlsSession::TTlsSession(platform::net::TcpSocket& socket, const std::string& host, int /*port*/)
+// SChannel's own session cache is not used: nothing is resumed, and no
+// connection is made ahead of its request.
+struct TTlsSession::Resumption {};
+
+TTlsSession::TTlsSession(
+    platform::net::TcpSocket& socket, const std::string& host, int /*port*/, const std::shared_ptr<Resumption>&)
     : impl_(std::make_unique<Impl>()) {
     impl_->socket = &socket;
     impl_->host = Widen(host);
@@ -588,6 +593,8 @@ TTlsStatus TTlsSession::Write(const uint8_t* data, std::size_t length, std::size
 }
 
 bool TTlsSession::Resumed() const { return false; }
+
+std::shared_ptr<TTlsSession::Resumption> TTlsSession::ResumableSession() const { return nullptr; }
 
 void TTlsSession::Shutdown() {
     Impl& d = *impl_;

@@ -12,6 +12,8 @@
 #include "http/TlsSession.h"
 
 #ifndef _WIN32
+#include "http/AheadConnection.h"
+#include "platform/net/TcpSocket.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TlsPeers.h"
 
@@ -24,6 +26,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -355,7 +358,207 @@ TEST_F(Tls, BodySizeLimitHoldsOverTls) {
     http_.Disconnect();
 }
 
+// What a caller sees of one Get.
+struct Seen {
+    std::string error; // "" on success
+    int certificateError = 0;
+    int code = 0;
+    std::string body;
+    std::vector<std::string> events;
+    bool connectedAfter = false;
+
+    bool operator==(const Seen& o) const {
+        return error == o.error && certificateError == o.certificateError && code == o.code && body == o.body &&
+               events == o.events && connectedAfter == o.connectedAfter;
+    }
+};
+
+// A client as the flows set it up, recording its events.
+class RecordingClient {
+public:
+    RecordingClient() {
+        http.ProtocolVersion = "1.0";
+        http.Request.ContentType = "application";
+        http.OnConnected = [this](TIdHTTP*) { events_.push_back("connected"); };
+        http.OnDisconnected = [this](TIdHTTP*) { events_.push_back("disconnected"); };
+        http.OnWorkBegin = [this](TIdHTTP*, TWorkMode, int64_t n) { events_.push_back("begin " + std::to_string(n)); };
+        http.OnWorkEnd = [this](TIdHTTP*, TWorkMode) { events_.push_back("end"); };
+    }
+    Seen Get(const std::string& url) {
+        Seen seen;
+        TMemoryStream stream;
+        events_.clear();
+        try {
+            http.Get(url, stream);
+        } catch (const EIdTlsError& e) {
+            seen.error = e.Message();
+            seen.certificateError = e.CertificateError;
+        } catch (const EIdException& e) {
+            seen.error = e.Message();
+        }
+        seen.code = http.ResponseCode;
+        seen.body.assign(stream.Data.begin(), stream.Data.end());
+        seen.events = events_;
+        seen.connectedAfter = http.Connected();
+        return seen;
+    }
+    TIdHTTP http;
+
+private:
+    std::vector<std::string> events_;
+};
+
+// A hint of the next request (ExpectNext) may make its connection early;
+// whatever the hints and requests, a caller sees exactly what it sees
+// without them: bodies, statuses, errors, events, open connections. The
+// cases mix the same server under its two names, error statuses,
+// certificate failures, refused connections, empty and big bodies, hints
+// that come true and hints that do not, and Disconnect in between.
+TEST_F(Tls, HintsOfTheNextRequestChangeNothingACallerSees) {
+    const std::vector<std::string> pool = {
+        Url(ports_.Good, peers::kTextName),
+        Url(ports_.Good, peers::kTextName),
+        Url(ports_.Good, peers::kBigName),
+        Url(ports_.Good, peers::kEmptyName),
+        Url(ports_.Good, "chybi.bin"),
+        Url(ports_.Good, peers::kTextName, "localhost"),
+        Url(ports_.Slow, peers::kTextName),
+        Url(ports_.OtherHost, peers::kTextName),
+        Url(ports_.SelfSigned, peers::kTextName),
+        Url(ports_.Closed, "x"),
+    };
+    constexpr int kSeeds = 25;
+    int steps = 0;
+    for (int seed = 1; seed <= kSeeds; ++seed) {
+        std::mt19937 rng(static_cast<unsigned>(seed));
+        auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+        RecordingClient hinted;
+        RecordingClient plain;
+        const std::size_t count = 2 + pick(4);
+        for (std::size_t i = 0; i < count; ++i, ++steps) {
+            const std::string url = pool[pick(pool.size())];
+            const bool hint = pick(4) != 0;
+            const std::string next = pool[pick(pool.size())];
+            const bool disconnect = pick(5) == 0;
+            SCOPED_TRACE("seed " + std::to_string(seed) + " step " + std::to_string(i) + ": " + url +
+                         (hint ? ", hint " + next : std::string()) + (disconnect ? ", Disconnect first" : ""));
+            if (disconnect) {
+                hinted.http.Disconnect();
+                plain.http.Disconnect();
+            }
+            if (hint)
+                hinted.http.ExpectNext(next);
+            const Seen withHint = hinted.Get(url);
+            const Seen without = plain.Get(url);
+            EXPECT_TRUE(withHint == without)
+                << "with the hint: " << withHint.error << " " << withHint.code << " " << withHint.body.size()
+                << " bytes, " << withHint.events.size() << " events; without: " << without.error << " " << without.code
+                << " " << without.body.size() << " bytes, " << without.events.size() << " events";
+        }
+    }
+    EXPECT_GE(steps, 2 * kSeeds);
+}
+
+// The connection made ahead holds the session of the request before it:
+// a second request resumes it even though every kept session was
+// forgotten in between, which a connection of its own could not. It is
+// made only for the same server (host as written, and port), not through
+// a proxy, and Disconnect drops it.
+TEST_F(Tls, TheNextRequestsConnectionIsMadeAheadOnlyForTheSameServer) {
+#ifdef _WIN32
+    const bool resumes = false; // SChannel: no resumption, no connection ahead
+#else
+    const bool resumes = true;
+#endif
+    const std::string text = Url(ports_.Good, peers::kTextName);
+    const std::string empty = Url(ports_.Good, peers::kEmptyName);
+    struct Case {
+        const char* name;
+        std::string first;
+        std::string hint;
+        std::string second;
+        bool proxy;
+        bool disconnectBetween;
+        bool ahead;
+    } cases[] = {
+        {"the same server", text, empty, empty, false, false, true},
+        {"the same server, another file than the hint's", text, empty, Url(ports_.Good, peers::kBigName), false, false,
+            true},
+        {"after an error status", Url(ports_.Good, "chybi.bin"), text, text, false, false, true},
+        {"the same port under another name", text, Url(ports_.Good, peers::kTextName, "localhost"),
+            Url(ports_.Good, peers::kTextName, "localhost"), false, false, false},
+        {"another server", text, Url(ports_.Slow, peers::kTextName), Url(ports_.Slow, peers::kTextName), false, false,
+            false},
+        {"a hint of plain HTTP", text, "http://127.0.0.1:" + std::to_string(ports_.Good) + "/x", text, false, false,
+            false},
+        {"no hint", text, "", text, false, false, false},
+        {"Disconnect in between", text, empty, empty, false, true, false},
+        {"through the proxy's tunnel", text, empty, empty, true, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingClient client;
+        if (c.proxy) {
+            client.http.Request.ProxyServer = "127.0.0.1";
+            client.http.Request.ProxyPort = ports_.Proxy;
+        }
+        TTlsSession::ForgetSessions();
+        if (!c.hint.empty())
+            client.http.ExpectNext(c.hint);
+        client.Get(c.first);
+        TTlsSession::ForgetSessions();
+        if (c.disconnectBetween)
+            client.http.Disconnect();
+        const Seen second = client.Get(c.second);
+        EXPECT_EQ(second.error, "");
+        EXPECT_EQ(second.code, 200);
+        EXPECT_NE(std::find(second.events.begin(), second.events.end(), "connected"), second.events.end());
+        EXPECT_EQ(client.http.SessionResumed, c.ahead && resumes);
+    }
+}
+
 #ifndef _WIN32
+// The connection on its own: made and handed over, given up when its time
+// runs out, and stopped at once when dropped while it waits.
+TEST_F(Tls, AConnectionAheadEndsWithinItsTimeAndStopsWhenDropped) {
+    uint32_t loopback = 0;
+    ASSERT_EQ(platform::net::ResolveHost("127.0.0.1", loopback), 0);
+    {
+        http::AheadConnection good("127.0.0.1", ports_.Good, loopback, nullptr, std::chrono::seconds(30));
+        ASSERT_TRUE(good.WaitEnded(std::chrono::seconds(30)));
+        http::AheadConnection::Taken made = good.Take();
+        ASSERT_TRUE(made.Tls && made.Socket);
+        EXPECT_FALSE(made.Tls->Resumed());
+        EXPECT_FALSE(good.Take().Tls) << "handed over once";
+        // The session works: a request on it is answered.
+        const std::string request = "GET /" + std::string(peers::kTextName) + " HTTP/1.0\r\n\r\n";
+        std::size_t sent = 0;
+        ASSERT_EQ(
+            made.Tls->Write(reinterpret_cast<const uint8_t*>(request.data()), request.size(), sent), TTlsStatus::Done);
+        EXPECT_EQ(sent, request.size());
+    }
+    {
+        // Accepted and never answered: out of time, nothing to take.
+        const auto start = Clock::now();
+        http::AheadConnection silent("127.0.0.1", ports_.Silent, loopback, nullptr, std::chrono::milliseconds(300));
+        EXPECT_TRUE(silent.WaitEnded(std::chrono::seconds(10)));
+        EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(300));
+        EXPECT_FALSE(silent.Take().Tls);
+    }
+    {
+        // Refused: ends at once.
+        http::AheadConnection closed("127.0.0.1", ports_.Closed, loopback, nullptr, std::chrono::seconds(30));
+        EXPECT_TRUE(closed.WaitEnded(std::chrono::seconds(10)));
+        EXPECT_FALSE(closed.Take().Tls);
+    }
+    const auto start = Clock::now();
+    {
+        http::AheadConnection dropped("127.0.0.1", ports_.Silent, loopback, nullptr, std::chrono::seconds(30));
+        EXPECT_FALSE(dropped.WaitEnded(std::chrono::milliseconds(100)));
+    }
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(2)) << "dropping it stops its wait";
+}
+
 // The trust store as a user's system has it: no bundle file named, the
 // authorities in a hashed folder, looked up when a chain is checked.
 class TlsTrustedByHashedFolder : public Tls {

@@ -116,6 +116,9 @@ std::optional<std::vector<uint8_t>> DownloadOperation::FetchSignedIntoMemory(con
         // Nothing in the file is used before its signature held, and no
         // more of it is read than a version file can be.
         BodyLimit limit(flow_.Http, kMaxSignedVersionFileSize);
+        // The signature is fetched right after the file, from the same
+        // server: its connection is made while the file arrives.
+        flow_.Http.ExpectNext(SignedFile::SignatureAddress(serverDir, fileName));
         bytes = Fetch(serverDir + fileName, report, [&](const std::vector<uint8_t>& fetched) {
             // Still part of the fetch: a failed signature request is a failed
             // fetch, and Storno meanwhile finds the run where the fetch left it.

@@ -79,6 +79,8 @@ public:
 
     bool Required() const { return !key_.empty(); }
     const std::string& FileName() const { return fileName_; }
+    // Where the file's signature is: <server directory><file name>.minisig.
+    static std::string SignatureAddress(const std::string& serverDir, const std::string& fileName);
 
     // Fetches <file name>.minisig from the server directory and checks all
     // that needs no bytes of the file, so a download can be refused before

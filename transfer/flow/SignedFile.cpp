@@ -51,6 +51,10 @@ SignedFile::SignedFile(TIdHTTP& http, std::string publicKey, std::string serverD
 
 SignedFile::~SignedFile() = default;
 
+std::string SignedFile::SignatureAddress(const std::string& serverDir, const std::string& fileName) {
+    return serverDir + fileName + ".minisig";
+}
+
 signature::Problem SignedFile::Prepare() {
     if (!Required())
         return signature::Problem::None;
@@ -58,7 +62,7 @@ signature::Problem SignedFile::Prepare() {
     {
         QuietRequest quiet(http_);
         try {
-            http_.Get(serverDir_ + fileName_ + ".minisig", text);
+            http_.Get(SignatureAddress(serverDir_, fileName_), text);
         } catch (const EIdProtocolReplyError&) {
             http_.Disconnect(); // an error status leaves the connection open
             return signature::Problem::Missing;
