@@ -14,6 +14,7 @@
 #ifndef _WIN32
 #include "http/AheadConnection.h"
 #include "platform/net/TcpSocket.h"
+#include "tests/support/Subprocess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TlsPeers.h"
 
@@ -557,6 +558,55 @@ TEST_F(Tls, AConnectionAheadEndsWithinItsTimeAndStopsWhenDropped) {
         EXPECT_FALSE(dropped.WaitEnded(std::chrono::milliseconds(100)));
     }
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(2)) << "dropping it stops its wait";
+}
+
+// The cipher suites a greeting (a TLS ClientHello) offers, in its order;
+// empty when the bytes are no such greeting.
+std::vector<unsigned> OfferedCipherSuites(const std::string& bytes) {
+    const auto byte = [&bytes](std::size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(bytes[i])); };
+    // Record header (5), handshake header (4), version (2), random (32).
+    std::size_t at = 5 + 4 + 2 + 32;
+    if (bytes.size() < at + 1 || byte(0) != 0x16 || byte(5) != 0x01)
+        return {};
+    at += 1 + byte(at); // the session id
+    if (bytes.size() < at + 2)
+        return {};
+    const std::size_t length = byte(at) << 8 | byte(at + 1);
+    at += 2;
+    if (length % 2 != 0 || bytes.size() < at + length)
+        return {};
+    std::vector<unsigned> suites;
+    for (std::size_t i = at; i < at + length; i += 2)
+        suites.push_back(byte(i) << 8 | byte(i + 1));
+    return suites;
+}
+
+// The greeting a client sends to a server that reads it and closes.
+template <typename Connect>
+std::string GreetingOf(Connect connect) {
+    tests::support::LoopbackServer listener([](tests::support::Connection& c, int) {
+        c.WaitForClose(300);
+        c.Close();
+    });
+    connect(listener.Port());
+    const std::vector<std::string> received = listener.Received();
+    return received.empty() ? std::string() : received.front();
+}
+
+// The library is set up without its table of cipher names, which costs
+// every start: the greeting must still offer every suite, in the same
+// order, that the system's own client offers under the system's settings.
+TEST_F(Tls, TheGreetingOffersTheCipherSuitesOfTheSystemsOwnClient) {
+    const std::vector<unsigned> ours = OfferedCipherSuites(
+        GreetingOf([this](int port) { EXPECT_NE(Get(Url(port, "x")).error, "") << "the server never answers"; }));
+    const std::vector<unsigned> system = OfferedCipherSuites(GreetingOf([](int port) {
+        tests::support::Subprocess client(
+            {"openssl", "s_client", "-connect", "127.0.0.1:" + std::to_string(port), "-ign_eof"});
+        EXPECT_TRUE(client.WaitFor(std::chrono::seconds(20)));
+    }));
+    // TLS 1.3's suites and more than a few of TLS 1.2's.
+    EXPECT_GE(ours.size(), 10u);
+    EXPECT_EQ(ours, system);
 }
 
 // The trust store as a user's system has it: no bundle file named, the
