@@ -4,9 +4,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <random>
+#include <vector>
 
 #include <csignal>
 #include <dirent.h>
@@ -32,6 +35,34 @@ struct Fd {
         return f;
     }
 };
+
+// Closes the listing on every path.
+struct DirCloser {
+    void operator()(DIR* d) const { ::closedir(d); }
+};
+using Listing = std::unique_ptr<DIR, DirCloser>;
+
+bool IsRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameIgnoringAsciiCase(const char* entry, const std::string& name) {
+    for (char c : name) {
+        if (*entry == '\0' || AsciiLower(*entry) != AsciiLower(c))
+            return false;
+        ++entry;
+    }
+    return *entry == '\0';
+}
+
+std::string InDirectory(const std::string& dir, const std::string& name) {
+    if (dir.empty())
+        return name;
+    return dir.back() == '/' ? dir + name : dir + '/' + name;
+}
 
 } // namespace
 
@@ -248,6 +279,33 @@ bool FileExists(const std::string& path) {
 bool DirectoryExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string FindFileIgnoringCase(const std::string& dir, const std::string& name) {
+    if (name.empty() || name.find('/') != std::string::npos)
+        return {};
+    const std::string exact = InDirectory(dir, name);
+    if (IsRegularFile(exact))
+        return exact;
+    // Compared as bytes while listed, without a look-up per entry: the
+    // directory a host starts us in may hold thousands of files.
+    std::vector<std::string> matches;
+    {
+        const Listing listing(::opendir(dir.empty() ? "." : dir.c_str()));
+        if (!listing)
+            return {};
+        while (const dirent* e = ::readdir(listing.get())) {
+            if (SameIgnoringAsciiCase(e->d_name, name))
+                matches.emplace_back(e->d_name);
+        }
+    }
+    std::sort(matches.begin(), matches.end());
+    for (const std::string& match : matches) {
+        std::string path = InDirectory(dir, match);
+        if (IsRegularFile(path))
+            return path;
+    }
+    return {};
 }
 
 } // namespace platform::files

@@ -51,4 +51,13 @@ bool CreateDirectories(const std::string& dir, std::string& error);
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
 
+// The file name in directory dir as the Windows file system finds it,
+// ignoring the case of letters: the path (dir + separator + entry) of the
+// entry spelled name where that is a file, else of the first entry in byte
+// order that equals name but for the case of ASCII letters and is a
+// regular file (or a link to one); empty when there is none. Only the
+// entries of name's length that match are looked at further: one listing,
+// however many entries the directory has. An empty dir is the current one.
+std::string FindFileIgnoringCase(const std::string& dir, const std::string& name);
+
 } // namespace platform::files

@@ -182,6 +182,16 @@ bool DirectoryExists(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+std::string FindFileIgnoringCase(const std::string& dir, const std::string& name) {
+    // The file system itself ignores the case of names.
+    if (name.empty() || name.find_first_of("\\/") != std::string::npos)
+        return {};
+    std::string path = name;
+    if (!dir.empty())
+        path = (dir.back() == '\\' || dir.back() == '/') ? dir + name : dir + '\\' + name;
+    return FileExists(path) ? path : std::string();
+}
+
 std::string UserStateDirectory() {
     const DWORD n = ::GetEnvironmentVariableW(L"APPDATA", nullptr, 0);
     if (n == 0)

@@ -95,6 +95,16 @@ TEST(FilesWin, DirectoryOfKnowsBothSeparatorsAndDrives) {
     EXPECT_EQ(pf::DirectoryOf("x.zip"), "./");
 }
 
+TEST(FilesWin, AFileIsFoundWhateverTheCaseOfItsName) {
+    crosstest::ScratchDir d;
+    crosstest::WriteBytes(d.path() / "miraste.ico", "i");
+    fs::create_directory(d.path() / "Sub.ico");
+    EXPECT_EQ(pf::FindFileIgnoringCase(Prefix(d), "MIRASTE.ICO"), Prefix(d) + "MIRASTE.ICO");
+    EXPECT_TRUE(pf::FileExists(pf::FindFileIgnoringCase(Utf8(d.path().wstring()), "Miraste.Ico")));
+    EXPECT_EQ(pf::FindFileIgnoringCase(Prefix(d), "sub.ico"), "") << "a directory is no file";
+    EXPECT_EQ(pf::FindFileIgnoringCase(Prefix(d), "absent.ico"), "");
+}
+
 TEST(FilesWin, SaveReplacesEveryFileAndKeepsSubdirectories) {
     crosstest::ScratchDir d;
     Populate(d);

@@ -1,6 +1,9 @@
 #include "transfer/gui/TransferWidgets.h"
 
+#include "platform/files/FileOps.h"
+
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPainter>
@@ -139,15 +142,9 @@ QString FindResourceIgnoringCase(const QString& folder, const QString& name) {
 }
 
 QString FindFileIgnoringCase(const QString& dirPath, const QString& fileName) {
-    const QDir dir(dirPath);
-    if (QFileInfo(dir.filePath(fileName)).isFile())
-        return dir.filePath(fileName);
-    const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden, QDir::Name);
-    for (const QString& entry : entries) {
-        if (entry.compare(fileName, Qt::CaseInsensitive) == 0)
-            return dir.filePath(entry);
-    }
-    return {};
+    const std::string found = platform::files::FindFileIgnoringCase(
+        QFile::encodeName(dirPath).toStdString(), QFile::encodeName(fileName).toStdString());
+    return found.empty() ? QString() : QFile::decodeName(QByteArray::fromStdString(found));
 }
 
 } // namespace transfer::gui

@@ -60,8 +60,9 @@ void SetLabelColour(QLabel* label, const QColor& colour);
 QString FindResourceIgnoringCase(const QString& folder, const QString& name);
 
 // The path of the file `fileName` in directory `dir`, preferring the exact
-// name and falling back to a name that differs only in case; empty when
-// there is no such file.
+// name and falling back to a name that differs only in the case of ASCII
+// letters, as Windows finds it (platform::files::FindFileIgnoringCase);
+// empty when there is no such file.
 QString FindFileIgnoringCase(const QString& dir, const QString& fileName);
 
 } // namespace transfer::gui
