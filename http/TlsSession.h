@@ -36,6 +36,11 @@ public:
     // Forgets the sessions kept for resumption: every later connection
     // makes a full handshake (a test's fresh start).
     static void ForgetSessions();
+    // Forgets the sessions and the trust store taken from the environment:
+    // the next connection reads SSL_CERT_FILE and SSL_CERT_DIR anew (a
+    // test's fresh start with another authority). Not while a connection
+    // is being made.
+    static void ForgetTrustStore();
 
     // A client session over a connected socket (not owned). host is the
     // name or address the server's certificate must be issued for; the

@@ -10,6 +10,8 @@ bool TTlsSession::Available() { return false; }
 void TTlsSession::Prepare() {}
 void TTlsSession::ForgetSessions() {}
 
+void TTlsSession::ForgetTrustStore() {}
+
 struct TTlsSession::Resumption {};
 
 TTlsSession::TTlsSession(platform::net::TcpSocket&, const std::string&, int, const std::shared_ptr<Resumption>&) {

@@ -200,6 +200,18 @@ public:
         return context_;
     }
 
+    // Drops the context (sessions keep theirs until they end); the next
+    // Get builds one again.
+    void Forget() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        built_.wait(lock, [this] { return !building_; });
+        builder_.Join();
+        if (context_)
+            Fn().SSL_CTX_free(context_);
+        context_ = nullptr;
+        failure_.clear();
+    }
+
 private:
     SharedContext() = default;
 
@@ -331,6 +343,11 @@ bool TTlsSession::Available() { return true; }
 void TTlsSession::Prepare() { SharedContext::Instance().Prepare(); }
 
 void TTlsSession::ForgetSessions() { SessionCache::Instance().ForgetAll(); }
+
+void TTlsSession::ForgetTrustStore() {
+    ForgetSessions();
+    SharedContext::Instance().Forget();
+}
 
 struct TTlsSession::Resumption {
     explicit Resumption(SSL_SESSION* kept) : session(kept) {}

@@ -494,6 +494,8 @@ bool TTlsSession::Available() { return true; }
 void TTlsSession::Prepare() {}
 void TTlsSession::ForgetSessions() {}
 
+void TTlsSession::ForgetTrustStore() {}
+
 // Each connection acquires credentials of its own, so SChannel resumes
 // no session here: every request pays a full handshake.
 // SChannel's own session cache is not used: nothing is resumed, and no

@@ -73,6 +73,8 @@ protected:
         std::filesystem::create_directory(dir + "/no-certs");
         ::setenv("SSL_CERT_FILE", peers_->CaFile().c_str(), 1);
         ::setenv("SSL_CERT_DIR", (dir + "/no-certs").c_str(), 1);
+        // A suite before this one in the same process trusted another CA.
+        TTlsSession::ForgetTrustStore();
 #endif
     }
     static void TearDownTestSuite() {
@@ -620,6 +622,7 @@ protected:
         peers_->Pki().AddCaToHashedFolder(folder);
         ::unsetenv("SSL_CERT_FILE");
         ::setenv("SSL_CERT_DIR", folder.c_str(), 1);
+        TTlsSession::ForgetTrustStore();
     }
 };
 
