@@ -1,10 +1,10 @@
 #include "platform/files/FileOps.h"
 #include "platform/files/PosixDetail.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <mutex>
