@@ -1,5 +1,6 @@
 #include "platform/files/FileOps.h"
 #include "platform/files/PosixDetail.h"
+#include "platform/wintext/NameCase.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -45,17 +46,6 @@ using Listing = std::unique_ptr<DIR, DirCloser>;
 bool IsRegularFile(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameIgnoringAsciiCase(const char* entry, const std::string& name) {
-    for (char c : name) {
-        if (*entry == '\0' || AsciiLower(*entry) != AsciiLower(c))
-            return false;
-        ++entry;
-    }
-    return *entry == '\0';
 }
 
 std::string InDirectory(const std::string& dir, const std::string& name) {
@@ -295,7 +285,7 @@ std::string FindFileIgnoringCase(const std::string& dir, const std::string& name
         if (!listing)
             return {};
         while (const dirent* e = ::readdir(listing.get())) {
-            if (SameIgnoringAsciiCase(e->d_name, name))
+            if (platform::wintext::SameIgnoringAsciiCase(e->d_name, name))
                 matches.emplace_back(e->d_name);
         }
     }

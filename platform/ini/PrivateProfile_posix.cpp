@@ -4,6 +4,7 @@
 // written configuration behind.
 #include "platform/ini/PrivateProfile.h"
 #include "platform/ini/ProfileRules.h"
+#include "platform/wintext/NameCase.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -24,16 +25,7 @@ namespace {
 // is neither parsed nor rewritten (reads give the defaults, writes fail).
 constexpr off_t kMaxProfileFileSize = 16 * 1024 * 1024;
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (AsciiLower(a[i]) != AsciiLower(b[i]))
-            return false;
-    return true;
-}
+using platform::wintext::SameIgnoringAsciiCase;
 
 struct ProfileText {
     std::vector<std::string> lines; // without their line ends
@@ -138,7 +130,7 @@ SectionSpan FindSection(const ProfileText& text, std::string_view section) {
             span.end = i;
             return span;
         }
-        if (EqualNoCase(name, section)) {
+        if (SameIgnoringAsciiCase(name, section)) {
             span.found = true;
             span.header = i;
         }
@@ -157,7 +149,7 @@ bool LookUp(const std::string& section, const std::string& key, const std::strin
         return false;
     for (std::size_t i = span.header + 1; i < span.end; ++i) {
         std::string_view k, v;
-        if (ParseKeyLine(text.lines[i], k, v) && EqualNoCase(k, Trim(key))) {
+        if (ParseKeyLine(text.lines[i], k, v) && SameIgnoringAsciiCase(k, Trim(key))) {
             // A value wrapped in one pair of matching quotes loses them, so a
             // value can keep blanks at its ends.
             if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
@@ -303,7 +295,7 @@ bool WritePrivateProfileString(
         std::size_t lastEntry = span.header;
         for (std::size_t i = span.header + 1; i < span.end; ++i) {
             std::string_view lk, lv;
-            if (ParseKeyLine(text.lines[i], lk, lv) && EqualNoCase(lk, k)) {
+            if (ParseKeyLine(text.lines[i], lk, lv) && SameIgnoringAsciiCase(lk, k)) {
                 // The key keeps its name as the file spells it, as with the
                 // Windows functions; only its value changes.
                 text.lines[i] = std::string(lk) + "=" + value;
