@@ -1,8 +1,14 @@
-// OpenSSL's functions as the TLS session uses them, loaded when the first
-// secure connection is prepared instead of when the program starts.
-// Loading and relocating libssl and libcrypto is a sizeable part of a
-// short run's start; the host's calls need them, but not before Qt is up,
-// and their loading then runs on the preparing thread meanwhile.
+// OpenSSL's functions as the TLS session uses them, from one of two
+// builds (HALVORNE_OPENSSL_ARCHIVES):
+//   - linked in from the system's archives (OpenSslLibrary_linked.cpp),
+//     where it has them. Loading the shared libraries costs a short run
+//     more than anything else the TLS set-up does: some 4,800 symbols
+//     bound at load and libcrypto's tables relocated, on a thread that then
+//     holds the loader's lock and the process's memory map while Qt loads
+//     its platform plugin;
+//   - loaded when the first secure connection is prepared
+//     (OpenSslLibrary_loaded.cpp), so that the system's updates of the
+//     shared libraries apply without a new build.
 //
 // Each function keeps its OpenSSL name and signature; the header's macros
 // that stand for control calls are spelled out in the session's code.
@@ -76,8 +82,8 @@ struct Functions {
 #undef HALVORNE_OPENSSL_POINTER
 };
 
-// Loads the libraries and resolves every function, once per process; safe
-// from any thread. Returns false, with what failed, when the libraries are
+// Makes every function available, once per process; safe from any thread.
+// Loaded libraries can fail: false, with what failed, when they are
 // missing or lack a function; a later call tries again.
 bool Load(std::string& failure);
 

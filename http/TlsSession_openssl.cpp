@@ -360,7 +360,7 @@ struct TTlsSession::Resumption {
 TTlsSession::TTlsSession(
     platform::net::TcpSocket& socket, const std::string& host, int port, const std::shared_ptr<Resumption>& resume)
     : impl_(std::make_unique<Impl>()) {
-    // First the context: it loads the library on its first use.
+    // First the context: it makes the library ready on its first use.
     SSL_CTX* context = SharedContext::Instance().Get();
     Fn().ERR_clear_error();
     impl_->link.socket = &socket;

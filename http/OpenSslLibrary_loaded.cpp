@@ -1,3 +1,5 @@
+// The shared libraries, loaded when the first secure connection is
+// prepared (OpenSslLibrary.h).
 #include "http/OpenSslLibrary.h"
 
 #include <dlfcn.h>
